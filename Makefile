@@ -1,0 +1,62 @@
+# make test   install what is missing, build, run the C++ and Python suites
+# make bench  build and run the benchmarks
+# make dev    fast developer build: PYTHONPATH=build/dev/stage
+SHELL := /bin/bash
+PYTHON ?= python3
+VENV := .venv
+VPY := $(VENV)/bin/python
+APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev
+JOBS ?= $(shell nproc)
+CPP_BUILD := build/cpp
+ASAN_BUILD := build/asan
+BENCH_BUILD := build/bench
+
+.PHONY: test deps venv cpp asan python-install pytest bench dev clean
+
+test: deps venv cpp asan python-install pytest
+
+deps:
+	@missing=""; for p in $(APT_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+$(VPY):
+	$(PYTHON) -m venv $(VENV)
+
+venv: $(VPY)
+	@$(VPY) -c "import pytest, hypothesis, scikit_build_core" 2>/dev/null || \
+	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis
+
+cpp: deps
+	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_TESTS=ON
+	cmake --build $(CPP_BUILD) -j $(JOBS)
+	ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
+
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_TESTS=ON -DVANTREL_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+python-install: venv deps
+	$(VPY) -m pip install -q --no-build-isolation .
+
+pytest: python-install cpp
+	cd tests/python && VANTREL_CPP_BUILD=$(abspath $(CPP_BUILD)) ../../$(VPY) -m pytest -q -p no:cacheprovider
+
+bench: deps venv
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	for b in $(BENCH_BUILD)/bench/bench_*; do $$b; done
+	$(MAKE) python-install
+	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
+
+dev: deps
+	cmake -S . -B build/dev -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=ON
+	cmake --build build/dev -j $(JOBS)
+
+clean:
+	rm -rf build
