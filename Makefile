@@ -32,7 +32,7 @@ venv: $(VPY)
 	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis
 
 cpp: deps
-	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_TESTS=ON
+	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_EXTENSION=OFF -DVANTREL_BUILD_TESTS=ON
 	cmake --build $(CPP_BUILD) -j $(JOBS)
 	ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
 

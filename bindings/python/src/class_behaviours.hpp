@@ -1,0 +1,32 @@
+#pragma once
+// One behaviour getter per class, each defined in the class's own binding file.
+#include "toolkit/classes.hpp"
+
+namespace vantrel::py {
+
+// Decimal value classes (param_decimal*.cpp).
+// -- decimal-classes: begin
+const ClassBehaviour* quantity_behaviour();
+const ClassBehaviour* volume_behaviour();
+const ClassBehaviour* notional_behaviour();
+const ClassBehaviour* price_behaviour();
+const ClassBehaviour* pnl_behaviour();
+const ClassBehaviour* cash_flow_behaviour();
+const ClassBehaviour* position_size_behaviour();
+const ClassBehaviour* fee_behaviour();
+// -- decimal-classes: end
+
+// Identifiers, leverage, tagged amounts, instrument and outcome amount.
+// -- param-classes: begin
+const ClassBehaviour* account_id_behaviour();        // param_ids.cpp
+const ClassBehaviour* account_group_id_behaviour();  // param_ids.cpp
+const ClassBehaviour* instrument_id_behaviour();     // param_ids.cpp
+const ClassBehaviour* leverage_behaviour();          // param_leverage.cpp
+const ClassBehaviour* trade_amount_behaviour();      // param_amounts.cpp
+const ClassBehaviour* adjustment_amount_behaviour(); // param_amounts.cpp
+const ClassBehaviour* trade_behaviour();             // param_amounts.cpp
+const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
+const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
+// -- param-classes: end
+
+}  // namespace vantrel::py

@@ -1,0 +1,175 @@
+#pragma once
+#include <cstddef>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "toolkit/errors.hpp"
+#include "toolkit/gil.hpp"
+#include "toolkit/ref.hpp"
+#include "toolkit/trampoline.hpp"
+
+namespace vantrel::py {
+
+// Instance layout shared by every class: header, the wrapped value, the
+// borrow flag (0 free, n > 0 shared borrows, -1 one exclusive borrow), the
+// creating thread. The flag and owner are used only by the classes whose row
+// says so.
+template <class T>
+struct Object {
+  PyObject ob_base;
+  T value;
+  Py_ssize_t borrow_flag;
+  std::thread::id owner;
+};
+
+template <class T>
+inline Object<T>* object_cast(PyObject* obj) noexcept {
+  return reinterpret_cast<Object<T>*>(obj);
+}
+
+struct ClassAttr {
+  const char* name;
+  Ref (*make)();  // a new value, or throws
+};
+
+// What a class does: filled in by the class's own binding file.
+struct ClassBehaviour {
+  Py_ssize_t basicsize = 0;
+  std::vector<PyType_Slot> slots;        // without the terminator
+  std::vector<ClassAttr> class_attrs;    // in member order
+  const char* unsendable_name = nullptr;  // thread-bound classes: "_vantrel::PyRequest"
+};
+
+// One row of a module's class table: the metadata every class carries.
+struct ClassSpec {
+  const char* name;
+  const char* module;
+  bool subclassable;
+  bool borrow_flag;
+  bool thread_bound;
+  const char* text_signature;  // null: none
+  const char* doc;             // the docstring text after the signature
+  const ClassBehaviour* (*behaviour)();  // null: not offered yet
+};
+
+// Process-wide cell of one class: the type object, its docstring and the
+// class-attribute fill state. Never emptied.
+struct ClassCell {
+  PyObject* type = nullptr;
+  std::string qualified_name;  // the type keeps pointing into it
+  std::string doc;
+  bool doc_built = false;
+  bool attrs_stored = false;
+  std::mutex computing_mutex;
+  std::vector<std::thread::id> computing;
+};
+
+// Creates (once) and returns the class object, a borrowed reference; on
+// failure raises RuntimeError "An error occurred while initializing class {}".
+PyObject* get_or_create_class(const ClassSpec& spec, ClassCell& cell);
+// As above; a failure is an internal fault after the error was printed.
+PyObject* class_object_or_fault(const ClassSpec& spec, ClassCell& cell);
+const std::string& class_doc(const ClassSpec& spec, ClassCell& cell);
+
+// Constructor slot of every class without a constructor.
+PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+// The creating thread check of thread-bound classes.
+template <class T>
+inline void check_thread(PyObject* self, const char* unsendable_name) {
+  if (object_cast<T>(self)->owner != std::this_thread::get_id())
+    fail(cat(unsendable_name, " is unsendable, but sent to another thread"));
+}
+void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept;
+
+// Allocates an instance of `type` holding T(args...).
+template <class T, class... Args>
+Ref make_instance(PyTypeObject* type, Args&&... args) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* obj = alloc(type, 0);
+  if (obj == nullptr) throw_pending();
+  Ref owned = Ref::steal(obj);
+  Object<T>* self = object_cast<T>(obj);
+  try {
+    new (&self->value) T(std::forward<Args>(args)...);
+  } catch (...) {
+    // The value never existed; free the memory without running its destructor.
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    owned.release();
+    free_fn(obj);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
+    throw;
+  }
+  self->borrow_flag = 0;
+  new (&self->owner) std::thread::id(std::this_thread::get_id());
+  return owned;
+}
+
+template <class T, const char* const* Unsendable = nullptr>
+void dealloc_object(PyObject* obj) {
+  PyTypeObject* type = Py_TYPE(obj);
+  Object<T>* self = object_cast<T>(obj);
+  bool foreign = false;
+  if constexpr (Unsendable != nullptr) {
+    foreign = self->owner != std::this_thread::get_id();
+    if (foreign) report_foreign_drop(obj, *Unsendable);
+  }
+  if (!foreign) self->value.~T();
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_fn(obj);
+  Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
+template <class T, const char* const* Unsendable = nullptr>
+ClassBehaviour base_behaviour() {
+  ClassBehaviour behaviour;
+  behaviour.basicsize = static_cast<Py_ssize_t>(sizeof(Object<T>));
+  behaviour.slots.push_back({Py_tp_dealloc, slot_entry<&dealloc_object<T, Unsendable>>()});
+  if constexpr (Unsendable != nullptr) behaviour.unsendable_name = *Unsendable;
+  return behaviour;
+}
+
+// Borrow guards for classes with a borrow flag.
+template <class T>
+class Shared {
+ public:
+  explicit Shared(PyObject* obj) : self_(object_cast<T>(obj)) {
+    if (self_->borrow_flag == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
+    ++self_->borrow_flag;
+  }
+  ~Shared() { --self_->borrow_flag; }
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
+  const T& operator*() const noexcept { return self_->value; }
+  const T* operator->() const noexcept { return &self_->value; }
+
+ private:
+  Object<T>* self_;
+};
+
+template <class T>
+class Exclusive {
+ public:
+  explicit Exclusive(PyObject* obj) : self_(object_cast<T>(obj)) {
+    if (self_->borrow_flag != 0) throw_error(PyExc_RuntimeError, "Already borrowed");
+    self_->borrow_flag = -1;
+  }
+  ~Exclusive() { self_->borrow_flag = 0; }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+  T& operator*() const noexcept { return self_->value; }
+  T* operator->() const noexcept { return &self_->value; }
+
+ private:
+  Object<T>* self_;
+};
+
+inline bool is_instance(PyObject* obj, PyObject* type) noexcept {
+  return PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(type)) != 0;
+}
+
+}  // namespace vantrel::py

@@ -1,0 +1,63 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "toolkit/python.hpp"
+#include "toolkit/text.hpp"
+
+namespace vantrel::py {
+
+// Thrown once a Python exception is set; the trampoline returns the failure value.
+struct ErrorAlreadySet {};
+
+// A broken internal invariant. Reaches Python as an exception derived from
+// BaseException (not Exception), so ordinary handlers do not swallow it.
+class Fault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void fail(const std::string& text);
+// For the few places that cannot unwind (the entry counter).
+[[noreturn]] void fault_abort(const char* text) noexcept;
+PyObject* fault_type();
+
+[[noreturn]] void throw_error(PyObject* type, std::string_view message);
+// Raises whatever the interpreter reported, or the SystemError it uses when a
+// call failed without setting anything.
+[[noreturn]] void throw_pending();
+void set_pending_or_system_error() noexcept;
+inline constexpr const char* kNoExceptionSet = "attempted to fetch exception but none was set";
+
+// Sets the Python error for the C++ exception being handled; used by every trampoline.
+void translate_current_exception() noexcept;
+
+// The __name__ / __qualname__ of an object's type; "<unknown>" if it cannot be read.
+std::string type_name(PyObject* obj);
+std::string type_qualname(PyObject* obj);
+// str(obj) as UTF-8, or nullopt-like empty with ok=false.
+bool str_of(PyObject* obj, std::string& out);
+
+// "'{}' object cannot be converted to '{}'"
+std::string cannot_convert_text(PyObject* obj, std::string_view target);
+[[noreturn]] void throw_cannot_convert(PyObject* obj, std::string_view target);
+// The same text wrapped as "argument '{}': {}".
+[[noreturn]] void throw_arg_cannot_convert(std::string_view arg, PyObject* obj, std::string_view target);
+
+// If the pending error is a TypeError, replaces it by TypeError "argument '{}': {}".
+// Other errors pass unchanged. Always throws ErrorAlreadySet.
+[[noreturn]] void rethrow_with_arg_name(std::string_view arg);
+
+// Runs a conversion of one named argument; a TypeError it raises is re-raised
+// with the argument's name in front.
+template <class Convert>
+auto convert_arg(std::string_view arg, Convert&& convert) -> decltype(convert()) {
+  try {
+    return convert();
+  } catch (const ErrorAlreadySet&) {
+    rethrow_with_arg_name(arg);
+  }
+}
+
+}  // namespace vantrel::py

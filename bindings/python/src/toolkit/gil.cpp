@@ -1,0 +1,96 @@
+#include "toolkit/gil.hpp"
+
+#include <mutex>
+#include <vector>
+
+#include "toolkit/errors.hpp"
+#include "toolkit/ref.hpp"
+
+namespace vantrel::py {
+namespace {
+
+struct ReleaseQueue {
+  std::mutex mutex;
+  std::vector<PyObject*> objects;
+};
+
+ReleaseQueue& release_queue() {
+  static ReleaseQueue* queue = new ReleaseQueue;  // lives until exit: threads may still queue
+  return *queue;
+}
+
+}  // namespace
+
+std::atomic<bool> g_releases_queued{false};
+
+std::intptr_t& lock_depth() noexcept {
+  thread_local std::intptr_t depth = 0;
+  return depth;
+}
+
+void py_flush_pending_decrefs() noexcept {
+  std::vector<PyObject*> taken;
+  {
+    ReleaseQueue& queue = release_queue();
+    std::lock_guard<std::mutex> guard(queue.mutex);
+    taken.swap(queue.objects);
+    g_releases_queued.store(false, std::memory_order_release);
+  }
+  for (PyObject* obj : taken) Py_DecRef(obj);
+}
+
+void py_decref(PyObject* obj) noexcept {
+  if (lock_depth() > 0) {
+    Py_DecRef(obj);
+    return;
+  }
+  ReleaseQueue& queue = release_queue();
+  std::lock_guard<std::mutex> guard(queue.mutex);
+  try {
+    queue.objects.push_back(obj);
+  } catch (...) {
+    // Out of memory while queueing: leaking one reference beats touching the
+    // interpreter without its lock.
+    return;
+  }
+  g_releases_queued.store(true, std::memory_order_release);
+}
+
+Entry::Entry() noexcept {
+  std::intptr_t& depth = lock_depth();
+  if (depth < 0) fault_abort("interpreter lock depth is negative");
+  ++depth;
+  flush_if_queued();
+}
+
+GilToken::GilToken() {
+  std::intptr_t& depth = lock_depth();
+  if (depth < 0) fail("interpreter lock depth is negative");
+  if (depth == 0) {
+    static const bool initialized = Py_IsInitialized() != 0;
+    if (!initialized) fail("the interpreter is not initialized");
+    if (lock_depth() == 0) {
+      state_ = PyGILState_Ensure();
+      already_held_ = false;
+    }
+  }
+  ++lock_depth();
+  flush_if_queued();
+}
+
+GilToken::~GilToken() {
+  if (!already_held_) PyGILState_Release(state_);
+  --lock_depth();
+}
+
+AllowThreads::AllowThreads() noexcept : saved_(PyEval_SaveThread()), depth_(lock_depth()) {
+  lock_depth() = 0;
+}
+
+AllowThreads::~AllowThreads() {
+  PyEval_RestoreThread(saved_);
+  lock_depth() = depth_;
+  flush_if_queued();
+}
+
+}  // namespace vantrel::py

@@ -1,0 +1,57 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "toolkit/python.hpp"
+
+namespace vantrel::py {
+
+// Per-thread count of how deeply this thread holds the interpreter lock:
+// every entry from the interpreter and every gil_acquire adds one.
+std::intptr_t& lock_depth() noexcept;
+
+// References released by threads that did not hold the lock wait here until
+// some thread enters the module or takes the lock.
+extern std::atomic<bool> g_releases_queued;
+void py_flush_pending_decrefs() noexcept;
+inline void flush_if_queued() noexcept {
+  if (g_releases_queued.load(std::memory_order_acquire)) py_flush_pending_decrefs();
+}
+
+// Held by every function the interpreter calls into this module.
+class Entry {
+ public:
+  Entry() noexcept;
+  ~Entry() { --lock_depth(); }
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+};
+
+// Takes the interpreter lock from any thread; nests with entries and itself.
+class GilToken {
+ public:
+  GilToken();
+  ~GilToken();
+  GilToken(const GilToken&) = delete;
+  GilToken& operator=(const GilToken&) = delete;
+
+ private:
+  bool already_held_ = true;
+  PyGILState_STATE state_{};
+};
+
+// Gives the lock up around core work; the depth drops to zero meanwhile, so
+// references released inside are queued instead of touched.
+class AllowThreads {
+ public:
+  AllowThreads() noexcept;
+  ~AllowThreads();
+  AllowThreads(const AllowThreads&) = delete;
+  AllowThreads& operator=(const AllowThreads&) = delete;
+
+ private:
+  PyThreadState* saved_;
+  std::intptr_t depth_;
+};
+
+}  // namespace vantrel::py

@@ -1,0 +1,44 @@
+#pragma once
+#include <utility>
+
+#include "toolkit/python.hpp"
+
+namespace vantrel::py {
+
+void py_decref(PyObject* obj) noexcept;
+
+// An owned reference. Releasing goes through py_decref, so a Ref dropped on a
+// thread that has given up the interpreter lock is queued, not released.
+class Ref {
+ public:
+  Ref() noexcept = default;
+  static Ref steal(PyObject* obj) noexcept { return Ref(obj); }
+  static Ref borrow(PyObject* obj) noexcept {
+    Py_XINCREF(obj);
+    return Ref(obj);
+  }
+  Ref(const Ref& other) noexcept : obj_(other.obj_) { Py_XINCREF(obj_); }
+  Ref(Ref&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
+  Ref& operator=(Ref other) noexcept {
+    std::swap(obj_, other.obj_);
+    return *this;
+  }
+  ~Ref() {
+    if (obj_ != nullptr) py_decref(obj_);
+  }
+
+  PyObject* get() const noexcept { return obj_; }
+  PyObject* release() noexcept { return std::exchange(obj_, nullptr); }
+  // A new reference for the caller, keeping ours.
+  PyObject* new_ref() const noexcept {
+    Py_XINCREF(obj_);
+    return obj_;
+  }
+  explicit operator bool() const noexcept { return obj_ != nullptr; }
+
+ private:
+  explicit Ref(PyObject* obj) noexcept : obj_(obj) {}
+  PyObject* obj_ = nullptr;
+};
+
+}  // namespace vantrel::py

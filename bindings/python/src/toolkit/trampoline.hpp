@@ -1,0 +1,46 @@
+#pragma once
+#include <type_traits>
+
+#include "toolkit/errors.hpp"
+#include "toolkit/gil.hpp"
+
+namespace vantrel::py {
+
+// Every C function the interpreter calls is one of these: it counts itself
+// into the lock depth, and no C++ exception ever leaves it.
+template <auto F>
+struct Trampoline;
+
+template <class R, class... A, R (*F)(A...)>
+struct Trampoline<F> {
+  static R call(A... a) noexcept {
+    Entry entry;
+    try {
+      return F(a...);
+    } catch (...) {
+      translate_current_exception();
+      if constexpr (std::is_pointer_v<R>) {
+        return nullptr;
+      } else if constexpr (!std::is_void_v<R>) {
+        return static_cast<R>(-1);
+      }
+    }
+  }
+};
+
+template <auto F>
+inline constexpr auto entry = &Trampoline<F>::call;
+
+// Untyped forms for PyMethodDef, PyGetSetDef and PyType_Slot tables.
+template <auto F>
+inline PyCFunction method_entry() noexcept {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry<F>));
+}
+template <auto F>
+inline void* slot_entry() noexcept {
+  return reinterpret_cast<void*>(entry<F>);
+}
+
+inline constexpr int kFastcallFlags = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace vantrel::py

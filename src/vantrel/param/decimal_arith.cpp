@@ -1,0 +1,186 @@
+// Checked arithmetic and ordering of Decimal beyond the inline same-scale fast paths.
+
+#include <algorithm>
+
+#include "vantrel/param/decimal.hpp"
+#include "vantrel/param/decimal_wide.hpp"
+
+namespace vantrel {
+
+using namespace decimal_detail;
+
+int Decimal::compare_slow(Decimal a, Decimal b) noexcept {
+  // Same sign, both non-zero, different scales: align the smaller scale up.
+  const bool a_low = a.scale() < b.scale();
+  const Decimal lo = a_low ? a : b, hi = a_low ? b : a;
+  const unsigned k = hi.scale() - lo.scale();
+  const u128 m_lo = lo.mantissa(), m_hi = hi.mantissa();
+  int mag;  // sign of |lo| - |hi|
+  if (m_lo > kMaxDiv.v[k]) {
+    mag = 1;  // m_lo * 10^k exceeds every 96-bit mantissa
+  } else {
+    const u128 scaled = m_lo * kPow10.v[k];
+    mag = scaled < m_hi ? -1 : (scaled > m_hi ? 1 : 0);
+  }
+  const int c = a_low ? mag : -mag;  // sign of |a| - |b|
+  return a.is_negative() ? -c : c;
+}
+
+std::optional<Decimal> Decimal::add_slow(Decimal other) const noexcept {
+  const unsigned sa = scale(), sb = other.scale();
+  const unsigned s = std::max(sa, sb);
+  const unsigned ka = s - sa, kb = s - sb;
+  const u128 ma = mantissa(), mb = other.mantissa();
+  const bool same_sign = is_negative() == other.is_negative();
+
+  if (ma <= kMaxDiv.v[ka] && mb <= kMaxDiv.v[kb]) {
+    const u128 a = ma * kPow10.v[ka], b = mb * kPow10.v[kb];
+    if (!same_sign) {
+      if (a >= b) return make_decimal(a - b, s, is_negative() && a != b);
+      return make_decimal(b - a, s, other.is_negative());
+    }
+    if (a + b <= kMaxMantissa) return make_decimal(a + b, s, is_negative() && a + b != 0);
+  }
+
+  const U192 a = mul_wide(ma, kPow10.v[ka]), b = mul_wide(mb, kPow10.v[kb]);
+  if (same_sign) return fit_wide(add_wide(a, b), s, is_negative());
+  const int c = cmp_wide(a, b);
+  if (c == 0) return make_decimal(0, s, false);
+  if (c > 0) return fit_wide(sub_wide(a, b), s, is_negative());
+  return fit_wide(sub_wide(b, a), s, other.is_negative());
+}
+
+std::optional<Decimal> Decimal::mul_slow(Decimal other) const noexcept {
+  const bool neg = is_negative() != other.is_negative();
+  return fit_wide(mul_wide(mantissa(), other.mantissa()), scale() + other.scale(), neg);
+}
+
+namespace {
+
+// Long division of a 96-bit dividend's remainder by the divisor, a chunk of digits at a time.
+// A divisor below 2^64 lets r * 10^19 stay under 2^128 with a 64-bit quotient.
+struct Divisor {
+  u128 d;
+  bool small;
+  unsigned max_chunk;
+
+  explicit Divisor(u128 v) noexcept : d(v), small((v >> 64) == 0), max_chunk(small ? 19 : 9) {}
+
+  // Next k digits of r / d: returns floor(r * 10^k / d) and leaves the remainder in r.
+  std::uint64_t next(u128& r, unsigned k) const noexcept {
+    const u128 t = r * kPow10.v[k];
+    if (small) {
+      std::uint64_t rem;
+      const std::uint64_t q = div128_by64(t, static_cast<std::uint64_t>(d), &rem);
+      r = rem;
+      return q;
+    }
+    r = t % d;
+    return static_cast<std::uint64_t>(t / d);
+  }
+
+  void divmod(u128 n, u128& q, u128& r) const noexcept {
+    if (!small) {
+      q = n / d;
+      r = n % d;
+      return;
+    }
+    const std::uint64_t dd = static_cast<std::uint64_t>(d);
+    const std::uint64_t hi = static_cast<std::uint64_t>(n >> 64);
+    std::uint64_t rem;
+    const std::uint64_t qhi = hi / dd;
+    const std::uint64_t qlo = div128_by64((static_cast<u128>(hi % dd) << 64) | static_cast<std::uint64_t>(n), dd, &rem);
+    q = (static_cast<u128>(qhi) << 64) | qlo;
+    r = rem;
+  }
+};
+
+}  // namespace
+
+std::optional<Decimal> Decimal::checked_div(Decimal other) const noexcept {
+  if (other.is_zero()) return std::nullopt;
+  const bool neg = is_negative() != other.is_negative();
+  const Divisor div(other.mantissa());
+  u128 q, r;
+  div.divmod(mantissa(), q, r);
+  // q + r/d is the quotient at scale s; each digit appended raises s by one.
+  int s = static_cast<int>(scale()) - static_cast<int>(other.scale());
+
+  while (s < 0) {  // digits needed to reach scale 0; these must fit
+    const unsigned k = std::min<unsigned>(static_cast<unsigned>(-s), div.max_chunk);
+    const std::uint64_t chunk = div.next(r, k);
+    if (!append_fits(q, chunk, k)) return std::nullopt;
+    q = q * kPow10.v[k] + chunk;
+    s += static_cast<int>(k);
+  }
+
+  // Exact digits up to scale 28 while the mantissa has room; an exact quotient keeps the
+  // dividend-minus-divisor scale and no trailing zeros beyond it.
+  while (r != 0 && s < static_cast<int>(kMaxScale)) {
+    const unsigned k = std::min<unsigned>(kMaxScale - static_cast<unsigned>(s), div.max_chunk);
+    const u128 r_before = r;
+    std::uint64_t chunk = div.next(r, k);
+    unsigned kf = k;
+    while (kf > 0 && !append_fits(q, chunk / static_cast<std::uint64_t>(kPow10.v[k - kf]), kf)) --kf;
+    if (kf == 0) {
+      r = r_before;
+      break;
+    }
+    if (kf < k) {
+      chunk /= static_cast<std::uint64_t>(kPow10.v[k - kf]);
+      r = r_before * kPow10.v[kf] - static_cast<u128>(chunk) * div.d;
+    }
+    if (r == 0) {
+      while (chunk % 10 == 0) {
+        chunk /= 10;
+        --kf;
+      }
+    }
+    q = q * kPow10.v[kf] + chunk;
+    s += static_cast<int>(kf);
+    if (kf < k && r != 0) break;  // the mantissa is full
+  }
+
+  if (r != 0) {
+    const u128 twice = r << 1;
+    if (twice > div.d || (twice == div.d && (q & 1) != 0)) {
+      if (q == kMaxMantissa) {
+        // The exact value lies in (max + 1/2, max + 1) at scale s: one digit less, and the
+        // dropped "5" plus a non-zero tail rounds up.
+        if (s == 0) return std::nullopt;
+        q = kMaxMantissa / 10 + 1;
+        --s;
+      } else {
+        ++q;
+      }
+    }
+  }
+  return make_decimal(q, static_cast<unsigned>(s), neg && q != 0);
+}
+
+std::optional<Decimal> Decimal::checked_rem(Decimal other) const noexcept {
+  if (other.is_zero()) return std::nullopt;
+  const unsigned sa = scale(), sb = other.scale();
+  const u128 ma = mantissa(), mb = other.mantissa();
+  u128 r;
+  if (sa == sb) {
+    r = ma % mb;
+  } else if (sa < sb) {
+    // (ma * 10^k) mod mb, folding the power of ten in a chunk at a time.
+    const Divisor div(mb);
+    u128 q;
+    div.divmod(ma, q, r);
+    for (unsigned k = sb - sa; k > 0 && r != 0;) {
+      const unsigned step = std::min(k, div.max_chunk);
+      div.next(r, step);
+      k -= step;
+    }
+  } else {
+    const unsigned k = sa - sb;
+    // A divisor scaled beyond every 96-bit mantissa exceeds the dividend: the remainder is it.
+    r = mb > kMaxDiv.v[k] ? ma : ma % (mb * kPow10.v[k]);
+  }
+  return make_decimal(r, std::max(sa, sb), is_negative() && r != 0);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,155 @@
+#pragma once
+// Internal to the decimal implementation: 192-bit magnitudes for exact intermediate results
+// (a 96-bit mantissa times 10^28, or the product of two mantissas) and their rounding.
+
+#include <cstdint>
+#include <optional>
+
+#include "vantrel/param/decimal.hpp"
+
+namespace vantrel::decimal_detail {
+
+// floor(kMaxMantissa / 10^k): a mantissa m can take k more digits iff m * 10^k + tail <= max.
+struct MaxDivTable {
+  u128 v[29];
+  constexpr MaxDivTable() : v{} {
+    for (unsigned k = 0; k < 29; ++k) v[k] = kMaxMantissa / pow10(k);
+  }
+};
+inline constexpr MaxDivTable kMaxDiv{};
+
+// True when m * 10^k + tail <= kMaxMantissa (tail < 10^k, k <= 28).
+inline bool append_fits(u128 m, u128 tail, unsigned k) noexcept {
+  if (m < kMaxDiv.v[k]) return true;
+  if (m > kMaxDiv.v[k]) return false;
+  return m * kPow10.v[k] <= kMaxMantissa - tail;
+}
+
+// Quotient of n / d when it fits 64 bits (n < d * 2^64).
+inline std::uint64_t div128_by64(u128 n, std::uint64_t d, std::uint64_t* rem) noexcept {
+#if defined(__x86_64__)
+  std::uint64_t q, r;
+  __asm__("divq %[d]"
+          : "=a"(q), "=d"(r)
+          : [d] "r"(d), "a"(static_cast<std::uint64_t>(n)), "d"(static_cast<std::uint64_t>(n >> 64)));
+  *rem = r;
+  return q;
+#else
+  *rem = static_cast<std::uint64_t>(n % d);
+  return static_cast<std::uint64_t>(n / d);
+#endif
+}
+
+struct U192 {
+  std::uint64_t w[3] = {0, 0, 0};  // little-endian limbs
+
+  static U192 from(u128 v) noexcept {
+    U192 r;
+    r.w[0] = static_cast<std::uint64_t>(v);
+    r.w[1] = static_cast<std::uint64_t>(v >> 64);
+    return r;
+  }
+  bool fits96() const noexcept { return w[2] == 0 && (w[1] >> 32) == 0; }
+  u128 low128() const noexcept { return (static_cast<u128>(w[1]) << 64) | w[0]; }
+  bool is_zero() const noexcept { return (w[0] | w[1] | w[2]) == 0; }
+  unsigned bit_length() const noexcept {
+    for (int i = 2; i >= 0; --i)
+      if (w[i] != 0) return static_cast<unsigned>(64 * i + 64 - __builtin_clzll(w[i]));
+    return 0;
+  }
+  // In place n /= d; returns n % d.
+  std::uint64_t divmod(std::uint64_t d) noexcept {
+    std::uint64_t rem = 0;
+    for (int i = 2; i >= 0; --i) w[i] = div128_by64((static_cast<u128>(rem) << 64) | w[i], d, &rem);
+    return rem;
+  }
+};
+
+// a * b, both below 2^128, where the product is known to fit 192 bits.
+inline U192 mul_wide(u128 a, u128 b) noexcept {
+  const std::uint64_t a0 = static_cast<std::uint64_t>(a), a1 = static_cast<std::uint64_t>(a >> 64);
+  const std::uint64_t b0 = static_cast<std::uint64_t>(b), b1 = static_cast<std::uint64_t>(b >> 64);
+  const u128 p00 = static_cast<u128>(a0) * b0;
+  const u128 p01 = static_cast<u128>(a0) * b1;
+  const u128 p10 = static_cast<u128>(a1) * b0;
+  const u128 p11 = static_cast<u128>(a1) * b1;
+  U192 r;
+  r.w[0] = static_cast<std::uint64_t>(p00);
+  u128 mid = (p00 >> 64) + static_cast<std::uint64_t>(p01) + static_cast<std::uint64_t>(p10);
+  r.w[1] = static_cast<std::uint64_t>(mid);
+  r.w[2] = static_cast<std::uint64_t>((mid >> 64) + (p01 >> 64) + (p10 >> 64) + p11);
+  return r;
+}
+
+inline U192 add_wide(const U192& a, const U192& b) noexcept {
+  U192 r;
+  unsigned char carry = 0;
+  for (int i = 0; i < 3; ++i) {
+    const u128 s = static_cast<u128>(a.w[i]) + b.w[i] + carry;
+    r.w[i] = static_cast<std::uint64_t>(s);
+    carry = static_cast<unsigned char>(s >> 64);
+  }
+  return r;
+}
+
+inline int cmp_wide(const U192& a, const U192& b) noexcept {
+  for (int i = 2; i >= 0; --i)
+    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
+  return 0;
+}
+
+// a - b for a >= b.
+inline U192 sub_wide(const U192& a, const U192& b) noexcept {
+  U192 r;
+  std::uint64_t borrow = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::uint64_t x = a.w[i] - b.w[i];
+    const std::uint64_t y = x - borrow;
+    borrow = (a.w[i] < b.w[i]) || (x < borrow) ? 1 : 0;
+    r.w[i] = y;
+  }
+  return r;
+}
+
+// n / 10^k rounded half to even (k <= 57).
+inline U192 div_pow10_half_even(U192 n, unsigned k) noexcept {
+  if (k == 0) return n;
+  bool sticky = false;
+  while (k > 19) {
+    sticky |= n.divmod(static_cast<std::uint64_t>(kPow10.v[19])) != 0;
+    k -= 19;
+  }
+  const std::uint64_t r = n.divmod(static_cast<std::uint64_t>(kPow10.v[k]));
+  const std::uint64_t half = static_cast<std::uint64_t>(kPow10.v[k] / 2);
+  const bool up = r > half || (r == half && (sticky || (n.w[0] & 1) != 0));
+  if (up) n = add_wide(n, U192::from(1));
+  return n;
+}
+
+// The exact magnitude n at `scale` (up to 56), fitted to 96 bits at the largest scale <= 28
+// that holds it after rounding half to even; nullopt when not even scale 0 does.
+inline std::optional<Decimal> fit_wide(const U192& n, unsigned scale, bool negative) noexcept {
+  unsigned k = scale > kMaxScale ? scale - kMaxScale : 0;
+  const unsigned bits = n.bit_length();
+  if (bits > 96) {
+    // digits(n) >= floor((bits - 1) * log10(2)) + 1, and the result may keep at most 29
+    const unsigned min_digits = (bits - 1) * 30102u / 100000u + 1;
+    if (min_digits > 29 && min_digits - 29 > k) k = min_digits - 29;
+  }
+  for (; k <= scale; ++k) {
+    const U192 q = div_pow10_half_even(n, k);
+    if (q.fits96()) {
+      const u128 m = q.low128();
+      return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64),
+                                 scale - k, negative && m != 0);
+    }
+  }
+  return std::nullopt;
+}
+
+inline Decimal make_decimal(u128 m, unsigned scale, bool negative) noexcept {
+  return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64), scale,
+                             negative);
+}
+
+}  // namespace vantrel::decimal_detail

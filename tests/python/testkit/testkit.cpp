@@ -1,0 +1,278 @@
+// A test-only extension that drives the binding toolkit through classes and
+// functions of its own, so its rules are checked without the engine.
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "toolkit/args.hpp"
+#include "toolkit/classes.hpp"
+#include "toolkit/convert.hpp"
+#include "toolkit/pending.hpp"
+
+namespace vantrel::py {
+namespace {
+
+Ref tuple_of(const PyObject* const* items, std::size_t n) {
+  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(n)));
+  if (!tuple) throw_pending();
+  for (std::size_t i = 0; i < n; ++i) {
+    PyObject* item = items[i] != nullptr ? const_cast<PyObject*>(items[i]) : Py_None;
+    Py_IncRef(item);
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return tuple;
+}
+
+// probe(a, b=None, *, c, d=None): returns (a, b, c, d) as received.
+PyObject* probe(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("probe()", req("a"), opt("b"), kw("c"), kw_opt("d"));
+  auto values = parse(spec, args, nargs, kwnames);
+  return tuple_of(values.data(), values.size()).release();
+}
+
+// text(value): the str argument, or "argument 'value': ..." on a wrong type.
+PyObject* text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("text()", req("value"));
+  auto [value] = parse(spec, args, nargs, kwnames);
+  return make_str(arg_utf8("value", value)).release();
+}
+
+PyObject* fault(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("fault()", req("kind"));
+  auto [kind_obj] = parse(spec, args, nargs, kwnames);
+  std::string_view kind = arg_utf8("kind", kind_obj);
+  if (kind == "fault") fail("invariant broken: test fault");
+  if (kind == "bad_alloc") throw std::bad_alloc();
+  if (kind == "std") throw std::runtime_error("plain C++ error");
+  if (kind == "silent") throw ErrorAlreadySet{};  // failure reported without an exception
+  throw 42;
+}
+
+// Drops a new reference while the lock is given up: the release is queued.
+PyObject* release_without_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("release_without_lock()", req("obj"));
+  auto [obj] = parse(spec, args, nargs, kwnames);
+  Ref extra = Ref::borrow(obj);
+  {
+    AllowThreads unlocked;
+    std::thread([held = std::move(extra)]() mutable { held = Ref(); }).join();
+  }
+  Py_RETURN_NONE;
+}
+
+// The entry-point protocol around actions run like staged mutations:
+// run_actions(actions, unlocked=False, protocol=True).
+PyObject* run_actions(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("run_actions()", req("actions"), opt("unlocked"), opt("protocol"));
+  auto [actions, unlocked_obj, protocol_obj] = parse(spec, args, nargs, kwnames);
+  const bool unlocked = unlocked_obj != nullptr && PyObject_IsTrue(unlocked_obj) == 1;
+  const bool protocol = protocol_obj == nullptr || PyObject_IsTrue(protocol_obj) == 1;
+  Ref list = Ref::steal(PySequence_List(actions));
+  if (!list) throw_pending();
+  std::vector<Ref> callables;
+  for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i) callables.push_back(Ref::borrow(PyList_GetItem(list.get(), i)));
+  list = Ref();
+  std::optional<PendingErrorScope> scope;
+  if (protocol) scope.emplace();
+  if (unlocked) {
+    AllowThreads released;
+    for (Ref& callable : callables) py_call_action(std::move(callable));
+  } else {
+    for (Ref& callable : callables) py_call_action(std::move(callable));
+  }
+  if (scope) scope->finish();
+  Py_RETURN_NONE;
+}
+
+PyObject* user_data_attr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("user_data_attr()", req("obj"));
+  auto [obj] = parse(spec, args, nargs, kwnames);
+  return new_bool(has_user_data_attr(obj)).release();
+}
+
+PyObject* call_method_2(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("call_method_2()", req("obj"), req("name"), req("a"), req("b"));
+  auto [obj, name, a, b] = parse(spec, args, nargs, kwnames);
+  std::string method(arg_utf8("name", name));
+  return py_call_method_2(obj, method.c_str(), Ref::borrow(a), Ref::borrow(b)).release();
+}
+
+PyObject* lock_depth_now(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  return PyLong_FromSsize_t(lock_depth());
+}
+
+// --- Cell: a class with a borrow flag ---------------------------------------
+struct CellValue {
+  Ref content;
+};
+
+PyObject* cell_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+ClassCell g_cell_cell, g_bound_cell, g_noctor_cell, g_broken_cell;
+const ClassBehaviour* cell_behaviour();
+const ClassBehaviour* bound_behaviour();
+const ClassBehaviour* noctor_behaviour();
+const ClassBehaviour* broken_behaviour();
+
+const ClassSpec kCellSpec{"Cell", "vantrel_testkit", true, true, false, "(content=None)", "", &cell_behaviour};
+const ClassSpec kBoundSpec{"Bound", "vantrel_testkit", false, true, true, "()", "", &bound_behaviour};
+const ClassSpec kNoCtorSpec{"NoCtor", "vantrel_testkit", false, false, false, nullptr, "No constructor here.",
+                            &noctor_behaviour};
+const ClassSpec kBrokenSpec{"Broken", "vantrel_testkit", false, false, false, nullptr, "", &broken_behaviour};
+
+PyObject* cell_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static constexpr auto spec = params("Cell.__new__()", opt("content"));
+  auto [content] = parse(spec, args, kwargs);
+  return make_instance<CellValue>(type, CellValue{Ref::borrow(content != nullptr ? content : Py_None)}).release();
+}
+
+PyObject* cell_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("Cell.get()");
+  parse(spec, args, nargs, kwnames);
+  Shared<CellValue> value(self);
+  return value->content.new_ref();
+}
+
+PyObject* cell_set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("Cell.set()", req("content"));
+  auto [content] = parse(spec, args, nargs, kwnames);
+  Exclusive<CellValue> value(self);
+  value->content = Ref::borrow(content);
+  Py_RETURN_NONE;
+}
+
+// Calls `callback(self)` while holding a shared or exclusive borrow.
+PyObject* cell_while_borrowed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("Cell.while_borrowed()", req("callback"), opt("exclusive"));
+  auto [callback, exclusive] = parse(spec, args, nargs, kwnames);
+  auto call = [&] {
+    Ref result = Ref::steal(PyObject_CallFunctionObjArgs(callback, self, nullptr));
+    if (!result) throw_pending();
+    return result.release();
+  };
+  if (exclusive != nullptr && PyObject_IsTrue(exclusive) == 1) {
+    Exclusive<CellValue> hold(self);
+    return call();
+  }
+  Shared<CellValue> hold(self);
+  return call();
+}
+
+PyMethodDef kCellMethods[] = {
+    {"get", method_entry<&cell_get>(), kFastcallFlags, "get($self)\n--\n\n"},
+    {"set", method_entry<&cell_set>(), kFastcallFlags, "set($self, content)\n--\n\n"},
+    {"while_borrowed", method_entry<&cell_while_borrowed>(), kFastcallFlags,
+     "while_borrowed($self, callback, exclusive=False)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassBehaviour* cell_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<CellValue>();
+    b.slots.push_back({Py_tp_new, slot_entry<&cell_new>()});
+    b.slots.push_back({Py_tp_methods, kCellMethods});
+    return b;
+  }();
+  return &behaviour;
+}
+
+// --- Bound: a thread-bound class --------------------------------------------
+struct BoundValue {
+  ~BoundValue() { ++destroyed; }
+  static inline long destroyed = 0;
+};
+const char* const kBoundName = "_vantrel::PyBound";
+
+PyObject* bound_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static constexpr auto spec = params("Bound.__new__()");
+  parse(spec, args, kwargs);
+  return make_instance<BoundValue>(type).release();
+}
+
+PyObject* bound_ping(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("Bound.ping()");
+  parse(spec, args, nargs, kwnames);
+  check_thread<BoundValue>(self, kBoundName);
+  return make_str("pong").release();
+}
+
+PyObject* bound_destroyed(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  return PyLong_FromLong(BoundValue::destroyed);
+}
+
+PyMethodDef kBoundMethods[] = {
+    {"ping", method_entry<&bound_ping>(), kFastcallFlags, "ping($self)\n--\n\n"},
+    {"destroyed", method_entry<&bound_destroyed>(), kFastcallFlags | METH_STATIC, "destroyed()\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassBehaviour* bound_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<BoundValue, &kBoundName>();
+    b.slots.push_back({Py_tp_new, slot_entry<&bound_new>()});
+    b.slots.push_back({Py_tp_methods, kBoundMethods});
+    return b;
+  }();
+  return &behaviour;
+}
+
+// --- NoCtor and Broken ------------------------------------------------------
+struct Empty {};
+
+const ClassBehaviour* noctor_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<Empty>();
+    b.class_attrs.push_back({"ANSWER", [] { return Ref::steal(PyLong_FromLong(42)); }});
+    return b;
+  }();
+  return &behaviour;
+}
+
+const ClassBehaviour* broken_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<Empty>();
+    b.class_attrs.push_back({"BAD", []() -> Ref { throw_error(PyExc_ValueError, "attribute refused"); }});
+    return b;
+  }();
+  return &behaviour;
+}
+
+// Creating Broken on demand shows the RuntimeError chain.
+PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
+}
+
+PyMethodDef kFunctions[] = {
+    {"probe", method_entry<&probe>(), kFastcallFlags, "probe(a, b=None, *, c, d=None)\n--\n\n"},
+    {"text", method_entry<&text>(), kFastcallFlags, "text(value)\n--\n\n"},
+    {"fault", method_entry<&fault>(), kFastcallFlags, "fault(kind)\n--\n\n"},
+    {"release_without_lock", method_entry<&release_without_lock>(), kFastcallFlags, nullptr},
+    {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
+    {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
+    {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
+    {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
+    {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_testkit", "", 0, kFunctions,
+                     nullptr, nullptr, nullptr, nullptr};
+
+PyObject* init() {
+  Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
+  if (!module) throw_pending();
+  const std::pair<const ClassSpec*, ClassCell*> classes[] = {
+      {&kCellSpec, &g_cell_cell}, {&kBoundSpec, &g_bound_cell}, {&kNoCtorSpec, &g_noctor_cell}};
+  for (auto [spec, cell] : classes) {
+    PyObject* type = get_or_create_class(*spec, *cell);
+    if (PyModule_AddObjectRef(module.get(), spec->name, type) != 0) throw_pending();
+  }
+  return module.release();
+}
+
+}  // namespace
+}  // namespace vantrel::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__vantrel_testkit() {
+  return vantrel::py::entry<&vantrel::py::init>();
+}
