@@ -8,6 +8,7 @@
 //   todbl D             -> HEXBITS
 //   cmp D D             -> -1 | 0 | 1
 //   hash D              -> signed integer
+//   sync                -> "sync", after flushing every earlier result
 // D is written M:S: a signed integer mantissa (sign flag kept, so "-0" is a negative zero)
 // and a scale.
 
@@ -114,10 +115,11 @@ int main() {
   std::string line;
   std::string out;
   while (std::getline(std::cin, line)) {
-    out += run(line);
+    const bool sync = line == "sync";
+    out += sync ? "sync" : run(line);
     out += '\n';
-    if (out.size() > (1u << 16)) {
-      std::cout << out;
+    if (sync || out.size() > (1u << 16)) {
+      std::cout << out << std::flush;
       out.clear();
     }
   }

@@ -28,7 +28,9 @@ TEST(Leverage, FromInt) {
   for (const IntCase& c : cases) {
     LeverageResult r = leverage_from_int(c.multiplier);
     EXPECT_EQ(r.error, c.error) << c.multiplier;
-    if (r.ok()) EXPECT_EQ(r.value.tenths, c.tenths) << c.multiplier;
+    if (r.ok()) {
+      EXPECT_EQ(r.value.tenths, c.tenths) << c.multiplier;
+    }
   }
 }
 

@@ -1,8 +1,8 @@
 // The decimal value class template: one class per row of kDecimalClasses
 // (Price, Quantity, Volume, Notional, Pnl, Fee, CashFlow, PositionSize), each
 // an immutable Decimal with the family's common surface plus its own members.
-// Values never change after creation, so no borrow is ever taken on them and
-// their borrow flag stays 0.
+// Not locked: values never change after creation and are used under the
+// interpreter lock; no borrow is ever taken on them, so their flag stays 0.
 #include <string>
 #include <vector>
 
@@ -40,7 +40,7 @@ PyObject* decimal_getter(PyObject* self, void*) { return decimal_to_python(value
 PyObject* to_json_value(PyObject* self, PyObject*) { return canonical_text(value_of(self)).release(); }
 
 PyGetSetDef kGetSet[] = {
-    {"decimal", &Trampoline<&decimal_getter>::call, nullptr, nullptr, nullptr},
+    {"decimal", entry<&decimal_getter>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -67,8 +67,9 @@ inline constexpr char kFromStringRounded[] = "from_string_rounded";
 inline constexpr char kFromFloatRounded[] = "from_float_rounded";
 inline constexpr char kFromDecimalRounded[] = "from_decimal_rounded";
 
+// The class cannot be subclassed, so the type asked for is always K's own.
 template <ValueKind K>
-PyObject* decimal_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* decimal_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   PyObject* value = nullptr;
   if (kwargs == nullptr && PyTuple_Size(args) == 1) {
     value = PyTuple_GetItem(args, 0);
@@ -76,7 +77,8 @@ PyObject* decimal_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const auto spec = params(call_name<K, kNew>(), req("value"));
     value = parse(spec, args, kwargs)[0];
   }
-  return make_instance<Decimal>(type, extract_decimal(value, row<K>())).release();
+  const Decimal decimal = extract_decimal(value, row<K>());
+  return wrap_decimal(decimal, row<K>()).release();
 }
 
 template <ValueKind K>
@@ -146,20 +148,20 @@ constexpr int kStatic = kFastcallFlags | METH_STATIC;
 template <ValueKind K>
 std::vector<PyMethodDef> method_table() {
   std::vector<PyMethodDef> methods = {
-      {"from_decimal", method_entry<&factory<K, kFromDecimal, &decimal_from_decimal>>(), kStatic,
+      {kFromDecimal, method_entry<&factory<K, kFromDecimal, &decimal_from_decimal>>(), kStatic,
        "from_decimal(value)\n--\n\n"},
-      {"from_string", method_entry<&factory<K, kFromString, &decimal_from_string>>(), kStatic,
+      {kFromString, method_entry<&factory<K, kFromString, &decimal_from_string>>(), kStatic,
        "from_string(value)\n--\n\n"},
-      {"from_int", method_entry<&factory<K, kFromInt, &decimal_from_int>>(), kStatic, "from_int(value)\n--\n\n"},
-      {"from_float", method_entry<&factory<K, kFromFloat, &decimal_from_float>>(), kStatic,
+      {kFromInt, method_entry<&factory<K, kFromInt, &decimal_from_int>>(), kStatic, "from_int(value)\n--\n\n"},
+      {kFromFloat, method_entry<&factory<K, kFromFloat, &decimal_from_float>>(), kStatic,
        "from_float(value)\n--\n\n"
        "WARNING:\nfloat values are inherently imprecise.\nUse decimal/string inputs for external monetary data."},
-      {"from_string_rounded",
+      {kFromStringRounded,
        method_entry<&rounded_factory<K, kFromStringRounded, &decimal_from_string_rounded>>(), kStatic,
        "from_string_rounded(value, scale, strategy)\n--\n\n"},
-      {"from_float_rounded", method_entry<&rounded_factory<K, kFromFloatRounded, &decimal_from_float_rounded>>(),
+      {kFromFloatRounded, method_entry<&rounded_factory<K, kFromFloatRounded, &decimal_from_float_rounded>>(),
        kStatic, "from_float_rounded(value, scale, strategy)\n--\n\n"},
-      {"from_decimal_rounded",
+      {kFromDecimalRounded,
        method_entry<&rounded_factory<K, kFromDecimalRounded, &decimal_from_decimal_rounded>>(), kStatic,
        "from_decimal_rounded(value, scale, strategy)\n--\n\n"},
       {"to_json_value", method_entry<&to_json_value>(), METH_NOARGS, "to_json_value($self)\n--\n\n"},

@@ -74,6 +74,17 @@ Decimal compute(const DecimalClassRow& row, Decimal value, const Number& number,
 
 Decimal value_of(PyObject* obj) noexcept { return object_cast<Decimal>(obj)->value; }
 
+// The rules of the kind's checked sum and difference (failure is Overflow; a
+// never-negative result below zero is Underflow), applied to the decimal's
+// inline operation so the common case stays out of the error machinery.
+Decimal kind_result(const DecimalClassRow& row, std::optional<Decimal> result) {
+  if (!result) [[unlikely]]
+    throw_param_error_kind(ParamErrorKind::overflow(row.kind));
+  if (row.never_negative && result->is_negative() && !result->is_zero()) [[unlikely]]
+    throw_param_error_kind(ParamErrorKind::underflow(row.kind));
+  return *result;
+}
+
 PyObject* not_implemented() { return Ref::borrow(Py_NotImplemented).release(); }
 
 // `self` holds the class's value; the result, or empty when `other` is not a number.
@@ -99,15 +110,15 @@ Decimal decimal_from_finite_double(double value) {
 }
 
 PyObject* decimal_add(const DecimalClassRow& row, PyObject* left, PyObject* right) {
-  if (!is_exact(left, row.class_id) || !is_exact(right, row.class_id)) return not_implemented();
-  const Decimal sum = value_or_raise(kind_checked_add(row.kind, value_of(left), value_of(right)));
-  return wrap_decimal(sum, row).release();
+  PyTypeObject* type = class_type(row.class_id);
+  if (Py_TYPE(left) != type || Py_TYPE(right) != type) return not_implemented();
+  return wrap_decimal(kind_result(row, value_of(left).checked_add(value_of(right))), row).release();
 }
 
 PyObject* decimal_subtract(const DecimalClassRow& row, PyObject* left, PyObject* right) {
-  if (!is_exact(left, row.class_id) || !is_exact(right, row.class_id)) return not_implemented();
-  const Decimal difference = value_or_raise(kind_checked_sub(row.kind, value_of(left), value_of(right)));
-  return wrap_decimal(difference, row).release();
+  PyTypeObject* type = class_type(row.class_id);
+  if (Py_TYPE(left) != type || Py_TYPE(right) != type) return not_implemented();
+  return wrap_decimal(kind_result(row, value_of(left).checked_sub(value_of(right))), row).release();
 }
 
 PyObject* decimal_multiply(const DecimalClassRow& row, PyObject* left, PyObject* right) {

@@ -63,8 +63,8 @@ constexpr const DecimalClassRow& decimal_class(ValueKind kind) noexcept {
   return kDecimalClasses[static_cast<std::size_t>(kind)];
 }
 
-// The eight class names as the interpreter reports them, for the test that
-// recognises a decimal class by its type's __module__ and __name__.
+// The module the decimal classes report: a type is taken for one of them when
+// its __module__ is this and its __name__ is a row's name.
 inline constexpr std::string_view kDecimalModule = "vantrel.param";
 
 }  // namespace vantrel::py

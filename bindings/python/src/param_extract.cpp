@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "exceptions.hpp"
 #include "toolkit/convert.hpp"
@@ -67,13 +68,16 @@ bool carries_kind(ParamErrorKind::Variant variant) noexcept {
 }  // namespace
 
 PyObject* python_decimal_type() {
-  static Ref type = [] {
-    Ref module = Ref::steal(PyImport_ImportModule("decimal"));
-    if (!module) throw_pending();
-    Ref decimal = Ref::steal(PyObject_GetAttrString(module.get(), "Decimal"));
-    if (!decimal) throw_pending();
-    return decimal;
-  }();
+  // Filled under the interpreter lock, not by a guarded static: the import may
+  // let another thread in, which would then wait on the guard holding the lock.
+  static Ref type;
+  if (type) [[likely]]
+    return type.get();
+  Ref module = Ref::steal(PyImport_ImportModule("decimal"));
+  if (!module) throw_pending();
+  Ref decimal = Ref::steal(PyObject_GetAttrString(module.get(), "Decimal"));
+  if (!decimal) throw_pending();
+  if (!type) type = std::move(decimal);  // a thread that got here first keeps its object
   return type.get();
 }
 
@@ -211,7 +215,22 @@ Decimal extract_decimal(PyObject* obj, const DecimalClassRow& row) {
 }
 
 Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
-  return make_instance<Decimal>(class_type(row.class_id), value);
+  // make_instance's layout, built directly: these classes keep the default
+  // allocator and free function (PyObject_Malloc / PyObject_Free, no cyclic
+  // GC), and skipping the slot lookup and zero fill keeps operators on par
+  // with decimal.Decimal. They are not thread-bound: the owner stays empty.
+  PyTypeObject* type = class_type(row.class_id);
+  void* memory = PyObject_Malloc(sizeof(Object<Decimal>));
+  if (memory == nullptr) {
+    PyErr_NoMemory();
+    throw ErrorAlreadySet{};
+  }
+  PyObject* obj = PyObject_Init(static_cast<PyObject*>(memory), type);
+  Object<Decimal>* self = object_cast<Decimal>(obj);
+  new (&self->value) Decimal(value);
+  self->borrow_flag = 0;
+  new (&self->owner) std::thread::id();
+  return Ref::steal(obj);
 }
 
 Ref decimal_to_python(Decimal value) {

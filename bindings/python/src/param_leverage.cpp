@@ -1,7 +1,7 @@
 // Leverage. An immutable value: any thread holding the interpreter lock may use it.
 #include "param_leverage.hpp"
 
-#include <cstring>
+#include <optional>
 
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
@@ -87,7 +87,6 @@ PyObject* leverage_from_float_py(PyObject*, PyObject* const* args, Py_ssize_t na
     if (value == -1.0 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
     return value;
   });
-  // Only a checked count comes out of the conversion; no second check is needed.
   return wrap_leverage(checked(leverage_from_float(d))).release();
 }
 

@@ -179,36 +179,50 @@ inline int Decimal::compare(Decimal a, Decimal b) noexcept {
     return a.is_negative() ? -1 : 1;
   }
   if (a.is_negative() != b.is_negative()) return a.is_negative() ? -1 : 1;
-  if (a.scale() != b.scale()) return compare_slow(a, b);  // same sign, both non-zero
-  const auto ma = a.mantissa(), mb = b.mantissa();
+  decimal_detail::u128 ma = a.mantissa(), mb = b.mantissa();
+  const std::uint32_t sa = a.scale(), sb = b.scale();
+  if (sa != sb) {
+    // 64-bit mantissas scaled by at most 10^19 stay below 2^128.
+    if (a.hi_ != 0 || b.hi_ != 0 || (sa > sb ? sa - sb : sb - sa) > 19) return compare_slow(a, b);
+    if (sa < sb)
+      ma *= decimal_detail::kPow10.v[sb - sa];
+    else
+      mb *= decimal_detail::kPow10.v[sa - sb];
+  }
   const int c = ma < mb ? -1 : (ma > mb ? 1 : 0);
   return a.is_negative() ? -c : c;
 }
 
 inline std::optional<Decimal> Decimal::checked_add(Decimal other) const noexcept {
   using decimal_detail::kMaxMantissa;
-  if (scale() == other.scale()) {
-    const auto ma = mantissa(), mb = other.mantissa();
-    Decimal r;
-    decimal_detail::u128 m;
-    bool neg;
-    if (is_negative() == other.is_negative()) {
-      m = ma + mb;
-      if (m > kMaxMantissa) return add_slow(other);
-      neg = is_negative();
-    } else if (ma >= mb) {
-      m = ma - mb;
-      neg = is_negative();
-    } else {
-      m = mb - ma;
-      neg = other.is_negative();
-    }
-    r.lo_ = static_cast<std::uint64_t>(m);
-    r.hi_ = static_cast<std::uint32_t>(m >> 64);
-    r.flags_ = (scale() << 16) | (neg && m != 0 ? kSignBit : 0u);
-    return r;
+  const std::uint32_t sa = scale(), sb = other.scale();
+  decimal_detail::u128 ma = mantissa(), mb = other.mantissa();
+  if (sa != sb) {
+    // 64-bit mantissas scaled by at most 10^19 stay below 2^128, and so does their sum.
+    if (hi_ != 0 || other.hi_ != 0 || (sa > sb ? sa - sb : sb - sa) > 19) return add_slow(other);
+    if (sa < sb)
+      ma *= decimal_detail::kPow10.v[sb - sa];
+    else
+      mb *= decimal_detail::kPow10.v[sa - sb];
   }
-  return add_slow(other);
+  decimal_detail::u128 m;
+  bool neg;
+  if (is_negative() == other.is_negative()) {
+    m = ma + mb;
+    neg = is_negative();
+  } else if (ma >= mb) {
+    m = ma - mb;
+    neg = is_negative();
+  } else {
+    m = mb - ma;
+    neg = other.is_negative();
+  }
+  if (m > kMaxMantissa) return add_slow(other);  // needs a lower scale, or overflows
+  Decimal r;
+  r.lo_ = static_cast<std::uint64_t>(m);
+  r.hi_ = static_cast<std::uint32_t>(m >> 64);
+  r.flags_ = ((sa > sb ? sa : sb) << 16) | (neg && m != 0 ? kSignBit : 0u);
+  return r;
 }
 
 inline std::optional<Decimal> Decimal::checked_mul(Decimal other) const noexcept {

@@ -34,7 +34,12 @@ std::optional<Decimal> Decimal::add_slow(Decimal other) const noexcept {
   const bool same_sign = is_negative() == other.is_negative();
 
   if (ma <= kMaxDiv.v[ka] && mb <= kMaxDiv.v[kb]) {
-    const u128 a = ma * kPow10.v[ka], b = mb * kPow10.v[kb];
+    // One of ka, kb is zero; 64-bit operands scale with a single widening multiply.
+    const u128 a = hi_ == 0 && ka <= 19 ? static_cast<u128>(lo_) * static_cast<std::uint64_t>(kPow10.v[ka])
+                                        : ma * kPow10.v[ka];
+    const u128 b = other.hi_ == 0 && kb <= 19
+                       ? static_cast<u128>(other.lo_) * static_cast<std::uint64_t>(kPow10.v[kb])
+                       : mb * kPow10.v[kb];
     if (!same_sign) {
       if (a >= b) return make_decimal(a - b, s, is_negative() && a != b);
       return make_decimal(b - a, s, other.is_negative());
@@ -75,14 +80,15 @@ struct Divisor {
       r = rem;
       return q;
     }
-    r = t % d;
-    return static_cast<std::uint64_t>(t / d);
+    const u128 q = t / d;
+    r = t - q * d;
+    return static_cast<std::uint64_t>(q);
   }
 
   void divmod(u128 n, u128& q, u128& r) const noexcept {
     if (!small) {
       q = n / d;
-      r = n % d;
+      r = n - q * d;
       return;
     }
     const std::uint64_t dd = static_cast<std::uint64_t>(d);
@@ -94,6 +100,17 @@ struct Divisor {
     r = rem;
   }
 };
+
+// Removes trailing zero digits of a non-zero chunk, lowering its digit count to match.
+void strip_trailing_zeros(std::uint64_t& chunk, unsigned& digits) noexcept {
+  for (unsigned step : {16u, 8u, 4u, 2u, 1u}) {
+    const auto p = static_cast<std::uint64_t>(kPow10.v[step]);
+    if (chunk % p == 0) {
+      chunk /= p;
+      digits -= step;
+    }
+  }
+}
 
 }  // namespace
 
@@ -130,12 +147,7 @@ std::optional<Decimal> Decimal::checked_div(Decimal other) const noexcept {
       chunk /= static_cast<std::uint64_t>(kPow10.v[k - kf]);
       r = r_before * kPow10.v[kf] - static_cast<u128>(chunk) * div.d;
     }
-    if (r == 0) {
-      while (chunk % 10 == 0) {
-        chunk /= 10;
-        --kf;
-      }
-    }
+    if (r == 0) strip_trailing_zeros(chunk, kf);
     q = q * kPow10.v[kf] + chunk;
     s += static_cast<int>(kf);
     if (kf < k && r != 0) break;  // the mantissa is full

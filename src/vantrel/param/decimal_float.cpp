@@ -57,13 +57,19 @@ std::optional<Decimal> Decimal::from_double(double v) noexcept {
   return make_decimal(m, static_cast<unsigned>(scale), neg);
 }
 
+namespace {
+// Powers of ten that are exact doubles.
+constexpr double kExactPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+}  // namespace
+
 double Decimal::to_double() const noexcept {
   const u128 m = mantissa();
   const unsigned s = scale();
   double d;
   if (m < (u128{1} << 53) && s <= 22) {
     // Both operands are exact doubles, so one IEEE division rounds correctly.
-    d = static_cast<double>(static_cast<std::uint64_t>(m)) / static_cast<double>(static_cast<std::uint64_t>(kPow10.v[s]));
+    d = static_cast<double>(static_cast<std::uint64_t>(m)) / kExactPow10[s];
     return is_negative() ? -d : d;
   }
   char buf[kMaxTextLength];

@@ -130,6 +130,38 @@ bool scan_exponent(std::string_view t, std::int64_t& exponent) noexcept {
 
 }  // namespace
 
+namespace {
+
+// Texts of at most 19 digits can neither overflow 64 bits nor exceed scale 28, so they need
+// no rounding; the grammar and error order are the same as in the general loop.
+DecimalParse parse_short(std::string_view text, std::size_t i, bool negative) noexcept {
+  std::uint64_t m = 0;
+  unsigned scale = 0;
+  bool seen_digit = false, seen_point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    const unsigned d = static_cast<unsigned char>(c) - '0';
+    if (d < 10) {
+      seen_digit = true;
+      m = m * 10 + d;
+      scale += seen_point;
+    } else if (c == '.') {
+      if (seen_point) return failure(DecimalError::TwoDecimalPoints);
+      seen_point = true;
+    } else if (c == '_') {
+      if (!seen_digit) return failure(DecimalError::MustStartWithNumber);
+    } else {
+      return failure(DecimalError::UnknownCharacter);
+    }
+  }
+  if (!seen_digit) return failure(DecimalError::NoDigits);
+  DecimalParse p;
+  p.value = Decimal::from_parts(m, 0, scale, negative && m != 0);
+  return p;
+}
+
+}  // namespace
+
 DecimalParse Decimal::parse_plain(std::string_view text) noexcept {
   if (text.empty()) return failure(DecimalError::Empty);
   std::size_t i = 0;
@@ -138,6 +170,7 @@ DecimalParse Decimal::parse_plain(std::string_view text) noexcept {
     negative = text[0] == '-';
     i = 1;
   }
+  if (text.size() - i <= 19) return parse_short(text, i, negative);
   DigitAccumulator acc;
   bool seen_digit = false, seen_point = false;
   for (; i < text.size(); ++i) {
