@@ -23,11 +23,6 @@ ReleaseQueue& release_queue() {
 
 std::atomic<bool> g_releases_queued{false};
 
-std::intptr_t& lock_depth() noexcept {
-  thread_local std::intptr_t depth = 0;
-  return depth;
-}
-
 void py_flush_pending_decrefs() noexcept {
   std::vector<PyObject*> taken;
   {

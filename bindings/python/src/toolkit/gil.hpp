@@ -7,8 +7,11 @@
 namespace vantrel::py {
 
 // Per-thread count of how deeply this thread holds the interpreter lock:
-// every entry from the interpreter and every gil_acquire adds one.
-std::intptr_t& lock_depth() noexcept;
+// every entry from the interpreter and every gil_acquire adds one. Read on
+// every entry, so it lives in static TLS (one word of glibc's reserve for
+// loaded modules) instead of going through __tls_get_addr.
+inline thread_local std::intptr_t t_lock_depth __attribute__((tls_model("initial-exec"))) = 0;
+inline std::intptr_t& lock_depth() noexcept { return t_lock_depth; }
 
 // References released by threads that did not hold the lock wait here until
 // some thread enters the module or takes the lock.
