@@ -23,3 +23,17 @@ def testkit():
     finally:
         sys.path.remove(str(directory))
     return _vantrel_testkit
+
+
+@pytest.fixture(scope="session")
+def probe():
+    """The test-only module that drives the shared argument conversions."""
+    directory = cpp_build_dir() / "bindings" / "python"
+    if not (directory / "_vantrel_probe.abi3.so").exists():
+        pytest.skip(f"conversion probe module not built in {directory}")
+    sys.path.insert(0, str(directory))
+    try:
+        import _vantrel_probe
+    finally:
+        sys.path.remove(str(directory))
+    return _vantrel_probe
