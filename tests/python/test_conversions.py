@@ -109,7 +109,7 @@ def cls(probe):
     [
         (lambda c: [], ()),
         (lambda c: [c("AccountId").from_int(0), c("AccountId").from_int(U64_MAX)], (0, U64_MAX)),
-        (lambda c: (c("AccountId").from_string(t) for t in ["a", "a"]), (12638187200555641996,) * 2),
+        (lambda c: (c("AccountId").from_int(v) for v in (5, 6)), (5, 6)),
         (lambda c: [c("AccountId").from_int(1), 2], Raises(TypeError, NOT_ACCOUNT_ID)),
         (lambda c: [True], Raises(TypeError, NOT_ACCOUNT_ID)),
         (lambda c: ["1"], Raises(TypeError, NOT_ACCOUNT_ID)),
@@ -204,8 +204,6 @@ def test_extract_asset_object(probe, conversion, value, expected):
 
 def test_asset_to_optional_string_keeps_absence(probe):
     assert probe.optional_asset(None) is None
-    with pytest.raises(TypeError, match=NOT_ASSET):
-        probe.asset(None)
 
 
 # -- instruments
@@ -266,12 +264,6 @@ def test_extract_instrument_passes_attribute_errors_other_than_missing(probe):
     assert info.value is failure
 
 
-def test_extract_instrument_leaves_instance_unchanged(probe, cls):
-    instrument = cls("Instrument")(" BTC", "USD")
-    probe.instrument(instrument)
-    assert (instrument.underlying_asset, instrument.settlement_asset) == (" BTC", "USD")
-
-
 # -- outcome amounts
 
 
@@ -282,7 +274,9 @@ def test_extract_instrument_leaves_instance_unchanged(probe, cls):
         (lambda c: c("OutcomeAmount")(delta="1.50", absolute="-2"), ("1.50", "-2")),
         (lambda c: ns(delta="1.50", absolute="-2"), ("1.50", "-2")),
         (lambda c: ns(delta=3, absolute=0.25), ("3", "0.25")),
-        (lambda c: ns(delta=c("PositionSize")("-0"), absolute=Decimal("1E+3")), ("-0", "1000")),
+        (lambda c: ns(delta=c("PositionSize").from_fee(c("Fee")("0.00")), absolute=Decimal("1E+3")),
+         ("-0.00", "1000")),
+        (lambda c: ns(delta="-0", absolute=c("PositionSize")("-7.10")), ("0", "-7.10")),
         (lambda c: ns(delta="1"), Raises(AttributeError, "'types.SimpleNamespace' object has no attribute 'absolute'")),
         (lambda c: ns(absolute="1"), Raises(AttributeError, "'types.SimpleNamespace' object has no attribute 'delta'")),
         (lambda c: 0, Raises(AttributeError, "'int' object has no attribute 'delta'")),
@@ -316,11 +310,20 @@ def test_extract_outcome_amount_reads(probe, attrs, error, reads):
 
 # -- position enumerations
 
+# Per parser: the text for an object that is not a str, and the one for an unknown word.
 PARSER_TEXTS = {
-    "position_side": ("position_side must be a str or vantrel.PositionSide", "position side", "'long' or 'short'"),
-    "position_mode": ("mode must be a str or vantrel.param.PositionMode", "position mode", "'netting' or 'hedged'"),
+    "position_side": (
+        "position_side must be a str or vantrel.PositionSide",
+        "ValueError: invalid position side {}; expected 'long' or 'short'",
+    ),
+    "position_mode": (
+        "mode must be a str or vantrel.param.PositionMode",
+        "ValueError: invalid position mode {}; expected 'netting' or 'hedged'",
+    ),
     "position_effect": (
-        "position_effect must be a str or vantrel.PositionEffect", "position effect", "'open' or 'close'"),
+        "position_effect must be a str or vantrel.PositionEffect",
+        "ValueError: invalid position effect {}; expected 'open' or 'close'",
+    ),
 }
 
 
@@ -371,8 +374,8 @@ def test_position_parser_refuses_non_str(probe, parser, value):
     ],
 )
 def test_position_parser_unknown_word(probe, parser, value, shown):
-    _, what, expected = PARSER_TEXTS[parser]
-    check(lambda: getattr(probe, parser)(value), Raises(TypeError, f"ValueError: invalid {what} {shown}; expected {expected}"))
+    unknown_word = PARSER_TEXTS[parser][1]
+    check(lambda: getattr(probe, parser)(value), Raises(TypeError, unknown_word.format(shown)))
 
 
 @pytest.mark.parametrize("effect, member", [(None, None), (0, PositionEffect.OPEN), (1, PositionEffect.CLOSE)])
@@ -417,51 +420,48 @@ def test_position_effect_to_py_passes_python_errors(probe, monkeypatch):
 
 # -- registry and market-data errors
 
-REGISTERED = 'instrument Instrument { underlying_asset: Asset("BTC"), settlement_asset: Asset("USD") } is already registered'
+REGISTERED = (
+    'instrument Instrument { underlying_asset: Asset("BTC"), settlement_asset: Asset("USD") } is already registered'
+)
 
 
 @pytest.mark.parametrize(
-    "make, exception, message",
+    "builder, args, exception, message",
     [
-        (lambda p, c: p.account_group_error("ReservedDefaultGroup"), "AccountGroupRegistrationError",
+        ("account_group_error", lambda c: ("ReservedDefaultGroup",), "AccountGroupRegistrationError",
          "the reserved default account group is not a valid target"),
-        (lambda p, c: p.account_group_error("AlreadyInGroup", 7, 3), "AccountGroupRegistrationError",
+        ("account_group_error", lambda c: ("AlreadyInGroup", 7, 3), "AccountGroupRegistrationError",
          "account 7 is already registered in group 3"),
-        (lambda p, c: p.account_group_error("AlreadyInGroup", U64_MAX, U32_MAX), "AccountGroupRegistrationError",
+        ("account_group_error", lambda c: ("AlreadyInGroup", U64_MAX, U32_MAX), "AccountGroupRegistrationError",
          f"account {U64_MAX} is already registered in group {U32_MAX}"),
-        (lambda p, c: p.account_group_error("NotInGroup", 7, 3), "AccountGroupRegistrationError",
+        ("account_group_error", lambda c: ("NotInGroup", 7, 3), "AccountGroupRegistrationError",
          "account 7 is not in group 3; it belongs to no group"),
-        (lambda p, c: p.account_group_error("NotInGroup", 7, 3, 5), "AccountGroupRegistrationError",
+        ("account_group_error", lambda c: ("NotInGroup", 7, 3, 5), "AccountGroupRegistrationError",
          "account 7 is not in group 3; it belongs to group 5"),
-        (lambda p, c: p.register_error(c("Instrument")("BTC", "USD")), "AlreadyRegistered", REGISTERED),
-        (lambda p, c: p.register_error(ns(underlying_asset="BTC", settlement_asset="USD")), "AlreadyRegistered",
+        ("register_error", lambda c: (c("Instrument")("BTC", "USD"),), "AlreadyRegistered", REGISTERED),
+        ("register_error", lambda c: (ns(underlying_asset="BTC", settlement_asset="USD"),), "AlreadyRegistered",
          REGISTERED),
-        (lambda p, c: p.register_error(c("Instrument")('B"T\\C', " U\nSD")), "AlreadyRegistered",
+        ("register_error", lambda c: (c("Instrument")('B"T\\C', " U\nSD"),), "AlreadyRegistered",
          'instrument Instrument { underlying_asset: Asset("B\\"T\\\\C"), settlement_asset: Asset(" U\\nSD") }'
          " is already registered"),
-        (lambda p, c: p.register_with_id_error(c("Instrument")("BTC", "USD")), "RegistrationError", REGISTERED),
-        (lambda p, c: p.register_with_id_error(42), "RegistrationError", "instrument id 42 is already registered"),
-        (lambda p, c: p.register_with_id_error(U64_MAX), "RegistrationError",
+        ("register_with_id_error", lambda c: (c("Instrument")("BTC", "USD"),), "RegistrationError", REGISTERED),
+        ("register_with_id_error", lambda c: (42,), "RegistrationError", "instrument id 42 is already registered"),
+        ("register_with_id_error", lambda c: (U64_MAX,), "RegistrationError",
          f"instrument id {U64_MAX} is already registered"),
-        (lambda p, c: p.unknown_instrument_id(0), "UnknownInstrumentId", "unknown instrument id: 0"),
-        (lambda p, c: p.unknown_instrument_id(U64_MAX), "UnknownInstrumentId", f"unknown instrument id: {U64_MAX}"),
+        ("unknown_instrument_id", lambda c: (0,), "UnknownInstrumentId", "unknown instrument id: 0"),
+        ("unknown_instrument_id", lambda c: (U64_MAX,), "UnknownInstrumentId", f"unknown instrument id: {U64_MAX}"),
     ],
 )
-def test_registry_error_builders(probe, cls, make, exception, message):
-    error = make(probe, cls)
+def test_registry_error_builders(probe, cls, builder, args, exception, message):
+    build = getattr(probe, builder)
+    error = build(*args(cls))
     assert (type(error).__module__, type(error).__qualname__) == ("vantrel", exception)
     assert type(error).__bases__ == (Exception,)
     assert error.args == (message,)
-
-    def raised(**kwargs):
-        return make(types.SimpleNamespace(**{
-            name: (lambda f: lambda *a: f(*a, raised=True))(getattr(probe, name))
-            for name in ["account_group_error", "register_error", "register_with_id_error", "unknown_instrument_id"]
-        }), cls)
-
+    # Raised the way the callers will raise it: the same type and text.
     with pytest.raises(type(error)) as info:
-        raised()
-    assert str(info.value) == message
+        build(*args(cls), raised=True)
+    assert info.value.args == (message,)
 
 
 # -- account_info.account_group, read during core work
@@ -520,9 +520,3 @@ def test_extract_account_info_group(probe, cls, account_info, group, error, read
     # The work went on with the group it read, and the attribute was read once per cell.
     assert seen == [group]
     assert source.reads == ["account_group"]
-
-
-def test_account_info_group_error_does_not_outlive_its_call(probe, cls):
-    with pytest.raises(TypeError):
-        probe.account_info_group(ns(account_group=5))
-    assert probe.account_info_group(ns(account_group=cls("AccountGroupId").from_int(4))) == 4
