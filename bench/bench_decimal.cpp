@@ -73,6 +73,14 @@ void BM_DivOneThird(benchmark::State& s) {  // 28 fractional digits, rounded
 void BM_DivWideDivisor(benchmark::State& s) {  // divisor above 2^64
   run_binary(s, d("12345.6789"), d("1844674407370955161.7"), [](Decimal a, Decimal b) { return a.checked_div(b); });
 }
+void BM_DivWideFullMantissa(benchmark::State& s) {  // 29-digit quotient rounded, 65-bit divisor
+  run_binary(s, d("79228162514264337593543950335"), d("18446744073709551617"),
+             [](Decimal a, Decimal b) { return a.checked_div(b); });
+}
+void BM_DivWideNearMax(benchmark::State& s) {  // 96-bit divisor, quotient near 1
+  run_binary(s, d("7922816251426433759354395033.4"), d("79228162514264337593543950.335"),
+             [](Decimal a, Decimal b) { return a.checked_div(b); });
+}
 void BM_Rem(benchmark::State& s) {
   run_binary(s, d("12345.6789"), d("2.5"), [](Decimal a, Decimal b) { return a.checked_rem(b); });
 }
@@ -140,6 +148,8 @@ BENCHMARK(BM_MulWide);
 BENCHMARK(BM_DivExact);
 BENCHMARK(BM_DivOneThird);
 BENCHMARK(BM_DivWideDivisor);
+BENCHMARK(BM_DivWideFullMantissa);
+BENCHMARK(BM_DivWideNearMax);
 BENCHMARK(BM_Rem);
 BENCHMARK(BM_CompareSameScale);
 BENCHMARK(BM_CompareMixedScale);

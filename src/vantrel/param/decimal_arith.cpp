@@ -62,33 +62,61 @@ std::optional<Decimal> Decimal::mul_slow(Decimal other) const noexcept {
 
 namespace {
 
-// Long division of a 96-bit dividend's remainder by the divisor, a chunk of digits at a time.
-// A divisor below 2^64 lets r * 10^19 stay under 2^128 with a 64-bit quotient.
+// Long division of a 96-bit dividend's remainder by the divisor, up to 19 digits at a time:
+// with r < d, r * 10^19 < d * 2^64, so every chunk's quotient fits 64 bits.
+inline constexpr unsigned kChunkDigits = 19;
+
 struct Divisor {
   u128 d;
   bool small;
-  unsigned max_chunk;
+  // Divisors of 65 to 96 bits are kept shifted left by `shift` so the top bit is set, as
+  // div192_by128 needs; numerators are shifted alike and remainders shifted back.
+  unsigned shift = 0;
+  std::uint64_t d1 = 0, d0 = 0;
 
-  explicit Divisor(u128 v) noexcept : d(v), small((v >> 64) == 0), max_chunk(small ? 19 : 9) {}
+  explicit Divisor(u128 v) noexcept : d(v), small((v >> 64) == 0) {
+    if (!small) {
+      shift = static_cast<unsigned>(__builtin_clzll(static_cast<std::uint64_t>(v >> 64)));
+      const u128 norm = v << shift;
+      d1 = static_cast<std::uint64_t>(norm >> 64);
+      d0 = static_cast<std::uint64_t>(norm);
+    }
+  }
 
   // Next k digits of r / d: returns floor(r * 10^k / d) and leaves the remainder in r.
   std::uint64_t next(u128& r, unsigned k) const noexcept {
-    const u128 t = r * kPow10.v[k];
+    const auto p = static_cast<std::uint64_t>(kPow10.v[k]);
     if (small) {
       std::uint64_t rem;
-      const std::uint64_t q = div128_by64(t, static_cast<std::uint64_t>(d), &rem);
+      const std::uint64_t q = div128_by64(r * p, static_cast<std::uint64_t>(d), &rem);
       r = rem;
       return q;
     }
-    const u128 q = t / d;
-    r = t - q * d;
-    return static_cast<std::uint64_t>(q);
+    // r < d keeps r << shift below 2^128, and the shifted numerator below
+    // (d1 + 1) * 2^64 * 10^19 <= d1 * 2^128: its top limb is below d1.
+    const u128 rn = r << shift;
+    const u128 lo = static_cast<u128>(static_cast<std::uint64_t>(rn)) * p;
+    const u128 hi = static_cast<u128>(static_cast<std::uint64_t>(rn >> 64)) * p + (lo >> 64);
+    u128 rem;
+    const std::uint64_t q = div192_by128(static_cast<std::uint64_t>(hi >> 64), static_cast<std::uint64_t>(hi),
+                                         static_cast<std::uint64_t>(lo), d1, d0, &rem);
+    r = rem >> shift;
+    return q;
   }
 
   void divmod(u128 n, u128& q, u128& r) const noexcept {
+    if (n < d) {
+      q = 0;
+      r = n;
+      return;
+    }
     if (!small) {
-      q = n / d;
-      r = n - q * d;
+      // n < 2^96 and shift <= 63: the shifted dividend's top limb is below 2^31 < d1.
+      const u128 low = n << shift;
+      u128 rem;
+      q = div192_by128(static_cast<std::uint64_t>(n >> (128 - shift)), static_cast<std::uint64_t>(low >> 64),
+                       static_cast<std::uint64_t>(low), d1, d0, &rem);
+      r = rem >> shift;
       return;
     }
     const std::uint64_t dd = static_cast<std::uint64_t>(d);
@@ -100,6 +128,13 @@ struct Divisor {
     r = rem;
   }
 };
+
+// The most digits (<= k) that q can surely take: q * 10^j plus any j-digit tail fits while
+// q < kMaxDiv[j]; at q == kMaxDiv[j] it depends on the tail.
+unsigned digits_with_room(u128 q, unsigned k) noexcept {
+  while (k > 0 && q > kMaxDiv.v[k]) --k;
+  return k;
+}
 
 // Removes trailing zero digits of a non-zero chunk, lowering its digit count to match.
 void strip_trailing_zeros(std::uint64_t& chunk, unsigned& digits) noexcept {
@@ -124,7 +159,7 @@ std::optional<Decimal> Decimal::checked_div(Decimal other) const noexcept {
   int s = static_cast<int>(scale()) - static_cast<int>(other.scale());
 
   while (s < 0) {  // digits needed to reach scale 0; these must fit
-    const unsigned k = std::min<unsigned>(static_cast<unsigned>(-s), div.max_chunk);
+    const unsigned k = std::min<unsigned>(static_cast<unsigned>(-s), kChunkDigits);
     const std::uint64_t chunk = div.next(r, k);
     if (!append_fits(q, chunk, k)) return std::nullopt;
     q = q * kPow10.v[k] + chunk;
@@ -134,23 +169,25 @@ std::optional<Decimal> Decimal::checked_div(Decimal other) const noexcept {
   // Exact digits up to scale 28 while the mantissa has room; an exact quotient keeps the
   // dividend-minus-divisor scale and no trailing zeros beyond it.
   while (r != 0 && s < static_cast<int>(kMaxScale)) {
-    const unsigned k = std::min<unsigned>(kMaxScale - static_cast<unsigned>(s), div.max_chunk);
+    const unsigned want = std::min<unsigned>(kMaxScale - static_cast<unsigned>(s), kChunkDigits);
+    unsigned k = digits_with_room(q, want);
+    if (k == 0) break;
     const u128 r_before = r;
     std::uint64_t chunk = div.next(r, k);
-    unsigned kf = k;
-    while (kf > 0 && !append_fits(q, chunk / static_cast<std::uint64_t>(kPow10.v[k - kf]), kf)) --kf;
-    if (kf == 0) {
-      r = r_before;
-      break;
+    if (q == kMaxDiv.v[k] && !append_fits(q, chunk, k)) {  // the last digit overflows
+      if (--k == 0) {
+        r = r_before;
+        break;
+      }
+      chunk /= 10;
+      // Both products may pass 2^128, but their difference, the remainder, is below d:
+      // arithmetic modulo 2^128 gives it exactly.
+      r = r_before * kPow10.v[k] - static_cast<u128>(chunk) * div.d;
     }
-    if (kf < k) {
-      chunk /= static_cast<std::uint64_t>(kPow10.v[k - kf]);
-      r = r_before * kPow10.v[kf] - static_cast<u128>(chunk) * div.d;
-    }
-    if (r == 0) strip_trailing_zeros(chunk, kf);
-    q = q * kPow10.v[kf] + chunk;
-    s += static_cast<int>(kf);
-    if (kf < k && r != 0) break;  // the mantissa is full
+    if (r == 0) strip_trailing_zeros(chunk, k);
+    q = q * kPow10.v[k] + chunk;
+    s += static_cast<int>(k);
+    if (k < want && r != 0) break;  // the mantissa is full
   }
 
   if (r != 0) {
@@ -183,7 +220,7 @@ std::optional<Decimal> Decimal::checked_rem(Decimal other) const noexcept {
     u128 q;
     div.divmod(ma, q, r);
     for (unsigned k = sb - sa; k > 0 && r != 0;) {
-      const unsigned step = std::min(k, div.max_chunk);
+      const unsigned step = std::min(k, kChunkDigits);
       div.next(r, step);
       k -= step;
     }

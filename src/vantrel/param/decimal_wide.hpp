@@ -40,6 +40,30 @@ inline std::uint64_t div128_by64(u128 n, std::uint64_t d, std::uint64_t* rem) no
 #endif
 }
 
+// One quotient limb of (u2:u1:u0) / (d1:d0), for a divisor with its top bit set and u2 < d1
+// (so the quotient fits 64 bits). The estimate from the top limbs over d1 is at most two too
+// large for a normalised divisor (Knuth's Algorithm D); the low limb settles it.
+inline std::uint64_t div192_by128(std::uint64_t u2, std::uint64_t u1, std::uint64_t u0, std::uint64_t d1,
+                                  std::uint64_t d0, u128* rem) noexcept {
+  std::uint64_t rhat;
+  std::uint64_t q = div128_by64((static_cast<u128>(u2) << 64) | u1, d1, &rhat);
+  // The remainder is (rhat:u0) - q * d0; a borrow means q is too large.
+  const u128 num = (static_cast<u128>(rhat) << 64) | u0;
+  const u128 prod = static_cast<u128>(q) * d0;
+  u128 r = num - prod;
+  if (prod > num) {
+    const u128 d = (static_cast<u128>(d1) << 64) | d0;
+    --q;
+    r += d;
+    if (r >= d) {  // no carry out of the add: still negative, q was two too large
+      --q;
+      r += d;
+    }
+  }
+  *rem = r;
+  return q;
+}
+
 struct U192 {
   std::uint64_t w[3] = {0, 0, 0};  // little-endian limbs
 
