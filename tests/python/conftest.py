@@ -1,3 +1,4 @@
+import importlib
 import os
 import pathlib
 import sys
@@ -11,29 +12,25 @@ def cpp_build_dir() -> pathlib.Path:
     return pathlib.Path(os.environ.get("VANTREL_CPP_BUILD", ROOT / "build" / "cpp"))
 
 
-@pytest.fixture(scope="session")
-def testkit():
-    """The test-only toolkit module, built beside the C++ suite."""
+def load_test_module(name: str, what: str):
+    """Imports a test-only extension built beside the C++ suite, or skips."""
     directory = cpp_build_dir() / "bindings" / "python"
-    if not (directory / "_vantrel_testkit.abi3.so").exists():
-        pytest.skip(f"toolkit test module not built in {directory}")
+    if not (directory / f"{name}.abi3.so").exists():
+        pytest.skip(f"{what} not built in {directory}")
     sys.path.insert(0, str(directory))
     try:
-        import _vantrel_testkit
+        return importlib.import_module(name)
     finally:
         sys.path.remove(str(directory))
-    return _vantrel_testkit
+
+
+@pytest.fixture(scope="session")
+def testkit():
+    """The test-only toolkit module."""
+    return load_test_module("_vantrel_testkit", "toolkit test module")
 
 
 @pytest.fixture(scope="session")
 def probe():
     """The test-only module that drives the shared argument conversions."""
-    directory = cpp_build_dir() / "bindings" / "python"
-    if not (directory / "_vantrel_probe.abi3.so").exists():
-        pytest.skip(f"conversion probe module not built in {directory}")
-    sys.path.insert(0, str(directory))
-    try:
-        import _vantrel_probe
-    finally:
-        sys.path.remove(str(directory))
-    return _vantrel_probe
+    return load_test_module("_vantrel_probe", "conversion probe module")

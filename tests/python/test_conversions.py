@@ -14,6 +14,7 @@ import pytest
 import vantrel.core
 import vantrel.param
 from vantrel.param import PositionEffect, PositionMode, PositionSide, Side
+from stand_ins import Index, IntSubclass, RaisingIndex, StrSubclass
 
 U32_MAX = 2**32 - 1
 U64_MAX = 2**64 - 1
@@ -73,27 +74,6 @@ class Recorder:
         if isinstance(value, BaseException):
             raise value
         return value
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise RuntimeError("no index")
-
-
-class IntSubclass(int):
-    pass
-
-
-class StrSubclass(str):
-    pass
 
 
 @pytest.fixture

@@ -8,14 +8,7 @@ from hypothesis import given, strategies as st
 
 from vantrel import ParamError
 from decimal_kinds import KINDS, MAX_MANTISSA, NEVER_NEGATIVE, SIGNED, NumpyBool, canonical, cls, other_kind
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+from stand_ins import Index
 
 
 @pytest.mark.parametrize("name", KINDS)

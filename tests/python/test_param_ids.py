@@ -10,6 +10,7 @@ from hypothesis import given, strategies as st
 from vantrel import _vantrel
 from vantrel.marketdata import InstrumentId
 from vantrel.param import AccountGroupId, AccountId
+from stand_ins import Index, IntSubclass, RaisingIndex, StrSubclass
 
 U64_MAX = 2**64 - 1
 U32_MAX = 2**32 - 1
@@ -25,27 +26,6 @@ def fnv1a(data: bytes, bits: int) -> int:
     for byte in data:
         h = ((h ^ byte) * prime) % (1 << bits)
     return h
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise RuntimeError("no index")
-
-
-class IntSubclass(int):
-    pass
-
-
-class StrSubclass(str):
-    pass
 
 
 # -- AccountId

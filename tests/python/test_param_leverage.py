@@ -7,6 +7,7 @@ import pytest
 
 from vantrel import ParamError
 from vantrel.param import Leverage, Notional, Volume
+from stand_ins import Floaty, Index, IntSubclass
 
 INVALID = "invalid leverage value"
 OVERFLOW = "arithmetic overflow in Leverage"
@@ -17,32 +18,12 @@ def single(value: float) -> float:
     return struct.unpack("<f", struct.pack("<f", value))[0]
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
 class Raising:
     def __index__(self):
         raise RuntimeError("boom")
 
     def __float__(self):
         raise RuntimeError("boom")
-
-
-class IntSubclass(int):
-    pass
 
 
 class FakeNumpyBool:
