@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "account_info.hpp"
+#include "marketdata/account_info.hpp"
 #include "class_table.hpp"
-#include "param_amounts.hpp"
-#include "param_asset.hpp"
-#include "param_enums.hpp"
-#include "param_ids.hpp"
+#include "param/amounts.hpp"
+#include "param/asset.hpp"
+#include "param/enums.hpp"
+#include "param/ids.hpp"
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"

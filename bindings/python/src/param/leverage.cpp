@@ -1,11 +1,11 @@
 // Leverage. An immutable value: any thread holding the interpreter lock may use it.
-#include "param_leverage.hpp"
+#include "param/leverage.hpp"
 
 #include <optional>
 
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
-#include "param_values.hpp"
+#include "param/values.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"

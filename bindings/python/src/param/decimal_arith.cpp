@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "exceptions.hpp"
-#include "param_decimal_ops.hpp"
+#include "param/decimal_ops.hpp"
 
 namespace vantrel::py {
 namespace {

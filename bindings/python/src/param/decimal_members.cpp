@@ -3,9 +3,9 @@
 // system's sign convention for money (a cash flow is positive coming in).
 #include <span>
 
-#include "param_decimal_members.hpp"
-#include "param_extract.hpp"
-#include "param_leverage.hpp"
+#include "param/decimal_members.hpp"
+#include "param/extract.hpp"
+#include "param/leverage.hpp"
 
 namespace vantrel::py {
 namespace {

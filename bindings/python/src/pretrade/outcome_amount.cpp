@@ -2,8 +2,8 @@
 // holding the interpreter lock may use it.
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
-#include "param_amounts.hpp"
-#include "param_values.hpp"
+#include "param/amounts.hpp"
+#include "param/values.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"

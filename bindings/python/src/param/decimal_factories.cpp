@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "exceptions.hpp"
-#include "param_decimal_ops.hpp"
+#include "param/decimal_ops.hpp"
 #include "toolkit/convert.hpp"
 
 namespace vantrel::py {

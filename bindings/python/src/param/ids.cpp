@@ -1,6 +1,6 @@
 // AccountId, AccountGroupId and InstrumentId. Immutable values: any thread holding
 // the interpreter lock may use them.
-#include "param_ids.hpp"
+#include "param/ids.hpp"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // the interpreter lock may use it.
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
-#include "param_asset.hpp"
+#include "param/asset.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"

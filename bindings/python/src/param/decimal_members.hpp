@@ -2,7 +2,7 @@
 // Building blocks of the decimal classes' own members: the conversions between
 // kinds that copy the decimal, keeping or flipping its sign flag, and the
 // check that an argument is an instance of a given decimal class.
-#include "param_values.hpp"
+#include "param/values.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/trampoline.hpp"
 

@@ -1,5 +1,5 @@
 // Parsers of the side and position enumerations. They keep no state.
-#include "param_enums.hpp"
+#include "param/enums.hpp"
 
 #include <array>
 #include <string>

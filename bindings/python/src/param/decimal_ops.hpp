@@ -2,7 +2,7 @@
 // The engines of the decimal class template: operators and factories, each
 // driven by the kind's row. The template (param_decimal.cpp) binds them to a
 // class's slots and method table.
-#include "param_extract.hpp"
+#include "param/extract.hpp"
 
 namespace vantrel::py {
 

@@ -3,9 +3,9 @@
 // quantity and side that open or close it.
 #include <span>
 
-#include "param_decimal_members.hpp"
-#include "param_enums.hpp"
-#include "param_extract.hpp"
+#include "param/decimal_members.hpp"
+#include "param/enums.hpp"
+#include "param/extract.hpp"
 #include "toolkit/convert.hpp"
 
 namespace vantrel::py {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "class_behaviours.hpp"
-#include "param_decimal_ops.hpp"
+#include "param/decimal_ops.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
 

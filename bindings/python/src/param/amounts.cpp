@@ -1,10 +1,10 @@
 // TradeAmount, AdjustmentAmount and Trade. Immutable values: any thread holding the
 // interpreter lock may use them. None defines comparison or hashing: equality is identity.
-#include "param_amounts.hpp"
+#include "param/amounts.hpp"
 
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
-#include "param_values.hpp"
+#include "param/values.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"

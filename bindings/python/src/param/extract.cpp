@@ -1,7 +1,7 @@
 // Python arguments into decimal values of a kind, and values back into Python
 // objects: the decimal classes' constructors and every record field of a
 // decimal kind go through here.
-#include "param_extract.hpp"
+#include "param/extract.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "param_values.hpp"
+#include "param/values.hpp"
 
 namespace vantrel::py {
 

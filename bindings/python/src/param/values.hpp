@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "class_table.hpp"
-#include "param_decimal_kinds.hpp"
+#include "param/decimal_kinds.hpp"
 #include "toolkit/ref.hpp"
 #include "vantrel/param/amount.hpp"
 

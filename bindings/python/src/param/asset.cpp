@@ -1,5 +1,5 @@
 // Asset and instrument conversions. They keep no state.
-#include "param_asset.hpp"
+#include "param/asset.hpp"
 
 #include "toolkit/convert.hpp"
 #include "toolkit/errors.hpp"

@@ -1,4 +1,4 @@
-#include "account_info.hpp"
+#include "marketdata/account_info.hpp"
 
 #include "class_table.hpp"
 #include "toolkit/pending.hpp"
