@@ -3,6 +3,7 @@
 import types
 
 import pytest
+from hypothesis import given, strategies as st
 
 from stand_ins import Index, StrSubclass
 from vantrel.pretrade import AccountBlock, Reject
@@ -226,3 +227,41 @@ def test_block_reader_passes_iteration_errors(probe):
         probe.account_blocks(items())
     with pytest.raises(TypeError):
         probe.account_blocks(5)
+
+
+# -- representations against a plain model of the quoting rule, on ASCII texts
+
+ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
+
+
+def quoted(text):
+    out = []
+    for ch in text:
+        if ch in ESCAPES:
+            out.append(ESCAPES[ch])
+        elif ord(ch) < 0x20 or ord(ch) == 0x7F:
+            out.append("\\u{%x}" % ord(ch))
+        else:
+            out.append(ch)
+    return '"' + "".join(out) + '"'
+
+
+ascii_text = st.text(alphabet=st.characters(max_codepoint=0x7F), max_size=30)
+
+
+@given(policy=ascii_text, reason=ascii_text, details=ascii_text, code=st.sampled_from(CODES),
+       user_data=st.integers(0, U64_MAX))
+def test_account_block_repr_model(policy, reason, details, code, user_data):
+    made = AccountBlock(policy=policy, code=code, reason=reason, details=details, user_data=user_data)
+    assert (made.policy, made.reason, made.details, made.user_data) == (policy, reason, details, user_data)
+    assert repr(made) == (
+        f"AccountBlock(code={quoted(code)}, policy={quoted(policy)}, reason={quoted(reason)}, "
+        f"details={quoted(details)}, user_data={user_data})"
+    )
+
+
+@given(st.text(max_size=20))
+def test_account_block_texts_round_trip(text):
+    made = AccountBlock(policy=text, code="Other", reason=text, details=text)
+    assert made.policy == made.reason == made.details == text
+    assert isinstance(repr(made), str)
