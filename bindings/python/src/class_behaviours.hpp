@@ -43,4 +43,6 @@ const ClassBehaviour* account_adjustment_amount_behaviour();
 const ClassBehaviour* account_adjustment_bounds_behaviour();
 // -- record-classes: end
 
+const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
 }  // namespace vantrel::py
