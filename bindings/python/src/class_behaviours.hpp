@@ -41,6 +41,11 @@ const ClassBehaviour* account_adjustment_balance_operation_behaviour();
 const ClassBehaviour* account_adjustment_position_operation_behaviour();
 const ClassBehaviour* account_adjustment_amount_behaviour();
 const ClassBehaviour* account_adjustment_bounds_behaviour();
+const ClassBehaviour* execution_report_behaviour();
+const ClassBehaviour* execution_report_operation_behaviour();
+const ClassBehaviour* financial_impact_behaviour();
+const ClassBehaviour* execution_report_fill_details_behaviour();
+const ClassBehaviour* execution_report_position_impact_behaviour();
 // -- record-classes: end
 
 const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
