@@ -41,4 +41,25 @@ const ClassBehaviour* post_trade_result_behaviour();                  // pretrad
 const ClassBehaviour* account_adjustment_batch_result_behaviour();    // pretrade/results.cpp
 // -- pretrade-records: end
 
+// Order, execution-report and account-adjustment records (core/order.cpp,
+// core/execution_report.cpp, core/account_adjustment.cpp).
+// -- record-classes: begin
+const ClassBehaviour* order_behaviour();
+const ClassBehaviour* order_operation_behaviour();
+const ClassBehaviour* order_position_behaviour();
+const ClassBehaviour* order_margin_behaviour();
+const ClassBehaviour* account_adjustment_behaviour();
+const ClassBehaviour* account_adjustment_balance_operation_behaviour();
+const ClassBehaviour* account_adjustment_position_operation_behaviour();
+const ClassBehaviour* account_adjustment_amount_behaviour();
+const ClassBehaviour* account_adjustment_bounds_behaviour();
+const ClassBehaviour* execution_report_behaviour();
+const ClassBehaviour* execution_report_operation_behaviour();
+const ClassBehaviour* financial_impact_behaviour();
+const ClassBehaviour* execution_report_fill_details_behaviour();
+const ClassBehaviour* execution_report_position_impact_behaviour();
+// -- record-classes: end
+
+const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
 }  // namespace vantrel::py
