@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "vantrel/core/clock.hpp"
@@ -124,6 +125,7 @@ class MarketDataService {
   // most once through `group_source()` (returning optional<AccountGroupId>),
   // called with no market-data lock held.
   template <class GroupSource>
+    requires std::is_invocable_r_v<std::optional<AccountGroupId>, GroupSource&>
   QuoteLookup resolve_quote(InstrumentId id, AccountId account, GroupSource&& group_source) const {
     QuoteLookup result = lookup(id, account, QuoteResolution::AccountThenGroupThenDefault, GroupHint::unknown());
     if (result.status != LookupStatus::NeedGroup) return result;
