@@ -29,4 +29,13 @@ const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
 const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
 // -- param-classes: end
 
+// Market data (marketdata/quote.cpp, marketdata/builder.cpp, marketdata/service.cpp).
+// -- marketdata-classes: begin
+const ClassBehaviour* quote_ttl_behaviour();
+const ClassBehaviour* quote_behaviour();
+const ClassBehaviour* quote_resolution_behaviour();
+const ClassBehaviour* market_data_service_behaviour();
+const ClassBehaviour* market_data_builder_behaviour();
+// -- marketdata-classes: end
+
 }  // namespace vantrel::py
