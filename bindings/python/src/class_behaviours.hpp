@@ -62,4 +62,13 @@ const ClassBehaviour* execution_report_position_impact_behaviour();
 
 const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
 
+// Market data (marketdata/quote.cpp, marketdata/builder.cpp, marketdata/service.cpp).
+// -- marketdata-classes: begin
+const ClassBehaviour* quote_ttl_behaviour();
+const ClassBehaviour* quote_behaviour();
+const ClassBehaviour* quote_resolution_behaviour();
+const ClassBehaviour* market_data_service_behaviour();
+const ClassBehaviour* market_data_builder_behaviour();
+// -- marketdata-classes: end
+
 }  // namespace vantrel::py
