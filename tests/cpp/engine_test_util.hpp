@@ -30,7 +30,7 @@ inline ExecutionReportRecord report_for(std::optional<std::uint64_t> account) {
 
 inline Reject reject_of(std::string policy, std::string reason, RejectScope scope = RejectScope::Order,
                         RejectCode code = RejectCode::Custom, std::uint64_t user_data = 0) {
-  Reject r = make_reject(policy, scope, code, reason, reason + " details");
+  Reject r = Reject::with_scope(policy, scope, code, reason, reason + " details");
   r.user_data = user_data;
   return r;
 }
@@ -95,14 +95,13 @@ class ScriptedPolicy : public Policy {
 // The group ids of a lock's sections, in order, and one group's prices as integers.
 inline std::vector<std::uint16_t> section_groups(const Lock& lock) {
   std::vector<std::uint16_t> out;
-  for (const auto& e : lock.entries)
-    if (e.g != 0 && std::find(out.begin(), out.end(), e.g) == out.end()) out.push_back(e.g);
+  for (const LockSection& section : lock.sections()) out.push_back(section.policy_group_id);
   return out;
 }
 inline std::vector<std::int64_t> prices_of(const Lock& lock, std::uint16_t group) {
   std::vector<std::int64_t> out;
-  for (const auto& e : lock.entries)
-    if (e.g == group) out.push_back(static_cast<std::int64_t>(e.p.value.lo64()));
+  if (const LockPrices* prices = lock.prices_of(group))
+    for (const Decimal& p : *prices) out.push_back(static_cast<std::int64_t>(p.lo64()));
   return out;
 }
 

@@ -66,15 +66,15 @@ TEST_P(EngineConcurrency, ThreadsOnDistinctAccountsWithABlockerAndAGroupChurner)
   }
   std::thread blocker([&] {
     std::uint64_t group = 1;
-    while (running.load() > 0) {
+    do {
       for (std::uint64_t a = 0; a < kAccountsPerThread; a += 2)
-        engine->blocks().record(AccountId{a}, AccountBlock{.reason = "stop", .details = "", .policy = "blocker",
+        engine->blocks().record(AccountId{a}, AccountBlock{.policy = "blocker", .reason = "stop", .details = "",
                                                            .user_data = 0, .code = RejectCode::Custom});
       std::vector<AccountId> members{AccountId{101}, AccountId{102}, AccountId{103}};
       EXPECT_FALSE(engine->groups().register_group(members, AccountGroupId{static_cast<std::uint32_t>(group)}));
       EXPECT_FALSE(engine->groups().unregister_group(members, AccountGroupId{static_cast<std::uint32_t>(group)}));
       ++group;
-    }
+    } while (running.load() > 0);
   });
   for (std::thread& t : threads) t.join();
   blocker.join();

@@ -8,14 +8,7 @@ namespace {
 constexpr const char* kEngine = "Engine";
 
 Reject engine_reject(RejectScope scope, RejectCode code, const char* reason, const char* details) {
-  Reject reject;
-  reject.policy = kEngine;
-  reject.reason = reason;
-  reject.details = details;
-  reject.user_data = 0;
-  reject.scope = scope;
-  reject.code = code;
-  return reject;
+  return Reject::with_scope(kEngine, scope, code, reason, details);
 }
 
 }  // namespace
@@ -30,19 +23,11 @@ std::optional<Reject> AccountBlockRegistry::check_slow(std::optional<AccountId> 
                          "unable to check account for blocking");
   }
   {
-    RwLock::SharedGuard map(map_lock_);
+    SharedGuard map(map_lock_);
     auto found = blocks_.find(*account);
     if (found != blocks_.end()) {
-      RwLock::SharedGuard entry(entry_lock_);
-      const AccountBlock& block = found->second;
-      Reject reject;
-      reject.policy = block.policy;
-      reject.reason = block.reason;
-      reject.details = block.details;
-      reject.user_data = block.user_data;
-      reject.scope = RejectScope::Account;
-      reject.code = block.code;
-      return reject;
+      SharedGuard entry(entry_lock_);
+      return found->second.to_reject();
     }
   }
   if (accountless_.load(std::memory_order_acquire)) {
@@ -55,18 +40,18 @@ std::optional<Reject> AccountBlockRegistry::check_slow(std::optional<AccountId> 
 void AccountBlockRegistry::record(AccountId account, AccountBlock block) {
   bool present;
   {
-    RwLock::SharedGuard map(map_lock_);
+    SharedGuard map(map_lock_);
     present = blocks_.find(account) != blocks_.end();
     if (present) {
       // Writers of stored blocks serialise on the entry lock; nothing changes.
-      RwLock::ExclusiveGuard entry(entry_lock_);
+      ExclusiveGuard entry(entry_lock_);
     }
   }
   if (!present) {
-    RwLock::ExclusiveGuard map(map_lock_);
+    ExclusiveGuard map(map_lock_);
     // Another thread may have recorded one meanwhile; the first block wins.
     blocks_.try_emplace(account, std::move(block));
-    RwLock::ExclusiveGuard entry(entry_lock_);
+    ExclusiveGuard entry(entry_lock_);
   }
   any_block_.store(true, std::memory_order_release);
 }
@@ -78,21 +63,11 @@ void AccountBlockRegistry::record_accountless() noexcept {
 }
 
 std::optional<AccountBlock> AccountBlockRegistry::block_of(AccountId account) const {
-  RwLock::SharedGuard map(map_lock_);
+  SharedGuard map(map_lock_);
   auto found = blocks_.find(account);
   if (found == blocks_.end()) return std::nullopt;
-  RwLock::SharedGuard entry(entry_lock_);
+  SharedGuard entry(entry_lock_);
   return found->second;
-}
-
-AccountBlock account_block_from_reject(const Reject& reject) {
-  AccountBlock block;
-  block.reason = reject.reason;
-  block.details = reject.details;
-  block.policy = reject.policy;
-  block.user_data = reject.user_data;
-  block.code = RejectCode::AccountBlocked;
-  return block;
 }
 
 }  // namespace vantrel

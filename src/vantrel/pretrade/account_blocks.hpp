@@ -52,8 +52,4 @@ class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockReg
   std::atomic<bool> accountless_{false};
 };
 
-// The block a stage's account-scope reject turns into: the reject's texts and
-// user data, code AccountBlocked whatever the reject's code.
-AccountBlock account_block_from_reject(const Reject& reject);
-
 }  // namespace vantrel

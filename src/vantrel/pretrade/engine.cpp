@@ -57,15 +57,15 @@ EngineCore::EngineCore(std::vector<BoxedPolicy> policies, std::shared_ptr<Accoun
     : policies_(std::move(policies)), blocks_(std::move(blocks)), groups_(std::move(groups)) {}
 
 Reject engine_gone_reject() {
-  return make_reject("Engine", RejectCode::SystemUnavailable, "engine is no longer available",
+  return Reject::make("Engine", RejectCode::SystemUnavailable, "engine is no longer available",
                      "request handle outlived engine instance");
 }
 
 void EngineCore::block_from_stage(const PreTradeContext& ctx, const Rejects& rejects) const {
-  const Reject* first = rejects.first_account_scoped();
+  const Reject* first = first_account_scoped(rejects);
   if (first == nullptr) return;
   if (std::optional<AccountId> account = ctx.account_id())
-    blocks_->record(*account, account_block_from_reject(*first));
+    blocks_->record(*account, AccountBlock::from_reject(*first));
   else
     blocks_->record_accountless();
 }
@@ -83,7 +83,7 @@ std::variant<Rejects, StartedOrder> EngineCore::start(OrderRecord order) const {
       std::optional<Rejects> found = policy.check_pre_trade_start(ctx, order);
       if (!found) continue;
       if (rejects)
-        rejects->append(std::move(*found));
+        append_rejects(*rejects, std::move(*found));
       else
         rejects.emplace(std::move(*found));
     }
@@ -113,13 +113,13 @@ MainOutcome EngineCore::main(StartedOrder& started) const {
     PreTradeCheck check = policy.perform_pre_trade_check(ctx, started.order, mutations);
     if (Rejects* found = check.rejects()) {
       if (rejects)
-        rejects->append(std::move(*found));
+        append_rejects(*rejects, std::move(*found));
       else
         rejects.emplace(std::move(*found));
     } else if (PreTradeContribution* contribution = check.contribution()) {
       if (rejects) continue;  // dropped anyway; nothing to file
       const std::uint16_t group = policy.policy_group_id();
-      for (const Price& price : contribution->lock_prices) lock.push_price(group, price);
+      for (const Price& price : contribution->lock_prices) lock.push_price(group, price.value);
       for (OutcomeEntryRecord& entry : contribution->entries)
         outcomes.push_back(AdjustmentOutcomeRecord{std::move(entry), group});
     }

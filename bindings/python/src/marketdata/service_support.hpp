@@ -19,7 +19,8 @@ inline MarketDataService& service_of(PyObject* self) { return *object_cast<Servi
 
 // An InstrumentId instance, else TypeError "argument '{arg}': ... 'InstrumentId'".
 InstrumentId extract_instrument_id(std::string_view arg, PyObject* obj);
-// An AccountId instance, else TypeError "account_id must be vantrel.param.AccountId".
+// An AccountId instance, else TypeError "account_id must be vantrel.param.AccountId"
+// (shared with the record classes, defined beside them).
 AccountId extract_account_id(PyObject* obj);
 
 // Runs core work on the service. A service with locks gives the interpreter

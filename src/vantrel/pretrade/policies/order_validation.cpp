@@ -11,9 +11,9 @@ std::optional<Rejects> OrderValidationPolicy::check_pre_trade_start(const PreTra
   if (!amount.value.is_zero()) [[likely]]
     return std::nullopt;
   if (amount.is_quantity())
-    return Rejects(make_reject(kName, RejectCode::InvalidFieldValue, "order quantity must be non-zero",
+    return Rejects(Reject::make(kName, RejectCode::InvalidFieldValue, "order quantity must be non-zero",
                                "requested quantity 0 is not allowed"));
-  return Rejects(make_reject(kName, RejectCode::InvalidFieldValue, "order volume must be non-zero",
+  return Rejects(Reject::make(kName, RejectCode::InvalidFieldValue, "order volume must be non-zero",
                              "requested volume 0 is not allowed"));
 }
 

@@ -24,54 +24,32 @@
 #include "vantrel/param/amount.hpp"
 #include "vantrel/param/ids.hpp"
 #include "vantrel/pretrade/context.hpp"
-#include "vantrel/pretrade/inline_list.hpp"
+#include "vantrel/core/inline_vector.hpp"
 #include "vantrel/pretrade/mutations.hpp"
 
 namespace vantrel {
 
-// A refusal always says why: this list is never empty, so a result that is
-// "rejected" without a reject cannot be built (and cannot read as ok).
-class Rejects {
- public:
-  explicit Rejects(Reject first) { items_.push_back(std::move(first)); }
-  // nullopt for an empty list.
-  static std::optional<Rejects> from(std::vector<Reject> items) {
-    if (items.empty()) return std::nullopt;
-    return Rejects(std::move(items));
-  }
+// The rejects of a refused stage: never empty.
+using Rejects = NonEmptyRejects;
 
-  void push_back(Reject reject) { items_.push_back(std::move(reject)); }
-  void append(Rejects&& more) {
-    items_.reserve(items_.size() + more.items_.size());
-    for (Reject& r : more.items_) items_.push_back(std::move(r));
-  }
+// Appends `more` to `into`, keeping the order.
+inline void append_rejects(Rejects& into, Rejects&& more) {
+  for (Reject& r : std::move(more).take()) into.push_back(std::move(r));
+}
 
-  std::size_t size() const noexcept { return items_.size(); }
-  const Reject& operator[](std::size_t i) const noexcept { return items_[i]; }
-  const Reject& front() const noexcept { return items_.front(); }
-  auto begin() const noexcept { return items_.begin(); }
-  auto end() const noexcept { return items_.end(); }
-  const std::vector<Reject>& items() const noexcept { return items_; }
-  std::vector<Reject> take() && noexcept { return std::move(items_); }
-
-  // The first reject with scope account, if any.
-  const Reject* first_account_scoped() const noexcept {
-    for (const Reject& r : items_)
-      if (r.scope == RejectScope::Account) return &r;
-    return nullptr;
-  }
-
- private:
-  explicit Rejects(std::vector<Reject> items) noexcept : items_(std::move(items)) {}
-  std::vector<Reject> items_;
-};
+// The first reject with scope account, if any.
+inline const Reject* first_account_scoped(const Rejects& rejects) noexcept {
+  for (const Reject& r : rejects)
+    if (r.scope == RejectScope::Account) return &r;
+  return nullptr;
+}
 
 // What a main-stage check contributes besides staged mutations: outcome
 // entries and the prices it locked for the order. One price and two entries
 // fit without an allocation.
 struct PreTradeContribution {
-  InlineList<OutcomeEntryRecord, 2> entries;
-  InlineList<Price, 1> lock_prices;
+  InlineVector<OutcomeEntryRecord, 2> entries;
+  InlineVector<Price, 1> lock_prices;
 
   bool empty() const noexcept { return entries.empty() && lock_prices.empty(); }
 };
@@ -174,11 +152,6 @@ class BoxedPolicy {
  private:
   std::unique_ptr<Policy> policy_;
 };
-
-// Reject with scope order and user data 0.
-Reject make_reject(std::string_view policy, RejectCode code, std::string reason, std::string details);
-Reject make_reject(std::string_view policy, RejectScope scope, RejectCode code, std::string reason,
-                   std::string details);
 
 // The reject of a policy that needs a field the record lacks:
 // "failed to access required field '{label}'" / "failed to access field '{path}'".
