@@ -1,6 +1,7 @@
 # make test   install what is missing, build, run the C++ and Python suites
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
+# make demo   installs the package and runs examples/quickstart.py
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
@@ -11,7 +12,7 @@ CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
 BENCH_BUILD := build/bench
 
-.PHONY: test deps venv cpp asan python-install pytest bench dev clean
+.PHONY: test deps venv cpp asan python-install pytest bench dev demo clean
 
 test: deps venv cpp asan python-install pytest
 
@@ -53,6 +54,9 @@ bench: deps venv
 	for b in $(BENCH_BUILD)/bench/bench_*; do $$b; done
 	$(MAKE) python-install
 	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
+
+demo: python-install
+	$(VPY) examples/quickstart.py
 
 dev: deps
 	cmake -S . -B build/dev -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=ON
