@@ -18,6 +18,9 @@
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
+
+extern PyMethodDef kRecordProbeFunctions[];  // records.cpp
+
 namespace {
 
 Ref none() { return Ref::borrow(Py_None); }
@@ -247,6 +250,7 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_probe", "", 0, kFunctions,
 PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kRecordProbeFunctions) != 0) throw_pending();
   return module.release();
 }
 
