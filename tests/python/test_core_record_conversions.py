@@ -58,6 +58,15 @@ def test_a_lone_asset_is_dropped(probe, c, missing):
     assert operation["instrument"] is None and operation["price"] == "101.25"
 
 
+def test_the_instrument_needs_only_the_two_assets(probe, c):
+    order = c.Order(operation=c.OrderOperation(underlying_asset=" ETH", settlement_asset="USDC"))
+    assert probe.order_record(order)["operation"] == {
+        "instrument": (" ETH", "USDC"), "account_id": None, "side": None, "trade_amount": None, "price": None}
+    report = c.ExecutionReport(operation=c.ExecutionReportOperation(underlying_asset="A", settlement_asset="B"))
+    assert probe.execution_report_record(report)["operation"] == {
+        "instrument": ("A", "B"), "account_id": None, "side": None}
+
+
 def test_default_parts_are_present(probe, c):
     record = probe.order_record(c.Order(position=c.OrderPosition(), margin=c.OrderMargin()))
     assert record["position"] == {"position_side": None, "reduce_only": False, "close_position": False}
