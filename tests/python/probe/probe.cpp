@@ -21,6 +21,7 @@
 namespace vantrel::py {
 
 extern PyMethodDef kRecordProbeFunctions[];  // records.cpp
+extern PyMethodDef kResultProbeFunctions[];  // results_probe.cpp
 
 namespace {
 
@@ -262,6 +263,7 @@ PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
   if (PyModule_AddFunctions(module.get(), kRecordProbeFunctions) != 0) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
   return module.release();
 }
 
