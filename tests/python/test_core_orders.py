@@ -1,6 +1,7 @@
 """vantrel.core.Order and its parts: constructors, properties, copy semantics, representations."""
 
 import pytest
+from hypothesis import given, strategies as st
 
 from vantrel.core import Order, OrderMargin, OrderOperation, OrderPosition
 from vantrel.param import AccountId, Leverage, PositionSide, Price, Quantity, Side, TradeAmount
@@ -250,3 +251,37 @@ def test_records_compare_by_identity():
     a, b = OrderPosition(), OrderPosition()
     assert a != b and a == a
     assert hash(a) != hash(b) or a is not b
+
+
+# ---- the nesting law: a parent shows its part's own representation, quoted once more
+
+ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\x00": "\\0"}
+
+
+def quoted(text):
+    """The quoted form for ASCII text."""
+    out = []
+    for ch in text:
+        if ch in ESCAPES:
+            out.append(ESCAPES[ch])
+        elif ord(ch) < 0x20 or ord(ch) == 0x7F:
+            out.append("\\u{%x}" % ord(ch))
+        else:
+            out.append(ch)
+    return '"' + "".join(out) + '"'
+
+
+asset_text = st.text(alphabet=st.characters(max_codepoint=0x7F), min_size=1, max_size=20).filter(
+    lambda t: t.strip() != "")
+
+
+@given(underlying=asset_text, collateral=asset_text)
+def test_nested_representations_quote_each_level(underlying, collateral):
+    operation = OrderOperation(underlying_asset=underlying)
+    margin = OrderMargin(collateral_asset=collateral)
+    assert repr(operation) == (f"OrderOperation(underlying_asset=Some({quoted(underlying)}), settlement_asset=None, "
+                               "side=None, trade_amount=None, price=None)")
+    order = Order(operation=operation, margin=margin)
+    assert repr(order) == (f"Order(operation=Some({quoted(repr(operation))}), position=None, "
+                           f"margin=Some({quoted(repr(margin))}))")
+    assert order.operation.underlying_asset == underlying and order.margin.collateral_asset == collateral
