@@ -23,6 +23,7 @@
 
 namespace vantrel::py {
 
+extern PyMethodDef kRecordProbeFunctions[];  // records.cpp
 extern PyMethodDef kResultProbeFunctions[];  // results_probe.cpp
 
 namespace {
@@ -308,6 +309,7 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_probe", "", 0, kFunctions,
 PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kRecordProbeFunctions) != 0) throw_pending();
   if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
   return module.release();
 }

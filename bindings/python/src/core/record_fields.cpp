@@ -79,9 +79,20 @@ Trade extract_trade_arg(PyObject* obj, std::string_view arg) {
   return trade_of(obj);
 }
 
-Ref enum_member(const char* class_name, const char* value) {
-  Ref module = Ref::steal(PyImport_ImportModule("vantrel.param"));
+// vantrel.param as sys.modules holds it; imported only when it is not there yet.
+Ref param_module() {
+  static PyObject* name = PyUnicode_InternFromString("vantrel.param");  // kept for the process
+  if (name == nullptr) throw_pending();
+  Ref module = Ref::steal(PyImport_GetModule(name));
+  if (module) return module;
+  if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
+  module = Ref::steal(PyImport_Import(name));
   if (!module) throw_pending();
+  return module;
+}
+
+Ref enum_member(const char* class_name, const char* value) {
+  Ref module = param_module();
   Ref enum_class = Ref::steal(PyObject_GetAttrString(module.get(), class_name));
   if (!enum_class) throw_pending();
   Ref text = make_str(value);
@@ -97,7 +108,9 @@ Ref position_side_to_py(PositionSide side) {
 Ref position_mode_to_py(PositionMode mode) {
   return enum_member("PositionMode", mode == PositionMode::Netting ? "netting" : "hedged");
 }
-Ref position_effect_member(PositionEffect effect) { return position_effect_to_py(effect); }
+Ref position_effect_member(PositionEffect effect) {
+  return enum_member("PositionEffect", effect == PositionEffect::Open ? "OPEN" : "CLOSE");
+}
 
 Pnl PnlField::from_py(PyObject* obj, std::string_view) { return required_amount<ValueKind::Pnl>(obj); }
 Fee FeeField::from_py(PyObject* obj, std::string_view) { return required_amount<ValueKind::Fee>(obj); }
