@@ -3,6 +3,8 @@
 // that iterate Python objects hold it throughout, so re-entrant code gets a borrow error.
 #include "pretrade/lock.hpp"
 
+#include "pretrade/lock_codecs.hpp"
+
 #include <vector>
 
 #include "class_behaviours.hpp"
@@ -199,6 +201,16 @@ const ClassBehaviour* lock_behaviour() {
        "prices_of($self, policy_group_id)\n--\n\nThe prices of one policy group, in order."},
       {"entries", method_entry<&lock_entries>(), METH_NOARGS,
        "entries($self)\n--\n\nEvery price as a (policy_group_id, price) pair, default group first."},
+      {"to_json", method_entry<&lock_to_json>(), METH_NOARGS, "to_json($self)\n--\n\nThe lock as JSON text."},
+      {"to_msgpack", method_entry<&lock_to_msgpack>(), METH_NOARGS,
+       "to_msgpack($self)\n--\n\nThe lock as MessagePack bytes."},
+      {"to_cbor", method_entry<&lock_to_cbor>(), METH_NOARGS, "to_cbor($self)\n--\n\nThe lock as CBOR bytes."},
+      {"from_json", method_entry<&lock_from_json>(), kFastcallFlags | METH_STATIC,
+       "from_json(text)\n--\n\nRead a lock from its JSON text."},
+      {"from_msgpack", method_entry<&lock_from_msgpack>(), kFastcallFlags | METH_STATIC,
+       "from_msgpack(data)\n--\n\nRead a lock from its MessagePack bytes."},
+      {"from_cbor", method_entry<&lock_from_cbor>(), kFastcallFlags | METH_STATIC,
+       "from_cbor(data)\n--\n\nRead a lock from its CBOR bytes."},
       {nullptr, nullptr, 0, nullptr},
   };
   static const ClassBehaviour behaviour = [] {
