@@ -500,3 +500,29 @@ def test_extract_account_info_group(probe, cls, account_info, group, error, read
     # The work went on with the group it read, and the attribute was read once per cell.
     assert seen == [group]
     assert source.reads == ["account_group"]
+
+
+class InterruptingIndex:
+    def __index__(self):
+        raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [(0, 0), (65535, 65535), (True, 1), (False, 0), (IntSubclass(7), 7), (Index(9), 9)],
+)
+def test_policy_group_id_reads_through_index(probe, value, expected):
+    assert probe.policy_group_id(value) == expected
+
+
+@pytest.mark.parametrize("value", [-1, 65536, 2**64, 7.0, "7", None, Decimal(3), RaisingIndex()])
+def test_policy_group_id_refusals_share_one_text(probe, value):
+    with pytest.raises(ValueError) as info:
+        probe.policy_group_id(value)
+    assert type(info.value) is ValueError
+    assert str(info.value) == "policy_group_id must be an integer in range 0..=65535"
+
+
+def test_policy_group_id_lets_an_interrupt_through(probe):
+    with pytest.raises(KeyboardInterrupt):
+        probe.policy_group_id(InterruptingIndex())

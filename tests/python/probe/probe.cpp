@@ -12,12 +12,16 @@
 #include "param/asset.hpp"
 #include "param/enums.hpp"
 #include "param/ids.hpp"
+#include "pretrade/policy_group_id.hpp"
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
+
+extern PyMethodDef kResultProbeFunctions[];  // results_probe.cpp
+
 namespace {
 
 Ref none() { return Ref::borrow(Py_None); }
@@ -192,6 +196,15 @@ PyObject* unknown_instrument_id(PyObject*, PyObject* const* args, Py_ssize_t nar
   return deliver(format_unknown_instrument_id(InstrumentId{u64_arg(id)}), raised);
 }
 
+// policy_group_id(value)
+PyObject* policy_group_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("policy_group_id()", req("value"));
+  auto [value] = parse(spec, args, nargs, kwnames);
+  std::uint16_t id = 0;
+  if (!extract_policy_group_id(value, id)) throw ErrorAlreadySet{};
+  return new_int(id).release();
+}
+
 // account_info_group(account_info, reads=1, then=None): an entry point that
 // follows the pending protocol around core work reading the group `reads` times
 // into one cell; `then(group)` stands for the work that goes on with the result
@@ -236,6 +249,7 @@ PyMethodDef kFunctions[] = {
      "register_with_id_error(taken, *, raised=False)\n--\n\n"},
     {"unknown_instrument_id", method_entry<&unknown_instrument_id>(), kFastcallFlags,
      "unknown_instrument_id(id, *, raised=False)\n--\n\n"},
+    {"policy_group_id", method_entry<&policy_group_id>(), kFastcallFlags, "policy_group_id(value)\n--\n\n"},
     {"account_info_group", method_entry<&account_info_group>(), kFastcallFlags,
      "account_info_group(account_info, reads=1, then=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
@@ -247,6 +261,7 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_probe", "", 0, kFunctions,
 PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
   return module.release();
 }
 

@@ -11,6 +11,7 @@
 #include "class_table.hpp"
 #include "param/extract.hpp"
 #include "param/values.hpp"
+#include "pretrade/policy_group_id.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
@@ -18,23 +19,15 @@
 namespace vantrel::py {
 namespace {
 
-constexpr const char* kGroupIdRange = "policy_group_id must be an integer in range 0..=65535";
 constexpr const char* kEntriesIterable = "entries must be an iterable of (policy_group_id, price) pairs";
 constexpr const char* kEntryShape = "each entry must be a (policy_group_id, price) two-element tuple";
 constexpr const char* kPricesIterable = "prices must be an iterable of Price values";
 constexpr const char* kOrderingRefused = "Lock supports only == and !=";
 
-// The index protocol, as every policy_group_id is read (True is 1; 7.0 and "7" are
-// refused); any failure becomes the one ValueError.
 std::uint16_t group_id_of(PyObject* obj) {
-  Ref index = Ref::steal(PyNumber_Index(obj));
-  if (index) {
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (overflow == 0 && value >= 0 && value <= 0xFFFF) return static_cast<std::uint16_t>(value);
-  }
-  discard_conversion_error();
-  throw_error(PyExc_ValueError, kGroupIdRange);
+  std::uint16_t id = 0;
+  if (!extract_policy_group_id(obj, id)) throw ErrorAlreadySet{};
+  return id;
 }
 
 Ref iterate(PyObject* iterable, const char* refusal) {
