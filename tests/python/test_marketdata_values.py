@@ -95,9 +95,20 @@ def test_quote_ttl_within(duration, text):
     assert repr(QuoteTtl.within(duration=duration)) == text
 
 
+class RaisingDays:
+    def __init__(self, error):
+        self.error = error
+
+    @property
+    def days(self):
+        raise self.error
+
+
 @pytest.mark.parametrize(
     "duration, error, message",
     [
+        (RaisingDays(TypeError("nope")), TypeError, "argument 'duration': nope"),
+        (RaisingDays(KeyError("k")), KeyError, "'k'"),
         (datetime.timedelta(seconds=-1), ValueError, "duration must not be negative"),
         (datetime.timedelta(microseconds=-1), ValueError, "duration must not be negative"),
         (types.SimpleNamespace(days=10**15, seconds=0, microseconds=0), OverflowError,
