@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel/marketdata/instrument_override.hpp"
 #include "vantrel/marketdata/int_map.hpp"
 #include "vantrel/marketdata/service.hpp"
 
@@ -367,6 +368,42 @@ TEST(MarketDataService, PushesReplaceAndPatchesMergeWithAFreshTime) {
   EXPECT_EQ(eth, InstrumentId{1});
   EXPECT_EQ(service.push_by_instrument(instrument("ETH"), quote(5), PushMode::Patch), eth);
   EXPECT_EQ(service.resolve_quote(eth, kBob, std::nullopt).quote, quote(5));
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(InstrumentOverride, CascadeTakesTheFirstLevelSetAndResolvesTheGroupOnlyWhenNeeded) {
+  InstrumentOverrides<int> overrides;
+  overrides.default_value = 4;
+  const InstrumentId btc{1}, eth{2};
+  const AccountId alice{7}, bob{8};
+  const AccountGroupId desk{3};
+  overrides.by_instrument[btc.value] = 3;
+  overrides.by_group[{btc.value, desk.value}] = 2;
+  overrides.by_account[{btc.value, alice.value}] = 1;
+  int group_reads = 0;
+  auto in_desk = [&] {
+    ++group_reads;
+    return std::optional<AccountGroupId>{desk};
+  };
+  auto no_group = [&] {
+    ++group_reads;
+    return std::optional<AccountGroupId>{};
+  };
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, alice, in_desk), 1);
+  EXPECT_EQ(group_reads, 0);
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, in_desk), 2);
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, no_group), 3);
+  EXPECT_EQ(lookup_instrument_override(overrides, eth, alice, in_desk), 4);
+  // The account level is keyed by the instrument too.
+  overrides.by_account[{eth.value, bob.value}] = 5;
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, no_group), 3);
+  EXPECT_EQ(lookup_instrument_override(overrides, eth, bob, no_group), 5);
+  EXPECT_EQ(group_reads, 4);
 }
 
 }  // namespace
