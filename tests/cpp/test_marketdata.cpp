@@ -69,7 +69,9 @@ TEST(IntMap, AgreesWithAReferenceMapUnderRandomInsertsAndErases) {
         const std::uint64_t* found = map.find(key);
         auto it = model.find(key);
         ASSERT_EQ(found != nullptr, it != model.end()) << "step " << step;
-        if (found != nullptr) ASSERT_EQ(*found, it->second);
+        if (found != nullptr) {
+          ASSERT_EQ(*found, it->second);
+        }
       }
     }
     ASSERT_EQ(map.size(), model.size());
@@ -165,7 +167,7 @@ TEST(MarketDataService, AutomaticIdsStartAtZeroAndSkipExplicitOnes) {
 TEST(MarketDataService, ManyInstrumentsStayReachable) {
   MarketDataService service(QuoteTtl::infinite(), SyncMode::None);
   std::vector<std::string> names;
-  for (int i = 0; i < 3000; ++i) names.push_back("ASSET-" + std::to_string(i) + std::string(i % 40, 'x'));
+  for (int i = 0; i < 3000; ++i) names.push_back(std::string("ASSET-").append(std::to_string(i)).append(std::size_t(i % 40), 'x'));
   for (int i = 0; i < 3000; ++i) {
     ASSERT_EQ(service.register_instrument(instrument(names[i].c_str()), std::nullopt), InstrumentId{std::uint64_t(i)});
     ASSERT_EQ(service.push(InstrumentId{std::uint64_t(i)}, quote(i), PushMode::Replace), PushStatus::Ok);
