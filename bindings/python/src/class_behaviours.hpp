@@ -62,4 +62,13 @@ const ClassBehaviour* post_trade_result_behaviour();                  // pretrad
 const ClassBehaviour* account_adjustment_batch_result_behaviour();    // pretrade/results.cpp
 // -- pretrade-records: end
 
+// Market data (marketdata/quote.cpp, marketdata/builder.cpp, marketdata/service.cpp).
+// -- marketdata-classes: begin
+const ClassBehaviour* quote_ttl_behaviour();
+const ClassBehaviour* quote_behaviour();
+const ClassBehaviour* quote_resolution_behaviour();
+const ClassBehaviour* market_data_service_behaviour();
+const ClassBehaviour* market_data_builder_behaviour();
+// -- marketdata-classes: end
+
 }  // namespace vantrel::py
