@@ -22,7 +22,6 @@ PyMethodDef* market_data_read_methods();  // marketdata/service_reads.cpp
 
 namespace {
 
-constexpr const char* kNotAccountId = "account_id must be vantrel.param.AccountId";
 constexpr const char* kNoTargets = "push_for requires at least one account or group target";
 
 Ref none() { return Ref::borrow(Py_None); }
@@ -343,11 +342,6 @@ std::vector<PyMethodDef> all_methods() {
 InstrumentId extract_instrument_id(std::string_view arg, PyObject* obj) {
   if (!is_instrument_id(obj)) throw_arg_cannot_convert(arg, obj, "InstrumentId");
   return instrument_id_of(obj);
-}
-
-AccountId extract_account_id(PyObject* obj) {
-  if (!is_account_id(obj)) throw_error(PyExc_TypeError, kNotAccountId);
-  return account_id_of(obj);
 }
 
 Ref wrap_market_data_service(std::shared_ptr<MarketDataService> service) {
