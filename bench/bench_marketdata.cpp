@@ -31,7 +31,7 @@ using namespace vantrel;
 
 constexpr int kInstruments = 64;
 
-Instrument instrument(int i) { return {*Asset::from_text("ASSET" + std::to_string(i)), *Asset::from_text("USD")}; }
+Instrument instrument(int i) { return {*Asset::from_text(std::string("ASSET").append(std::to_string(i))), *Asset::from_text("USD")}; }
 
 std::unique_ptr<MarketDataService> make_service(QuoteTtl ttl, SyncMode mode) {
   auto service = std::make_unique<MarketDataService>(ttl, mode);

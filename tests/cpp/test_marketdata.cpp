@@ -69,7 +69,9 @@ TEST(IntMap, AgreesWithAReferenceMapUnderRandomInsertsAndErases) {
         const std::uint64_t* found = map.find(key);
         auto it = model.find(key);
         ASSERT_EQ(found != nullptr, it != model.end()) << "step " << step;
-        if (found != nullptr) ASSERT_EQ(*found, it->second);
+        if (found != nullptr) {
+          ASSERT_EQ(*found, it->second);
+        }
       }
     }
     ASSERT_EQ(map.size(), model.size());
@@ -165,7 +167,7 @@ TEST(MarketDataService, AutomaticIdsStartAtZeroAndSkipExplicitOnes) {
 TEST(MarketDataService, ManyInstrumentsStayReachable) {
   MarketDataService service(QuoteTtl::infinite(), SyncMode::None);
   std::vector<std::string> names;
-  for (int i = 0; i < 3000; ++i) names.push_back("ASSET-" + std::to_string(i) + std::string(i % 40, 'x'));
+  for (int i = 0; i < 3000; ++i) names.push_back(std::string("ASSET-").append(std::to_string(i)).append(std::size_t(i % 40), 'x'));
   for (int i = 0; i < 3000; ++i) {
     ASSERT_EQ(service.register_instrument(instrument(names[i].c_str()), std::nullopt), InstrumentId{std::uint64_t(i)});
     ASSERT_EQ(service.push(InstrumentId{std::uint64_t(i)}, quote(i), PushMode::Replace), PushStatus::Ok);
@@ -176,60 +178,6 @@ TEST(MarketDataService, ManyInstrumentsStayReachable) {
     ASSERT_EQ(found.status, LookupStatus::Found);
     ASSERT_EQ(found.quote, quote(i));
   }
-}
-
-struct Buckets {
-  bool account, group, fallback;
-};
-
-TEST(MarketDataService, BucketWalkFollowsTheResolution) {
-  struct Case {
-    Buckets filled;
-    QuoteResolution resolution;
-    std::optional<AccountGroupId> group;
-    std::optional<std::int64_t> expected_mark;  // account 1, group 2, default 3
-  };
-  const auto A = QuoteResolution::AccountOnly;
-  const auto G = QuoteResolution::AccountThenGroup;
-  const Case cases[] = {
-      {{false, false, true}, A, kDesk, std::nullopt},
-      {{false, false, true}, G, kDesk, std::nullopt},
-      {{false, false, true}, kAll, kDesk, 3},
-      {{true, true, true}, A, kDesk, 1},
-      {{true, true, true}, kAll, kDesk, 1},
-      {{false, true, true}, G, kDesk, 2},
-      {{false, true, true}, G, std::nullopt, std::nullopt},
-      {{false, true, true}, kAll, std::nullopt, 3},
-      {{false, false, true}, G, kDefaultGroup, 3},  // the default group's bucket is the default bucket
-      {{false, true, false}, kAll, AccountGroupId{4}, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
-    const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
-    const AccountId accounts[] = {kAlice};
-    const AccountGroupId groups[] = {kDesk};
-    if (c.filled.account) service.push_for(id, quote(1), accounts, {}, PushMode::Replace);
-    if (c.filled.group) service.push_for(id, quote(2), {}, groups, PushMode::Replace);
-    if (c.filled.fallback) service.push(id, quote(3), PushMode::Replace);
-    const QuoteLookup result = service.lookup(id, kAlice, c.resolution, GroupHint::of(c.group));
-    if (c.expected_mark) {
-      ASSERT_EQ(result.status, LookupStatus::Found);
-      EXPECT_EQ(result.quote, quote(*c.expected_mark));
-    } else {
-      EXPECT_EQ(result.status, LookupStatus::QuoteUnavailable);
-    }
-  }
-}
-
-TEST(MarketDataService, AnEmptyAccountQuoteHidesTheLowerBuckets) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
-  const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
-  service.push(id, quote(3), PushMode::Replace);
-  const AccountId accounts[] = {kAlice};
-  service.push_for(id, Quote{}, accounts, {}, PushMode::Replace);
-  const QuoteLookup result = service.resolve_quote(id, kAlice, std::nullopt);
-  EXPECT_EQ(result.status, LookupStatus::Found);
-  EXPECT_EQ(result.quote, Quote{});
 }
 
 TEST(MarketDataService, TheGroupIsNeededOnlyWhenTheWalkReachesIt) {

@@ -126,3 +126,24 @@ def test_registrations_race_to_one_id(md, busy_interpreter):
     assert sum(1 for kind, _ in results if kind == "register") <= 1
     assert {iid for kind, iid in results if iid is not None} == {md.InstrumentId(0)}
     assert service.resolve(md.Instrument("BTC", "USD")) == md.InstrumentId(0)
+
+
+def test_a_service_without_locks_keeps_the_interpreter_lock(md, busy_interpreter):
+    # Its state is unguarded, so only the interpreter lock keeps two Python
+    # threads from changing it at once: every method must keep it.
+    service = md.service(sync="no_sync")
+    per_thread = 400
+
+    def register(k):
+        for n in range(per_thread):
+            iid = service.register(md.Instrument(f"T{k}-{n}", "USD"))
+            service.push_for(iid, md.Quote(mark=n), [md.account(k)], [md.group(k + 1)])
+            service.set_account_ttl(md.account(n), md.QuoteTtl.infinite())
+
+    threads = [threading.Thread(target=register, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    ids = {service.resolve(md.Instrument(f"T{k}-{n}", "USD")) for k in range(4) for n in range(per_thread)}
+    assert ids == {md.InstrumentId(i) for i in range(4 * per_thread)}

@@ -64,7 +64,7 @@ Ref lock_entries(const Lock& lock) {
 }
 
 // The source comes back as the object itself, so tests can check its identity.
-Ref source_of(const SourceRef& source) { return Ref::borrow(static_cast<PyObject*>(source.get())); }
+Ref source_of(const SourceRef& source) { return Ref::borrow(source_object(source)); }
 
 Ref order_dict(const OrderRecord& record) {
   Ref out = new_dict();

@@ -13,7 +13,6 @@ namespace vantrel::py {
 namespace {
 
 constexpr const char* kNotSide = "side must be a str or vantrel.Side";
-constexpr const char* kNotAccountId = "account_id must be vantrel.param.AccountId";
 constexpr const char* kNotTradeAmount = "trade_amount must be vantrel.param.TradeAmount";
 constexpr const char* kNotLeverage = "leverage must be vantrel.param.Leverage, int, or float";
 constexpr const char* kNotAdjustmentAmount = "value must be vantrel.param.AdjustmentAmount";
@@ -62,11 +61,6 @@ Side extract_side(PyObject* obj) {
     if (!value_ref || !str_of(value_ref.get(), message)) PyErr_Clear();
     throw_error(PyExc_TypeError, cat("ValueError: ", message));
   }
-}
-
-AccountId extract_account_id(PyObject* obj) {
-  if (!is_account_id(obj)) throw_error(PyExc_TypeError, kNotAccountId);
-  return account_id_of(obj);
 }
 
 TradeAmount extract_trade_amount(PyObject* obj) {
