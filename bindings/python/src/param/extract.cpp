@@ -110,12 +110,6 @@ bool is_bool_like(PyObject* obj, const ForeignType& type) noexcept {
   return PyBool_Check(obj) || type.numpy_bool;
 }
 
-void discard_conversion_error() {
-  if (PyErr_Occurred() == nullptr) return;
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) throw ErrorAlreadySet{};
-  PyErr_Clear();
-}
-
 std::size_t write_float_text(double value, char* out) noexcept {
   auto put = [out](std::string_view text) {
     std::memcpy(out, text.data(), text.size());
