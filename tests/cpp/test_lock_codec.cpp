@@ -272,6 +272,7 @@ TEST(LockCodec, CborErrors) {
       {unhex("8181f810"), "Syntax(2)"},
       {unhex("81817f0561ff"), "Syntax(3)"},  // a chunk that is no text string
       {unhex("815f6131ff"), "Syntax(2)"},
+      {unhex("9f80c6ff"), "Syntax(3)"},  // a tag in front of a break
       {unhex("8282"), io},
   });
 }

@@ -339,6 +339,7 @@ bool CborReader::step(const Item& item) {
       frames_.push_back({Frame::UpToBreak, 0});
       return true;
     case Item::Break:
+      if (tags_ != 0) return malformed();  // a tag must be followed by an item
       if (!frames_.empty() && frames_.back().kind == Frame::UpToBreak) {
         frames_.pop_back();
         return reader_.end_array() && complete_item();
