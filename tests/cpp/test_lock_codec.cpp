@@ -397,3 +397,45 @@ TEST(LockCodec, MsgpackWriterRefusesCountsPastItsHeader) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Special floats in every width: refused as invalid values, or read as the decimal of their
+// shortest text (a negative zero as 0, the smallest subnormal as 0 at scale 28).
+TEST(LockCodec, SpecialFloatsInEveryWidth) {
+  struct Case {
+    std::string msgpack, cbor;  // the float item alone, hex
+    const char* price;          // null: refused
+  };
+  const Case cases[] = {
+      {"ca7fc00000", "f97e00", nullptr},          // NaN
+      {"cb7ff0000000000000", "f97c00", nullptr},  // +inf
+      {"caff800000", "faff800000", nullptr},      // -inf
+      {"ca80000000", "f98000", "0"},              // -0.0
+      {"cb8000000000000000", "fb8000000000000000", "0"},
+      {"cb0000000000000001", "fb0000000000000001", "0"},  // 5e-324
+      {"ca00000001", "fa00000001", "0"},                  // the smallest single subnormal
+      {"cb7e37e43c8800759c", "fb7e37e43c8800759c", nullptr},  // 1e300: beyond 96 bits
+      {"ca477fe000", "f97bff", "65504"},                      // the largest half
+  };
+  for (const Case& c : cases) {
+    for (int form = 0; form < 2; ++form) {
+      const std::string bytes = form == 0 ? unhex("9191" + c.msgpack) : unhex("8181" + c.cbor);
+      Lock lock;
+      std::string error;
+      const bool ok = form == 0 ? read_lock_msgpack(bytes, lock, error) : read_lock_cbor(bytes, lock, error);
+      if (c.price == nullptr) {
+        EXPECT_FALSE(ok) << c.msgpack;
+        EXPECT_NE(error.find("invalid value: floating point `"), std::string::npos) << error;
+      } else {
+        ASSERT_TRUE(ok) << c.msgpack << ": " << error;
+        EXPECT_EQ(lock, lock_of({{0, c.price}})) << c.msgpack;
+        EXPECT_FALSE(lock.default_prices()[0].is_negative()) << c.msgpack;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
