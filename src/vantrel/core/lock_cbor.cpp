@@ -1,7 +1,7 @@
 // The CBOR form of a price lock. Reading goes through the CBOR library's streaming
 // decoder, one item per call, so nesting lives in our own bounded frame stack and chains
 // of tags are skipped in a loop. Two kinds of well-formed items that this version of the
-// decoder refuses (simple values, and tags 6 to 20 in their one-byte form) are recognised
+// decoder refuses (simple values, and tags 6 to 20 held in the initial byte) are recognised
 // by their initial byte before it is called.
 
 #include <cbor.h>
