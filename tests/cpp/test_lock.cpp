@@ -225,3 +225,24 @@ TEST(InlineVector, FailedCopyReleasesWhatItBuilt) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// The widest items: a five-digit group id with the longest decimal texts (31 characters).
+TEST(Lock, TextOfTheWidestEntries) {
+  const char* widest[] = {"-0.0000000000000000000000000001", "-7.9228162514264337593543950335",
+                          "-79228162514264337593543950335", "0.0000000000000000000000000001"};
+  for (const char* price : widest) {
+    for (std::uint16_t group : {0, 9, 65535}) {
+      Lock lock;
+      lock.push_price(group, dec(price));
+      lock.push_price(group, dec(price));
+      const std::string item = "(" + std::to_string(group) + ", " + price + ")";
+      EXPECT_EQ(format_lock(lock), "Lock([" + item + ", " + item + "])");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
