@@ -236,12 +236,17 @@ Ref decimal_to_python(Decimal value) {
   return result;
 }
 
-Decimal decimal_from_python(PyObject* obj, std::string_view class_name) {
+Ref decimal_text_from_python(PyObject* obj, std::string_view class_name) {
   const int is_decimal = PyObject_IsInstance(obj, python_decimal_type());
   if (is_decimal < 0) throw_pending();
   if (is_decimal == 0) throw_error(PyExc_TypeError, cat(class_name, ".from_decimal expects decimal.Decimal"));
   Ref text = Ref::steal(PyObject_Str(obj));
   if (!text) throw_pending();
+  return text;
+}
+
+Decimal decimal_from_python(PyObject* obj, std::string_view class_name) {
+  Ref text = decimal_text_from_python(obj, class_name);
   const DecimalParse parsed = Decimal::parse(utf8_of(text.get()));
   if (!parsed.ok()) throw_param_error(parsed.message());
   return parsed.value;
