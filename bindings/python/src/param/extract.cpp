@@ -1,6 +1,7 @@
 // Python arguments into decimal values of a kind, and values back into Python
 // objects: the decimal classes' constructors and every record field of a
 // decimal kind go through here.
+#include "toolkit/names.hpp"
 #include "param/extract.hpp"
 
 #include <charconv>
@@ -13,22 +14,6 @@
 
 namespace vantrel::py {
 namespace {
-
-PyObject* interned(const char* text) {
-  PyObject* name = PyUnicode_InternFromString(text);
-  if (name == nullptr) throw_pending();
-  return name;
-}
-
-PyObject* module_attr() {
-  static PyObject* name = interned("__module__");
-  return name;
-}
-
-PyObject* name_attr() {
-  static PyObject* name = interned("__name__");
-  return name;
-}
 
 // A Python int as a decimal when it fits a signed, else an unsigned, 64-bit
 // integer; nullopt (nothing pending) otherwise.
@@ -83,14 +68,14 @@ PyObject* python_decimal_type() {
 
 ForeignType inspect_type(PyObject* obj) {
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr()));
+  Ref module = Ref::steal(PyObject_GetAttr(type, interned(Name::dunder_module)));
   if (!module) throw_pending();
   const std::string_view module_name = utf8_of(module.get());
   const bool ours = module_name == kDecimalModule;
   const bool numpy = module_name == "numpy";
   ForeignType out;
   if (!ours && !numpy) return out;
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_attr()));
+  Ref name = Ref::steal(PyObject_GetAttr(type, interned(Name::dunder_name)));
   if (!name) throw_pending();
   const std::string_view type_name = utf8_of(name.get());
   if (numpy) {
