@@ -197,7 +197,7 @@ Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
   // make_instance's layout, built directly: these classes keep the default
   // allocator and free function (PyObject_Malloc / PyObject_Free, no cyclic
   // GC), and skipping the slot lookup and zero fill keeps operators on par
-  // with decimal.Decimal. They are not thread-bound: the owner stays empty.
+  // with decimal.Decimal. They are not thread-bound, so there is no owner.
   PyTypeObject* type = class_type(row.class_id);
   void* memory = PyObject_Malloc(sizeof(Object<Decimal>));
   if (memory == nullptr) {
@@ -208,7 +208,6 @@ Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
   Object<Decimal>* self = object_cast<Decimal>(obj);
   new (&self->value) Decimal(value);
   self->borrow_flag = 0;
-  new (&self->owner) std::thread::id();
   return Ref::steal(obj);
 }
 
