@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "toolkit/instances.hpp"
 #include "toolkit/names.hpp"
 #include "class_table.hpp"
 #include "exceptions.hpp"
@@ -82,6 +83,7 @@ void module_init(PyObject* module) {
   add_constants(module);
   add_validate_asset(module);
   add_classes(module);
+  add_live_instances_function(module);
 }
 
 PyObject* init_module() {

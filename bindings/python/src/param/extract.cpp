@@ -208,6 +208,7 @@ Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
   Object<Decimal>* self = object_cast<Decimal>(obj);
   new (&self->value) Decimal(value);
   self->borrow_flag = 0;
+  count_instance(type, 1);
   return Ref::steal(obj);
 }
 

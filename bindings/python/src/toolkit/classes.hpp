@@ -10,6 +10,7 @@
 
 #include "toolkit/errors.hpp"
 #include "toolkit/gil.hpp"
+#include "toolkit/instances.hpp"
 #include "toolkit/ref.hpp"
 #include "toolkit/trampoline.hpp"
 
@@ -125,6 +126,7 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
     Py_DecRef(reinterpret_cast<PyObject*>(type));
     throw;
   }
+  count_instance(type, 1);
   self->borrow_flag = 0;
   if constexpr (ThreadBoundValue<T>) new (&self->owner) std::thread::id(std::this_thread::get_id());
   return owned;
@@ -142,6 +144,7 @@ void dealloc_object(PyObject* obj) {
   if (!foreign) self->value.~T();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_fn(obj);
+  count_instance(type, -1);
   Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
