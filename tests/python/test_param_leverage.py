@@ -59,7 +59,8 @@ def test_constructor_accepts(multiplier, text):
     [
         (0, INVALID), (3001, INVALID), (-1, INVALID), (6553, INVALID), (6554, OVERFLOW), (65535, OVERFLOW),
         (70000, INVALID), (2**64, INVALID), (2.55, INVALID), (2.3000001, INVALID), (0.95, INVALID),
-        (3000.04, INVALID), (2.2999999985, INVALID), (2.3000000015, INVALID), (float("nan"), INVALID), (float("inf"), INVALID), (-float("inf"), INVALID),
+        (3000.04, INVALID), (2.2999999985, INVALID), (2.3000000015, INVALID), (2.2999999995, INVALID),
+        (2.3000000005, INVALID), (float("nan"), INVALID), (float("inf"), INVALID), (-float("inf"), INVALID),
         (-1.0, INVALID), (Index(6554), OVERFLOW), (Index(-5), INVALID),
         (True, NOT_LEVERAGE), (False, NOT_LEVERAGE), ("2", NOT_LEVERAGE), (None, NOT_LEVERAGE), ([2], NOT_LEVERAGE),
         (b"2", NOT_LEVERAGE), (2**2000, NOT_LEVERAGE), (Raising(), NOT_LEVERAGE),
