@@ -4,6 +4,7 @@ Checked builds (debug, sanitizers) count live instances per class; the plain
 build is measured by resident memory instead (a sanitizer's quarantine makes
 resident memory meaningless, so that check is skipped there)."""
 
+import datetime
 import decimal
 import gc
 import os
@@ -17,7 +18,10 @@ from vantrel.param import (
     AccountGroupId, AccountId, AdjustmentAmount, CashFlow, Fee, Leverage, Notional,
     Pnl, PositionSize, Price, Quantity, Trade, TradeAmount, Volume,
 )
-from vantrel.pretrade import OutcomeAmount
+from vantrel.marketdata import Quote, QuoteTtl
+from vantrel.pretrade import AccountBlock, Lock, OutcomeAmount, PostTradeResult
+from vantrel.core import ExecutionReport, Order, OrderOperation
+from md_kit import CountingInfo, kit
 
 ITERATIONS = int(os.environ.get("VANTREL_LEAK_ITERATIONS", "100000"))
 UNDER_SANITIZER = "asan" in os.environ.get("LD_PRELOAD", "")
@@ -67,6 +71,13 @@ ENTRY_POINTS = {
     "OutcomeAmount": lambda: OutcomeAmount(delta=5, absolute=105).absolute,
     "Instrument": lambda: repr(Instrument("BTC", "USD")),
     "Instrument refused": failing(lambda: Instrument("", "USD"), ValueError),
+    "Quote and QuoteTtl": lambda: (repr(Quote(mark=1, bid="0.5")), QuoteTtl.within(datetime.timedelta(seconds=2))),
+    "Lock codecs": lambda: Lock.from_json(Lock([(7, "1.5"), (3, "2")]).to_json()).prices_of(7),
+    "Lock refused": failing(lambda: Lock([(70000, "1")]), ValueError),
+    "Order": lambda: repr(Order(operation=OrderOperation(underlying_asset="BTC", price=PRICE))),
+    "ExecutionReport": lambda: ExecutionReport().operation,
+    "AccountBlock": lambda: repr(AccountBlock(policy="Kill", code="AccountBlocked", reason="r", details="d")),
+    "PostTradeResult": lambda: PostTradeResult(account_blocks=[]).account_blocks,
 }
 
 
@@ -97,6 +108,31 @@ def test_entry_point_leaks_nothing(name):
     if not UNDER_SANITIZER:
         # A leak of one small object per call would add several megabytes.
         assert resident_bytes() - resident < 2 * 2**20
+
+
+# Reads that park the exception of a failing account_info and raise it: the
+# pending-exception slot and the market-data service must not keep anything.
+@pytest.mark.parametrize("error", [None, KeyError])
+def test_market_data_read_leaks_nothing(probe, error):
+    md = kit(probe)
+    service = md.service()
+    iid = service.register(md.Instrument("BTC", "USD"))
+    service.push(iid, md.Quote(mark=3))
+    account = md.account(1)
+
+    def read():
+        try:
+            # A fresh exception each time: one raised again keeps growing its traceback.
+            service.get(iid, account, CountingInfo(md.group(2), error and error("no group")), md.ALL)
+        except KeyError:
+            pass
+
+    name = f"MarketDataService.get raising {error}"
+    ENTRY_POINTS[name] = read
+    try:
+        test_entry_point_leaks_nothing(name)
+    finally:
+        del ENTRY_POINTS[name]
 
 
 def test_live_counts_see_instances():
