@@ -69,7 +69,7 @@ pytest: python-install cpp
 # no leak report.
 ASAN_RUNTIME = $(shell $(CXX) -print-file-name=libasan.so) $(shell $(CXX) -print-file-name=libstdc++.so)
 pytest-asan: asan venv
-	cd tests/python && LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc \
+	cd tests/python && LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc VANTREL_SANITIZED=1 \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  PYTHONPATH=$(abspath $(ASAN_BUILD))/stage VANTREL_CPP_BUILD=$(abspath $(ASAN_BUILD)) VANTREL_DIFF_CASES=10000 \
 	  sh -c '../../$(VPY) -c "import vantrel._vantrel as m; assert m.__file__.startswith(\"$(abspath $(ASAN_BUILD))\"), m.__file__" && \
