@@ -65,11 +65,12 @@ pytest: python-install cpp
 
 # The Python suite against the sanitized extension. The interpreter is not
 # built with the sanitizer, so its runtime is preloaded, with the C++ runtime
-# whose throw it wraps; PYTHONMALLOC=malloc lets it see Python objects too. The interpreter's own allocations at exit
-# are not ours to account for, hence no leak report.
+# whose throw it wraps; PYTHONMALLOC=malloc lets it see Python objects too.
+# The interpreter's own allocations at exit are not ours to account for, hence
+# no leak report.
 ASAN_RUNTIME = $(shell $(CXX) -print-file-name=libasan.so) $(shell $(CXX) -print-file-name=libstdc++.so)
 pytest-asan: asan venv
-	cd tests/python && LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc \
+	cd tests/python && LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc VANTREL_SANITIZED=1 \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  PYTHONPATH=$(abspath $(ASAN_BUILD))/stage VANTREL_CPP_BUILD=$(abspath $(ASAN_BUILD)) VANTREL_DIFF_CASES=10000 \
 	  sh -c '../../$(VPY) -c "import vantrel._vantrel as m; assert m.__file__.startswith(\"$(abspath $(ASAN_BUILD))\"), m.__file__" && \

@@ -4,16 +4,11 @@ from __future__ import annotations
 
 from . import _vantrel
 
-EXCEPTION_NAMES = (
-    "RejectError",
-    "ParamError",
-    "MarketDataError",
-    "UnknownInstrument",
-    "QuoteUnavailable",
-    "AlreadyRegistered",
-    "RegistrationError",
-    "UnknownInstrumentId",
-    "AccountGroupRegistrationError",
+# The extension's exception types, in its own order: the module is the one list.
+EXCEPTION_NAMES = tuple(
+    name
+    for name in _vantrel.__all__
+    if isinstance(getattr(_vantrel, name), type) and issubclass(getattr(_vantrel, name), BaseException)
 )
 
 

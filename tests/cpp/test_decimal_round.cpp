@@ -131,5 +131,70 @@ INSTANTIATE_TEST_SUITE_P(
         TrimCase{"x\xe3\x80", "x\xe3\x80"},                            // truncated sequence kept
         TrimCase{"\xf0\x9f\x98\x80 ", "\xf0\x9f\x98\x80"}));           // 4-byte code point kept
 
+// Texts and doubles wider than 96 bits or 28 places are rounded once, from their exact digits.
+struct RoundedParseCase {
+  const char* text;
+  unsigned scale;
+  RS strategy;
+  const char* expected;  // nullptr: refused
+};
+
+void PrintTo(const RoundedParseCase& c, std::ostream* os) {
+  *os << c.text << "_to_" << c.scale << "_s" << static_cast<int>(c.strategy);
+}
+
+class RoundedParseTable : public ::testing::TestWithParam<RoundedParseCase> {};
+
+TEST_P(RoundedParseTable, RoundsTheExactTextOnce) {
+  const RoundedParseCase& c = GetParam();
+  const DecimalParse p = Decimal::parse_rounded(c.text, {c.scale, c.strategy});
+  if (c.expected == nullptr) {
+    EXPECT_FALSE(p.ok()) << p.value.to_string();
+    return;
+  }
+  ASSERT_TRUE(p.ok()) << p.message();
+  EXPECT_EQ(p.value.to_string(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wide, RoundedParseTable,
+    ::testing::Values(
+        RoundedParseCase{"98765432109.876543210987654329", 17, RS::Down, "98765432109.87654321098765432"},
+        RoundedParseCase{"98765432109.876543210987654329", 17, RS::Up, "98765432109.87654321098765433"},
+        RoundedParseCase{"98765432109.876543210987654321", 28, RS::Up, "98765432109.87654321098765433"},
+        RoundedParseCase{"-98765432109.876543210987654329", 28, RS::Up, "-98765432109.87654321098765432"},
+        RoundedParseCase{"1.00000000000000000000000000001", 28, RS::Up, "1.0000000000000000000000000001"},
+        RoundedParseCase{"1.00000000000000000000000000001", 28, RS::Down, "1.0000000000000000000000000000"},
+        RoundedParseCase{"0.00000000000000000000000000015", 28, RS::MidpointNearestEven,
+                         "0.0000000000000000000000000002"},
+        RoundedParseCase{"0.00000000000000000000000000025", 28, RS::MidpointNearestEven,
+                         "0.0000000000000000000000000002"},
+        RoundedParseCase{"0.000000000000000000000000000250001", 28, RS::MidpointNearestEven,
+                         "0.0000000000000000000000000003"},
+        RoundedParseCase{"-0.00000000000000000000000000001", 28, RS::Up, "0.0000000000000000000000000000"},
+        RoundedParseCase{"79228162514264337593543950335.5", 0, RS::Down, "79228162514264337593543950335"},
+        RoundedParseCase{"79228162514264337593543950335.5", 0, RS::MidpointNearestEven, nullptr},
+        RoundedParseCase{"79228162514264337593543950335.4", 0, RS::Up, nullptr},
+        RoundedParseCase{"2.5e-1", 0, RS::Up, "1"}, RoundedParseCase{"15e-29", 28, RS::Down, nullptr},
+        RoundedParseCase{"1.234567890123456789012345678912e1", 28, RS::Down, nullptr},  // scale 29: the text rule
+        RoundedParseCase{"9.234567890123456789012345678912", 28, RS::Down, "9.234567890123456789012345678"},
+        RoundedParseCase{"9.234567890123456789012345678912", 28, RS::Up, "9.234567890123456789012345679"},
+        RoundedParseCase{"2.345", 2, RS::MidpointNearestEven, "2.34"}, RoundedParseCase{"1.5", 3, RS::Down, "1.5"}));
+
+TEST(RoundedDouble, RoundsTheShortestDigitsOnce) {
+  EXPECT_EQ(Decimal::from_double_rounded(1.5e-28, {28, RS::Down})->to_string(), "0.0000000000000000000000000001");
+  EXPECT_EQ(Decimal::from_double_rounded(1.5e-28, {28, RS::Up})->to_string(), "0.0000000000000000000000000002");
+  EXPECT_EQ(Decimal::from_double_rounded(-1.5e-28, {28, RS::Up})->to_string(), "-0.0000000000000000000000000001");
+  EXPECT_EQ(Decimal::from_double_rounded(1e-40, {10, RS::Up})->to_string(), "0.0000000001");
+  EXPECT_EQ(Decimal::from_double_rounded(1e-40, {10, RS::Down})->to_string(), "0.0000000000");
+  EXPECT_EQ(Decimal::from_double_rounded(-1e-40, {10, RS::Up})->to_string(), "0.0000000000");
+  EXPECT_EQ(Decimal::from_double_rounded(2.675, {2, RS::MidpointNearestEven})->to_string(), "2.68");
+  EXPECT_EQ(Decimal::from_double_rounded(0.1, {5, RS::Up})->to_string(), "0.1");
+  // Nothing rounded on request: from_double's form.
+  EXPECT_EQ(Decimal::from_double_rounded(1.25e-29, {40, RS::Down})->to_string(), "0");
+  EXPECT_EQ(Decimal::from_double_rounded(1.25e-29, {40, RS::Up})->to_string(), "0.0000000000000000000000000001");
+  EXPECT_FALSE(Decimal::from_double_rounded(1e30, {2, RS::Down}));
+}
+
 }  // namespace
 }  // namespace vantrel

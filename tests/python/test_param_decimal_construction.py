@@ -100,6 +100,22 @@ def test_constructor_parse_failures(name, value, text):
     assert str(info.value) == f"invalid format for {name}: '{text}'"
 
 
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        (("1", "2"), {}, "{}.__new__() takes 1 positional arguments but 2 were given"),
+        ((), {}, "{}.__new__() missing 1 required positional argument: 'value'"),
+        (("1",), {"value": "2"}, "{}.__new__() got multiple values for argument 'value'"),
+        ((), {"value": "1", "scale": 2}, "{}.__new__() got an unexpected keyword argument 'scale'"),
+    ],
+)
+@pytest.mark.parametrize("name", KINDS)
+def test_constructor_takes_exactly_one_value(name, args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        cls(name)(*args, **kwargs)
+    assert str(info.value) == message.format(name)
+
+
 @pytest.mark.parametrize("name", KINDS)
 def test_own_instance_passes_unchanged(name):
     original = cls(name)("1.50")

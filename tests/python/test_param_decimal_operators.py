@@ -139,6 +139,32 @@ def test_comparison(name):
     assert c(1).__eq__(1) is NotImplemented
 
 
+# Mantissas at the edges of the fast comparison: 64-bit mantissas whose scales
+# differ by exactly 20 (one more than the fast path widens), and the largest
+# mantissa that still takes one more digit.
+@pytest.mark.parametrize(
+    "left, right",
+    [
+        (10208471007628153904, "0.18446744073709551615"),
+        (18446744073709551615, "0.18446744073709551615"),
+        ("0.00000000000000000001", "18446744073709551615"),
+        ("7922816251426433759354395033", "7922816251426433759354395033.0"),
+        ("7922816251426433759354395033.0", "7922816251426433759354395034"),
+        ("7922816251426433759354395034", "7922816251426433759354395033.4"),
+        ("79228162514264337593543950335", "7922816251426433759354395033.5"),
+    ],
+)
+@pytest.mark.parametrize("swap", [False, True])
+def test_comparison_across_scales_matches_decimal(left, right, swap):
+    if swap:
+        left, right = right, left
+    ours = (cls("Price")(left), cls("Price")(right))
+    exact = (Decimal(left), Decimal(right))
+    assert (ours[0] < ours[1], ours[0] == ours[1], ours[0] > ours[1]) == (
+        exact[0] < exact[1], exact[0] == exact[1], exact[0] > exact[1])
+    assert (ours[0] <= ours[1], ours[0] != ours[1]) == (exact[0] <= exact[1], exact[0] != exact[1])
+
+
 @pytest.mark.parametrize("name", SIGNED)
 def test_signed_ordering_and_negation(name):
     c = cls(name)

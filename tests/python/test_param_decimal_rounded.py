@@ -1,6 +1,6 @@
 """Decimal value classes: the rounded constructors and their argument handling."""
 
-from decimal import ROUND_CEILING, ROUND_FLOOR, ROUND_HALF_EVEN, ROUND_HALF_UP, Decimal
+from decimal import ROUND_CEILING, ROUND_FLOOR, ROUND_HALF_EVEN, ROUND_HALF_UP, Context, Decimal
 
 import pytest
 from hypothesis import given, strategies as st
@@ -115,20 +115,91 @@ MODES = {
 }
 
 
+WIDE = Context(prec=200)
+
+
+def rounded_once(exact, digits, strategy):
+    """The exact value rounded once by the strategy at the largest scale up to
+    `digits` (and 28) whose mantissa fits 96 bits; None when none does."""
+    if -exact.as_tuple().exponent <= min(digits, 28) and abs(exact.scaleb(-exact.as_tuple().exponent)) < 2**96:
+        return exact
+    for s in range(min(digits, 28), -1, -1):
+        q = exact.quantize(Decimal(1).scaleb(-s), rounding=MODES[strategy], context=WIDE)
+        if abs(q.scaleb(s, context=WIDE)) < 2**96:
+            return q
+    return None
+
+
+# Past 10^20 and 28 decimals the input no longer fits 96 bits at its own
+# scale; a directed strategy must still land on its side of the exact input.
 @given(
-    mantissa=st.integers(min_value=0, max_value=10**20),
-    scale=st.integers(min_value=0, max_value=20),
+    mantissa=st.one_of(st.integers(min_value=0, max_value=10**20), st.integers(min_value=10**28, max_value=10**40)),
+    scale=st.integers(min_value=0, max_value=40),
     negative=st.booleans(),
-    digits=st.integers(min_value=0, max_value=24),
+    # Often just below the input's scale, where at most a few digits go.
+    below=st.one_of(st.integers(min_value=-2, max_value=12), st.integers(min_value=-40, max_value=40)),
     strategy=st.sampled_from(sorted(MODES)),
     name=st.sampled_from(SIGNED),
 )
-def test_rounding_agrees_with_decimal(mantissa, scale, negative, digits, strategy, name):
+def test_rounding_agrees_with_decimal(mantissa, scale, negative, below, strategy, name):
+    digits = max(0, scale - below)
     text = canonical(mantissa, scale, negative and mantissa != 0)
-    ours = cls(name).from_string_rounded(text, digits, strategy)
-    if scale <= digits:
-        assert str(ours) == text
+    exact = Decimal(text)
+    expected = rounded_once(exact, digits, strategy)
+    if expected is None:
+        with pytest.raises(ParamError):
+            cls(name).from_string_rounded(text, digits, strategy)
         return
-    expected = Decimal(text).quantize(Decimal(1).scaleb(-digits), rounding=MODES[strategy])
-    assert ours.decimal == expected and ours.decimal.as_tuple().exponent == -digits
+    ours = cls(name).from_string_rounded(text, digits, strategy)
+    assert ours.decimal == expected
+    assert ours.decimal.as_tuple().exponent == expected.as_tuple().exponent
     assert not (ours.decimal.is_zero() and ours.decimal.is_signed())
+    if strategy == "Down":
+        assert ours.decimal <= exact
+    if strategy == "Up":
+        assert ours.decimal >= exact
+    # The decimal.Decimal source rounds the same way (its str() is plain text here
+    # unless the value is a zero with more than 28 places, which the text rule refuses).
+    if "E" not in str(exact):
+        assert cls(name).from_decimal_rounded(exact, digits, strategy).decimal == expected
+
+
+@given(
+    value=st.one_of(
+        st.floats(allow_nan=False, allow_infinity=False, min_value=-1e28, max_value=1e28),
+        st.floats(min_value=1e-30, max_value=1e-20),
+    ),
+    digits=st.integers(min_value=0, max_value=30),
+    strategy=st.sampled_from(sorted(MODES)),
+)
+def test_float_rounding_rounds_the_shortest_digits_once(value, digits, strategy):
+    exact = Decimal(repr(value))
+    ours = cls("Pnl").from_float_rounded(value, digits, strategy)
+    expected = rounded_once(exact, digits, strategy)
+    assert ours.decimal == expected
+    if strategy == "Down":
+        assert ours.decimal <= exact
+    if strategy == "Up":
+        assert ours.decimal >= exact
+
+
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        (lambda: cls("Quantity").from_string_rounded("98765432109.876543210987654329", 17, "Down"),
+         "98765432109.87654321098765432"),
+        (lambda: cls("Quantity").from_string_rounded("98765432109.876543210987654329", 17, "Up"),
+         "98765432109.87654321098765433"),
+        (lambda: cls("Price").from_float_rounded(1.5e-28, 28, "Down"), "0.0000000000000000000000000001"),
+        (lambda: cls("Price").from_float_rounded(1.5e-28, 28, "Up"), "0.0000000000000000000000000002"),
+        (lambda: cls("Pnl").from_string_rounded("-79228162514264337593543950335.4", 0, "Up"),
+         "-79228162514264337593543950335"),
+    ],
+)
+def test_directed_rounding_of_wide_inputs(call, expected):
+    assert str(call()) == expected
+
+
+def test_rounding_up_past_the_largest_mantissa_is_refused():
+    with pytest.raises(ParamError, match="^invalid format for Price: "):
+        cls("Price").from_string_rounded("79228162514264337593543950335.4", 0, "Up")

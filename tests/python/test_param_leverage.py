@@ -42,6 +42,7 @@ FakeNumpyBool2 = type("bool", (), {"__module__": "numpy", "__float__": lambda se
     "multiplier, text",
     [
         (1, "1.0"), (3000, "3000.0"), (5, "5.0"), (2.5, "2.5"), (1.1, "1.1"), (2.30000000001, "2.3"),
+        (2.29999999995, "2.3"), (2.30000000005, "2.3"), (0.99999999995, "1.0"), (2999.99999999995, "3000.0"),
         (IntSubclass(4), "4.0"), (Index(7), "7.0"), (Floaty(2.5), "2.5"), (fractions.Fraction(5, 2), "2.5"),
         (2999.9, "2999.9"), (Notional(2), "2.0"),
     ],
@@ -58,7 +59,8 @@ def test_constructor_accepts(multiplier, text):
     [
         (0, INVALID), (3001, INVALID), (-1, INVALID), (6553, INVALID), (6554, OVERFLOW), (65535, OVERFLOW),
         (70000, INVALID), (2**64, INVALID), (2.55, INVALID), (2.3000001, INVALID), (0.95, INVALID),
-        (3000.04, INVALID), (float("nan"), INVALID), (float("inf"), INVALID), (-float("inf"), INVALID),
+        (3000.04, INVALID), (2.2999999985, INVALID), (2.3000000015, INVALID), (2.2999999995, INVALID),
+        (2.3000000005, INVALID), (float("nan"), INVALID), (float("inf"), INVALID), (-float("inf"), INVALID),
         (-1.0, INVALID), (Index(6554), OVERFLOW), (Index(-5), INVALID),
         (True, NOT_LEVERAGE), (False, NOT_LEVERAGE), ("2", NOT_LEVERAGE), (None, NOT_LEVERAGE), ([2], NOT_LEVERAGE),
         (b"2", NOT_LEVERAGE), (2**2000, NOT_LEVERAGE), (Raising(), NOT_LEVERAGE),

@@ -141,6 +141,17 @@ def test_thread_bound_object_dropped_elsewhere_is_reported_not_destroyed(testkit
     assert testkit.Bound.destroyed() == before + 1
 
 
+def test_error_of_a_function_without_failure_value_is_reported(testkit):
+    reports = []
+    old_hook = sys.unraisablehook
+    sys.unraisablehook = lambda report: reports.append(report.exc_value)
+    try:
+        assert testkit.call_failing_void() is None
+    finally:
+        sys.unraisablehook = old_hook
+    assert len(reports) == 1 and type(reports[0]) is RuntimeError and str(reports[0]) == "void slot failed"
+
+
 def test_lock_depth_counts_entries(testkit):
     assert testkit.lock_depth() == 1
     cell = testkit.Cell()

@@ -1,5 +1,7 @@
 #include "class_table.hpp"
 
+#include <iterator>
+
 #include "class_behaviours.hpp"
 
 namespace vantrel::py {
@@ -24,7 +26,7 @@ constexpr const char* kAccountControlDoc =
 
 // name, submodule, subclassable, borrow flag, bound to creating thread,
 // constructor text signature, docstring text, behaviour (null until built).
-const ClassSpec kClasses[kClassCount] = {
+const ClassSpec kClasses[] = {
     {"AccountId", "vantrel.param", false, true, false, nullptr, "", &account_id_behaviour},
     {"AccountGroupId", "vantrel.param", false, true, false, nullptr, "", &account_group_id_behaviour},
     {"Quantity", "vantrel.param", false, true, false, "(value)", "", &quantity_behaviour},
@@ -83,6 +85,8 @@ const ClassSpec kClasses[kClassCount] = {
     {"PostTradeContext", "vantrel.pretrade", false, false, false, nullptr, "", &post_trade_context_behaviour},
     {"AccountControl", "vantrel", false, false, false, nullptr, kAccountControlDoc, &account_control_behaviour},
 };
+
+static_assert(std::size(kClasses) == kClassCount, "one row per ClassId");
 
 ClassCell g_cells[kClassCount];
 

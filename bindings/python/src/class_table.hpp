@@ -15,7 +15,7 @@ enum class ClassId {
   AccountAdjustmentBounds, AccountAdjustment, PostTradeResult, Lock, OrderSizeLimit, Context,
   AccountAdjustmentContext, PostTradeContext, AccountControl,
 };
-inline constexpr int kClassCount = 57;
+inline constexpr int kClassCount = static_cast<int>(ClassId::AccountControl) + 1;
 
 const ClassSpec& class_spec(ClassId id) noexcept;
 ClassCell& class_cell(ClassId id) noexcept;

@@ -1,5 +1,7 @@
 #include "exceptions.hpp"
 
+#include <iterator>
+
 #include "toolkit/errors.hpp"
 
 namespace vantrel::py {
@@ -14,7 +16,7 @@ struct ExceptionRow {
   PyObject* const* builtin_base;
 };
 
-const ExceptionRow kExceptions[kExceptionCount] = {
+constexpr ExceptionRow kExceptions[] = {
     {ExceptionId::RejectError, "RejectError", "vantrel.RejectError", {}, false, &PyExc_Exception},
     {ExceptionId::ParamError, "ParamError", "vantrel.ParamError", {}, false, &PyExc_ValueError},
     {ExceptionId::MarketDataError, "MarketDataError", "vantrel.MarketDataError", {}, false, &PyExc_Exception},
@@ -29,6 +31,14 @@ const ExceptionRow kExceptions[kExceptionCount] = {
     {ExceptionId::AccountGroupRegistrationError, "AccountGroupRegistrationError",
      "vantrel.AccountGroupRegistrationError", {}, false, &PyExc_Exception},
 };
+
+static_assert(std::size(kExceptions) == kExceptionCount, "one row per ExceptionId");
+constexpr bool rows_in_id_order() {
+  for (int i = 0; i < kExceptionCount; ++i)
+    if (static_cast<int>(kExceptions[i].id) != i) return false;
+  return true;
+}
+static_assert(rows_in_id_order());
 
 PyObject* g_types[kExceptionCount] = {};
 

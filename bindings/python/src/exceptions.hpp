@@ -17,7 +17,7 @@ enum class ExceptionId {
   UnknownInstrumentId,
   AccountGroupRegistrationError,
 };
-inline constexpr int kExceptionCount = 9;
+inline constexpr int kExceptionCount = static_cast<int>(ExceptionId::AccountGroupRegistrationError) + 1;
 
 std::string_view exception_name(ExceptionId id) noexcept;
 // The type object, created on first request; throws ErrorAlreadySet with

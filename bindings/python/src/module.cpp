@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "toolkit/instances.hpp"
+#include "toolkit/names.hpp"
 #include "class_table.hpp"
 #include "exceptions.hpp"
 #include "module_support.hpp"
@@ -17,21 +19,6 @@ PyObject* g_module = nullptr;  // filled once, after the first successful body r
 PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT, "_vantrel", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
-
-PyObject* interned(const char* text) {
-  PyObject* name = PyUnicode_InternFromString(text);
-  if (name == nullptr) throw_pending();
-  return name;
-}
-
-PyObject* all_name() {
-  static PyObject* name = interned("__all__");
-  return name;
-}
-PyObject* dunder_name() {
-  static PyObject* name = interned("__name__");
-  return name;
-}
 
 PyObject* validate_asset(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("_validate_asset()", req("value"));
@@ -52,7 +39,9 @@ void add_exceptions(PyObject* module) {
 void add_constants(PyObject* module) {
   auto add_str = [&](const char* name, const char* value) { py_module_add(module, make_str(name), make_str(value)); };
   auto add_int = [&](const char* name, std::uint16_t value) {
-    py_module_add(module, make_str(name), Ref::steal(PyLong_FromUnsignedLong(value)));
+    Ref number = Ref::steal(PyLong_FromUnsignedLong(value));
+    if (!number) throw_pending();
+    py_module_add(module, make_str(name), std::move(number));
   };
   add_str("_ROUNDING_STRATEGY_DEFAULT", "MidpointNearestEven");
   add_str("_ROUNDING_STRATEGY_BANKER", "MidpointNearestEven");
@@ -94,6 +83,7 @@ void module_init(PyObject* module) {
   add_constants(module);
   add_validate_asset(module);
   add_classes(module);
+  add_live_instances_function(module);
 }
 
 PyObject* init_module() {
@@ -114,16 +104,18 @@ PyObject* init_module() {
 }  // namespace
 
 void py_module_add(PyObject* module, Ref name, Ref value) {
-  Ref all = Ref::steal(PyObject_GetAttr(module, all_name()));
+  Ref all = Ref::steal(PyObject_GetAttr(module, interned(Name::all)));
   if (!all) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw ErrorAlreadySet{};
     PyErr_Clear();
     all = Ref::steal(PyList_New(0));
     if (!all) throw_pending();
-    if (PyObject_SetAttr(module, all_name(), all.get()) != 0) throw_pending();
+    if (PyObject_SetAttr(module, interned(Name::all), all.get()) != 0) throw_pending();
   }
   if (!PyList_Check(all.get())) throw_cannot_convert(all.get(), "PyList");
   if (PyList_Append(all.get(), name.get()) != 0) {
+    // Running out of memory is the interpreter's error to raise; anything else is ours.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw ErrorAlreadySet{};
     PyErr_Clear();
     fail("could not append __name__ to __all__");
   }
@@ -131,7 +123,7 @@ void py_module_add(PyObject* module, Ref name, Ref value) {
 }
 
 void py_module_add_function(PyObject* module, Ref function) {
-  Ref name = Ref::steal(PyObject_GetAttr(function.get(), dunder_name()));
+  Ref name = Ref::steal(PyObject_GetAttr(function.get(), interned(Name::dunder_name)));
   if (!name) throw_pending();
   if (!PyUnicode_Check(name.get())) throw_cannot_convert(name.get(), "PyString");
   py_module_add(module, std::move(name), std::move(function));

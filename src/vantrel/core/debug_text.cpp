@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vantrel/param/text.hpp"
+
 namespace vantrel {
 namespace {
 
@@ -179,39 +181,10 @@ constexpr char32_t kRawByte = 0x110000;  // marks a malformed byte; never a code
 // Decodes one code point. A malformed byte decodes as kRawByte + byte, length 1,
 // so it is escaped rather than passed through.
 char32_t decode(std::string_view s, std::size_t& i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t extra = 0;
   char32_t c = 0;
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, c = b0 & 0x1F;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, c = b0 & 0x0F;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, c = b0 & 0x07;
-  } else {
-    ++i;
-    return kRawByte + b0;
-  }
-  if (i + extra >= s.size()) {
-    ++i;
-    return kRawByte + b0;
-  }
-  for (std::size_t k = 1; k <= extra; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return kRawByte + b0;
-    }
-    c = (c << 6) | (b & 0x3F);
-  }
-  if (c > 0x10FFFF) {
-    ++i;
-    return kRawByte + b0;
-  }
-  i += 1 + extra;
+  const std::size_t n = decode_utf8(s.substr(i), c);
+  if (n == 0) return kRawByte + static_cast<unsigned char>(s[i++]);
+  i += n;
   return c;
 }
 

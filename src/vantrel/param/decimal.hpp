@@ -41,6 +41,12 @@ struct Pow10Table {
 inline constexpr Pow10Table kPow10{};
 }  // namespace decimal_detail
 
+// A requested rounding: at most `scale` fractional digits, by `strategy`.
+struct Rounding {
+  std::uint32_t scale;
+  RoundingStrategy strategy;
+};
+
 enum class DecimalError : std::uint8_t {
   None,
   Empty,                    // "Invalid decimal: empty"
@@ -96,10 +102,18 @@ class Decimal {
   static DecimalParse parse(std::string_view text) noexcept;
   static DecimalParse parse_plain(std::string_view text) noexcept;
   static DecimalParse parse_scientific(std::string_view text) noexcept;
+  // The text's exact value rounded once, by the strategy, to at most the requested scale (to
+  // fewer digits when 96 bits cannot hold that many); a value of no greater scale that fits is
+  // kept as it is. Grammar and errors as parse(); a rounded value that does not fit 96 bits
+  // even at scale 0 is MantissaAfterRounding (ExceedsMaximum / LessThanMinimum for scientific).
+  static DecimalParse parse_rounded(std::string_view text, Rounding rounding) noexcept;
 
   // Shortest round-trip digits of the double, fitted to scale <= 28 (half to even), trailing
   // fractional zeros dropped. Not finite, or too large for 96 bits: nullopt.
   static std::optional<Decimal> from_double(double v) noexcept;
+  // The shortest round-trip digits rounded once, as parse_rounded does; a value that needs no
+  // rounding is from_double's. Not finite, or too large for 96 bits: nullopt.
+  static std::optional<Decimal> from_double_rounded(double v, Rounding rounding) noexcept;
   // The double nearest to the exact value (ties to even).
   double to_double() const noexcept;
 

@@ -10,10 +10,17 @@ namespace vantrel {
 
 using namespace decimal_detail;
 
-std::optional<Decimal> Decimal::from_double(double v) noexcept {
-  if (!std::isfinite(v)) return std::nullopt;
-  if (v == 0) return Decimal();
-  // Shortest round-trip digits, as "d.ddde[+-]xx".
+namespace {
+
+// A finite non-zero double's shortest round-trip digits: value = digits / 10^scale.
+struct ShortestDigits {
+  bool negative;
+  std::uint64_t digits;  // at most 17 decimal digits
+  int scale;
+};
+
+ShortestDigits shortest_digits(double v) noexcept {
+  // As "d.ddde[+-]xx".
   char buf[40];
   const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
   const char* p = buf;
@@ -28,33 +35,69 @@ std::optional<Decimal> Decimal::from_double(double v) noexcept {
   }
   int exponent = 0;
   std::from_chars(p + 1 + (p[1] == '+'), res.ptr, exponent);
+  return {neg, digits, count - 1 - exponent};
+}
 
-  int scale = count - 1 - exponent;
-  u128 m = digits;
-  if (scale > static_cast<int>(kMaxScale)) {
-    const unsigned k = static_cast<unsigned>(scale) - kMaxScale;
-    scale = kMaxScale;
-    if (k > 19) {
-      m = 0;  // at most 17 digits: far below half of 10^k
-    } else {
-      const std::uint64_t p10 = static_cast<std::uint64_t>(kPow10.v[k]);
-      std::uint64_t q = digits / p10;
-      const std::uint64_t r = digits % p10;
-      if (2 * r > p10 || (2 * r == p10 && (q & 1) != 0)) ++q;
-      m = q;
-    }
-  } else if (scale < 0) {
+// digits / 10^scale rounded once to scale `target` (< scale) by `strategy`.
+u128 round_digits(const ShortestDigits& d, unsigned target, RoundingStrategy strategy) noexcept {
+  const unsigned k = static_cast<unsigned>(d.scale) - target;
+  if (k > 19) {
+    // At most 17 digits are dropped, all below the first dropped place.
+    return rounds_up(strategy, d.negative, 0, true, false) ? 1 : 0;
+  }
+  const std::uint64_t unit = static_cast<std::uint64_t>(kPow10.v[k - 1]);
+  const std::uint64_t q = d.digits / (unit * 10);
+  const std::uint64_t r = d.digits % (unit * 10);
+  const bool up = rounds_up(strategy, d.negative, static_cast<unsigned>(r / unit), r % unit != 0, (q & 1) != 0);
+  return u128{q} + (up ? 1 : 0);
+}
+
+// The digits at a scale of at most 28 that needs no rounding.
+std::optional<Decimal> exact_digits(const ShortestDigits& d) noexcept {
+  u128 m = d.digits;
+  int scale = d.scale;
+  if (scale < 0) {
     const unsigned k = static_cast<unsigned>(-scale);
     if (k > kMaxScale || !append_fits(m, 0, k)) return std::nullopt;
     m *= kPow10.v[k];
     scale = 0;
   }
+  return make_decimal(m, static_cast<unsigned>(scale), d.negative);
+}
+
+Decimal without_trailing_zeros(u128 m, unsigned scale, bool negative) noexcept {
   if (m == 0) return Decimal();
   while (scale > 0 && m % 10 == 0) {
     m /= 10;
     --scale;
   }
-  return make_decimal(m, static_cast<unsigned>(scale), neg);
+  return make_decimal(m, scale, negative);
+}
+
+}  // namespace
+
+std::optional<Decimal> Decimal::from_double(double v) noexcept {
+  if (!std::isfinite(v)) return std::nullopt;
+  if (v == 0) return Decimal();
+  const ShortestDigits d = shortest_digits(v);
+  if (d.scale > static_cast<int>(kMaxScale))
+    return without_trailing_zeros(round_digits(d, kMaxScale, RoundingStrategy::MidpointNearestEven), kMaxScale,
+                                  d.negative);
+  const std::optional<Decimal> exact = exact_digits(d);
+  if (!exact) return std::nullopt;
+  return without_trailing_zeros(exact->mantissa(), exact->scale(), d.negative);
+}
+
+std::optional<Decimal> Decimal::from_double_rounded(double v, Rounding rounding) noexcept {
+  if (!std::isfinite(v)) return std::nullopt;
+  if (v == 0) return Decimal();
+  const ShortestDigits d = shortest_digits(v);
+  const unsigned target = rounding.scale < kMaxScale ? rounding.scale : kMaxScale;
+  if (d.scale <= static_cast<int>(target)) return from_double(v);
+  const u128 m = round_digits(d, target, rounding.strategy);
+  // At scale 28 or more nothing is rounded on request: the value takes from_double's form.
+  if (rounding.scale >= kMaxScale) return without_trailing_zeros(m, target, d.negative);
+  return make_decimal(m, target, d.negative && m != 0);
 }
 
 namespace {

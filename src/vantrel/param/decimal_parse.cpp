@@ -12,9 +12,11 @@ using namespace decimal_detail;
 
 namespace {
 
-// Collects digits left to right. Digits past what 96 bits or scale 28 can hold are not ignored:
-// the first of them and whether any later one is non-zero decide the half-to-even rounding.
+// Collects digits left to right. Digits past the rounding's scale, or past what 96 bits can
+// hold, are not ignored: the first of them and whether any later one is non-zero decide the
+// rounding, so the exact value is rounded once.
 struct DigitAccumulator {
+  Rounding rounding{kMaxScale, RoundingStrategy::MidpointNearestEven};
   u128 mantissa = 0;
   unsigned scale = 0;
   bool integer_overflow = false;
@@ -35,7 +37,7 @@ struct DigitAccumulator {
       sticky |= d != 0;
       return;
     }
-    if (scale == kMaxScale || !append_fits(mantissa, d, 1)) {
+    if (scale == rounding.scale || !append_fits(mantissa, d, 1)) {
       first_dropped = static_cast<int>(d);
       return;
     }
@@ -44,9 +46,10 @@ struct DigitAccumulator {
   }
 
   // Applies the rounding; false when even scale 0 cannot hold the rounded value.
-  bool finish() noexcept {
+  bool finish(bool negative) noexcept {
     while (first_dropped >= 0) {
-      const bool up = first_dropped > 5 || (first_dropped == 5 && (sticky || (mantissa & 1) != 0));
+      const bool up = rounds_up(rounding.strategy, negative, static_cast<unsigned>(first_dropped), sticky,
+                                (mantissa & 1) != 0);
       if (!up) return true;
       if (mantissa < kMaxMantissa) {
         ++mantissa;
@@ -60,6 +63,25 @@ struct DigitAccumulator {
       --scale;
     }
     return true;
+  }
+
+  DecimalParse result(bool negative) noexcept;
+};
+
+// Texts of at most 19 digits can neither overflow 64 bits nor exceed scale 28: they are
+// collected exactly, with no rounding to track.
+struct ShortAccumulator {
+  std::uint64_t mantissa = 0;
+  unsigned scale = 0;
+  void integer_digit(unsigned d) noexcept { mantissa = mantissa * 10 + d; }
+  void fraction_digit(unsigned d) noexcept {
+    mantissa = mantissa * 10 + d;
+    ++scale;
+  }
+  DecimalParse result(bool negative) const noexcept {
+    DecimalParse p;
+    p.value = Decimal::from_parts(mantissa, 0, scale, negative && mantissa != 0);
+    return p;
   }
 };
 
@@ -75,6 +97,12 @@ DecimalParse success(const DigitAccumulator& acc, bool negative) noexcept {
   // A text "-0" yields a zero without a sign.
   p.value = make_decimal(acc.mantissa, acc.scale, negative && acc.mantissa != 0);
   return p;
+}
+
+DecimalParse DigitAccumulator::result(bool negative) noexcept {
+  if (integer_overflow) return failure(DecimalError::TooManyDigits);
+  if (!finish(negative)) return failure(DecimalError::MantissaAfterRounding);
+  return success(*this, negative);
 }
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
@@ -132,52 +160,16 @@ bool scan_exponent(std::string_view t, std::int64_t& exponent) noexcept {
 
 namespace {
 
-// Texts of at most 19 digits can neither overflow 64 bits nor exceed scale 28, so they need
-// no rounding; the grammar and error order are the same as in the general loop.
-DecimalParse parse_short(std::string_view text, std::size_t i, bool negative) noexcept {
-  std::uint64_t m = 0;
-  unsigned scale = 0;
+// The one digit loop of the plain form: sign already read, digits with '_' after the first
+// and at most one '.'; the accumulator keeps the digits.
+template <class Accumulator>
+DecimalParse scan_plain(std::string_view text, std::size_t i, bool negative, Accumulator& acc) noexcept {
   bool seen_digit = false, seen_point = false;
   for (; i < text.size(); ++i) {
     const char c = text[i];
-    const unsigned d = static_cast<unsigned char>(c) - '0';
+    const unsigned d = static_cast<unsigned char>(c) - static_cast<unsigned>('0');
     if (d < 10) {
       seen_digit = true;
-      m = m * 10 + d;
-      scale += seen_point;
-    } else if (c == '.') {
-      if (seen_point) return failure(DecimalError::TwoDecimalPoints);
-      seen_point = true;
-    } else if (c == '_') {
-      if (!seen_digit) return failure(DecimalError::MustStartWithNumber);
-    } else {
-      return failure(DecimalError::UnknownCharacter);
-    }
-  }
-  if (!seen_digit) return failure(DecimalError::NoDigits);
-  DecimalParse p;
-  p.value = Decimal::from_parts(m, 0, scale, negative && m != 0);
-  return p;
-}
-
-}  // namespace
-
-DecimalParse Decimal::parse_plain(std::string_view text) noexcept {
-  if (text.empty()) return failure(DecimalError::Empty);
-  std::size_t i = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (text.size() - i <= 19) return parse_short(text, i, negative);
-  DigitAccumulator acc;
-  bool seen_digit = false, seen_point = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (is_digit(c)) {
-      seen_digit = true;
-      const unsigned d = static_cast<unsigned>(c - '0');
       if (seen_point)
         acc.fraction_digit(d);
       else
@@ -192,12 +184,41 @@ DecimalParse Decimal::parse_plain(std::string_view text) noexcept {
     }
   }
   if (!seen_digit) return failure(DecimalError::NoDigits);
-  if (acc.integer_overflow) return failure(DecimalError::TooManyDigits);
-  if (!acc.finish()) return failure(DecimalError::MantissaAfterRounding);
-  return success(acc, negative);
+  return acc.result(negative);
 }
 
+constexpr Rounding kFitRounding{kMaxScale, RoundingStrategy::MidpointNearestEven};
+
+DecimalParse parse_plain_with(std::string_view text, Rounding rounding) noexcept {
+  if (text.empty()) return failure(DecimalError::Empty);
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (text.size() - i <= 19) {
+    ShortAccumulator acc;
+    return scan_plain(text, i, negative, acc);
+  }
+  DigitAccumulator acc;
+  acc.rounding = rounding;
+  return scan_plain(text, i, negative, acc);
+}
+
+DecimalParse parse_scientific_with(std::string_view text, Rounding rounding) noexcept;
+
+}  // namespace
+
+DecimalParse Decimal::parse_plain(std::string_view text) noexcept { return parse_plain_with(text, kFitRounding); }
+
 DecimalParse Decimal::parse_scientific(std::string_view text) noexcept {
+  return parse_scientific_with(text, kFitRounding);
+}
+
+namespace {
+
+DecimalParse parse_scientific_with(std::string_view text, Rounding rounding) noexcept {
   const std::size_t e = text.find_first_of("eE");
   if (e == std::string_view::npos) return failure(DecimalError::FailedToParse);
   const std::string_view mantissa_text = text.substr(0, e);
@@ -215,6 +236,7 @@ DecimalParse Decimal::parse_scientific(std::string_view text) noexcept {
 
   // Digit i of the mantissa text lands in the integer part iff i < digits - scale.
   DigitAccumulator acc;
+  acc.rounding = rounding;
   const std::int64_t integer_places = shape.digits - scale;
   for (std::int64_t z = integer_places; z < 0; ++z) acc.fraction_digit(0);  // implied leading zeros
   std::int64_t index = 0;
@@ -231,14 +253,25 @@ DecimalParse Decimal::parse_scientific(std::string_view text) noexcept {
     if (-scale > static_cast<std::int64_t>(kMaxScale) + 1) return failure(too_large);
     for (std::int64_t z = scale; z < 0; ++z) acc.integer_digit(0);
   }
-  if (acc.integer_overflow || !acc.finish()) return failure(too_large);
+  if (acc.integer_overflow || !acc.finish(shape.negative)) return failure(too_large);
   return success(acc, shape.negative);
 }
+
+}  // namespace
 
 DecimalParse Decimal::parse(std::string_view text) noexcept {
   DecimalParse plain = parse_plain(text);
   if (plain.ok() || text.find_first_of("eE") == std::string_view::npos) return plain;
   return parse_scientific(text);
+}
+
+DecimalParse Decimal::parse_rounded(std::string_view text, Rounding rounding) noexcept {
+  const Rounding collect{std::min(rounding.scale, kMaxScale), rounding.strategy};
+  DecimalParse p = parse_plain_with(text, collect);
+  if (!p.ok() && text.find_first_of("eE") != std::string_view::npos) p = parse_scientific_with(text, collect);
+  // A short text was collected exactly: this is its one rounding (a no-op for the others).
+  if (p.ok()) p.value = p.value.round_to(rounding.scale, rounding.strategy);
+  return p;
 }
 
 std::string DecimalParse::message() const {

@@ -46,12 +46,13 @@ struct StrategyName {
   RoundingStrategy strategy;
 };
 
-constexpr std::array<StrategyName, 4> kStrategyNames{{
+constexpr auto kStrategyNames = std::to_array<StrategyName>({
     {"midpointnearesteven", RoundingStrategy::MidpointNearestEven},
     {"midpointawayfromzero", RoundingStrategy::MidpointAwayFromZero},
     {"up", RoundingStrategy::Up},
     {"down", RoundingStrategy::Down},
-}};
+});
+static_assert(kStrategyNames.size() == static_cast<std::size_t>(RoundingStrategy::Down) + 1, "one name per strategy");
 
 char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -171,6 +171,20 @@ inline std::optional<Decimal> fit_wide(const U192& n, unsigned scale, bool negat
   return std::nullopt;
 }
 
+// Whether dropping digits moves the kept magnitude up by one unit of its last digit:
+// `first` is the first dropped digit, `sticky` whether any later dropped digit is non-zero,
+// `odd` whether the last kept digit is odd.
+inline bool rounds_up(RoundingStrategy strategy, bool negative, unsigned first, bool sticky, bool odd) noexcept {
+  const bool inexact = first != 0 || sticky;
+  switch (strategy) {
+    case RoundingStrategy::MidpointNearestEven: return first > 5 || (first == 5 && (sticky || odd));
+    case RoundingStrategy::MidpointAwayFromZero: return first >= 5;
+    case RoundingStrategy::Up: return inexact && !negative;
+    case RoundingStrategy::Down: return inexact && negative;
+  }
+  return false;
+}
+
 inline Decimal make_decimal(u128 m, unsigned scale, bool negative) noexcept {
   return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64), scale,
                              negative);

@@ -10,7 +10,7 @@ namespace {
 
 // Indexed by ParamErrorKind::Variant; "{}" takes the kind's name (and then, for
 // InvalidFormat, the input).
-constexpr std::array<std::string_view, 11> kMessages{{
+constexpr auto kMessages = std::to_array<std::string_view>({
     "other parameter error",
     "value must be non-negative for {}",
     "division by zero in {}",
@@ -22,7 +22,9 @@ constexpr std::array<std::string_view, 11> kMessages{{
     "invalid leverage value",
     "asset must not be empty",
     "account id string must not be empty",
-}};
+});
+static_assert(kMessages.size() == static_cast<std::size_t>(ParamErrorKind::Variant::EmptyAccountId) + 1,
+              "one message per variant");
 
 }  // namespace
 

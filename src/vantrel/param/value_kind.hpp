@@ -18,13 +18,15 @@ enum class ValueKind : std::uint8_t {
   Fee,
   Leverage,
 };
+inline constexpr std::size_t kValueKindCount = static_cast<std::size_t>(ValueKind::Leverage) + 1;
 
 struct ValueKindTraits {
   std::string_view name;
   bool never_negative;  // a value below zero is refused; a zero of either sign is accepted
 };
 
-inline constexpr std::array<ValueKindTraits, 9> kValueKindTraits{{
+// In ValueKind order.
+inline constexpr auto kValueKindTraits = std::to_array<ValueKindTraits>({
     {"Quantity", true},
     {"Volume", true},
     {"Notional", true},
@@ -34,7 +36,8 @@ inline constexpr std::array<ValueKindTraits, 9> kValueKindTraits{{
     {"PositionSize", false},
     {"Fee", false},
     {"Leverage", false},  // whole tenths 10..30000, checked by the leverage conversion itself
-}};
+});
+static_assert(kValueKindTraits.size() == kValueKindCount, "one row per ValueKind");
 
 constexpr std::string_view value_kind_name(ValueKind kind) noexcept {
   return kValueKindTraits[static_cast<std::size_t>(kind)].name;

@@ -180,6 +180,14 @@ PyObject* release_time(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   return value;
 }
 
+// A function without a failure value, as the interpreter calls a deallocation.
+void failing_void() { throw_error(PyExc_RuntimeError, "void slot failed"); }
+
+PyObject* call_failing_void(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  entry<&failing_void>();
+  Py_RETURN_NONE;
+}
+
 PyObject* protocol_depth(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return PyLong_FromLong(pending_protocol_depth());
 }
@@ -281,6 +289,7 @@ const ClassBehaviour* cell_behaviour() {
 
 // --- Bound: a thread-bound class --------------------------------------------
 struct BoundValue {
+  static constexpr bool kThreadBound = true;
   ~BoundValue() { ++destroyed; }
   static inline long destroyed = 0;
 };
@@ -379,6 +388,7 @@ PyMethodDef kFunctions[] = {
     {"under_core_lock", method_entry<&under_core_lock>(), kFastcallFlags, nullptr},
     {"queued_releases", method_entry<&queued_releases>(), kFastcallFlags, nullptr},
     {"release_time", method_entry<&release_time>(), kFastcallFlags, nullptr},
+    {"call_failing_void", method_entry<&call_failing_void>(), kFastcallFlags, nullptr},
     {"protocol_depth", method_entry<&protocol_depth>(), kFastcallFlags, nullptr},
     {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
     {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},
@@ -398,6 +408,7 @@ PyObject* init() {
     if (PyModule_AddObjectRef(module.get(), spec->name, type) != 0) throw_pending();
   }
   if (PyModule_AddIntConstant(module.get(), "lock_checks", kLockChecks ? 1 : 0) != 0) throw_pending();
+  add_live_instances_function(module.get());
   return module.release();
 }
 

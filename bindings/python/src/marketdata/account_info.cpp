@@ -1,3 +1,4 @@
+#include "toolkit/names.hpp"
 #include "marketdata/account_info.hpp"
 
 #include "class_table.hpp"
@@ -38,7 +39,7 @@ std::optional<AccountGroupId> read_group(PyObject* value) {
 
 const AccountGroupCell& extract_account_info_group(AccountGroupCell& cell, PyObject* account_info) {
   if (cell.state != AccountGroupCell::State::NotRead) return cell;
-  Ref value = Ref::steal(PyObject_GetAttrString(account_info, "account_group"));
+  Ref value = Ref::steal(PyObject_GetAttr(account_info, interned(Name::account_group)));
   std::optional<AccountGroupId> group;
   if (!value) {
     park_pending_error(PyErrState::fetch());

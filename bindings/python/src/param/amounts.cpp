@@ -1,5 +1,6 @@
 // TradeAmount, AdjustmentAmount and Trade. Immutable values: any thread holding the
 // interpreter lock may use them. None defines comparison or hashing: equality is identity.
+#include "toolkit/names.hpp"
 #include "param/amounts.hpp"
 
 #include "class_behaviours.hpp"
@@ -132,9 +133,9 @@ Trade trade_of(PyObject* obj) { return object_cast<Trade>(obj)->value; }
 std::optional<OutcomeAmount> extract_outcome_amount(PyObject* obj) {
   if (obj == Py_None) return std::nullopt;
   if (is_outcome_amount(obj)) return outcome_amount_of(obj);
-  Ref delta = Ref::steal(PyObject_GetAttrString(obj, "delta"));
+  Ref delta = Ref::steal(PyObject_GetAttr(obj, interned(Name::delta)));
   if (!delta) throw_pending();
-  Ref absolute = Ref::steal(PyObject_GetAttrString(obj, "absolute"));
+  Ref absolute = Ref::steal(PyObject_GetAttr(obj, interned(Name::absolute)));
   if (!absolute) throw_pending();
   const PositionSize d = extract_position_size(delta.get());
   return OutcomeAmount{d, extract_position_size(absolute.get())};

@@ -1,4 +1,5 @@
 // Asset and instrument conversions. They keep no state.
+#include "toolkit/names.hpp"
 #include "param/asset.hpp"
 
 #include "toolkit/convert.hpp"
@@ -11,8 +12,8 @@ constexpr const char* kNotAssetText = "asset must be a str";
 constexpr const char* kNotInstrument = "instrument must be vantrel.core.Instrument";
 
 // An attribute, or an empty Ref when the object has none (other errors pass through).
-Ref optional_attr(PyObject* obj, const char* name) {
-  Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
+Ref optional_attr(PyObject* obj, Name name) {
+  Ref value = Ref::steal(PyObject_GetAttr(obj, interned(name)));
   if (!value) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw ErrorAlreadySet{};
     PyErr_Clear();
@@ -48,13 +49,13 @@ Instrument extract_instrument(PyObject* obj) {
   if (is_instrument(obj)) return instrument_of(obj);
   {
     // A wrapper that keeps the instrument inside; anything else there is ignored.
-    Ref inner = Ref::steal(PyObject_GetAttrString(obj, "_inner"));
+    Ref inner = Ref::steal(PyObject_GetAttr(obj, interned(Name::inner)));
     if (inner && is_instrument(inner.get())) return instrument_of(inner.get());
     if (!inner) discard_conversion_error();
   }
-  Ref underlying = optional_attr(obj, "underlying_asset");
+  Ref underlying = optional_attr(obj, Name::underlying_asset);
   if (!underlying) throw_error(PyExc_TypeError, kNotInstrument);
-  Ref settlement = optional_attr(obj, "settlement_asset");
+  Ref settlement = optional_attr(obj, Name::settlement_asset);
   if (!settlement) throw_error(PyExc_TypeError, kNotInstrument);
   Asset underlying_asset = extract_asset(underlying.get());
   return Instrument{std::move(underlying_asset), extract_asset(settlement.get())};

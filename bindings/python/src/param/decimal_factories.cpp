@@ -38,9 +38,14 @@ RoundingStrategy strategy_of(std::string_view text) {
 }
 
 // The sign rule applies to the rounded value, so an input that rounds to zero
-// is accepted by the never-negative kinds.
-Ref rounded(const DecimalClassRow& row, Decimal value, std::uint32_t scale, RoundingStrategy strategy) {
-  return wrap_decimal(checked_sign(row, value.round_to(scale, strategy)), row);
+// is accepted by the never-negative kinds. The value was rounded once, from
+// the exact input: a directed strategy never lands on the wrong side of it.
+Ref rounded(const DecimalClassRow& row, Decimal value) { return wrap_decimal(checked_sign(row, value), row); }
+
+Decimal parse_rounded_text(const DecimalClassRow& row, std::string_view text, Rounding rounding) {
+  const DecimalParse parsed = Decimal::parse_rounded(text, rounding);
+  if (!parsed.ok()) throw_param_error_kind(ParamErrorKind::invalid_format(row.kind, text));
+  return parsed.value;
 }
 
 }  // namespace
@@ -91,16 +96,16 @@ Ref decimal_from_string_rounded(const DecimalClassRow& row, PyObject* value, PyO
   const std::string_view text = arg_utf8("value", value);
   const std::uint32_t digits = scale_arg(scale);
   const RoundingStrategy mode = strategy_of(arg_utf8("strategy", strategy));
-  const DecimalParse parsed = Decimal::parse(text);
-  if (!parsed.ok()) throw_param_error_kind(ParamErrorKind::invalid_format(row.kind, text));
-  return rounded(row, parsed.value, digits, mode);
+  return rounded(row, parse_rounded_text(row, text, {digits, mode}));
 }
 
 Ref decimal_from_float_rounded(const DecimalClassRow& row, PyObject* value, PyObject* scale, PyObject* strategy) {
   const double real = float_arg("value", value);
   const std::uint32_t digits = scale_arg(scale);
   const RoundingStrategy mode = strategy_of(arg_utf8("strategy", strategy));
-  return rounded(row, decimal_from_finite_double(real), digits, mode);
+  const std::optional<Decimal> decimal = Decimal::from_double_rounded(real, {digits, mode});
+  if (!decimal) throw_param_error_kind(ParamErrorKind::invalid_float());
+  return rounded(row, *decimal);
 }
 
 Ref decimal_from_decimal_rounded(const DecimalClassRow& row, PyObject* value, PyObject* scale,
@@ -108,8 +113,13 @@ Ref decimal_from_decimal_rounded(const DecimalClassRow& row, PyObject* value, Py
   const std::uint32_t digits = scale_arg(scale);
   const std::string_view name = arg_utf8("strategy", strategy);
   // Unlike the other two, the value is judged before the strategy.
-  const Decimal decimal = decimal_from_python(value, row.name);
-  return rounded(row, decimal, digits, strategy_of(name));
+  Ref text = decimal_text_from_python(value, row.name);
+  const std::string_view digits_text = utf8_of(text.get());
+  const DecimalParse valid = Decimal::parse(digits_text);
+  if (!valid.ok()) throw_param_error(valid.message());
+  const DecimalParse parsed = Decimal::parse_rounded(digits_text, {digits, strategy_of(name)});
+  if (!parsed.ok()) throw_param_error(parsed.message());
+  return rounded(row, parsed.value);
 }
 
 }  // namespace vantrel::py

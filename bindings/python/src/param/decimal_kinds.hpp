@@ -41,7 +41,7 @@ constexpr DecimalClassRow decimal_row(ValueKind kind, ClassId class_id, bool una
 }
 
 // In ValueKind order, so a kind's row is at its index.
-inline constexpr std::array<DecimalClassRow, 8> kDecimalClasses{{
+inline constexpr auto kDecimalClasses = std::to_array<DecimalClassRow>({
     decimal_row(ValueKind::Quantity, ClassId::Quantity, false, &quantity_own_methods),
     decimal_row(ValueKind::Volume, ClassId::Volume, false, &volume_own_methods),
     decimal_row(ValueKind::Notional, ClassId::Notional, false, &notional_own_methods),
@@ -50,7 +50,9 @@ inline constexpr std::array<DecimalClassRow, 8> kDecimalClasses{{
     decimal_row(ValueKind::CashFlow, ClassId::CashFlow, true, &cash_flow_own_methods),
     decimal_row(ValueKind::PositionSize, ClassId::PositionSize, true, &position_size_own_methods),
     decimal_row(ValueKind::Fee, ClassId::Fee, true, &fee_own_methods),
-}};
+});
+// Every kind but Leverage, the last, is a decimal class.
+static_assert(kDecimalClasses.size() == static_cast<std::size_t>(ValueKind::Leverage));
 
 constexpr bool rows_in_kind_order() {
   for (std::size_t i = 0; i < kDecimalClasses.size(); ++i)

@@ -1,6 +1,7 @@
 // Python arguments into decimal values of a kind, and values back into Python
 // objects: the decimal classes' constructors and every record field of a
 // decimal kind go through here.
+#include "toolkit/names.hpp"
 #include "param/extract.hpp"
 
 #include <charconv>
@@ -13,22 +14,6 @@
 
 namespace vantrel::py {
 namespace {
-
-PyObject* interned(const char* text) {
-  PyObject* name = PyUnicode_InternFromString(text);
-  if (name == nullptr) throw_pending();
-  return name;
-}
-
-PyObject* module_attr() {
-  static PyObject* name = interned("__module__");
-  return name;
-}
-
-PyObject* name_attr() {
-  static PyObject* name = interned("__name__");
-  return name;
-}
 
 // A Python int as a decimal when it fits a signed, else an unsigned, 64-bit
 // integer; nullopt (nothing pending) otherwise.
@@ -83,14 +68,14 @@ PyObject* python_decimal_type() {
 
 ForeignType inspect_type(PyObject* obj) {
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr()));
+  Ref module = Ref::steal(PyObject_GetAttr(type, interned(Name::dunder_module)));
   if (!module) throw_pending();
   const std::string_view module_name = utf8_of(module.get());
   const bool ours = module_name == kDecimalModule;
   const bool numpy = module_name == "numpy";
   ForeignType out;
   if (!ours && !numpy) return out;
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_attr()));
+  Ref name = Ref::steal(PyObject_GetAttr(type, interned(Name::dunder_name)));
   if (!name) throw_pending();
   const std::string_view type_name = utf8_of(name.get());
   if (numpy) {
@@ -109,7 +94,6 @@ ForeignType inspect_type(PyObject* obj) {
 bool is_bool_like(PyObject* obj, const ForeignType& type) noexcept {
   return PyBool_Check(obj) || type.numpy_bool;
 }
-
 
 void throw_param_error_kind(const ParamErrorKind& error) {
   using V = ParamErrorKind::Variant;
@@ -175,7 +159,7 @@ Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
   // make_instance's layout, built directly: these classes keep the default
   // allocator and free function (PyObject_Malloc / PyObject_Free, no cyclic
   // GC), and skipping the slot lookup and zero fill keeps operators on par
-  // with decimal.Decimal. They are not thread-bound: the owner stays empty.
+  // with decimal.Decimal. They are not thread-bound, so there is no owner.
   PyTypeObject* type = class_type(row.class_id);
   void* memory = PyObject_Malloc(sizeof(Object<Decimal>));
   if (memory == nullptr) {
@@ -186,7 +170,7 @@ Ref wrap_decimal(Decimal value, const DecimalClassRow& row) {
   Object<Decimal>* self = object_cast<Decimal>(obj);
   new (&self->value) Decimal(value);
   self->borrow_flag = 0;
-  new (&self->owner) std::thread::id();
+  count_instance(type, 1);
   return Ref::steal(obj);
 }
 
@@ -199,12 +183,17 @@ Ref decimal_to_python(Decimal value) {
   return result;
 }
 
-Decimal decimal_from_python(PyObject* obj, std::string_view class_name) {
+Ref decimal_text_from_python(PyObject* obj, std::string_view class_name) {
   const int is_decimal = PyObject_IsInstance(obj, python_decimal_type());
   if (is_decimal < 0) throw_pending();
   if (is_decimal == 0) throw_error(PyExc_TypeError, cat(class_name, ".from_decimal expects decimal.Decimal"));
   Ref text = Ref::steal(PyObject_Str(obj));
   if (!text) throw_pending();
+  return text;
+}
+
+Decimal decimal_from_python(PyObject* obj, std::string_view class_name) {
+  Ref text = decimal_text_from_python(obj, class_name);
   const DecimalParse parsed = Decimal::parse(utf8_of(text.get()));
   if (!parsed.ok()) throw_param_error(parsed.message());
   return parsed.value;

@@ -48,6 +48,8 @@ inline PositionSize extract_position_size(PyObject* obj) { return extract_amount
 // The bridge to decimal.Decimal.
 Ref decimal_to_python(Decimal value);
 Decimal decimal_from_python(PyObject* obj, std::string_view class_name);
+// str() of a decimal.Decimal (subclasses included), not yet judged by the text rule.
+Ref decimal_text_from_python(PyObject* obj, std::string_view class_name);
 
 // The decimal.Decimal type, imported once and kept for the life of the process.
 PyObject* python_decimal_type();

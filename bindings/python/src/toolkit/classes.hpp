@@ -4,27 +4,41 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "toolkit/errors.hpp"
 #include "toolkit/gil.hpp"
+#include "toolkit/instances.hpp"
 #include "toolkit/ref.hpp"
 #include "toolkit/trampoline.hpp"
 
 namespace vantrel::py {
 
+// The value type of a thread-bound class says so with
+// `static constexpr bool kThreadBound = true;`; only its instances carry the
+// creating thread.
+template <class T>
+concept ThreadBoundValue = requires {
+  requires T::kThreadBound;
+};
+struct NoOwner {};
+
 // Instance layout shared by every class: header, the wrapped value, the
-// borrow flag (0 free, n > 0 shared borrows, -1 one exclusive borrow), the
-// creating thread. The flag and owner are used only by the classes whose row
-// says so.
+// borrow flag (0 free, n > 0 shared borrows, -1 one exclusive borrow), and for
+// thread-bound classes the creating thread. The flag is used only by the
+// classes whose row says so.
 template <class T>
 struct Object {
   PyObject ob_base;
   T value;
   Py_ssize_t borrow_flag;
-  std::thread::id owner;
+  [[no_unique_address]] std::conditional_t<ThreadBoundValue<T>, std::thread::id, NoOwner> owner;
 };
+
+static_assert(sizeof(Object<Py_ssize_t>) == sizeof(PyObject) + 2 * sizeof(Py_ssize_t),
+              "only thread-bound classes pay for the owner");
 
 template <class T>
 inline Object<T>* object_cast(PyObject* obj) noexcept {
@@ -79,7 +93,7 @@ const std::string& class_doc(const ClassSpec& spec, ClassCell& cell);
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
 // The creating thread check of thread-bound classes.
-template <class T>
+template <ThreadBoundValue T>
 inline void check_thread(PyObject* self, const char* unsendable_name) {
   if (object_cast<T>(self)->owner != std::this_thread::get_id())
     fail(cat(unsendable_name, " is unsendable, but sent to another thread"));
@@ -112,8 +126,9 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
     Py_DecRef(reinterpret_cast<PyObject*>(type));
     throw;
   }
+  count_instance(type, 1);
   self->borrow_flag = 0;
-  new (&self->owner) std::thread::id(std::this_thread::get_id());
+  if constexpr (ThreadBoundValue<T>) new (&self->owner) std::thread::id(std::this_thread::get_id());
   return owned;
 }
 
@@ -129,11 +144,14 @@ void dealloc_object(PyObject* obj) {
   if (!foreign) self->value.~T();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_fn(obj);
+  count_instance(type, -1);
   Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 template <class T, const char* const* Unsendable = nullptr>
 ClassBehaviour base_behaviour() {
+  static_assert((Unsendable != nullptr) == ThreadBoundValue<T>,
+                "a thread-bound class names itself and its value type sets kThreadBound");
   ClassBehaviour behaviour;
   behaviour.basicsize = static_cast<Py_ssize_t>(sizeof(Object<T>));
   behaviour.slots.push_back({Py_tp_dealloc, slot_entry<&dealloc_object<T, Unsendable>>()});

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <new>
 
+#include "toolkit/checked.hpp"
 #include "toolkit/python.hpp"
 #include "vantrel/core/rw_lock.hpp"
 
@@ -33,11 +34,7 @@ inline bool may_run_python() noexcept { return lock_depth() > 0 && core_locks_he
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
 // a reference is taken or the lock is given up; a breach is an internal fault.
-#if !defined(NDEBUG) || defined(VANTREL_LOCK_CHECKS)
-inline constexpr bool kLockChecks = true;
-#else
-inline constexpr bool kLockChecks = false;
-#endif
+inline constexpr bool kLockChecks = kCheckedBuild;
 [[noreturn]] void lock_fault(const char* what);
 inline void require_lock(const char* what) noexcept(!kLockChecks) {
   if constexpr (kLockChecks) {

@@ -1,3 +1,4 @@
+#include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
 #include <new>
@@ -215,9 +216,12 @@ Ref py_call_method(PyObject* obj, Ref name, Ref args) {
   return result;
 }
 
-Ref py_call_method_2(PyObject* obj, const char* name, Ref a, Ref b) {
-  Ref name_obj = Ref::steal(PyUnicode_FromString(name));
-  if (!name_obj) throw_pending();
+Ref py_call_method_2(PyObject* obj, Name name, Ref a, Ref b) {
+  return py_call_method_2(obj, name_text(name), std::move(a), std::move(b));
+}
+
+Ref py_call_method_2(PyObject* obj, std::string_view name, Ref a, Ref b) {
+  Ref name_obj = Ref::steal(interned_new_ref(name));
   Ref args = Ref::steal(PyTuple_New(2));
   if (!args) throw_pending();
   PyTuple_SetItem(args.get(), 0, a.release());
@@ -226,8 +230,7 @@ Ref py_call_method_2(PyObject* obj, const char* name, Ref a, Ref b) {
 }
 
 Ref py_call_build(PyObject* builder, PyObject* arg) {
-  Ref name = Ref::steal(PyUnicode_FromString("_build"));
-  if (!name) throw_pending();
+  Ref name = Ref::borrow(interned(Name::build));
   Ref args = Ref::steal(PyTuple_New(1));
   if (!args) throw_pending();
   PyTuple_SetItem(args.get(), 0, Ref::borrow(arg).release());
@@ -235,9 +238,7 @@ Ref py_call_build(PyObject* builder, PyObject* arg) {
 }
 
 bool has_user_data_attr(PyObject* obj) {
-  Ref name = Ref::steal(PyUnicode_FromString("user_data"));
-  if (!name) throw_pending();
-  Ref value = Ref::steal(PyObject_GetAttr(obj, name.get()));
+  Ref value = Ref::steal(PyObject_GetAttr(obj, interned(Name::user_data)));
   if (value) return true;
   PyErrState error = PyErrState::fetch();
   if (PyErr_GivenExceptionMatches(error.type.get(), PyExc_AttributeError)) return false;

@@ -1,6 +1,7 @@
 #pragma once
 // Calls from core work into Python, and the per-thread slot where an
 // exception raised there waits until the entry point can raise it.
+#include "toolkit/names.hpp"
 #include "toolkit/errors.hpp"
 #include "toolkit/ref.hpp"
 
@@ -72,7 +73,8 @@ int pending_protocol_depth() noexcept;
 
 // obj.<name>(*args); `name` and `args` are consumed. Caller holds the lock.
 Ref py_call_method(PyObject* obj, Ref name, Ref args);
-Ref py_call_method_2(PyObject* obj, const char* name, Ref a, Ref b);
+Ref py_call_method_2(PyObject* obj, Name name, Ref a, Ref b);
+Ref py_call_method_2(PyObject* obj, std::string_view name, Ref a, Ref b);
 // builder._build(arg)
 Ref py_call_build(PyObject* builder, PyObject* arg);
 // true: obj has `user_data`; false: looking it up raised AttributeError.

@@ -7,7 +7,9 @@
 namespace vantrel::py {
 
 // Every C function the interpreter calls is one of these: it counts itself
-// into the lock depth, and no C++ exception ever leaves it.
+// into the lock depth, and no C++ exception ever leaves it. A function with no
+// failure value (a deallocation) has no caller to raise its error to: the
+// error is reported through sys.unraisablehook instead of left set.
 template <auto F>
 struct Trampoline;
 
@@ -23,6 +25,8 @@ struct Trampoline<F> {
         return nullptr;
       } else if constexpr (!std::is_void_v<R>) {
         return static_cast<R>(-1);
+      } else {
+        PyErr_WriteUnraisable(nullptr);
       }
     }
   }
