@@ -17,10 +17,12 @@ constexpr const char* const kRequestNamePtr = kRequestName;
 constexpr const char* const kReservationNamePtr = kReservationName;
 
 struct RequestCell {
+  static constexpr bool kThreadBound = true;
   std::optional<RequestClosure> closure;
 };
 
 struct ReservationCell {
+  static constexpr bool kThreadBound = true;
   std::optional<CoreReservation> reservation;
 };
 
