@@ -29,4 +29,6 @@ const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
 const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
 // -- param-classes: end
 
+const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
 }  // namespace vantrel::py

@@ -76,7 +76,7 @@ const ClassSpec kClasses[kClassCount] = {
     {"AccountAdjustmentBounds", "vantrel.core", true, true, false, "(*, balance_upper=None, balance_lower=None, held_upper=None, held_lower=None, incoming_upper=None, incoming_lower=None)", "", nullptr},
     {"AccountAdjustment", "vantrel.core", true, true, false, "(*, operation=None, amount=None, bounds=None)", "", nullptr},
     {"PostTradeResult", "vantrel.pretrade", false, true, false, "(*, account_blocks=None, account_adjustments=None)", "", nullptr},
-    {"Lock", "vantrel.pretrade", true, true, false, "(entries=None)", "", nullptr},
+    {"Lock", "vantrel.pretrade", true, true, false, "(entries=None)", "", &lock_behaviour},
     {"OrderSizeLimit", "vantrel.pretrade.policies", false, true, false, "(*, max_quantity, max_notional)", "", nullptr},
     {"Context", "vantrel.pretrade", false, false, false, nullptr, "", nullptr},
     {"AccountAdjustmentContext", "vantrel", false, false, false, nullptr, "", nullptr},
