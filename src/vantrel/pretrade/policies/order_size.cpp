@@ -13,12 +13,52 @@ std::optional<Decimal> exact_product(Decimal a, Decimal b) noexcept {
                              a.scale() + b.scale(), false);
 }
 
+constexpr std::uint64_t kPow10[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                      10000000ull, 100000000ull, 1000000000ull, 10000000000ull,
+                                      100000000000ull, 1000000000000ull, 10000000000000ull,
+                                      100000000000000ull, 1000000000000000ull, 10000000000000000ull,
+                                      100000000000000000ull, 1000000000000000000ull,
+                                      10000000000000000000ull};
+
+// Decimal::compare for the common case of two non-negative 64-bit mantissas whose scales differ
+// by at most 19: one 64x64 multiply instead of a 128-bit one.
+inline int compare_amounts(Decimal a, Decimal b) noexcept {
+  if ((a.hi32() | b.hi32()) == 0 && !a.is_negative() && !b.is_negative()) {
+    const std::uint32_t sa = a.scale(), sb = b.scale();
+    decimal_detail::u128 ma = a.lo64(), mb = b.lo64();
+    if (sa < sb && sb - sa <= 19)
+      ma = static_cast<decimal_detail::u128>(a.lo64()) * kPow10[sb - sa];
+    else if (sa > sb && sa - sb <= 19)
+      mb = static_cast<decimal_detail::u128>(b.lo64()) * kPow10[sa - sb];
+    else if (sa != sb)
+      return Decimal::compare(a, b);
+    return ma < mb ? -1 : (ma > mb ? 1 : 0);
+  }
+  return Decimal::compare(a, b);
+}
+
+// a * b into `out` (kept out of std::optional so the hot path stays in registers); false on
+// overflow.
+inline bool signed_product(Decimal a, Decimal b, Decimal& out) noexcept {
+  if (a.hi32() == 0 && b.hi32() == 0 && a.scale() + b.scale() <= Decimal::kMaxScale) {
+    const decimal_detail::u128 p = static_cast<decimal_detail::u128>(a.lo64()) * b.lo64();
+    if (p <= decimal_detail::kMaxMantissa) {
+      out = Decimal::from_parts(static_cast<std::uint64_t>(p), static_cast<std::uint32_t>(p >> 64),
+                                a.scale() + b.scale(), p != 0 && a.is_negative() != b.is_negative());
+      return true;
+    }
+  }
+  const std::optional<Decimal> r = a.checked_mul(b);
+  if (r) out = *r;
+  return r.has_value();
+}
+
 // Whether a volume v at |price| surely asks for no more than max_quantity. If v <= maxQ * |p|
 // exactly, v / |p| <= maxQ, and the rounded quotient keeps a scale at which maxQ is
 // representable, so rounding cannot lift it above maxQ.
 bool volume_within_quantity(Decimal volume, Decimal abs_price, Decimal max_quantity) noexcept {
   const std::optional<Decimal> bound = exact_product(max_quantity, abs_price);
-  return bound && Decimal::compare(volume, *bound) <= 0;
+  return bound && compare_amounts(volume, *bound) <= 0;
 }
 
 SizeFinding::Kind breach_kind(bool quantity_over, bool notional_over) noexcept {
@@ -44,10 +84,8 @@ SizeFinding evaluate_order_size(const TradeAmount& amount, const std::optional<P
   Decimal notional;
   std::optional<Decimal> quantity;  // unset: every limit's quantity bound is known to hold
   if (amount.is_quantity()) {
-    const std::optional<Decimal> product = price->value.checked_mul(amount.value);
-    if (!product || (product->is_negative() && !product->is_zero()))
+    if (!signed_product(price->value, amount.value, notional) || (notional.is_negative() && !notional.is_zero()))
       return value_failure(Kind::NotionalUnavailable);
-    notional = *product;
     quantity = amount.value;
   } else {
     if (price->value.is_zero()) return value_failure(Kind::QuantityUnavailable);
@@ -64,8 +102,8 @@ SizeFinding evaluate_order_size(const TradeAmount& amount, const std::optional<P
 
   for (const OrderSizeLimit* limit : {specific, broker}) {
     if (limit == nullptr) continue;
-    const bool quantity_over = quantity && Decimal::compare(*quantity, limit->max_quantity.value) > 0;
-    const bool notional_over = Decimal::compare(notional, limit->max_notional.value) > 0;
+    const bool quantity_over = quantity && compare_amounts(*quantity, limit->max_quantity.value) > 0;
+    const bool notional_over = compare_amounts(notional, limit->max_notional.value) > 0;
     const Kind kind = breach_kind(quantity_over, notional_over);
     if (kind == Kind::Pass) continue;
     SizeFinding f;

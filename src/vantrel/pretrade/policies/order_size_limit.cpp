@@ -11,9 +11,13 @@ std::optional<std::string> order_size_limit_config_error(const OrderSizeLimitCon
 
 OrderSizeLimitPolicy::OrderSizeLimitPolicy(const OrderSizeLimitConfig& config)
     : policy_group_id_(config.policy_group_id), broker_(config.broker) {
-  for (const AssetSizeLimit& b : config.asset_barriers) asset_limits_.insert_or_assign(b.asset, b.limit);
+  FrozenMapBuilder<std::string, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> assets;
+  for (const AssetSizeLimit& b : config.asset_barriers) assets.put(b.asset, b.limit);
+  asset_limits_ = std::move(assets).freeze();
+  FrozenMapBuilder<AccountAssetKey, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> account_assets;
   for (const AccountAssetSizeLimit& b : config.account_asset_barriers)
-    account_asset_limits_.insert_or_assign(AccountAssetKey{b.account_id, b.asset}, b.limit);
+    account_assets.put(AccountAssetKey{b.account_id, b.asset}, b.limit);
+  account_asset_limits_ = std::move(account_assets).freeze();
 }
 
 namespace {
@@ -42,16 +46,13 @@ std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order
   const std::string& asset = op->instrument->settlement_asset.name();
   const OrderSizeLimit* specific = nullptr;
   RejectScope specific_scope = RejectScope::Order;
-  if (!account_asset_limits_.empty()) {
-    const auto it = account_asset_limits_.find(AccountAssetView{op->account_id->value, asset});
-    if (it != account_asset_limits_.end()) {
-      specific = &it->second;
+  if (!account_asset_limits_.empty() || !asset_limits_.empty()) {
+    const std::uint64_t fnv = fnv1a_64(asset);
+    const AccountAssetView key{op->account_id->value, asset};
+    if ((specific = account_asset_limits_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv))))
       specific_scope = RejectScope::Account;
-    }
-  }
-  if (specific == nullptr && !asset_limits_.empty()) {
-    const auto it = asset_limits_.find(std::string_view(asset));
-    if (it != asset_limits_.end()) specific = &it->second;
+    else
+      specific = asset_limits_.find_hashed(std::string_view(asset), LimitKeyHash::of_asset(fnv));
   }
   const OrderSizeLimit* broker = broker_ ? &*broker_ : nullptr;
 

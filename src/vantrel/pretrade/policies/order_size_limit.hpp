@@ -13,6 +13,7 @@
 
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
+#include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
 #include "vantrel/pretrade/policies/order_size.hpp"
 
@@ -54,8 +55,8 @@ class OrderSizeLimitPolicy {
  private:
   std::uint16_t policy_group_id_;
   std::optional<OrderSizeLimit> broker_;
-  std::unordered_map<std::string, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> asset_limits_;
-  std::unordered_map<AccountAssetKey, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> account_asset_limits_;
+  FrozenMap<std::string, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> asset_limits_;
+  FrozenMap<AccountAssetKey, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> account_asset_limits_;
 };
 
 }  // namespace vantrel

@@ -19,24 +19,27 @@ AccountBlock missing_field_block(std::string_view label, std::string_view path) 
 
 PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& config, SyncMode mode)
     : policy_group_id_(config.policy_group_id), locked_updates_(mode != SyncMode::None) {
-  for (const PnlBrokerBarrier& b : config.broker_barriers) broker_.insert_or_assign(b.settlement_asset, b.bounds);
+  FrozenMapBuilder<std::string, PnlBounds, LimitKeyHash, LimitKeyEqual> broker;
+  for (const PnlBrokerBarrier& b : config.broker_barriers) broker.put(b.settlement_asset, b.bounds);
+  broker_ = std::move(broker).freeze();
+  FrozenMapBuilder<AccountAssetKey, const PnlAccountBarrier*, LimitKeyHash, LimitKeyEqual> accounts;
   for (const PnlAccountBarrier& b : config.account_barriers)
-    accounts_.insert_or_assign(AccountAssetKey{b.account_id, b.settlement_asset},
-                               std::make_unique<AccountEntry>(b.bounds, b.initial_pnl));
+    accounts.put(AccountAssetKey{b.account_id, b.settlement_asset}, &b);
+  std::vector<std::pair<AccountAssetKey, std::unique_ptr<AccountEntry>>> entries;
+  for (auto& [key, b] : std::move(accounts).entries())
+    entries.emplace_back(std::move(key), std::make_unique<AccountEntry>(b->bounds, b->initial_pnl));
+  accounts_ = decltype(accounts_)(std::move(entries));
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
 const PnlBounds* PnlBoundsKillSwitchPolicy::broker_bounds(std::string_view asset) const noexcept {
-  if (broker_.empty()) return nullptr;
-  const auto it = broker_.find(asset);
-  return it == broker_.end() ? nullptr : &it->second;
+  return broker_.find(asset);
 }
 
 const PnlBoundsKillSwitchPolicy::AccountEntry* PnlBoundsKillSwitchPolicy::account_entry(
     AccountAssetView key) const noexcept {
-  if (accounts_.empty()) return nullptr;
-  const auto it = accounts_.find(key);
-  return it == accounts_.end() ? nullptr : it->second.get();
+  const std::unique_ptr<AccountEntry>* entry = accounts_.find(key);
+  return entry == nullptr ? nullptr : entry->get();
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAssetView key) const noexcept {
@@ -78,8 +81,11 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
 
   const std::string& asset = op->instrument->settlement_asset.name();
   const AccountAssetView key{op->account_id->value, asset};
-  const PnlBounds* broker = broker_bounds(asset);
-  const AccountEntry* account = account_entry(key);
+  const std::uint64_t fnv = fnv1a_64(asset);
+  const PnlBounds* broker = broker_.find_hashed(std::string_view(asset), LimitKeyHash::of_asset(fnv));
+  const std::unique_ptr<AccountEntry>* entry =
+      accounts_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv));
+  const AccountEntry* account = entry != nullptr ? entry->get() : nullptr;
   if (broker == nullptr && account == nullptr) return std::nullopt;
 
   Decimal pnl;

@@ -21,6 +21,7 @@
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
+#include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
 #include "vantrel/pretrade/policies/pnl_bounds.hpp"
 #include "vantrel/pretrade/policies/pnl_cell.hpp"
@@ -64,8 +65,8 @@ class PnlBoundsKillSwitchPolicy {
 
   std::uint16_t policy_group_id_;
   bool locked_updates_;
-  std::unordered_map<std::string, PnlBounds, LimitKeyHash, LimitKeyEqual> broker_;
-  std::unordered_map<AccountAssetKey, std::unique_ptr<AccountEntry>, LimitKeyHash, LimitKeyEqual> accounts_;
+  FrozenMap<std::string, PnlBounds, LimitKeyHash, LimitKeyEqual> broker_;
+  FrozenMap<AccountAssetKey, std::unique_ptr<AccountEntry>, LimitKeyHash, LimitKeyEqual> accounts_;
   std::array<std::unique_ptr<Shard>, kShards> shards_;
 };
 

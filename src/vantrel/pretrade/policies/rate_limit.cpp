@@ -33,13 +33,26 @@ struct Counted {
 RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created, SyncMode mode)
     : policy_group_id_(config.policy_group_id), created_(created) {
   if (config.broker) broker_ = std::make_unique<FixedWindow>(config.broker->max_orders, config.broker->window_ns);
-  for (const AssetRateBarrier& b : config.asset_barriers)
-    asset_windows_.insert_or_assign(b.asset, std::make_unique<FixedWindow>(b.barrier.max_orders, b.barrier.window_ns));
-  for (const AccountRateBarrier& b : config.account_barriers)
-    account_logs_.insert_or_assign(b.account_id, std::make_unique<OrderLog>(b.barrier, mode));
+  // Barriers are collected first so that a replaced one never allocates its window or log.
+  FrozenMapBuilder<std::string, RateBarrier, LimitKeyHash, LimitKeyEqual> assets;
+  for (const AssetRateBarrier& b : config.asset_barriers) assets.put(b.asset, b.barrier);
+  FrozenMapBuilder<std::uint64_t, RateBarrier, AccountIdHash, std::equal_to<>> accounts;
+  for (const AccountRateBarrier& b : config.account_barriers) accounts.put(b.account_id, b.barrier);
+  FrozenMapBuilder<AccountAssetKey, RateBarrier, LimitKeyHash, LimitKeyEqual> account_assets;
   for (const AccountAssetRateBarrier& b : config.account_asset_barriers)
-    account_asset_logs_.insert_or_assign(AccountAssetKey{b.account_id, b.asset},
-                                         std::make_unique<OrderLog>(b.barrier, mode));
+    account_assets.put(AccountAssetKey{b.account_id, b.asset}, b.barrier);
+
+  std::vector<std::pair<std::string, std::unique_ptr<FixedWindow>>> windows;
+  for (auto& [asset, b] : std::move(assets).entries())
+    windows.emplace_back(std::move(asset), std::make_unique<FixedWindow>(b.max_orders, b.window_ns));
+  asset_windows_ = decltype(asset_windows_)(std::move(windows));
+  std::vector<std::pair<std::uint64_t, std::unique_ptr<OrderLog>>> logs;
+  for (auto& [account, b] : std::move(accounts).entries()) logs.emplace_back(account, std::make_unique<OrderLog>(b, mode));
+  account_logs_ = decltype(account_logs_)(std::move(logs));
+  std::vector<std::pair<AccountAssetKey, std::unique_ptr<OrderLog>>> asset_logs;
+  for (auto& [key, b] : std::move(account_assets).entries())
+    asset_logs.emplace_back(std::move(key), std::make_unique<OrderLog>(b, mode));
+  account_asset_logs_ = decltype(account_asset_logs_)(std::move(asset_logs));
 }
 
 std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) const {
@@ -58,27 +71,16 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
 
   Counted broker, asset, account, account_asset;
   if (broker_) broker = {broker_->count(elapsed), broker_->max_orders(), broker_->window_ns(), true};
-  if (!asset_windows_.empty()) {
-    const auto it = asset_windows_.find(std::string_view(op->instrument->settlement_asset.name()));
-    if (it != asset_windows_.end()) {
-      FixedWindow& w = *it->second;
-      asset = {w.count(elapsed), w.max_orders(), w.window_ns(), true};
-    }
-  }
-  if (!account_logs_.empty()) {
-    const auto it = account_logs_.find(op->account_id->value);
-    if (it != account_logs_.end()) {
-      const OrderLog& log = *it->second;
-      account = {record(log, now_ns), log.barrier.max_orders, log.barrier.window_ns, true};
-    }
-  }
+  const std::uint64_t fnv = needs_asset ? fnv1a_64(op->instrument->settlement_asset.name()) : 0;
+  if (const auto* w = asset_windows_.find_hashed(std::string_view(op->instrument->settlement_asset.name()),
+                                                 LimitKeyHash::of_asset(fnv)))
+    asset = {(*w)->count(elapsed), (*w)->max_orders(), (*w)->window_ns(), true};
+  if (const auto* log = account_logs_.find(op->account_id->value))
+    account = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
   if (!account_asset_logs_.empty()) {
-    const auto it = account_asset_logs_.find(
-        AccountAssetView{op->account_id->value, op->instrument->settlement_asset.name()});
-    if (it != account_asset_logs_.end()) {
-      const OrderLog& log = *it->second;
-      account_asset = {record(log, now_ns), log.barrier.max_orders, log.barrier.window_ns, true};
-    }
+    const AccountAssetView key{op->account_id->value, op->instrument->settlement_asset.name()};
+    if (const auto* log = account_asset_logs_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv)))
+      account_asset = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
   }
 
   const struct {

@@ -19,6 +19,7 @@
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/pretrade/policies/fixed_window.hpp"
+#include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
 #include "vantrel/pretrade/policies/rate_limit_config.hpp"
 #include "vantrel/pretrade/policies/timestamp_log.hpp"
@@ -52,9 +53,9 @@ class RateLimitPolicy {
   std::uint16_t policy_group_id_;
   Instant created_;
   std::unique_ptr<FixedWindow> broker_;
-  std::unordered_map<std::string, std::unique_ptr<FixedWindow>, LimitKeyHash, LimitKeyEqual> asset_windows_;
-  std::unordered_map<std::uint64_t, std::unique_ptr<OrderLog>, AccountIdHash> account_logs_;
-  std::unordered_map<AccountAssetKey, std::unique_ptr<OrderLog>, LimitKeyHash, LimitKeyEqual> account_asset_logs_;
+  FrozenMap<std::string, std::unique_ptr<FixedWindow>, LimitKeyHash, LimitKeyEqual> asset_windows_;
+  FrozenMap<std::uint64_t, std::unique_ptr<OrderLog>, AccountIdHash, std::equal_to<>> account_logs_;
+  FrozenMap<AccountAssetKey, std::unique_ptr<OrderLog>, LimitKeyHash, LimitKeyEqual> account_asset_logs_;
 };
 
 }  // namespace vantrel
