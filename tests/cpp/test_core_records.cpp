@@ -18,6 +18,8 @@ namespace {
 thread_local long t_allocations = 0;
 }
 
+// These forward to malloc/free as the default ones do.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   ++t_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
