@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/order_size_limit.hpp"
 
-#include "vantrel/pretrade/policies/limit_rejects.hpp"
 
 namespace vantrel {
 
@@ -37,11 +36,18 @@ RejectCode breach_code(SizeFinding::Kind kind) noexcept {
 
 }  // namespace
 
+std::optional<Rejects> OrderSizeLimitPolicy::check_pre_trade_start(const PreTradeContext&,
+                                                                  const OrderRecord& order) const {
+  std::optional<Reject> r = check_start(order);
+  if (!r) return std::nullopt;
+  return Rejects(std::move(*r));
+}
+
 std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
-  if (op == nullptr || !op->instrument) return limit_missing_field(kName, "instrument", "operation.instrument");
-  if (!op->account_id) return limit_missing_field(kName, "account ID", "operation.account_id");
-  if (!op->trade_amount) return limit_missing_field(kName, "trade amount", "operation.trade_amount");
+  if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
+  if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
+  if (!op->trade_amount) return missing_field_reject(kName, "trade amount", "operation.trade_amount");
 
   const std::string& asset = op->instrument->settlement_asset.name();
   const OrderSizeLimit* specific = nullptr;

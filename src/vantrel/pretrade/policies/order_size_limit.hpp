@@ -16,6 +16,7 @@
 #include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
 #include "vantrel/pretrade/policies/order_size.hpp"
+#include "vantrel/pretrade/policies/policy.hpp"
 
 namespace vantrel {
 
@@ -39,17 +40,18 @@ struct OrderSizeLimitConfig {
 // nullopt, or "at least one broker, asset, or account+asset barrier must be configured".
 std::optional<std::string> order_size_limit_config_error(const OrderSizeLimitConfig& config);
 
-class OrderSizeLimitPolicy {
+class OrderSizeLimitPolicy final : public Policy {
  public:
   static constexpr std::string_view kName = "OrderSizeLimitPolicy";
 
   // Precondition: order_size_limit_config_error(config) is nullopt.
   explicit OrderSizeLimitPolicy(const OrderSizeLimitConfig& config);
 
-  std::string_view name() const noexcept { return kName; }
-  std::uint16_t policy_group_id() const noexcept { return policy_group_id_; }
+  std::string_view name() const noexcept override { return kName; }
+  std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
+  std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
 
-  // At most one reject.
+  // The start check itself; the context plays no part. At most one reject.
   std::optional<Reject> check_start(const OrderRecord& order) const;
 
  private:

@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 
-#include "vantrel/pretrade/policies/limit_rejects.hpp"
 
 namespace vantrel {
 
@@ -11,7 +10,7 @@ AccountBlock block(RejectCode code, std::string reason, std::string details) {
 }
 
 AccountBlock missing_field_block(std::string_view label, std::string_view path) {
-  Reject r = limit_missing_field(PnlBoundsKillSwitchPolicy::kName, label, path);
+  Reject r = missing_field_reject(PnlBoundsKillSwitchPolicy::kName, label, path);
   return block(RejectCode::MissingRequiredField, std::move(r.reason), std::move(r.details));
 }
 
@@ -74,10 +73,26 @@ std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t acco
   return std::nullopt;
 }
 
+std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext&,
+                                                                       const OrderRecord& order) const {
+  std::optional<Reject> r = check_start(order);
+  if (!r) return std::nullopt;
+  return Rejects(std::move(*r));
+}
+
+std::optional<PostTradeContribution> PnlBoundsKillSwitchPolicy::apply_execution_report(
+    const PostTradeContext&, const ExecutionReportRecord& report) const {
+  std::optional<AccountBlock> b = apply_report(report);
+  if (!b) return std::nullopt;
+  PostTradeContribution c;
+  c.account_blocks.push_back(std::move(*b));
+  return c;
+}
+
 std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& order) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
-  if (op == nullptr || !op->instrument) return limit_missing_field(kName, "instrument", "operation.instrument");
-  if (!op->account_id) return limit_missing_field(kName, "account ID", "operation.account_id");
+  if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
+  if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
 
   const std::string& asset = op->instrument->settlement_asset.name();
   const AccountAssetView key{op->account_id->value, asset};

@@ -25,19 +25,24 @@
 #include "vantrel/pretrade/policies/limit_keys.hpp"
 #include "vantrel/pretrade/policies/pnl_bounds.hpp"
 #include "vantrel/pretrade/policies/pnl_cell.hpp"
+#include "vantrel/pretrade/policies/policy.hpp"
 
 namespace vantrel {
 
-class PnlBoundsKillSwitchPolicy {
+class PnlBoundsKillSwitchPolicy final : public Policy {
  public:
   static constexpr std::string_view kName = "PnlBoundsKillSwitchPolicy";
 
   // Precondition: pnl_killswitch_config_error(config) is nullopt.
   PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& config, SyncMode mode);
 
-  std::string_view name() const noexcept { return kName; }
-  std::uint16_t policy_group_id() const noexcept { return policy_group_id_; }
+  std::string_view name() const noexcept override { return kName; }
+  std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
+  std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
+  std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
+                                                              const ExecutionReportRecord& report) const override;
 
+  // The two hooks themselves; the contexts play no part. At most one reject or block.
   std::optional<Reject> check_start(const OrderRecord& order) const;
   std::optional<AccountBlock> apply_report(const ExecutionReportRecord& report) const;
 

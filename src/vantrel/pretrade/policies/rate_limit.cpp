@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
-#include "vantrel/pretrade/policies/limit_rejects.hpp"
 
 namespace vantrel {
 
@@ -55,14 +54,20 @@ RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created,
   account_asset_logs_ = decltype(account_asset_logs_)(std::move(asset_logs));
 }
 
+std::optional<Rejects> RateLimitPolicy::check_pre_trade_start(const PreTradeContext&, const OrderRecord& order) const {
+  std::optional<Reject> r = check_start(order);
+  if (!r) return std::nullopt;
+  return Rejects(std::move(*r));
+}
+
 std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   const bool needs_asset = !asset_windows_.empty() || !account_asset_logs_.empty();
   const bool needs_account = !account_logs_.empty() || !account_asset_logs_.empty();
   if (needs_asset && (op == nullptr || !op->instrument))
-    return limit_missing_field(kName, "instrument", "operation.instrument");
+    return missing_field_reject(kName, "instrument", "operation.instrument");
   if (needs_account && (op == nullptr || !op->account_id))
-    return limit_missing_field(kName, "account ID", "operation.account_id");
+    return missing_field_reject(kName, "account ID", "operation.account_id");
 
   const std::optional<Instant> published = current_instant();
   const Instant now = published ? *published : monotonic_now();

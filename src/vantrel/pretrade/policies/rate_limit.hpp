@@ -21,12 +21,13 @@
 #include "vantrel/pretrade/policies/fixed_window.hpp"
 #include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
+#include "vantrel/pretrade/policies/policy.hpp"
 #include "vantrel/pretrade/policies/rate_limit_config.hpp"
 #include "vantrel/pretrade/policies/timestamp_log.hpp"
 
 namespace vantrel {
 
-class RateLimitPolicy {
+class RateLimitPolicy final : public Policy {
  public:
   static constexpr std::string_view kName = "RateLimitPolicy";
 
@@ -34,8 +35,9 @@ class RateLimitPolicy {
   // windows count from; `mode` guards the logs.
   RateLimitPolicy(const RateLimitConfig& config, Instant created, SyncMode mode);
 
-  std::string_view name() const noexcept { return kName; }
-  std::uint16_t policy_group_id() const noexcept { return policy_group_id_; }
+  std::string_view name() const noexcept override { return kName; }
+  std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
+  std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
 
   // Counts the order in every barrier that applies and returns the reject of the first one
   // exceeded (broker, asset, account, account+asset). Reads the start stage's instant, or the
