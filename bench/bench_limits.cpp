@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "vantrel/core/clock.hpp"
+#include "vantrel/pretrade/engine.hpp"
+#include "vantrel/pretrade/policies/order_validation.hpp"
 #include "vantrel/pretrade/policies/order_size_limit.hpp"
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 #include "vantrel/pretrade/policies/rate_limit.hpp"
@@ -74,14 +76,15 @@ void run(benchmark::State& state, OrderRecord o, Check check) {
   report_allocs(state, before);
 }
 
-OrderSizeLimitPolicy size_policy() {
+OrderSizeLimitConfig size_config() {
   OrderSizeLimitConfig c;
   c.broker = OrderSizeLimit{Quantity{d("1000")}, Volume{d("10000000")}};
   c.asset_barriers = {{{Quantity{d("100")}, Volume{d("1000000")}}, "USD"}};
   for (std::uint64_t a = 0; a < kAccounts; a += 2)
     c.account_asset_barriers.push_back({{Quantity{d("10")}, Volume{d("100000")}}, a, "USD"});
-  return OrderSizeLimitPolicy(c);
+  return c;
 }
+OrderSizeLimitPolicy size_policy() { return OrderSizeLimitPolicy(size_config()); }
 
 void BM_SizeLimitQuantity(benchmark::State& s) {
   const OrderSizeLimitPolicy p = size_policy();
@@ -177,6 +180,45 @@ void BM_AllThreeStartChecks(benchmark::State& s) {
   });
 }
 
+// The engine's start stage with order validation and the three limit policies; the order is
+// converted afresh each time, as the bindings do.
+void BM_EngineStartWithLimits(benchmark::State& s) {
+  EngineState state(EngineSync::FullSync);
+  state.append(std::make_unique<OrderValidationPolicy>());
+  state.append(std::make_unique<OrderSizeLimitPolicy>(size_config()));
+  RateLimitConfig c;
+  c.broker = RateBarrier{UINT64_MAX, kSecond};
+  for (std::uint64_t a = 0; a < kAccounts; ++a) c.account_barriers.push_back({a, {1'000'000, kSecond / 1000}});
+  state.append(std::make_unique<RateLimitPolicy>(c, monotonic_now(), SyncMode::Recursive));
+  state.append(std::make_unique<PnlBoundsKillSwitchPolicy>(pnl_config(true), SyncMode::Recursive));
+  const std::shared_ptr<EngineCore> engine = build_engine(std::move(state)).engine;
+  const Instrument instrument{*Asset::from_text("BTC"), *Asset::from_text("USD")};
+  std::uint64_t account = 0;
+  const Quantity quantity{d("0.25")};
+  const Price price{d("10002.00")};
+  auto make = [&] {
+    OrderRecord o;
+    OrderRecord::Operation op;
+    op.instrument = instrument;
+    op.account_id = AccountId{account};
+    op.trade_amount = TradeAmount::of_quantity(quantity);
+    op.price = price;
+    o.operation = std::move(op);
+    if (++account == kAccounts) account = 0;
+    return o;
+  };
+  for (std::uint64_t i = 0; i < 2 * kAccounts; ++i) engine->start(make());
+  std::size_t refused = 0;
+  const std::size_t before = g_allocations.load();
+  for (auto _ : s) {
+    auto outcome = engine->start(make());
+    refused += outcome.index() == 0;
+    benchmark::DoNotOptimize(outcome);
+  }
+  report_allocs(s, before);
+  s.counters["refused"] = static_cast<double>(refused);
+}
+
 // The harness alone (instant publication, order walk): subtract it from the figures above.
 void BM_Baseline(benchmark::State& s) {
   run(s, order(false), [](const OrderRecord& o) { return o.operation->account_id->value; });
@@ -198,6 +240,7 @@ BENCHMARK(BM_KillSwitchStartCovered);
 BENCHMARK(BM_KillSwitchStartUncovered);
 BENCHMARK(BM_KillSwitchReport);
 BENCHMARK(BM_AllThreeStartChecks);
+BENCHMARK(BM_EngineStartWithLimits);
 BENCHMARK(BM_Baseline);
 BENCHMARK(BM_ClockRead);
 BENCHMARK_MAIN();
