@@ -53,7 +53,8 @@ TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
   config.account_barriers = {{7, {1, kSecond}}};
   auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Recursive));
   EXPECT_FALSE(refused(engine->start(order_for(7))));
-  const Reject* first = refused(engine->start(order_for(7)));
+  const auto outcome = engine->start(order_for(7));
+  const Reject* first = refused(outcome);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->code, RejectCode::RateLimitExceeded);
   // Windows later, the stored copy refuses the account: a trip wire, not a throttle.
