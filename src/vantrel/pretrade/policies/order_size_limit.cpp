@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/order_size_limit.hpp"
 
-
 namespace vantrel {
 
 std::optional<std::string> order_size_limit_config_error(const OrderSizeLimitConfig& config) {

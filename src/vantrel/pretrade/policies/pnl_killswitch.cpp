@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 
-
 namespace vantrel {
 
 namespace {

@@ -1,6 +1,5 @@
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
-
 namespace vantrel {
 
 namespace {
@@ -17,7 +16,8 @@ std::size_t record(const auto& log, std::uint64_t now_ns) {
   return log.log.record(now_ns, log.barrier.window_ns);
 }
 
-// One barrier's count, kept until step 7 decides which (if any) rejects.
+// One barrier's count; every barrier counts before the first exceeded one (broker, asset,
+// account, account+asset) is chosen to reject.
 struct Counted {
   std::uint64_t count = 0;
   std::uint64_t max_orders = 0;
