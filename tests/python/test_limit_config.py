@@ -233,3 +233,21 @@ def test_package_builders_are_keyword_only():
     for cls in (OrderSizeLimitPolicy, RateLimitPolicy, PnlBoundsKillSwitchPolicy):
         with pytest.raises(TypeError):
             cls(0)
+
+
+def test_size_limit_spent_check_is_the_append():
+    # The size limit checks its own settings first; only appending finds the builder spent.
+    raises(lambda: ready(spent=True)._add_builtin_order_size_limit(), ValueError,
+           "at least one broker, asset, or account+asset barrier must be configured")
+
+
+@pytest.mark.parametrize("name, signature", [
+    ("_add_builtin_order_size_limit",
+     "($self, *, policy_group_id=0, broker=None, asset_barriers=(), account_asset_barriers=())"),
+    ("_add_builtin_rate_limit",
+     "($self, *, policy_group_id=0, broker=None, asset_barriers=..., account_barriers=..., "
+     "account_asset_barriers=...)"),
+    ("_add_builtin_pnl_bounds_killswitch", "($self, *, policy_group_id=0, broker_barriers=..., account_barriers=...)"),
+])
+def test_adder_signatures(name, signature):
+    assert getattr(vantrel.ReadyEngineBuilder, name).__text_signature__ == signature
