@@ -1,19 +1,24 @@
 # make test   install what is missing, build, run the C++ and Python suites
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
+# make demo   installs the package and runs examples/quickstart.py
+# make fuzz   build the libFuzzer targets with clang and run each for FUZZ_SECONDS (in parallel)
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
-APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev
+APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev libcbor-dev clang
 JOBS ?= $(shell nproc)
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
 BENCH_BUILD := build/bench
+FUZZ_BUILD := build/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: test deps venv cpp asan python-install pytest bench dev clean
+.PHONY: test deps venv cpp asan python-install pytest bench dev demo fuzz fuzz-build clean
 
 test: deps venv cpp asan python-install pytest
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
 	@missing=""; for p in $(APT_PACKAGES); do \
@@ -53,6 +58,28 @@ bench: deps venv
 	for b in $(BENCH_BUILD)/bench/bench_*; do $$b; done
 	$(MAKE) python-install
 	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
+
+demo: python-install
+	$(VPY) examples/quickstart.py
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Every target runs at once, each on a scratch copy of its seeds; any crash, leak,
+# timeout or memory blow-up fails the run (the reproducer is kept in $(FUZZ_BUILD)/out).
+fuzz: fuzz-build
+	@set -e; cd $(FUZZ_BUILD); rm -rf corpus out; mkdir -p out; pids=""; \
+	for t in json msgpack cbor differential; do \
+	  mkdir -p corpus/$$t; \
+	  if [ $$t = differential ]; then cp $(CURDIR)/tests/fuzz/seeds/*/* corpus/$$t/; else cp $(CURDIR)/tests/fuzz/seeds/$$t/* corpus/$$t/; fi; \
+	  len=65536; [ $$t = differential ] && len=4096; \
+	  ASAN_OPTIONS=quarantine_size_mb=64 ./tests/fuzz/fuzz_lock_$$t corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -rss_limit_mb=512 -timeout=1 -max_len=$$len -print_final_stats=1 -artifact_prefix=out/$$t- \
+	    > out/$$t.log 2>&1 & pids="$$pids $$!"; \
+	done; status=0; for p in $$pids; do wait $$p || status=1; done; \
+	for t in json msgpack cbor differential; do printf '%s: ' $$t; grep -m1 -E 'stat::number_of_executed_units' out/$$t.log || true; done; \
+	if [ $$status != 0 ]; then tail -n 40 out/*.log; exit 1; fi
 
 dev: deps
 	cmake -S . -B build/dev -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=ON

@@ -269,4 +269,9 @@ const ClassBehaviour* instrument_id_behaviour() {
   return &behaviour;
 }
 
+AccountId extract_account_id(PyObject* obj) {
+  if (!is_account_id(obj)) throw_error(PyExc_TypeError, kNotAccountId);
+  return account_id_of(obj);
+}
+
 }  // namespace vantrel::py
