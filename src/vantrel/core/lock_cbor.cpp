@@ -1,7 +1,7 @@
 // The CBOR form of a price lock. Reading goes through the CBOR library's streaming
 // decoder, one item per call, so nesting lives in our own bounded frame stack and chains
 // of tags are skipped in a loop. Two kinds of well-formed items that this version of the
-// decoder refuses (simple values, and tags 6 to 20 in their one-byte form) are recognised
+// decoder refuses (simple values, and tags 6 to 20 held in the initial byte) are recognised
 // by their initial byte before it is called.
 
 #include <cbor.h>
@@ -339,6 +339,7 @@ bool CborReader::step(const Item& item) {
       frames_.push_back({Frame::UpToBreak, 0});
       return true;
     case Item::Break:
+      if (tags_ != 0) return malformed();  // a tag must be followed by an item
       if (!frames_.empty() && frames_.back().kind == Frame::UpToBreak) {
         frames_.pop_back();
         return reader_.end_array() && complete_item();

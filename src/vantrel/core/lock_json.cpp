@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -38,27 +39,30 @@ char* put_price(char* out, Decimal price) noexcept {
 
 // ---- reader ----
 
-// Where the parser stands: what it has consumed, as a line and a column of code points.
+// How far the parser has read. Lines and columns are worked out only for a message.
 struct Position {
-  std::size_t offset = 0;
-  std::size_t line = 1;
-  std::size_t column = 0;
-  std::size_t previous_line = 1;  // before the last character consumed
-  std::size_t previous_column = 0;
-  bool at_end = false;  // the parser's last read found no character
+  std::size_t offset = 0;  // characters consumed
+  bool at_end = false;     // the parser's last read found no character
 
-  void consume(char c) noexcept {
-    previous_line = line;
-    previous_column = column;
-    ++offset;
-    if (c == '\n') {
+  void consume() noexcept { ++offset; }
+};
+
+// The 1-based line (split at line feeds) and the code points read on it, after the
+// first `consumed` bytes of `text`.
+std::string line_and_column(std::string_view text, std::size_t consumed) {
+  std::size_t line = 1, column = 0;
+  for (std::size_t i = 0; i < consumed && i < text.size(); ++i) {
+    if (text[i] == '\n') {
       ++line;
       column = 0;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
       ++column;  // continuation bytes belong to the code point already counted
     }
   }
-};
+  char buf[64];
+  const int n = std::snprintf(buf, sizeof buf, " at line %zu column %zu", line, column);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
 
 // The parser reads through this iterator, so every character it takes is counted.
 class CountingIterator {
@@ -72,7 +76,7 @@ class CountingIterator {
   CountingIterator(const char* p, Position* position) noexcept : p_(p), position_(position) {}
   reference operator*() const noexcept { return *p_; }
   CountingIterator& operator++() noexcept {
-    position_->consume(*p_);
+    position_->consume();
     ++p_;
     return *this;
   }
@@ -125,46 +129,34 @@ class JsonEvents {
     const std::size_t colon = what.find(": ");
     if (colon != std::string_view::npos) what.remove_prefix(colon + 2);
     message_ = lock_codec::valid_utf8(what);
-    line_ = position_.line;
-    column_ = position_.column;
+    consumed_ = position_.offset;
     return false;
   }
 
-  std::string take_message() {
+  std::string take_message(std::string_view text) {
     std::string out = message_.empty() ? reader_.error() : message_;
-    char buf[64];
-    const int n = std::snprintf(buf, sizeof buf, " at line %zu column %zu", line_, column_);
-    out.append(buf, static_cast<std::size_t>(n));
-    return out;
+    return out + line_and_column(text, consumed_);
   }
-  void fail_at_end(std::string message) {
+  void fail_at(std::size_t consumed, std::string message) {
     message_ = std::move(message);
-    line_ = position_.line;
-    column_ = position_.column;
+    consumed_ = consumed;
   }
 
  private:
   bool settle(bool ok) {
-    if (!ok) {
-      line_ = position_.line;
-      column_ = position_.column;
-    }
+    if (!ok) consumed_ = position_.offset;
     return ok;
   }
   // A number is known only once the character after it was read; that one is not counted.
   bool settle_number(bool ok) {
-    if (!ok) {
-      line_ = position_.at_end ? position_.line : position_.previous_line;
-      column_ = position_.at_end ? position_.column : position_.previous_column;
-    }
+    if (!ok) consumed_ = position_.at_end ? position_.offset : position_.offset - 1;
     return ok;
   }
 
   LockReader& reader_;
   Position& position_;
   std::string message_;
-  std::size_t line_ = 1;
-  std::size_t column_ = 0;
+  std::size_t consumed_ = 0;
 };
 
 bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -217,16 +209,15 @@ bool read_lock_json(std::string_view text, Lock& out, std::string& error) {
   if (parsed && reader.done()) {
     // Only white space may follow the value.
     for (std::size_t i = position.offset; i < text.size(); ++i) {
-      position.consume(text[i]);
       if (!is_json_space(text[i])) {
-        events.fail_at_end("trailing characters");
-        error = events.take_message();
+        events.fail_at(i + 1, "trailing characters");
+        error = events.take_message(text);
         return false;
       }
     }
     return true;
   }
-  error = events.take_message();
+  error = events.take_message(text);
   return false;
 }
 

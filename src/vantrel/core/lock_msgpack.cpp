@@ -9,6 +9,10 @@
 #include "vantrel/core/lock_codec.hpp"
 #include "vantrel/core/lock_reader.hpp"
 
+// The truncation texts below rest on the parser's wording of an early end of input.
+static_assert(NLOHMANN_JSON_VERSION_MAJOR == 3 && NLOHMANN_JSON_VERSION_MINOR >= 11,
+              "re-check the MessagePack end-of-input wording against this nlohmann/json version");
+
 namespace vantrel {
 namespace {
 

@@ -110,11 +110,6 @@ bool is_bool_like(PyObject* obj, const ForeignType& type) noexcept {
   return PyBool_Check(obj) || type.numpy_bool;
 }
 
-void discard_conversion_error() {
-  if (PyErr_Occurred() == nullptr) return;
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) throw ErrorAlreadySet{};
-  PyErr_Clear();
-}
 
 void throw_param_error_kind(const ParamErrorKind& error) {
   using V = ParamErrorKind::Variant;

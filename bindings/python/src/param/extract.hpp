@@ -21,11 +21,6 @@ ForeignType inspect_type(PyObject* obj);
 // A Python bool, or the numpy library's boolean scalar (recognised by name only).
 bool is_bool_like(PyObject* obj, const ForeignType& type) noexcept;
 
-// Drops the pending error when it is an ordinary Exception, so the caller may
-// try its next rule; anything else (KeyboardInterrupt, SystemExit, internal
-// faults) is not ours to swallow and is raised again.
-void discard_conversion_error();
-
 // The double's shortest round-trip digits in plain positional notation (the core's
 // rule, shared with the lock readers).
 using vantrel::kFloatTextMax;
