@@ -9,6 +9,7 @@
 #include "marketdata/builder.hpp"
 #include "marketdata/quote.hpp"
 #include "pretrade/engine_support.hpp"
+#include "pretrade/limit_policies.hpp"
 #include "pretrade/python_policy.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
@@ -122,6 +123,8 @@ void append_policy(PyObject* ready, std::unique_ptr<Policy> policy) {
 
 EngineSync ready_builder_sync(PyObject* ready) { return ready_of(ready).sync; }
 
+bool ready_builder_spent(PyObject* ready) { return !ready_of(ready).state.has_value(); }
+
 std::uint16_t builtin_policy_group_id_arg(PyObject* obj) {
   const long value = convert_arg("policy_group_id", [&] {
     const long result = PyLong_AsLong(obj);
@@ -172,6 +175,9 @@ const ClassBehaviour* ready_engine_builder_behaviour() {
       {"build", method_entry<&ready_build>(), kFastcallFlags, "build($self)\n--\n\n"},
       {"_add_builtin_order_validation", method_entry<&ready_add_order_validation>(), kFastcallFlags,
        "_add_builtin_order_validation($self, *, policy_group_id=0)\n--\n\n"},
+      limit_policy_adder(LimitPolicyAdder::OrderSizeLimit),
+      limit_policy_adder(LimitPolicyAdder::RateLimit),
+      limit_policy_adder(LimitPolicyAdder::PnlBoundsKillSwitch),
       // -- built-in policy adders: add further rows here
       {nullptr, nullptr, 0, nullptr},
   };
