@@ -1,0 +1,181 @@
+#pragma once
+// Staged changes of one main stage or one account-adjustment batch: pairs of
+// one-shot actions (commit, rollback) in the order the policies staged them.
+// Exactly one side of every pair ever runs: all commits first to last, or all
+// rollbacks last to first, so a change resting on an earlier one is undone first.
+// Not thread-safe: owned by one stage, then by one reservation.
+#include <cstddef>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "vantrel/pretrade/inline_list.hpp"
+
+namespace vantrel {
+
+// A move-only action that runs at most once. Callables up to kInlineSize bytes
+// live inside the action; larger ones are boxed on the heap. An empty action
+// does nothing. Actions cannot fail towards the engine: one that can fail
+// reports on its own terms (a block, a parked exception).
+class MutationAction {
+ public:
+  static constexpr std::size_t kInlineSize = 64;
+
+  MutationAction() noexcept = default;
+
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, MutationAction> && std::is_invocable_v<std::decay_t<F>&>)
+  MutationAction(F&& f) {  // NOLINT: implicit, so a lambda can be staged as it is
+    using Fn = std::decay_t<F>;
+    static_assert(std::is_nothrow_invocable_v<Fn&>, "a mutation action must be noexcept");
+    if constexpr (fits_inline<Fn>()) {
+      ::new (static_cast<void*>(storage_)) Fn(std::forward<F>(f));
+      ops_ = &kInlineOps<Fn>;
+    } else {
+      Fn* boxed = new Fn(std::forward<F>(f));
+      ::new (static_cast<void*>(storage_)) Fn*(boxed);
+      ops_ = &kBoxedOps<Fn>;
+    }
+  }
+
+  MutationAction(MutationAction&& other) noexcept : ops_(other.ops_) {
+    if (ops_ != nullptr) {
+      ops_->relocate(storage_, other.storage_);
+      other.ops_ = nullptr;
+    }
+  }
+  MutationAction& operator=(MutationAction&& other) noexcept {
+    if (this != &other) {
+      reset();
+      if (other.ops_ != nullptr) {
+        other.ops_->relocate(storage_, other.storage_);
+        ops_ = std::exchange(other.ops_, nullptr);
+      }
+    }
+    return *this;
+  }
+  MutationAction(const MutationAction&) = delete;
+  MutationAction& operator=(const MutationAction&) = delete;
+  // Released unrun.
+  ~MutationAction() { reset(); }
+
+  explicit operator bool() const noexcept { return ops_ != nullptr; }
+
+  // Runs the action, then releases it; the action is empty afterwards.
+  void run() noexcept {
+    if (ops_ == nullptr) return;
+    const Ops* ops = std::exchange(ops_, nullptr);
+    ops->run_and_destroy(storage_);
+  }
+
+  // Releases the action unrun.
+  void reset() noexcept {
+    if (ops_ == nullptr) return;
+    const Ops* ops = std::exchange(ops_, nullptr);
+    ops->destroy(storage_);
+  }
+
+ private:
+  struct Ops {
+    void (*run_and_destroy)(void*) noexcept;
+    void (*destroy)(void*) noexcept;
+    void (*relocate)(void* dst, void* src) noexcept;
+  };
+
+  template <class Fn>
+  static constexpr bool fits_inline() {
+    return sizeof(Fn) <= kInlineSize && alignof(Fn) <= alignof(std::max_align_t) &&
+           std::is_nothrow_move_constructible_v<Fn>;
+  }
+
+  template <class Fn>
+  static Fn* as(void* p) noexcept {
+    return std::launder(static_cast<Fn*>(p));
+  }
+
+  template <class Fn>
+  static constexpr Ops kInlineOps{
+      [](void* p) noexcept {
+        Fn* fn = as<Fn>(p);
+        // Destroyed even if the call reports a failure of its own.
+        struct Destroy {
+          Fn* fn;
+          ~Destroy() { fn->~Fn(); }
+        } destroy{fn};
+        (*fn)();
+      },
+      [](void* p) noexcept { as<Fn>(p)->~Fn(); },
+      [](void* dst, void* src) noexcept {
+        Fn* from = as<Fn>(src);
+        ::new (dst) Fn(std::move(*from));
+        from->~Fn();
+      },
+  };
+
+  template <class Fn>
+  static constexpr Ops kBoxedOps{
+      [](void* p) noexcept {
+        Fn* fn = *as<Fn*>(p);
+        struct Destroy {
+          Fn* fn;
+          ~Destroy() { delete fn; }
+        } destroy{fn};
+        (*fn)();
+      },
+      [](void* p) noexcept { delete *as<Fn*>(p); },
+      [](void* dst, void* src) noexcept { ::new (dst) Fn*(*as<Fn*>(src)); },
+  };
+
+  alignas(std::max_align_t) unsigned char storage_[kInlineSize];
+  const Ops* ops_ = nullptr;
+};
+
+struct Mutation {
+  MutationAction commit;
+  MutationAction rollback;
+};
+
+class Mutations {
+ public:
+  // Room for one mutation per policy of a typical engine before the list allocates.
+  static constexpr std::size_t kInlineRoom = 4;
+
+  Mutations() noexcept = default;
+  Mutations(Mutations&&) noexcept = default;
+  Mutations& operator=(Mutations&&) noexcept = default;
+  // Released unfinalised: every action is dropped unrun.
+  ~Mutations() = default;
+
+  void push(MutationAction commit, MutationAction rollback) {
+    items_.emplace_back(Mutation{std::move(commit), std::move(rollback)});
+  }
+  void reserve(std::size_t count) { items_.reserve(count); }
+  std::size_t size() const noexcept { return items_.size(); }
+  bool empty() const noexcept { return items_.empty(); }
+
+  // First staged first: each commit runs, its rollback is released unrun.
+  // The list is taken out before the walk, so an action that reaches this
+  // list again finds it empty.
+  void commit() noexcept {
+    InlineList<Mutation, kInlineRoom> taken = std::move(items_);
+    for (Mutation& m : taken) {
+      m.commit.run();
+      m.rollback.reset();
+    }
+  }
+
+  // Last staged first: each rollback runs, its commit is released unrun.
+  void rollback() noexcept {
+    InlineList<Mutation, kInlineRoom> taken = std::move(items_);
+    for (std::size_t i = taken.size(); i > 0; --i) {
+      Mutation& m = taken[i - 1];
+      m.rollback.run();
+      m.commit.reset();
+    }
+  }
+
+ private:
+  InlineList<Mutation, kInlineRoom> items_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vantrel/pretrade/inline_list.hpp"
+#include "vantrel/pretrade/mutations.hpp"
+
+namespace vantrel {
+namespace {
+
+// Records which actions ran and which were released.
+struct Journal {
+  std::vector<std::string> ran;
+  std::vector<std::string> released;
+};
+
+// An action that logs its run and its release (run or not).
+struct Logged {
+  Journal* journal;
+  std::string name;
+  bool moved_from = false;
+  Logged(Journal* j, std::string n) : journal(j), name(std::move(n)) {}
+  Logged(Logged&& o) noexcept : journal(o.journal), name(std::move(o.name)) { o.moved_from = true; }
+  ~Logged() {
+    if (!moved_from) journal->released.push_back(name);
+  }
+  void operator()() noexcept { journal->ran.push_back(name); }
+};
+
+// The same with a payload too large for the inline room.
+struct Bulky : Logged {
+  std::array<char, 200> payload{};
+  using Logged::Logged;
+};
+
+Mutations staged(Journal& j, std::initializer_list<const char*> names) {
+  Mutations m;
+  for (const char* n : names) m.push(Logged(&j, std::string("commit ") + n), Logged(&j, std::string("rollback ") + n));
+  return m;
+}
+
+TEST(MutationAction, RunsOnceThenIsEmpty) {
+  int runs = 0;
+  MutationAction a([&runs]() noexcept { ++runs; });
+  ASSERT_TRUE(a);
+  a.run();
+  a.run();
+  EXPECT_EQ(runs, 1);
+  EXPECT_FALSE(a);
+}
+
+TEST(MutationAction, EmptyActionIsANoOp) {
+  MutationAction a;
+  EXPECT_FALSE(a);
+  a.run();
+  a.reset();
+}
+
+TEST(MutationAction, ReleasedUnrunOnDestruction) {
+  Journal j;
+  { MutationAction a(Logged(&j, "x")); }
+  EXPECT_TRUE(j.ran.empty());
+  EXPECT_EQ(j.released, std::vector<std::string>{"x"});
+}
+
+TEST(MutationAction, MoveTransfersOwnershipInlineAndBoxed) {
+  for (bool bulky : {false, true}) {
+    Journal j;
+    MutationAction a = bulky ? MutationAction(Bulky(&j, "x")) : MutationAction(Logged(&j, "x"));
+    MutationAction b(std::move(a));
+    EXPECT_FALSE(a);
+    MutationAction c;
+    c = std::move(b);
+    EXPECT_FALSE(b);
+    EXPECT_TRUE(j.released.empty()) << bulky;
+    c.run();
+    EXPECT_EQ(j.ran, std::vector<std::string>{"x"}) << bulky;
+    EXPECT_EQ(j.released, std::vector<std::string>{"x"}) << bulky;
+  }
+}
+
+TEST(MutationAction, AssigningOverAnActionReleasesTheOldOne) {
+  Journal j;
+  MutationAction a(Logged(&j, "old"));
+  a = MutationAction(Logged(&j, "new"));
+  EXPECT_EQ(j.released, std::vector<std::string>{"old"});
+  a.run();
+  EXPECT_EQ(j.ran, std::vector<std::string>{"new"});
+}
+
+TEST(Mutations, CommitRunsFirstToLastAndNeverARollback) {
+  Journal j;
+  Mutations m = staged(j, {"A", "B", "C"});
+  m.commit();
+  EXPECT_EQ(j.ran, (std::vector<std::string>{"commit A", "commit B", "commit C"}));
+  EXPECT_TRUE(m.empty());
+  // Every action of every pair was released exactly once.
+  EXPECT_EQ(j.released.size(), 6u);
+}
+
+TEST(Mutations, RollbackRunsLastToFirstAndNeverACommit) {
+  Journal j;
+  Mutations m = staged(j, {"A", "B", "C"});
+  m.rollback();
+  EXPECT_EQ(j.ran, (std::vector<std::string>{"rollback C", "rollback B", "rollback A"}));
+  EXPECT_EQ(j.released.size(), 6u);
+}
+
+TEST(Mutations, FinalisingConsumesTheList) {
+  Journal j;
+  Mutations m = staged(j, {"A"});
+  m.commit();
+  m.rollback();
+  m.commit();
+  EXPECT_EQ(j.ran, std::vector<std::string>{"commit A"});
+}
+
+TEST(Mutations, EmptyListFinalisesWithoutEffect) {
+  Mutations a, b;
+  a.commit();
+  b.rollback();
+  EXPECT_TRUE(a.empty());
+  EXPECT_TRUE(b.empty());
+}
+
+TEST(Mutations, ReleasedUnfinalisedRunsNothing) {
+  Journal j;
+  { Mutations m = staged(j, {"A", "B"}); }
+  EXPECT_TRUE(j.ran.empty());
+  EXPECT_EQ(j.released.size(), 4u);
+}
+
+TEST(Mutations, OrderHoldsPastTheInlineRoom) {
+  // Ten pairs spill to the heap; the order must not change when they move.
+  Journal j;
+  Mutations m;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 10; ++i) {
+    m.push(i % 3 == 0 ? MutationAction(Bulky(&j, "c" + std::to_string(i))) : MutationAction(Logged(&j, "c" + std::to_string(i))),
+           Logged(&j, "r" + std::to_string(i)));
+  }
+  Mutations moved = std::move(m);
+  moved.rollback();
+  for (int i = 9; i >= 0; --i) expected.push_back("r" + std::to_string(i));
+  EXPECT_EQ(j.ran, expected);
+}
+
+TEST(Mutations, AnActionThatReachesItsOwnListFindsItEmpty) {
+  Mutations m;
+  std::size_t seen = 99;
+  m.push([&m, &seen]() noexcept { seen = m.size(); }, MutationAction());
+  m.push(MutationAction(), MutationAction());
+  m.commit();
+  EXPECT_EQ(seen, 0u);
+}
+
+TEST(InlineList, StaysInlineUpToItsRoomThenGrows) {
+  InlineList<std::string, 2> list;
+  list.push_back("a");
+  list.push_back("b");
+  EXPECT_TRUE(list.is_inline());
+  list.push_back("c");
+  EXPECT_FALSE(list.is_inline());
+  EXPECT_EQ((std::vector<std::string>(list.begin(), list.end())), (std::vector<std::string>{"a", "b", "c"}));
+  InlineList<std::string, 2> copy = list;
+  list.clear();
+  EXPECT_EQ(copy.size(), 3u);
+  EXPECT_EQ(copy[2], "c");
+}
+
+TEST(InlineList, PushOfOwnElementSurvivesGrowth) {
+  InlineList<std::string, 1> list;
+  list.push_back(std::string(40, 'x'));
+  list.push_back(list[0]);
+  EXPECT_EQ(list[1], std::string(40, 'x'));
+}
+
+TEST(InlineList, MoveOfInlineListLeavesSourceEmpty) {
+  InlineList<std::unique_ptr<int>, 2> a;
+  a.push_back(std::make_unique<int>(7));
+  InlineList<std::unique_ptr<int>, 2> b = std::move(a);
+  EXPECT_TRUE(a.empty());
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_EQ(*b[0], 7);
+}
+
+}  // namespace
+}  // namespace vantrel
