@@ -29,4 +29,20 @@ const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
 const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
 // -- param-classes: end
 
+// Order, execution-report and account-adjustment records (core/order.cpp,
+// core/execution_report.cpp, core/account_adjustment.cpp).
+// -- record-classes: begin
+const ClassBehaviour* order_behaviour();
+const ClassBehaviour* order_operation_behaviour();
+const ClassBehaviour* order_position_behaviour();
+const ClassBehaviour* order_margin_behaviour();
+const ClassBehaviour* account_adjustment_behaviour();
+const ClassBehaviour* account_adjustment_balance_operation_behaviour();
+const ClassBehaviour* account_adjustment_position_operation_behaviour();
+const ClassBehaviour* account_adjustment_amount_behaviour();
+const ClassBehaviour* account_adjustment_bounds_behaviour();
+// -- record-classes: end
+
+const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
 }  // namespace vantrel::py
