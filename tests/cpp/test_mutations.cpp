@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/pretrade/inline_list.hpp"
 #include "vantrel/pretrade/mutations.hpp"
 
 namespace vantrel {
@@ -155,36 +154,6 @@ TEST(Mutations, AnActionThatReachesItsOwnListFindsItEmpty) {
   m.push(MutationAction(), MutationAction());
   m.commit();
   EXPECT_EQ(seen, 0u);
-}
-
-TEST(InlineList, StaysInlineUpToItsRoomThenGrows) {
-  InlineList<std::string, 2> list;
-  list.push_back("a");
-  list.push_back("b");
-  EXPECT_TRUE(list.is_inline());
-  list.push_back("c");
-  EXPECT_FALSE(list.is_inline());
-  EXPECT_EQ((std::vector<std::string>(list.begin(), list.end())), (std::vector<std::string>{"a", "b", "c"}));
-  InlineList<std::string, 2> copy = list;
-  list.clear();
-  EXPECT_EQ(copy.size(), 3u);
-  EXPECT_EQ(copy[2], "c");
-}
-
-TEST(InlineList, PushOfOwnElementSurvivesGrowth) {
-  InlineList<std::string, 1> list;
-  list.push_back(std::string(40, 'x'));
-  list.push_back(list[0]);
-  EXPECT_EQ(list[1], std::string(40, 'x'));
-}
-
-TEST(InlineList, MoveOfInlineListLeavesSourceEmpty) {
-  InlineList<std::unique_ptr<int>, 2> a;
-  a.push_back(std::make_unique<int>(7));
-  InlineList<std::unique_ptr<int>, 2> b = std::move(a);
-  EXPECT_TRUE(a.empty());
-  ASSERT_EQ(b.size(), 1u);
-  EXPECT_EQ(*b[0], 7);
 }
 
 }  // namespace

@@ -29,6 +29,18 @@ const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
 const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
 // -- param-classes: end
 
+// Rejects, account blocks, outcomes and result records.
+// -- pretrade-records: begin
+const ClassBehaviour* reject_behaviour();                             // pretrade/reject.cpp
+const ClassBehaviour* account_block_behaviour();                      // pretrade/account_block.cpp
+const ClassBehaviour* account_outcome_entry_behaviour();              // pretrade/outcome_entry.cpp
+const ClassBehaviour* account_adjustment_outcome_behaviour();         // pretrade/adjustment_outcome.cpp
+const ClassBehaviour* start_result_behaviour();                       // pretrade/results.cpp
+const ClassBehaviour* execute_result_behaviour();                     // pretrade/results.cpp
+const ClassBehaviour* post_trade_result_behaviour();                  // pretrade/results.cpp
+const ClassBehaviour* account_adjustment_batch_result_behaviour();    // pretrade/results.cpp
+// -- pretrade-records: end
+
 // Order, execution-report and account-adjustment records (core/order.cpp,
 // core/execution_report.cpp, core/account_adjustment.cpp).
 // -- record-classes: begin
@@ -41,8 +53,22 @@ const ClassBehaviour* account_adjustment_balance_operation_behaviour();
 const ClassBehaviour* account_adjustment_position_operation_behaviour();
 const ClassBehaviour* account_adjustment_amount_behaviour();
 const ClassBehaviour* account_adjustment_bounds_behaviour();
+const ClassBehaviour* execution_report_behaviour();
+const ClassBehaviour* execution_report_operation_behaviour();
+const ClassBehaviour* financial_impact_behaviour();
+const ClassBehaviour* execution_report_fill_details_behaviour();
+const ClassBehaviour* execution_report_position_impact_behaviour();
 // -- record-classes: end
 
 const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
+// Market data (marketdata/quote.cpp, marketdata/builder.cpp, marketdata/service.cpp).
+// -- marketdata-classes: begin
+const ClassBehaviour* quote_ttl_behaviour();
+const ClassBehaviour* quote_behaviour();
+const ClassBehaviour* quote_resolution_behaviour();
+const ClassBehaviour* market_data_service_behaviour();
+const ClassBehaviour* market_data_builder_behaviour();
+// -- marketdata-classes: end
 
 }  // namespace vantrel::py

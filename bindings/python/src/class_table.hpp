@@ -24,6 +24,7 @@ ClassCell& class_cell(ClassId id) noexcept;
 PyObject* class_object_checked(ClassId id);
 // Lookup wherever an instance is made or an argument's type is checked.
 inline PyObject* class_object(ClassId id) {
+  require_lock("looking up a class");
   ClassCell& cell = class_cell(id);
   if (cell.type != nullptr && cell.attrs_stored) [[likely]]
     return cell.type;

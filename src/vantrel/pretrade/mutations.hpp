@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "vantrel/pretrade/inline_list.hpp"
+#include "vantrel/core/inline_vector.hpp"
 
 namespace vantrel {
 
@@ -149,7 +149,7 @@ class Mutations {
   void push(MutationAction commit, MutationAction rollback) {
     items_.emplace_back(Mutation{std::move(commit), std::move(rollback)});
   }
-  void reserve(std::size_t count) { items_.reserve(count); }
+  void reserve_more(std::size_t count) { items_.reserve_more(count); }
   std::size_t size() const noexcept { return items_.size(); }
   bool empty() const noexcept { return items_.empty(); }
 
@@ -157,7 +157,7 @@ class Mutations {
   // The list is taken out before the walk, so an action that reaches this
   // list again finds it empty.
   void commit() noexcept {
-    InlineList<Mutation, kInlineRoom> taken = std::move(items_);
+    InlineVector<Mutation, kInlineRoom> taken = std::move(items_);
     for (Mutation& m : taken) {
       m.commit.run();
       m.rollback.reset();
@@ -166,7 +166,7 @@ class Mutations {
 
   // Last staged first: each rollback runs, its commit is released unrun.
   void rollback() noexcept {
-    InlineList<Mutation, kInlineRoom> taken = std::move(items_);
+    InlineVector<Mutation, kInlineRoom> taken = std::move(items_);
     for (std::size_t i = taken.size(); i > 0; --i) {
       Mutation& m = taken[i - 1];
       m.rollback.run();
@@ -175,7 +175,7 @@ class Mutations {
   }
 
  private:
-  InlineList<Mutation, kInlineRoom> items_;
+  InlineVector<Mutation, kInlineRoom> items_;
 };
 
 }  // namespace vantrel

@@ -6,7 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "exceptions.hpp"
 #include "marketdata/account_info.hpp"
+#include "marketdata/builder.hpp"
+#include "marketdata/quote.hpp"
 #include "class_table.hpp"
 #include "param/amounts.hpp"
 #include "param/asset.hpp"
@@ -19,6 +22,9 @@
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
+
+extern PyMethodDef kResultProbeFunctions[];  // results_probe.cpp
+
 namespace {
 
 Ref none() { return Ref::borrow(Py_None); }
@@ -222,7 +228,51 @@ PyObject* account_info_group(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return group.release();
 }
 
+// probe_exception(name): this module's exception type of that name.
+PyObject* probe_exception(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("probe_exception()", req("name"));
+  auto [name_obj] = parse(spec, args, nargs, kwnames);
+  std::string_view name = arg_utf8("name", name_obj);
+  for (int i = 0; i < kExceptionCount; ++i) {
+    auto id = static_cast<ExceptionId>(i);
+    if (name == exception_name(id)) return Ref::borrow(exception_type(id)).release();
+  }
+  throw_error(PyExc_LookupError, cat("no exception ", name));
+}
+
+// market_data_builder(sync_mode, default_ttl): what an engine builder's
+// market_data(default_ttl) hands out; sync_mode is the engine's locking mode
+// ("no_sync", "full_sync" or "account_sync").
+PyObject* market_data_builder(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("market_data_builder()", req("sync_mode"), req("default_ttl"));
+  auto [mode_obj, ttl_obj] = parse(spec, args, nargs, kwnames);
+  std::string_view mode_text = arg_utf8("sync_mode", mode_obj);
+  SyncMode mode = SyncMode::Recursive;
+  if (mode_text == "no_sync") {
+    mode = SyncMode::None;
+  } else if (mode_text == "account_sync") {
+    mode = SyncMode::Plain;
+  } else if (mode_text != "full_sync") {
+    throw_error(PyExc_ValueError, cat("no sync mode ", mode_text));
+  }
+  const QuoteTtl default_ttl = extract_quote_ttl("default_ttl", ttl_obj);
+  return make_market_data_builder(market_data_sync_mode(mode), default_ttl);
+}
+
+// market_data_sync_mode(service): 0 or 1, as the engine's policies read it.
+PyObject* market_data_sync_mode_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("market_data_sync_mode()", req("service"));
+  auto [service] = parse(spec, args, nargs, kwnames);
+  if (!is_market_data_service(service)) throw_cannot_convert(service, "MarketDataService");
+  return new_int(market_data_service_of(service)->is_synced() ? 1 : 0).release();
+}
+
 PyMethodDef kFunctions[] = {
+    {"probe_exception", method_entry<&probe_exception>(), kFastcallFlags, "probe_exception(name)\n--\n\n"},
+    {"market_data_builder", method_entry<&market_data_builder>(), kFastcallFlags,
+     "market_data_builder(sync_mode, default_ttl)\n--\n\n"},
+    {"market_data_sync_mode", method_entry<&market_data_sync_mode_of>(), kFastcallFlags,
+     "market_data_sync_mode(service)\n--\n\n"},
     {"probe_class", method_entry<&probe_class>(), kFastcallFlags, "probe_class(name)\n--\n\n"},
     {"account_ids", method_entry<&account_ids>(), kFastcallFlags, "account_ids(iterable)\n--\n\n"},
     {"account_group_id", method_entry<&account_group_id>(), kFastcallFlags, "account_group_id(value)\n--\n\n"},
@@ -258,6 +308,7 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_probe", "", 0, kFunctions,
 PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
   return module.release();
 }
 

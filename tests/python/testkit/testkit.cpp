@@ -85,6 +85,35 @@ PyObject* run_actions(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   Py_RETURN_NONE;
 }
 
+// release_time(actions, context=None, in_flight=None): runs the actions the way
+// an object's release runs its rollback. `in_flight`, an exception instance,
+// stands for an error already set when the release began; the one set
+// afterwards is returned (None when nothing is set).
+PyObject* release_time(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("release_time()", req("actions"), opt("context"), opt("in_flight"));
+  auto [actions, context, in_flight] = parse(spec, args, nargs, kwnames);
+  Ref list = Ref::steal(PySequence_List(actions));
+  if (!list) throw_pending();
+  if (in_flight != nullptr && in_flight != Py_None)
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(in_flight)), in_flight);
+  {
+    ReleaseTimeScope scope(context != nullptr ? context : Py_None);
+    for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i)
+      py_call_action(Ref::borrow(PyList_GetItem(list.get(), i)));
+  }
+  if (PyErr_Occurred() == nullptr) Py_RETURN_NONE;
+  PyErrState error = PyErrState::fetch();
+  PyObject *type = error.type.release(), *value = error.value.release(), *traceback = error.traceback.release();
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return value;
+}
+
+PyObject* protocol_depth(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  return PyLong_FromLong(pending_protocol_depth());
+}
+
 PyObject* user_data_attr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("user_data_attr()", req("obj"));
   auto [obj] = parse(spec, args, nargs, kwnames);
@@ -250,6 +279,8 @@ PyMethodDef kFunctions[] = {
     {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
     {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
     {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
+    {"release_time", method_entry<&release_time>(), kFastcallFlags, nullptr},
+    {"protocol_depth", method_entry<&protocol_depth>(), kFastcallFlags, nullptr},
     {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
     {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},
     {nullptr, nullptr, 0, nullptr},

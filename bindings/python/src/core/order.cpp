@@ -119,6 +119,7 @@ PyObject* margin_repr(PyObject* self) { return make_str(margin_text(*Shared<Marg
 
 // How each part is checked, copied and shown.
 struct OperationPart {
+  using Parent = OrderValue;
   using Value = OperationValue;
   static constexpr ClassId kClass = ClassId::OrderOperation;
   static constexpr const char* kRefusal = "operation must be vantrel.core.OrderOperation";
@@ -126,6 +127,7 @@ struct OperationPart {
   static std::string text(const Value& v) { return operation_text(v); }
 };
 struct PositionPart {
+  using Parent = OrderValue;
   using Value = PositionValue;
   static constexpr ClassId kClass = ClassId::OrderPosition;
   static constexpr const char* kRefusal = "position must be vantrel.core.OrderPosition";
@@ -133,6 +135,7 @@ struct PositionPart {
   static std::string text(const Value& v) { return position_text(v); }
 };
 struct MarginPart {
+  using Parent = OrderValue;
   using Value = MarginValue;
   static constexpr ClassId kClass = ClassId::OrderMargin;
   static constexpr const char* kRefusal = "margin must be vantrel.core.OrderMargin";
@@ -141,38 +144,6 @@ struct MarginPart {
 };
 
 // None: no part; an instance of the part's class: a fresh copy of it.
-template <class Part>
-Ref part_from_py(PyObject* obj) {
-  if (obj == nullptr || obj == Py_None) return Ref();
-  if (!is_instance(obj, Part::kClass)) throw_error(PyExc_TypeError, Part::kRefusal);
-  return copy_child<typename Part::Value>(obj, Part::kClass);
-}
-
-template <class Part>
-PyObject* part_get(PyObject* self, void*) {
-  Shared<OrderValue> order(self);
-  const Ref& part = (*order).*Part::kSlot;
-  return (part ? part : none()).new_ref();
-}
-
-template <class Part>
-int part_set(PyObject* self, PyObject* obj, void*) {
-  if (obj == nullptr) refuse_delete();
-  Ref part = part_from_py<Part>(obj);
-  Exclusive<OrderValue> order(self);
-  std::swap((*order).*Part::kSlot, part);
-  return 0;
-}
-
-template <class Part>
-void append_part(std::string& out, const Ref& part) {
-  if (!part) {
-    out += "None";
-    return;
-  }
-  append_some_quoted(out, Part::text(*Shared<typename Part::Value>(part.get())));
-}
-
 PyObject* order_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr auto spec =
       params("Order.__new__()", kw_opt("operation"), kw_opt("position"), kw_opt("margin"));
@@ -260,9 +231,9 @@ const ClassBehaviour* order_margin_behaviour() {
 
 const ClassBehaviour* order_behaviour() {
   static PyGetSetDef getset[] = {
-      {"operation", entry<&part_get<OperationPart>>, entry<&part_set<OperationPart>>, nullptr, nullptr},
-      {"position", entry<&part_get<PositionPart>>, entry<&part_set<PositionPart>>, nullptr, nullptr},
-      {"margin", entry<&part_get<MarginPart>>, entry<&part_set<MarginPart>>, nullptr, nullptr},
+      part_property<OperationPart>("operation"),
+      part_property<PositionPart>("position"),
+      part_property<MarginPart>("margin"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<OrderValue>(entry<&order_new>, getset, entry<&order_repr>);

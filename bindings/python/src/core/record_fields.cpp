@@ -192,14 +192,4 @@ void append_optional_position_mode(std::string& out, const std::optional<Positio
   });
 }
 
-void append_optional_child(std::string& out, PyObject* child) {
-  if (child == nullptr) {
-    out += "None";
-    return;
-  }
-  Ref text = Ref::steal(PyObject_Repr(child));
-  if (!text) throw_pending();
-  append_some_quoted(out, utf8_of(text.get()));
-}
-
 }  // namespace vantrel::py

@@ -201,6 +201,50 @@ Ref copy_child(PyObject* obj, ClassId id) {
   return make_instance<V>(class_type(id), std::move(copy));
 }
 
+// A parent record's part (Order.operation, ExecutionReport.fill, ...), described by
+// a Part: Parent and Value (the two value types), kClass, kRefusal (the TypeError
+// text for another type), kSlot (the parent's Ref member) and text(value).
+template <class Part>
+Ref part_from_py(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None) return Ref();
+  if (!is_instance(obj, Part::kClass)) throw_error(PyExc_TypeError, Part::kRefusal);
+  return copy_child<typename Part::Value>(obj, Part::kClass);
+}
+
+// The stored part itself, so changes through it reach the parent.
+template <class Part>
+PyObject* part_get(PyObject* self, void*) {
+  Shared<typename Part::Parent> parent(self);
+  const Ref& part = (*parent).*Part::kSlot;
+  return part ? part.new_ref() : none().release();
+}
+
+template <class Part>
+int part_set(PyObject* self, PyObject* obj, void*) {
+  if (obj == nullptr) refuse_delete();
+  Ref part = part_from_py<Part>(obj);
+  Exclusive<typename Part::Parent> parent(self);
+  std::swap((*parent).*Part::kSlot, part);
+  return 0;
+}
+
+template <class Part>
+constexpr PyGetSetDef part_property(const char* name) {
+  return {name, entry<&part_get<Part>>, entry<&part_set<Part>>, nullptr, nullptr};
+}
+
+void append_some_quoted(std::string& out, std::string_view text);
+
+// The part's own representation in the optional quoted form.
+template <class Part>
+void append_part(std::string& out, const Ref& part) {
+  if (!part) {
+    out += "None";
+    return;
+  }
+  append_some_quoted(out, Part::text(*Shared<typename Part::Value>(part.get())));
+}
+
 // ---- representations ----
 
 // "text" with the escapes of the quoted form.
@@ -236,8 +280,5 @@ void append_optional_side(std::string& out, const std::optional<Side>& side);
 void append_optional_position_side(std::string& out, const std::optional<PositionSide>& side);
 void append_optional_position_effect(std::string& out, const std::optional<PositionEffect>& effect);
 void append_optional_position_mode(std::string& out, const std::optional<PositionMode>& mode);
-
-// A child's own representation in the optional quoted form: None when absent.
-void append_optional_child(std::string& out, PyObject* child);
 
 }  // namespace vantrel::py

@@ -103,6 +103,7 @@ const std::string& class_doc(const ClassSpec& spec, ClassCell& cell) {
 }
 
 PyObject* get_or_create_class(const ClassSpec& spec, ClassCell& cell) {
+  require_lock("looking up a class");
   if (cell.type != nullptr && cell.attrs_stored) return cell.type;
   try {
     const ClassBehaviour* behaviour = spec.behaviour != nullptr ? spec.behaviour() : nullptr;

@@ -138,6 +138,7 @@ template <class T>
 class Shared {
  public:
   explicit Shared(PyObject* obj) : self_(object_cast<T>(obj)) {
+    require_lock("borrowing an object");
     if (self_->borrow_flag == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
     ++self_->borrow_flag;
   }
@@ -155,6 +156,7 @@ template <class T>
 class Exclusive {
  public:
   explicit Exclusive(PyObject* obj) : self_(object_cast<T>(obj)) {
+    require_lock("borrowing an object");
     if (self_->borrow_flag != 0) throw_error(PyExc_RuntimeError, "Already borrowed");
     self_->borrow_flag = -1;
   }

@@ -34,11 +34,17 @@ void py_flush_pending_decrefs() noexcept {
   for (PyObject* obj : taken) Py_DecRef(obj);
 }
 
+void lock_fault(const char* what) { fail(cat(what, " without the interpreter lock")); }
+
 void py_decref(PyObject* obj) noexcept {
   if (lock_depth() > 0) {
     Py_DecRef(obj);
     return;
   }
+  py_decref_deferred(obj);
+}
+
+void py_decref_deferred(PyObject* obj) noexcept {
   ReleaseQueue& queue = release_queue();
   std::lock_guard<std::mutex> guard(queue.mutex);
   try {
@@ -78,7 +84,9 @@ GilToken::~GilToken() {
   --lock_depth();
 }
 
-AllowThreads::AllowThreads() noexcept : saved_(PyEval_SaveThread()), depth_(lock_depth()) {
+AllowThreads::AllowThreads() noexcept(!kLockChecks) : saved_(nullptr), depth_(lock_depth()) {
+  require_lock("giving up the lock");
+  saved_ = PyEval_SaveThread();
   lock_depth() = 0;
 }
 

@@ -7,6 +7,7 @@ namespace {
 
 struct PendingSlot {
   bool in_use = false;
+  int protocol_depth = 0;
   PyErrState content;
   ~PendingSlot();
 };
@@ -16,26 +17,71 @@ thread_local bool t_slot_destroyed = false;
 
 PendingSlot::~PendingSlot() {
   t_slot_destroyed = true;
-  // Released through py_decref: queued when this thread does not hold the lock.
-  content = PyErrState{};
+  // The thread is ending: whatever it holds, the release waits for a thread
+  // that takes the lock.
+  for (Ref* ref : {&content.type, &content.value, &content.traceback})
+    if (PyObject* obj = ref->release()) py_decref_deferred(obj);
 }
 
-// Holds the slot's access flag for one operation; the operations never nest.
+// Created on first use in each thread, as the thread-exit hook needs.
+PendingSlot& this_thread_slot() noexcept {
+  thread_local PendingSlot slot;
+  return slot;
+}
+
+enum class OnFault { Throw, Abort };
+
+// Holds the slot's access flag for one operation. Nothing that can run
+// Python happens while it is held: exceptions are moved in and out, never
+// released, under the flag.
+template <OnFault Mode = OnFault::Throw>
 class SlotAccess {
  public:
-  SlotAccess() {
-    if (t_slot_destroyed) fail("pending exception slot used after thread teardown");
-    thread_local PendingSlot slot;
-    if (slot.in_use) fail("pending exception slot is already in use");
+  SlotAccess() noexcept(Mode == OnFault::Abort) {
+    if (t_slot_destroyed) fault("pending exception slot used after thread teardown");
+    PendingSlot& slot = this_thread_slot();
+    if (slot.in_use) fault("pending exception slot is already in use");
     slot.in_use = true;
     slot_ = &slot;
   }
   ~SlotAccess() { slot_->in_use = false; }
+  SlotAccess(const SlotAccess&) = delete;
+  SlotAccess& operator=(const SlotAccess&) = delete;
   PyErrState& content() noexcept { return slot_->content; }
+  int& protocol_depth() noexcept { return slot_->protocol_depth; }
 
  private:
+  static void fault(const char* text) noexcept(Mode == OnFault::Abort) {
+    if constexpr (Mode == OnFault::Abort) {
+      fault_abort(text);
+    } else {
+      fail(text);
+    }
+  }
   PendingSlot* slot_;
 };
+
+// Hands one parked exception to sys.unraisablehook.
+void report_unraisable(PyErrState error, PyObject* context) noexcept {
+  error.restore();
+  PyErr_WriteUnraisable(context);
+}
+
+// Releases an exception taken out of the slot. Its frames may run `__del__`;
+// what that code parks must not become the running call's exception.
+void drop(PyErrState error) noexcept {
+  if (!error || lock_depth() <= 0) return;  // without the lock the release is queued: no Python runs now
+  try {
+    ReleaseTimeScope scope(nullptr);
+    error = PyErrState{};
+  } catch (...) {
+    // Only a broken slot invariant lands here; the release below still happens.
+  }
+}
+
+// __del__ code reported as unraisable may itself park again; a few rounds
+// catch such chains without looping for ever on a pathological one.
+constexpr int kReportRounds = 8;
 
 }  // namespace
 
@@ -57,7 +103,7 @@ void park_pending_error(PyErrState error) {
     old = std::move(access.content());
     access.content() = std::move(error);
   }
-  // `old` is released here, outside the slot access: its release may run Python code.
+  drop(std::move(old));
 }
 
 void clear_pending_error() {
@@ -66,11 +112,85 @@ void clear_pending_error() {
     SlotAccess access;
     old = std::move(access.content());
   }
+  drop(std::move(old));
 }
 
 PyErrState take_pending_error() {
   SlotAccess access;
   return std::move(access.content());
+}
+
+int pending_protocol_depth() noexcept {
+  SlotAccess<OnFault::Abort> access;
+  return access.protocol_depth();
+}
+
+PendingErrorScope::PendingErrorScope() {
+  PyErrState stale;
+  {
+    SlotAccess access;
+    if (access.protocol_depth() > 0) {
+      outer_ = std::move(access.content());
+      nested_ = true;
+    } else {
+      stale = std::move(access.content());
+    }
+    ++access.protocol_depth();
+  }
+  drop(std::move(stale));
+}
+
+PendingErrorScope::~PendingErrorScope() {
+  if (!left_) drop(leave());
+}
+
+PyErrState PendingErrorScope::leave() noexcept {
+  left_ = true;
+  SlotAccess<OnFault::Abort> access;
+  PyErrState own = std::move(access.content());
+  --access.protocol_depth();
+  if (nested_) access.content() = std::move(outer_);
+  return own;
+}
+
+void PendingErrorScope::finish() {
+  PyErrState own = leave();
+  if (own) {
+    own.restore();
+    throw ErrorAlreadySet{};
+  }
+}
+
+ReleaseTimeScope::ReleaseTimeScope(PyObject* context) : context_(context) {
+  require_lock("a release-time scope");
+  {
+    SlotAccess access;
+    stashed_ = std::move(access.content());
+  }
+  // Python code must not run with an error set; the one in flight comes back at the end.
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  in_flight_ = PyErrState{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+}
+
+ReleaseTimeScope::~ReleaseTimeScope() {
+  for (int round = 0; round < kReportRounds; ++round) {
+    PyErrState parked;
+    {
+      SlotAccess<OnFault::Abort> access;
+      parked = std::move(access.content());
+    }
+    if (!parked) break;
+    report_unraisable(std::move(parked), context_);
+  }
+  PyErrState leftover;
+  {
+    SlotAccess<OnFault::Abort> access;
+    leftover = std::move(access.content());
+    access.content() = std::move(stashed_);
+  }
+  leftover = PyErrState{};
+  if (in_flight_) in_flight_.restore();
 }
 
 Ref py_call_method(PyObject* obj, Ref name, Ref args) {

@@ -18,26 +18,56 @@ struct PyErrState {
 };
 
 // The calling thread's slot. The last parked exception wins; an earlier one
-// still in the slot is dropped unreported.
+// still in the slot is dropped unreported. Dropping an exception frees its
+// traceback's frames, which may run `__del__`: that happens after the slot is
+// let go, and what such code parks is reported as unraisable rather than
+// raised by the call that happens to be running.
 void park_pending_error(PyErrState error);
 void clear_pending_error();
 PyErrState take_pending_error();
 
 // The protocol of entry points whose core work may call back into Python:
-// construct after converting the arguments (clears a stale exception), then
-// call finish() with the lock held once the core work is done.
+// construct after converting the arguments, then call finish() with the lock
+// held once the core work is done. The outermost scope of a thread drops a
+// stale exception on entry. A scope opened by a hook of another entry point
+// sets the outer call's parked exception aside and puts it back when it ends,
+// so the outer call still raises it.
 class PendingErrorScope {
  public:
-  PendingErrorScope() { clear_pending_error(); }
+  PendingErrorScope();
+  ~PendingErrorScope();
+  PendingErrorScope(const PendingErrorScope&) = delete;
+  PendingErrorScope& operator=(const PendingErrorScope&) = delete;
   // Raises what core work parked (throws ErrorAlreadySet); returns otherwise.
-  void finish() {
-    PyErrState error = take_pending_error();
-    if (error) {
-      error.restore();
-      throw ErrorAlreadySet{};
-    }
-  }
+  void finish();
+
+ private:
+  PyErrState leave() noexcept;
+  PyErrState outer_;
+  bool nested_ = false;
+  bool left_ = false;
 };
+
+// Wraps actions run while an object is released (a rollback on release): the
+// slot's content is set aside while they run, what they park is reported with
+// PyErr_WriteUnraisable naming `context`, then the slot and the exception in
+// flight are put back. `context` is borrowed and must outlive the report (pass
+// the type or a callable, not an object being freed). Requires the lock.
+class ReleaseTimeScope {
+ public:
+  explicit ReleaseTimeScope(PyObject* context);
+  ~ReleaseTimeScope();
+  ReleaseTimeScope(const ReleaseTimeScope&) = delete;
+  ReleaseTimeScope& operator=(const ReleaseTimeScope&) = delete;
+
+ private:
+  PyObject* context_;
+  PyErrState stashed_;
+  PyErrState in_flight_;
+};
+
+// Nesting depth of PendingErrorScope on this thread.
+int pending_protocol_depth() noexcept;
 
 // obj.<name>(*args); `name` and `args` are consumed. Caller holds the lock.
 Ref py_call_method(PyObject* obj, Ref name, Ref args);

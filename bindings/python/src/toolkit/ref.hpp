@@ -1,6 +1,7 @@
 #pragma once
 #include <utility>
 
+#include "toolkit/gil.hpp"
 #include "toolkit/python.hpp"
 
 namespace vantrel::py {
@@ -13,11 +14,15 @@ class Ref {
  public:
   Ref() noexcept = default;
   static Ref steal(PyObject* obj) noexcept { return Ref(obj); }
-  static Ref borrow(PyObject* obj) noexcept {
+  static Ref borrow(PyObject* obj) noexcept(!kLockChecks) {
+    if (obj != nullptr) require_lock("taking a reference");
     Py_XINCREF(obj);
     return Ref(obj);
   }
-  Ref(const Ref& other) noexcept : obj_(other.obj_) { Py_XINCREF(obj_); }
+  Ref(const Ref& other) noexcept(!kLockChecks) : obj_(other.obj_) {
+    if (obj_ != nullptr) require_lock("copying a reference");
+    Py_XINCREF(obj_);
+  }
   Ref(Ref&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
   Ref& operator=(Ref other) noexcept {
     std::swap(obj_, other.obj_);
@@ -30,7 +35,8 @@ class Ref {
   PyObject* get() const noexcept { return obj_; }
   PyObject* release() noexcept { return std::exchange(obj_, nullptr); }
   // A new reference for the caller, keeping ours.
-  PyObject* new_ref() const noexcept {
+  PyObject* new_ref() const noexcept(!kLockChecks) {
+    if (obj_ != nullptr) require_lock("taking a reference");
     Py_XINCREF(obj_);
     return obj_;
   }

@@ -1,0 +1,55 @@
+#pragma once
+// The engine's blocked accounts. A block is never replaced or removed: the
+// first block recorded for an account wins, and the two flags only ever go
+// from false to true.
+// Thread-safety: map behind `map_lock_` (shared to read, exclusive to insert);
+// in full_sync stored blocks are read under `entry_lock_` too. The flags are
+// atomics, so while no block exists a check is one acquire load and no lock.
+// Lock order: map, then entry. No Python runs and the interpreter lock is never
+// awaited while either is held.
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include "vantrel/core/account_block.hpp"
+#include "vantrel/core/reject.hpp"
+#include "vantrel/core/rw_lock.hpp"
+#include "vantrel/param/ids.hpp"
+
+namespace vantrel {
+
+class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockRegistry> {
+ public:
+  // `map_mode` guards the map; `entry_mode` is Recursive only in full_sync.
+  AccountBlockRegistry(SyncMode map_mode, SyncMode entry_mode);
+
+  // nullopt: the account may trade. Otherwise the one reject that refuses it.
+  std::optional<Reject> check(std::optional<AccountId> account) const {
+    if (!any_block_.load(std::memory_order_acquire)) [[likely]]
+      return std::nullopt;
+    return check_slow(account);
+  }
+
+  // Records `block` unless the account has one already (then it is dropped).
+  void record(AccountId account, AccountBlock block);
+  // A block arose without an account id: from now on every account without a
+  // block of its own is refused.
+  void record_accountless() noexcept;
+
+  bool any_block() const noexcept { return any_block_.load(std::memory_order_acquire); }
+  bool accountless_block() const noexcept { return accountless_.load(std::memory_order_acquire); }
+  // A copy of the stored block, if any.
+  std::optional<AccountBlock> block_of(AccountId account) const;
+
+ private:
+  std::optional<Reject> check_slow(std::optional<AccountId> account) const;
+
+  mutable RwLock map_lock_;
+  mutable RwLock entry_lock_;
+  std::unordered_map<AccountId, AccountBlock> blocks_;
+  std::atomic<bool> any_block_{false};
+  std::atomic<bool> accountless_{false};
+};
+
+}  // namespace vantrel
