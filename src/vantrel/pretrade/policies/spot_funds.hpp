@@ -1,0 +1,75 @@
+#pragma once
+// The funds policy: per account and asset, how much is available, held for
+// open orders and incoming; orders the account cannot pay for are refused, the
+// funds of accepted ones are held until reports consume or release them.
+//
+// Concurrency: configuration is read-only; holdings live in HoldingsState
+// behind its locks (map lock, then slot lock). Market data is read before any
+// holdings lock is taken, and a block for a failed undo is recorded only after
+// the holdings locks are released. Nothing here calls Python.
+//
+// Held funds are one total per account and asset, not one per order: a host
+// sends one final report per committed order, never rolls back an order it has
+// sent and never reports one it rolled back. In account_sync the host also
+// keeps calls that touch one account (executes, finalising its reservations,
+// reports, adjustments) from overlapping.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "vantrel/pretrade/account_blocks.hpp"
+#include "vantrel/pretrade/policies/holdings_state.hpp"
+#include "vantrel/pretrade/policies/policy.hpp"
+#include "vantrel/pretrade/policies/spot_funds_config.hpp"
+
+namespace vantrel {
+
+inline constexpr std::string_view kSpotFundsPolicyName = "SpotFundsPolicy";
+
+// What the policy shares with every undo it stages, so that an undo run after
+// the engine is gone still finds both: the holdings, and the engine's block
+// registry (the one the stages offer as account control; null when unknown).
+struct SpotFundsShared {
+  SpotFundsShared(SyncMode mode, std::shared_ptr<AccountBlockRegistry> engine_blocks)
+      : holdings(mode), blocks(std::move(engine_blocks)) {}
+  HoldingsState holdings;
+  std::shared_ptr<AccountBlockRegistry> blocks;
+};
+
+class SpotFundsPolicy final : public Policy {
+ public:
+  // `mode` is the engine's lock mode; `engine_blocks` the engine's block registry.
+  SpotFundsPolicy(std::uint16_t policy_group_id, SpotFundsPricing pricing, SyncMode mode,
+                  std::shared_ptr<AccountBlockRegistry> engine_blocks = nullptr);
+
+  std::string_view name() const noexcept override { return kSpotFundsPolicyName; }
+  std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
+
+  // Values the order, then holds the underlying and the settlement
+  // requirement, staging the undo of each hold on `mutations` as it happens.
+  PreTradeCheck perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
+                                        Mutations& mutations) const override;
+  // Moves a fill out of held and settles both assets into available; releases
+  // a finished order's remainder. Problems block the account.
+  std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
+                                                              const ExecutionReportRecord& report) const override;
+  // Applied at once; the undo is staged for the batch.
+  AdjustmentCheck apply_account_adjustment(const AccountAdjustmentContext& ctx, AccountId account_id,
+                                           const AccountAdjustmentRecord& adjustment,
+                                           Mutations& mutations) const override;
+
+  const SpotFundsPricing& pricing() const noexcept { return pricing_; }
+  HoldingsState& holdings() const noexcept { return shared_->holdings; }
+
+ private:
+  std::optional<Reject> hold(AccountId account, const Asset& asset, Decimal amount, AccountBlockRegistry* control,
+                             Mutations& mutations, PreTradeContribution& out) const;
+
+  std::uint16_t policy_group_id_;
+  SpotFundsPricing pricing_;
+  std::shared_ptr<SpotFundsShared> shared_;
+};
+
+}  // namespace vantrel
