@@ -71,4 +71,20 @@ const ClassBehaviour* market_data_service_behaviour();
 const ClassBehaviour* market_data_builder_behaviour();
 // -- marketdata-classes: end
 
+// The engine, its builders, handles and policy contexts (pretrade/engine.cpp,
+// builders.cpp, request.cpp, accounts.cpp, contexts.cpp).
+// -- engine-classes: begin
+const ClassBehaviour* engine_behaviour();
+const ClassBehaviour* engine_builder_behaviour();
+const ClassBehaviour* synced_engine_builder_behaviour();
+const ClassBehaviour* ready_engine_builder_behaviour();
+const ClassBehaviour* request_behaviour();
+const ClassBehaviour* reservation_behaviour();
+const ClassBehaviour* accounts_behaviour();
+const ClassBehaviour* account_control_behaviour();
+const ClassBehaviour* context_behaviour();
+const ClassBehaviour* post_trade_context_behaviour();
+const ClassBehaviour* adjustment_context_behaviour();
+// -- engine-classes: end
+
 }  // namespace vantrel::py

@@ -1,0 +1,73 @@
+#pragma once
+// What the engine's Python classes share: the handles they wrap, the rule for
+// leaving the interpreter lock, and the builder hook through which built-in
+// policies are appended.
+#include <memory>
+#include <optional>
+
+#include "toolkit/gil.hpp"
+#include "toolkit/pending.hpp"
+#include "toolkit/ref.hpp"
+#include "vantrel/pretrade/engine.hpp"
+
+namespace vantrel::py {
+
+// Gives the interpreter lock up around core work, except in no_sync: nothing
+// is guarded there, so the interpreter lock is what keeps a second Python
+// thread out of the engine's state. Construct it last, so that every lock the
+// core takes is released before the interpreter lock is retaken.
+class CoreWorkScope {
+ public:
+  explicit CoreWorkScope(EngineSync sync) {
+    if (sync != EngineSync::NoSync) released_.emplace();
+  }
+
+ private:
+  std::optional<AllowThreads> released_;
+};
+
+struct EngineValue {
+  std::shared_ptr<const EngineCore> core;
+  EngineSync sync;
+};
+
+Ref wrap_engine(std::shared_ptr<const EngineCore> core, EngineSync sync);
+Ref make_request(RequestClosure closure);
+Ref make_reservation(CoreReservation reservation);
+Ref make_accounts(std::shared_ptr<AccountGroupRegistry> registry, EngineSync sync);
+
+// The results of a stage, as Python objects. Call with the interpreter lock.
+Ref start_result_of(StartOutcome outcome);
+Ref execute_result_of(MainOutcome outcome);
+
+// What unraisable reports of discarded results name.
+PyObject* discard_report_context();
+
+// Raises the exception parked during core work, if any. A reservation that
+// `outcome` holds is rolled back first; what its actions raise is reported
+// as unraisable, never raised in place of the parked exception.
+template <class Outcome>
+void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outcome) {
+  try {
+    pending.finish();
+  } catch (const ErrorAlreadySet&) {
+    {
+      ReleaseTimeScope scope(discard_report_context());
+      outcome.reset();
+    }
+    throw;
+  }
+}
+
+// ReadyEngineBuilder: appends `policy` to the builder's state; raises
+// ValueError "engine builder is no longer available" once it was built (the
+// policy is dropped). Precondition: `ready` is a ReadyEngineBuilder.
+void append_policy(PyObject* ready, std::unique_ptr<Policy> policy);
+// The locking mode the builder was made with (still readable after build()).
+EngineSync ready_builder_sync(PyObject* ready);
+// A built-in policy's `policy_group_id` keyword: an integer 0..=65535. Another
+// type raises TypeError "argument 'policy_group_id': ...", a value out of
+// range OverflowError "out of range integral type conversion attempted".
+std::uint16_t builtin_policy_group_id_arg(PyObject* obj);
+
+}  // namespace vantrel::py

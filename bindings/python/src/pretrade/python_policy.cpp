@@ -1,0 +1,182 @@
+// The adapter that lets a Python object act as a policy. Its hooks run on
+// whatever thread drives the engine, with or without the interpreter lock:
+// each resolves the account group first (no Python involved), then takes the
+// interpreter lock for the call. No engine lock is held at that point.
+#include "pretrade/python_policy.hpp"
+
+#include <initializer_list>
+#include <string>
+
+#include "param/ids.hpp"
+#include "pretrade/policy_group_id.hpp"
+#include "pretrade/policy_results.hpp"
+#include "toolkit/convert.hpp"
+#include "toolkit/gil.hpp"
+#include "toolkit/pending.hpp"
+
+namespace vantrel::py {
+namespace {
+
+// Method and keyword names, made once.
+struct Names {
+  Ref check_pre_trade_start = intern("check_pre_trade_start");
+  Ref perform_pre_trade_check = intern("perform_pre_trade_check");
+  Ref apply_execution_report = intern("apply_execution_report");
+  Ref apply_account_adjustment = intern("apply_account_adjustment");
+  Ref ctx = intern("ctx");
+  Ref report = intern("report");
+
+  static Ref intern(const char* text) {
+    Ref name = Ref::steal(PyUnicode_InternFromString(text));
+    if (!name) throw_pending();
+    return name;
+  }
+};
+
+const Names& names() {
+  // Kept for the life of the process; made under the interpreter lock.
+  static const Names* made = new Names();
+  return *made;
+}
+
+constexpr const char* kHooks[] = {"check_pre_trade_start", "perform_pre_trade_check", "apply_execution_report",
+                                  "apply_account_adjustment"};
+
+// obj.<name>(*args, **kwargs). The method is looked up at every call.
+Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args, PyObject* kwargs = nullptr) {
+  Ref method = Ref::steal(PyObject_GetAttr(obj, name));
+  if (!method) throw_pending();
+  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+  if (!tuple) throw_pending();
+  Py_ssize_t i = 0;
+  for (PyObject* arg : args) PyTuple_SetItem(tuple.get(), i++, Ref::borrow(arg).release());
+  Ref result = Ref::steal(PyObject_Call(method.get(), tuple.get(), kwargs));
+  if (!result) throw_pending();
+  return result;
+}
+
+PyObject* source_of(const SourceRef& source) {
+  PyObject* obj = static_cast<PyObject*>(source.get());
+  return obj != nullptr ? obj : Py_None;
+}
+
+// Parks the exception being handled (a Python error or a C++ one translated).
+void park_current() noexcept {
+  try {
+    throw;
+  } catch (const ErrorAlreadySet&) {
+  } catch (...) {
+    translate_current_exception();
+  }
+  try {
+    park_pending_error(PyErrState::fetch());
+  } catch (...) {
+    // The slot itself is broken; show the error rather than lose it.
+    translate_current_exception();
+    PyErr_WriteUnraisable(nullptr);
+  }
+}
+
+class PythonPolicy final : public Policy {
+ public:
+  PythonPolicy(std::string name, Ref object, std::uint16_t group) noexcept
+      : name_(std::move(name)), object_(std::move(object)), group_(group) {}
+
+  std::string_view name() const noexcept override { return name_; }
+  std::uint16_t policy_group_id() const noexcept override { return group_; }
+
+  std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override {
+    ctx.account_group();
+    GilToken lock;
+    try {
+      Ref py_ctx = make_context(ctx);
+      Ref result = call_method(object_.get(), names().check_pre_trade_start.get(), {py_ctx.get(), source_of(order.source)});
+      return read_start_result(result.get(), name_);
+    } catch (...) {
+      park_current();
+    }
+    return Rejects(callback_failure());
+  }
+
+  PreTradeCheck perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
+                                        Mutations& mutations) const override {
+    ctx.account_group();
+    GilToken lock;
+    try {
+      Ref py_ctx = make_context(ctx);
+      Ref result =
+          call_method(object_.get(), names().perform_pre_trade_check.get(), {py_ctx.get(), source_of(order.source)});
+      return read_main_result(result.get(), name_, mutations);
+    } catch (...) {
+      park_current();
+    }
+    return Rejects(callback_failure());
+  }
+
+  std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
+                                                              const ExecutionReportRecord& report) const override {
+    ctx.account_group();
+    GilToken lock;
+    try {
+      Ref py_ctx = make_post_trade_context(ctx);
+      Ref kwargs = Ref::steal(PyDict_New());
+      if (!kwargs) throw_pending();
+      if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
+          PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
+        throw ErrorAlreadySet{};
+      Ref result = call_method(object_.get(), names().apply_execution_report.get(), {}, kwargs.get());
+      return read_post_trade_result(result.get());
+    } catch (...) {
+      park_current();
+    }
+    return std::nullopt;
+  }
+
+  AdjustmentCheck apply_account_adjustment(const AccountAdjustmentContext& ctx, AccountId account_id,
+                                           const AccountAdjustmentRecord& adjustment,
+                                           Mutations& mutations) const override {
+    ctx.account_group();
+    GilToken lock;
+    try {
+      Ref py_ctx = make_adjustment_context(ctx);
+      Ref account = wrap_account_id(account_id);
+      Ref result = call_method(object_.get(), names().apply_account_adjustment.get(),
+                               {py_ctx.get(), account.get(), source_of(adjustment.source)});
+      return read_adjustment_result(result.get(), name_, mutations);
+    } catch (...) {
+      park_current();
+    }
+    return Rejects(callback_failure());
+  }
+
+ private:
+  Reject callback_failure() const {
+    return Reject::with_scope(name_, RejectScope::Order, RejectCode::SystemUnavailable, "python policy callback failed",
+                              "python policy callback raised an exception");
+  }
+
+  std::string name_;
+  Ref object_;
+  std::uint16_t group_;
+};
+
+}  // namespace
+
+std::unique_ptr<Policy> extract_python_policy(PyObject* policy) {
+  Ref name = attr_required(policy, "name");
+  if (!PyUnicode_Check(name.get())) throw_error(PyExc_ValueError, "policy.name must be a string");
+  std::string name_text(utf8_of(name.get()));
+  std::uint16_t group = 0;
+  if (Ref group_obj = attr_if_present(policy, "policy_group_id")) {
+    if (!extract_policy_group_id(group_obj.get(), group)) throw ErrorAlreadySet{};
+  }
+  for (const char* hook : kHooks) {
+    Ref method = attr_required(policy, hook);
+    if (PyCallable_Check(method.get()) == 0)
+      throw_error(PyExc_TypeError, std::string("policy.") + hook + " must be callable");
+  }
+  names();  // made here, under the interpreter lock, before any hook needs them
+  return std::make_unique<PythonPolicy>(std::move(name_text), Ref::borrow(policy), group);
+}
+
+}  // namespace vantrel::py
