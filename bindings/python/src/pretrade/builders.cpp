@@ -10,6 +10,7 @@
 #include "marketdata/quote.hpp"
 #include "pretrade/engine_support.hpp"
 #include "pretrade/python_policy.hpp"
+#include "pretrade/spot_funds.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/pending.hpp"
@@ -122,6 +123,11 @@ void append_policy(PyObject* ready, std::unique_ptr<Policy> policy) {
 
 EngineSync ready_builder_sync(PyObject* ready) { return ready_of(ready).sync; }
 
+std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready) {
+  const ReadyBuilderValue& value = ready_of(ready);
+  return value.state ? value.state->blocks : nullptr;
+}
+
 std::uint16_t builtin_policy_group_id_arg(PyObject* obj) {
   const long value = convert_arg("policy_group_id", [&] {
     const long result = PyLong_AsLong(obj);
@@ -172,6 +178,9 @@ const ClassBehaviour* ready_engine_builder_behaviour() {
       {"build", method_entry<&ready_build>(), kFastcallFlags, "build($self)\n--\n\n"},
       {"_add_builtin_order_validation", method_entry<&ready_add_order_validation>(), kFastcallFlags,
        "_add_builtin_order_validation($self, *, policy_group_id=0)\n--\n\n"},
+      {"_add_builtin_spot_funds", method_entry<&ready_add_spot_funds>(), kFastcallFlags,
+       "_add_builtin_spot_funds($self, *, policy_group_id=0, market_data=None, default_slippage_bps=None, "
+       "pricing_source=None, overrides=...)\n--\n\n"},
       // -- built-in policy adders: add further rows here
       {nullptr, nullptr, 0, nullptr},
   };

@@ -65,6 +65,8 @@ void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outco
 void append_policy(PyObject* ready, std::unique_ptr<Policy> policy);
 // The locking mode the builder was made with (still readable after build()).
 EngineSync ready_builder_sync(PyObject* ready);
+// The engine's block registry while the builder still holds its state; null once spent.
+std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready);
 // A built-in policy's `policy_group_id` keyword: an integer 0..=65535. Another
 // type raises TypeError "argument 'policy_group_id': ...", a value out of
 // range OverflowError "out of range integral type conversion attempted".
