@@ -104,8 +104,10 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // A name never seen has no slot, and a missing slot can pay for nothing:
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
-  HoldStep step = hold_step(Holdings{}, amount);
-  if (name != nullptr) {
+  HoldStep step;
+  if (name == nullptr) {
+    step = hold_step(Holdings{}, amount);
+  } else {
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
