@@ -244,6 +244,7 @@ std::string short_outcomes(const PostTradeOutcome& out) {
 }
 
 Holdings H(std::int64_t a, std::int64_t h) { return Holdings{D(a), D(h), D(0)}; }
+Holdings HD(Decimal a, Decimal h) { return Holdings{a, h, D(0)}; }
 
 class Reports : public ::testing::TestWithParam<ReportScenario> {};
 
@@ -298,7 +299,27 @@ INSTANTIATE_TEST_SUITE_P(
                        H(0, 2), H(0, 0), H(0, 2), H(0, 0),
                        "arithmetic overflow | fill notional volume overflow: account 1, asset USD, px "
                        "79228162514264337593543950335, qty 2;",
-                       ""}),
+                       ""},
+        ReportScenario{"settlement notional overflow", Side::Buy, P{"1", "2"}, "0", true,
+                       {{0, "79228162514264337593543950335"}}, H(0, 0), H(0, 0), H(0, 0), H(0, 0),
+                       "arithmetic overflow | settlement notional overflow: account 1, asset USD, lock_px "
+                       "79228162514264337593543950335, qty 2;",
+                       ""},
+        // The first leg stands; the second cannot be credited.
+        ReportScenario{"credit overflow", Side::Sell, P{"1", "1"}, "0", true, {{0, "-79228162514264337593543950335"}},
+                       H(0, 0), H(0, 1), H(0, 0), H(0, 0),
+                       "arithmetic overflow | fill balance credit overflow: account 1, asset USD, consume "
+                       "79228162514264337593543950335, flow 1;",
+                       "BTC - -1/0;"},
+        ReportScenario{"release overflow", Side::Sell, std::nullopt, "1", true, {}, H(0, 0),
+                       HD(D(0), kMax.negated()), H(0, 0), HD(D(0), kMax.negated()),
+                       "arithmetic overflow | cancel release overflow: account 1, asset BTC, requested 1;", ""},
+        // The slot could take the release; the report's own record could not.
+        ReportScenario{"release record overflow", Side::Sell, P{"1", "79228162514264337593543950335"}, "1", true, {},
+                       H(0, 0), HD(D(0), kMax), HD(kMax, D(0)), H(0, 0),
+                       "arithmetic overflow | cancel held delta overflow: account 1, asset BTC, release 1;",
+                       "BTC - -79228162514264337593543950335/0;USD "
+                       "79228162514264337593543950335/79228162514264337593543950335 -;"}),
     [](const ::testing::TestParamInfo<ReportScenario>& info) {
       std::string name = info.param.name;
       for (char& ch : name)
@@ -347,6 +368,38 @@ TEST(SpotFundsReports, MissingFieldsBlockInTheirOrder) {
     EXPECT_EQ(blocks_text(out), c.text);
     EXPECT_TRUE(out.account_adjustments.empty());
   }
+}
+
+TEST(SpotFundsAdjustments, UndoThatNoLongerFitsBlocksTheAccount) {
+  FundsEngine f;
+  SpotFundsPolicy& funds = f.add_funds();
+  auto& meddler = f.add<testing::ScriptedPolicy>("Meddler");
+  // Stands for another thread: between the deposit and the batch's rollback,
+  // the slot is driven to the bottom of the range.
+  meddler.on_adjust = [&funds](const AccountAdjustmentContext&, AccountId account, const AccountAdjustmentRecord& a,
+                               Mutations&) -> AdjustmentCheck {
+    if (a.balance_operation()->asset->name() != "EUR") return {};
+    funds.holdings().change(HoldingsKey{account, funds.holdings().assets().find("USD")},
+                            [](const Holdings& old, Holdings& next) {
+                              next = old;
+                              next.available = kMax.negated();
+                              return true;
+                            });
+    return Rejects(Reject::make("Meddler", RejectCode::Other, "no", ""));
+  };
+  EngineCore& engine = f.build();
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", delta(D(10))), adjust("EUR", delta(D(1))));
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_EQ(f.slot(1, "USD"), HD(kMax.negated(), D(0)));
+  EXPECT_EQ(f.slot(1, "EUR"), H(0, 0));
+  const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{1});
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->reason, "rollback overflow: slot left inconsistent");
+  EXPECT_EQ(block->details,
+            "adjustment rollback overflow: account 1, asset USD, available_delta 10, held_delta 0, incoming_delta 0, "
+            "slot Holdings { available: PositionSize(-79228162514264337593543950335), held: PositionSize(0), "
+            "incoming: PositionSize(0) }");
+  EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
 }
 
 // ---- account adjustments ----

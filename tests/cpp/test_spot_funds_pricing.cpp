@@ -96,7 +96,7 @@ TEST(SpotFundsSlippage, AccountBeatsGroupBeatsInstrumentBeatsDefault) {
   EXPECT_EQ(p.slippage(InstrumentId{3}, AccountId{7}, none), D("0.0010"));
 
   // Without group overrides the group is never resolved.
-  const SpotFundsPricing& plain = std::get<SpotFundsPricing>(configure(service(), 10));
+  const SpotFundsPricing plain = std::get<SpotFundsPricing>(configure(service(), 10));
   GroupOf counted{AccountGroupId{3}};
   EXPECT_EQ(plain.slippage(i, AccountId{1}, counted), D("0.0010"));
   EXPECT_EQ(counted.calls, 0);
