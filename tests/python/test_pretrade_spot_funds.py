@@ -6,6 +6,7 @@ import datetime
 import faulthandler
 import sys
 import threading
+import types
 from decimal import Decimal
 
 import pytest
@@ -297,3 +298,62 @@ def test_market_orders_while_a_feed_pushes():
     assert errors == []
     for account in range(4):
         assert slot(engine, account, "USD") == (10**9, 0, 0)
+
+
+def test_duplicate_final_report_makes_nothing_spendable():
+    engine = funds_engine()
+    deposit(engine, 1, "USD", 20)
+    placed = engine.execute_pre_trade(order(qty=2, price=10))
+    lock = placed.reservation.lock()
+    placed.reservation.commit()
+    done = report(trade=("10", "2"), leaves="0", final=True, lock=lock)
+    engine.apply_execution_report(done)
+    assert slot(engine, 1, "USD") == (0, 0, 0)
+    # A host error: the same report twice. The debt stays in held.
+    engine.apply_execution_report(done)
+    assert slot(engine, 1, "USD") == (0, -20, 0)
+    assert only_reject(engine.execute_pre_trade(order(vol=5, price=1))).details == (
+        "account 1, asset USD: available -20, requested 5")
+    deposit(engine, 1, "USD", 25)
+    kept = engine.execute_pre_trade(order(vol=5, price=1))
+    assert kept.ok and slot(engine, 1, "USD") == (0, 5, 0)
+
+
+class _Spender:
+    """On the batch's second item, spends the first item's deposit, then refuses."""
+
+    name = "Spender"
+
+    def __init__(self):
+        self.engine = None
+        self.calls = 0
+        self.kept = None
+
+    def check_pre_trade_start(self, ctx, order_):
+        return None
+
+    def perform_pre_trade_check(self, ctx, order_):
+        return None
+
+    def apply_execution_report(self, ctx, report_):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment_):
+        self.calls += 1
+        if self.calls != 2:
+            return None
+        self.kept = self.engine.execute_pre_trade(order(qty=2, price=10))
+        assert self.kept.ok
+        self.kept.reservation.commit()
+        return [types.SimpleNamespace(code="Other", reason="no", details="", scope="order")]
+
+
+def test_rolled_back_deposit_that_was_already_held():
+    spender = _Spender()
+    engine = Engine.builder().full_sync().builtin(SpotFundsPolicy()).pre_trade(spender).build()
+    spender.engine = engine
+    result = engine.apply_account_adjustment(acct(1), [adjustment("USD", balance=20), adjustment("EUR", balance=1)])
+    assert (result.ok, result.failed_index) == (False, 1)
+    # The undo completes: available goes below zero, and nothing is blocked.
+    assert slot(engine, 1, "USD") == (-20, 20, 0)
+    assert only_reject(engine.execute_pre_trade(order(qty=1, price=1))).reason == "spot funds insufficient"
