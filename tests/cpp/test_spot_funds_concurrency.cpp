@@ -23,10 +23,10 @@ TEST(SpotFundsConcurrency, FullSyncOneAccountConservesFunds) {
   FundsEngine f(EngineSync::FullSync);
   f.add_funds();
   EngineCore& engine = f.build();
-  f.deposit(1, "USD", D(2000));
-  constexpr int kHolders = 8, kRounds = 1500;
+  f.deposit(1, "USD", D(5000));
+  constexpr int kHolders = 8, kRounds = 4000;
   std::atomic<bool> overdrawn{false}, blocked{false}, holders_done{false};
-  std::atomic<std::int64_t> pending{0}, filled{0}, deposited{2000};
+  std::atomic<std::int64_t> pending{0}, filled{0}, deposited{5000};
 
   std::vector<std::thread> threads;
   for (int t = 0; t < kHolders; ++t)

@@ -37,6 +37,10 @@ struct HoldCase {
   const char* held_after;
 };
 
+void PrintTo(const HoldCase& c, std::ostream* os) {
+  *os << "(" << c.available << ", " << c.held << ") hold " << c.amount;
+}
+
 class HoldStepTable : public ::testing::TestWithParam<HoldCase> {};
 
 TEST_P(HoldStepTable, DecidesAndMovesAsExpected) {
@@ -173,6 +177,10 @@ struct SlipCase {
   const char* expected;  // nullptr: no price
 };
 
+void PrintTo(const SlipCase& c, std::ostream* os) {
+  *os << (c.side == Side::Buy ? "buy " : "sell ") << c.base << " at " << c.bps << " bps";
+}
+
 class SlippedPrice : public ::testing::TestWithParam<SlipCase> {};
 
 TEST_P(SlippedPrice, MovesAgainstTheTrader) {
@@ -213,6 +221,11 @@ struct NeedCase {
   const char* settlement;
   const char* lock;  // nullptr: nothing locked; "fail": no value
 };
+
+void PrintTo(const NeedCase& c, std::ostream* os) {
+  *os << (c.side == Side::Buy ? "buy " : "sell ") << (c.by_volume ? "volume " : "quantity ") << c.amount << " at "
+      << (c.price ? c.price : "market");
+}
 
 class Requirements : public ::testing::TestWithParam<NeedCase> {};
 

@@ -225,6 +225,8 @@ struct ReportScenario {
   const char* outcomes;  // "asset balance-delta/abs held-delta/abs" per outcome
 };
 
+void PrintTo(const ReportScenario& c, std::ostream* os) { *os << c.name; }
+
 std::string blocks_text(const PostTradeOutcome& out) {
   std::string s;
   for (const AccountBlock& b : out.account_blocks) s += b.reason + " | " + b.details + ";";
