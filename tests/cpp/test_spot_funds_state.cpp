@@ -155,6 +155,32 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
   EXPECT_GE(end.available, Decimal());
 }
 
+// Every thread takes the slot to zero and back again and again: a removal must
+// never take a slot that another thread refilled between the change and the
+// removal, or that thread's deposit is lost.
+TEST(HoldingsStateConcurrency, RemovalNeverLosesARefill) {
+  HoldingsState state(SyncMode::Recursive);
+  const HoldingsKey key{AccountId{1}, state.assets().intern("USD")};
+  auto add = [&](std::int64_t amount) {
+    state.change(key, [&](const Holdings& old, Holdings& next) {
+      next = old;
+      next.incoming = *old.incoming.checked_add(D(amount));
+      return true;
+    });
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        add(1);
+        add(-1);
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(state.read(key), std::nullopt);
+  EXPECT_EQ(state.slot_count(), 0u);
+}
+
 // Accounts partitioned per thread, shared assets and shards: each account ends
 // exactly where the same operations take a lone slot.
 TEST(HoldingsStateConcurrency, AccountSyncPartitionedAccountsMatchTheirSequentialModel) {
