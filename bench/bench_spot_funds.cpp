@@ -75,6 +75,31 @@ struct PolicyBench {
   SpotFundsPolicy policy;
 };
 
+// The slot work alone: a hold and its undo on an existing slot.
+void BM_SlotHoldAndRelease(benchmark::State& state) {
+  HoldingsState holdings(registry_sync_mode(sync_of(static_cast<int>(state.range(0)))));
+  const HoldingsKey key{AccountId{1}, holdings.assets().intern("USD")};
+  holdings.change(key, [](const Holdings&, Holdings& next) {
+    next.available = d("1000000000");
+    return true;
+  });
+  const Decimal amount = d("20");
+  for (auto _ : state) {
+    HoldStep step;
+    holdings.change(HoldingsKey{key.account, holdings.assets().find("USD")}, [&](const Holdings& old, Holdings& next) {
+      step = hold_step(old, amount);
+      next = step.after;
+      return step.verdict == HoldVerdict::Held;
+    });
+    holdings.change(key, [&](const Holdings& old, Holdings& next) {
+      const std::optional<Holdings> after = release_step(old, step.moved);
+      if (after) next = *after;
+      return after.has_value();
+    });
+  }
+}
+BENCHMARK(BM_SlotHoldAndRelease)->ArgName("sync")->Arg(0)->Arg(1)->Arg(2);
+
 // Hold, then undo: the order path of a refused request or a rollback.
 void BM_HoldLimitOrderThenRollback(benchmark::State& state) {
   PolicyBench b(sync_of(static_cast<int>(state.range(0))));
