@@ -9,6 +9,7 @@
 
 #include "decimal_test_util.hpp"
 #include "vantrel/core/account_adjustment.hpp"
+#include "vantrel/core/execution_report.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/source_ref.hpp"
 
@@ -195,6 +196,43 @@ TEST(AccountAdjustmentRecord, BatchesMoveWithoutReleasingEarly) {
     for (const Host& host : hosts) EXPECT_EQ(host.releases, 0);
   }
   for (const Host& host : hosts) EXPECT_EQ(host.releases, 1);
+}
+
+// A report's fill carries a whole copy of the lock; a typical lock (one default
+// price, a section or two) copies without touching the heap.
+TEST(ExecutionReportRecord, FillCopiesTheWholeLock) {
+  ExecutionReportRecord::Fill fill;
+  fill.lock.push_price(0, dec("1.50"));
+  fill.lock.push_price(7, dec("2"));
+  fill.last_trade = Trade{Price{dec("10")}, Quantity{dec("3")}};
+  fill.is_final = false;
+
+  const long before = t_allocations;
+  ExecutionReportRecord record;
+  record.fill = fill;
+  record.financial_impact = ExecutionReportRecord::FinancialImpact{Pnl{dec("-1")}, Fee{dec("0.01")}};
+  EXPECT_EQ(t_allocations, before);
+
+  fill.lock.push_price(0, dec("3"));  // the original changes; the copy does not
+  ASSERT_TRUE(record.fill.has_value());
+  EXPECT_EQ(record.fill->lock.size(), 2u);
+  EXPECT_EQ(format_lock(record.fill->lock), "Lock([(0, 1.50), (7, 2)])");
+  EXPECT_EQ(record.fill->is_final, std::optional<bool>(false));
+  EXPECT_FALSE(record.operation || record.position_impact);
+}
+
+TEST(ExecutionReportRecord, MovingKeepsTheSourceAndTheLock) {
+  Host host;
+  {
+    ExecutionReportRecord record;
+    record.source = source_of(host);
+    record.fill.emplace().lock.push_price(3, dec("5"));
+    ExecutionReportRecord moved = std::move(record);
+    EXPECT_EQ(moved.source.get(), &host);
+    EXPECT_EQ(format_lock(moved.fill->lock), "Lock([(3, 5)])");
+    EXPECT_EQ(host.releases, 0);
+  }
+  EXPECT_EQ(host.releases, 1);
 }
 
 }  // namespace

@@ -106,6 +106,29 @@ TEST(StartStage, PublishesOneInstantToEveryPolicyAndRestoresIt) {
   EXPECT_FALSE(current_instant());
 }
 
+TEST(StartStage, ANestedStartStageLeavesTheOuterInstantInPlace) {
+  // A clock that moves on every reading, so the nested stage publishes another instant.
+  static std::uint64_t ticks = 0;
+  set_test_clock([]() noexcept { return Instant{++ticks, 0}; });
+  EngineFixture f;
+  auto& outer = f.add("outer");
+  std::shared_ptr<EngineCore> engine;
+  std::vector<std::uint64_t> seen;
+  outer.on_start = [&](auto&, const OrderRecord& o) -> std::optional<Rejects> {
+    seen.push_back(current_instant()->seconds);
+    if (o.operation->account_id->value == 1) engine->start(order_for(2));
+    seen.push_back(current_instant()->seconds);
+    return std::nullopt;
+  };
+  engine = f.build();
+  engine->start(order_for(1));
+  set_test_clock(nullptr);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0], seen[3]);  // outer, before and after the nested stage
+  EXPECT_NE(seen[0], seen[1]);  // the nested stage saw its own reading
+  EXPECT_FALSE(current_instant());
+}
+
 TEST(Blocks, NoBlockMeansAnOrderWithoutAccountPasses) {
   EngineFixture f;
   f.add("p");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "lock_test_util.hpp"
+
 #include <vector>
 
 #include "vantrel/core/lock.hpp"

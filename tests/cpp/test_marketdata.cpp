@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vantrel/marketdata/instrument_override.hpp"
 #include "vantrel/marketdata/int_map.hpp"
 #include "vantrel/marketdata/service.hpp"
 
@@ -68,7 +69,9 @@ TEST(IntMap, AgreesWithAReferenceMapUnderRandomInsertsAndErases) {
         const std::uint64_t* found = map.find(key);
         auto it = model.find(key);
         ASSERT_EQ(found != nullptr, it != model.end()) << "step " << step;
-        if (found != nullptr) ASSERT_EQ(*found, it->second);
+        if (found != nullptr) {
+          ASSERT_EQ(*found, it->second);
+        }
       }
     }
     ASSERT_EQ(map.size(), model.size());
@@ -164,7 +167,7 @@ TEST(MarketDataService, AutomaticIdsStartAtZeroAndSkipExplicitOnes) {
 TEST(MarketDataService, ManyInstrumentsStayReachable) {
   MarketDataService service(QuoteTtl::infinite(), SyncMode::None);
   std::vector<std::string> names;
-  for (int i = 0; i < 3000; ++i) names.push_back("ASSET-" + std::to_string(i) + std::string(i % 40, 'x'));
+  for (int i = 0; i < 3000; ++i) names.push_back(std::string("ASSET-").append(std::to_string(i)).append(std::size_t(i % 40), 'x'));
   for (int i = 0; i < 3000; ++i) {
     ASSERT_EQ(service.register_instrument(instrument(names[i].c_str()), std::nullopt), InstrumentId{std::uint64_t(i)});
     ASSERT_EQ(service.push(InstrumentId{std::uint64_t(i)}, quote(i), PushMode::Replace), PushStatus::Ok);
@@ -175,60 +178,6 @@ TEST(MarketDataService, ManyInstrumentsStayReachable) {
     ASSERT_EQ(found.status, LookupStatus::Found);
     ASSERT_EQ(found.quote, quote(i));
   }
-}
-
-struct Buckets {
-  bool account, group, fallback;
-};
-
-TEST(MarketDataService, BucketWalkFollowsTheResolution) {
-  struct Case {
-    Buckets filled;
-    QuoteResolution resolution;
-    std::optional<AccountGroupId> group;
-    std::optional<std::int64_t> expected_mark;  // account 1, group 2, default 3
-  };
-  const auto A = QuoteResolution::AccountOnly;
-  const auto G = QuoteResolution::AccountThenGroup;
-  const Case cases[] = {
-      {{false, false, true}, A, kDesk, std::nullopt},
-      {{false, false, true}, G, kDesk, std::nullopt},
-      {{false, false, true}, kAll, kDesk, 3},
-      {{true, true, true}, A, kDesk, 1},
-      {{true, true, true}, kAll, kDesk, 1},
-      {{false, true, true}, G, kDesk, 2},
-      {{false, true, true}, G, std::nullopt, std::nullopt},
-      {{false, true, true}, kAll, std::nullopt, 3},
-      {{false, false, true}, G, kDefaultGroup, 3},  // the default group's bucket is the default bucket
-      {{false, true, false}, kAll, AccountGroupId{4}, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
-    const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
-    const AccountId accounts[] = {kAlice};
-    const AccountGroupId groups[] = {kDesk};
-    if (c.filled.account) service.push_for(id, quote(1), accounts, {}, PushMode::Replace);
-    if (c.filled.group) service.push_for(id, quote(2), {}, groups, PushMode::Replace);
-    if (c.filled.fallback) service.push(id, quote(3), PushMode::Replace);
-    const QuoteLookup result = service.lookup(id, kAlice, c.resolution, GroupHint::of(c.group));
-    if (c.expected_mark) {
-      ASSERT_EQ(result.status, LookupStatus::Found);
-      EXPECT_EQ(result.quote, quote(*c.expected_mark));
-    } else {
-      EXPECT_EQ(result.status, LookupStatus::QuoteUnavailable);
-    }
-  }
-}
-
-TEST(MarketDataService, AnEmptyAccountQuoteHidesTheLowerBuckets) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
-  const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
-  service.push(id, quote(3), PushMode::Replace);
-  const AccountId accounts[] = {kAlice};
-  service.push_for(id, Quote{}, accounts, {}, PushMode::Replace);
-  const QuoteLookup result = service.resolve_quote(id, kAlice, std::nullopt);
-  EXPECT_EQ(result.status, LookupStatus::Found);
-  EXPECT_EQ(result.quote, Quote{});
 }
 
 TEST(MarketDataService, TheGroupIsNeededOnlyWhenTheWalkReachesIt) {
@@ -367,6 +316,42 @@ TEST(MarketDataService, PushesReplaceAndPatchesMergeWithAFreshTime) {
   EXPECT_EQ(eth, InstrumentId{1});
   EXPECT_EQ(service.push_by_instrument(instrument("ETH"), quote(5), PushMode::Patch), eth);
   EXPECT_EQ(service.resolve_quote(eth, kBob, std::nullopt).quote, quote(5));
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(InstrumentOverride, CascadeTakesTheFirstLevelSetAndResolvesTheGroupOnlyWhenNeeded) {
+  InstrumentOverrides<int> overrides;
+  overrides.default_value = 4;
+  const InstrumentId btc{1}, eth{2};
+  const AccountId alice{7}, bob{8};
+  const AccountGroupId desk{3};
+  overrides.by_instrument[btc.value] = 3;
+  overrides.by_group[{btc.value, desk.value}] = 2;
+  overrides.by_account[{btc.value, alice.value}] = 1;
+  int group_reads = 0;
+  auto in_desk = [&] {
+    ++group_reads;
+    return std::optional<AccountGroupId>{desk};
+  };
+  auto no_group = [&] {
+    ++group_reads;
+    return std::optional<AccountGroupId>{};
+  };
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, alice, in_desk), 1);
+  EXPECT_EQ(group_reads, 0);
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, in_desk), 2);
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, no_group), 3);
+  EXPECT_EQ(lookup_instrument_override(overrides, eth, alice, in_desk), 4);
+  // The account level is keyed by the instrument too.
+  overrides.by_account[{eth.value, bob.value}] = 5;
+  EXPECT_EQ(lookup_instrument_override(overrides, btc, bob, no_group), 3);
+  EXPECT_EQ(lookup_instrument_override(overrides, eth, bob, no_group), 5);
+  EXPECT_EQ(group_reads, 4);
 }
 
 }  // namespace

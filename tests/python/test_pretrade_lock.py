@@ -1,6 +1,7 @@
 """vantrel.pretrade.Lock: grouping, mutation, comparison, representation, re-entrancy."""
 
 import decimal
+import gc
 import sys
 
 import pytest
@@ -295,3 +296,111 @@ def test_laws(a_entries, b_entries):
         for _, p in b_entries:
             single.push(group, p)
         assert many == single
+
+
+class Boom(Exception):
+    pass
+
+
+class RaisingIndex:
+    def __index__(self):
+        raise Boom("index")
+
+
+class RaisingIter:
+    def __iter__(self):
+        raise Boom("iter")
+
+
+class RaisingNext:
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        raise Boom("next")
+
+
+HOSTILE = [
+    None, True, 0, -1, 2**64, 1.5, float("nan"), float("inf"), b"x", "", "\ud800", "x" * 1000, decimal.Decimal("NaN"),
+    RaisingIndex(), RaisingIter(), RaisingNext(), object(), [], [None], [(1,)], [(RaisingIndex(), "1")],
+    [(1, RaisingIndex())], {}, {1: 2}, iter([(1, "1")]), Lock([(1, "1")]),
+]
+ALLOWED = (TypeError, ValueError, OverflowError, RuntimeError, Boom)
+
+
+def lock_calls():
+    lock = Lock([(1, "1")])
+    yield Lock
+    yield lambda x: lock.push(x, "1")
+    yield lambda x: lock.push(1, x)
+    yield lambda x: lock.push_many(x, ["1"])
+    yield lambda x: lock.push_many(1, x)
+    yield lock.extend
+    yield lock.merge
+    yield lock.prices_of
+    yield lambda x: lock == x
+    yield Lock.from_json
+    yield Lock.from_msgpack
+    yield Lock.from_cbor
+
+
+def run_hostile():
+    for call in lock_calls():
+        for obj in HOSTILE:
+            try:
+                call(obj)
+            except ALLOWED:
+                pass
+
+
+def test_hostile_arguments_raise_only_documented_errors():
+    for call in lock_calls():
+        for obj in HOSTILE:
+            try:
+                call(obj)
+            except ALLOWED:
+                pass
+            except BaseException as error:  # noqa: BLE001 - anything else is the fault we look for
+                pytest.fail(f"{obj!r} raised {type(error).__name__}: {error}")
+
+
+def test_interrupts_in_conversions_pass_through():
+    class Interrupting:
+        def __index__(self):
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        Lock([(Interrupting(), "1")])
+
+
+def rss_kib():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * 4
+
+
+def test_no_leaks_over_many_iterations():
+    source = Lock([(0, "1.25"), (7, "2"), (9, "3")])
+    blob = source.to_cbor()
+
+    def cycle():
+        lock = Lock(source)
+        lock.push(7, "4.5")
+        lock.push_many(3, ["1", "2"])
+        lock.merge(source)
+        lock.entries(), lock.prices_of(7), repr(lock)
+        Lock.from_json(lock.to_json()), Lock.from_msgpack(lock.to_msgpack()), Lock.from_cbor(blob)
+
+    run_hostile()
+    for _ in range(1000):
+        cycle()
+    gc.collect()
+    before = (sys.getrefcount(Lock), sys.getrefcount(Price), sys.getrefcount(source), sys.getrefcount(blob))
+    rss = rss_kib()
+    for _ in range(100_000):
+        cycle()
+    for _ in range(20):
+        run_hostile()
+    gc.collect()
+    # Every instance holds its class: a leaked lock or price shows in the class's count.
+    assert (sys.getrefcount(Lock), sys.getrefcount(Price), sys.getrefcount(source), sys.getrefcount(blob)) == before
+    assert rss_kib() - rss < 4096

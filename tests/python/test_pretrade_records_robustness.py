@@ -100,7 +100,11 @@ def rss_kib():
 
 
 def test_no_leaks_over_many_iterations(probe):
-    classes = [AccountBlock, AccountOutcomeEntry, AccountAdjustmentOutcome, PostTradeResult]
+    classes = [AccountBlock, AccountOutcomeEntry, AccountAdjustmentOutcome, PostTradeResult] + [
+        probe.probe_class(name)
+        for name in ("Reject", "StartResult", "ExecuteResult", "AccountAdjustmentBatchResult",
+                     "AccountAdjustmentOutcome", "AccountOutcomeEntry")
+    ]
     # Shared singletons and small constants are counted by everyone; watch our own objects.
     keep = [obj for obj in HOSTILE if type(obj) not in (type(None), bool, int, str, type(iter([])))]
     handle = object()

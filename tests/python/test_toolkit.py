@@ -141,15 +141,6 @@ def test_thread_bound_object_dropped_elsewhere_is_reported_not_destroyed(testkit
     assert testkit.Bound.destroyed() == before + 1
 
 
-def test_release_without_lock_is_queued_then_done(testkit):
-    obj = object()
-    before = sys.getrefcount(obj)
-    for _ in range(100):
-        testkit.release_without_lock(obj)
-    testkit.lock_depth()  # any entry flushes the queue
-    assert sys.getrefcount(obj) == before
-
-
 def test_lock_depth_counts_entries(testkit):
     assert testkit.lock_depth() == 1
     cell = testkit.Cell()

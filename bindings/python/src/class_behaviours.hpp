@@ -29,18 +29,6 @@ const ClassBehaviour* instrument_behaviour();        // core_instrument.cpp
 const ClassBehaviour* outcome_amount_behaviour();    // pretrade_outcome.cpp
 // -- param-classes: end
 
-// Rejects, account blocks, outcomes and result records.
-// -- pretrade-records: begin
-const ClassBehaviour* reject_behaviour();                             // pretrade/reject.cpp
-const ClassBehaviour* account_block_behaviour();                      // pretrade/account_block.cpp
-const ClassBehaviour* account_outcome_entry_behaviour();              // pretrade/outcome_entry.cpp
-const ClassBehaviour* account_adjustment_outcome_behaviour();         // pretrade/adjustment_outcome.cpp
-const ClassBehaviour* start_result_behaviour();                       // pretrade/results.cpp
-const ClassBehaviour* execute_result_behaviour();                     // pretrade/results.cpp
-const ClassBehaviour* post_trade_result_behaviour();                  // pretrade/results.cpp
-const ClassBehaviour* account_adjustment_batch_result_behaviour();    // pretrade/results.cpp
-// -- pretrade-records: end
-
 // Order, execution-report and account-adjustment records (core/order.cpp,
 // core/execution_report.cpp, core/account_adjustment.cpp).
 // -- record-classes: begin
@@ -61,6 +49,18 @@ const ClassBehaviour* execution_report_position_impact_behaviour();
 // -- record-classes: end
 
 const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+
+// Rejects, account blocks, outcomes and result records.
+// -- pretrade-records: begin
+const ClassBehaviour* reject_behaviour();                             // pretrade/reject.cpp
+const ClassBehaviour* account_block_behaviour();                      // pretrade/account_block.cpp
+const ClassBehaviour* account_outcome_entry_behaviour();              // pretrade/outcome_entry.cpp
+const ClassBehaviour* account_adjustment_outcome_behaviour();         // pretrade/adjustment_outcome.cpp
+const ClassBehaviour* start_result_behaviour();                       // pretrade/results.cpp
+const ClassBehaviour* execute_result_behaviour();                     // pretrade/results.cpp
+const ClassBehaviour* post_trade_result_behaviour();                  // pretrade/results.cpp
+const ClassBehaviour* account_adjustment_batch_result_behaviour();    // pretrade/results.cpp
+// -- pretrade-records: end
 
 // Market data (marketdata/quote.cpp, marketdata/builder.cpp, marketdata/service.cpp).
 // -- marketdata-classes: begin

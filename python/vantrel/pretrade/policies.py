@@ -8,6 +8,30 @@ _classes = classes_of("vantrel.pretrade.policies")
 globals().update(_classes)
 globals().update(exceptions())
 
+__all__ = list(_classes)
+
+
+class OrderValidationPolicy:
+    """Refuses, at the start stage, an order without a trade amount or with a zero one.
+
+    Hand it to ``builtin()`` on an engine builder; its settings are checked there.
+    """
+
+    __slots__ = ("_policy_group_id",)
+
+    def __init__(self, *, policy_group_id=0):
+        self._policy_group_id = policy_group_id
+
+    def _build(self, ready):
+        ready._add_builtin_order_validation(policy_group_id=self._policy_group_id)
+
+    def __repr__(self):
+        return f"OrderValidationPolicy(policy_group_id={self._policy_group_id!r})"
+
+
+__all__.append("OrderValidationPolicy")
+
+
 _OMITTED = object()
 
 
@@ -32,6 +56,8 @@ class SpotFundsPolicy:
     they are checked when the engine builder adds the policy.
     """
 
+    __slots__ = ("_keywords",)
+
     def __init__(self, *, policy_group_id=0, market_data=None, default_slippage_bps=None,
                  pricing_source=None, overrides=_OMITTED):
         self._keywords = {
@@ -47,4 +73,4 @@ class SpotFundsPolicy:
         ready._add_builtin_spot_funds(**self._keywords)
 
 
-__all__ = [*_classes, "SpotFundsPolicy"]
+__all__.append("SpotFundsPolicy")

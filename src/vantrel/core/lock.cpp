@@ -84,8 +84,14 @@ bool operator==(const Lock& a, const Lock& b) noexcept {
 
 // ---- LockAppender ----
 
-LockSection* LockAppender::find(std::uint16_t policy_group_id) noexcept {
+LockSection* LockAppender::find(std::uint16_t policy_group_id) {
   Lock::Sections& sections = lock_.sections_;
+  // A few lookups scan; once many arrive for a lock of many sections, a table pays off.
+  if (!index_ && sections.size() > kScanLimit && ++scans_ > kScanLimit) {
+    index_ = std::make_unique<std::uint16_t[]>(65536);  // zeroed: no group has a section
+    for (std::size_t i = 0; i < sections.size(); ++i)
+      index_[sections[i].policy_group_id] = static_cast<std::uint16_t>(i + 1);
+  }
   if (!index_) return find_section(sections, policy_group_id);
   const std::uint16_t slot = index_[policy_group_id];
   return slot == 0 ? nullptr : &sections[slot - 1u];
@@ -95,14 +101,8 @@ void LockAppender::add_section(LockSection&& section) {
   Lock::Sections& sections = lock_.sections_;
   const std::uint16_t policy_group_id = section.policy_group_id;
   sections.push_back(std::move(section));
-  if (index_) {
-    // At most 65535 sections (one per non-default group), so position + 1 fits.
-    index_[policy_group_id] = static_cast<std::uint16_t>(sections.size());
-  } else if (sections.size() > kScanLimit) {
-    index_ = std::make_unique<std::uint16_t[]>(65536);  // zeroed: no group has a section
-    for (std::size_t i = 0; i < sections.size(); ++i)
-      index_[sections[i].policy_group_id] = static_cast<std::uint16_t>(i + 1);
-  }
+  // At most 65535 sections (one per non-default group), so position + 1 fits.
+  if (index_) index_[policy_group_id] = static_cast<std::uint16_t>(sections.size());
 }
 
 void LockAppender::push_price(std::uint16_t policy_group_id, Decimal price) {

@@ -71,8 +71,8 @@ class Lock {
 };
 
 // Appends many prices to one lock with lookups by group id that stay constant-time
-// however many sections the lock has: a linear scan while the lock has few sections, a
-// table indexed by group id beyond that. Used wherever an unbounded number of pushes
+// however many sections the lock has: a linear scan while the lock has few sections or
+// few lookups were made, a table indexed by group id beyond that. Used wherever an unbounded number of pushes
 // arrives from outside (readers of the serialised forms, extend, merge).
 class LockAppender {
  public:
@@ -89,11 +89,12 @@ class LockAppender {
 
  private:
   static constexpr std::size_t kScanLimit = 8;
-  LockSection* find(std::uint16_t policy_group_id) noexcept;
+  LockSection* find(std::uint16_t policy_group_id);
   void add_section(LockSection&& section);
 
   Lock& lock_;
-  // Section position + 1 per group id (0: no section); allocated past kScanLimit sections.
+  std::size_t scans_ = 0;  // lookups of a lock past kScanLimit sections, before the table
+  // Section position + 1 per group id (0: no section).
   std::unique_ptr<std::uint16_t[]> index_;
 };
 

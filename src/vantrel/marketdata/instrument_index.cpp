@@ -21,8 +21,18 @@ std::uint64_t hash_text(std::uint64_t h, std::string_view text) noexcept {
     std::memcpy(&word, p, 8);
     h = mix(h, word);
   }
+  // The last 0..7 bytes without a variable-length copy: two overlapping loads.
   std::uint64_t tail = 0;
-  std::memcpy(&tail, p, n);
+  if (n >= 4) {
+    std::uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    tail = (static_cast<std::uint64_t>(last) << 32) | first;
+  } else if (n > 0) {
+    tail = (static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16) |
+           (static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8) |
+           static_cast<unsigned char>(p[n - 1]);
+  }
   return mix(h, tail ^ (static_cast<std::uint64_t>(text.size()) << 56));
 }
 

@@ -271,24 +271,34 @@ std::optional<QuoteTtl> MarketDataService::service_level_ttl(AccountId account, 
 }
 
 QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteResolution resolution,
-                                      GroupHint group) const {
+                                      const GroupHint& group) const {
+  // One result object, written in place on every path (no staging copies).
+  QuoteLookup result;
   const Slot* slot = find_slot(id);
-  if (slot == nullptr) return {LookupStatus::UnknownInstrument, {}};
+  if (slot == nullptr) {
+    result.status = LookupStatus::UnknownInstrument;
+    return result;
+  }
   ReadGuard d(slot_list_lock_);
 
-  QuoteLookup result{LookupStatus::Found, {}};
   Instant pushed_at;
   {
     ReadGuard q(slot->quote_lock);
     const Slot::StoredQuote* hit = slot->account_quotes.find(account.value);
     if (hit == nullptr && resolution != QuoteResolution::AccountOnly) {
-      if (!group.known) return {LookupStatus::NeedGroup, {}};
+      if (!group.known) {
+        result.status = LookupStatus::NeedGroup;
+        return result;
+      }
       // The default group's bucket is the default bucket.
       if (group.group) hit = slot->group_quotes.find(group.group->value);
       if (hit == nullptr && resolution == QuoteResolution::AccountThenGroupThenDefault)
         hit = slot->group_quotes.find(AccountGroupId::kDefault);
     }
-    if (hit == nullptr) return {LookupStatus::QuoteUnavailable, {}};
+    if (hit == nullptr) {
+      result.status = LookupStatus::QuoteUnavailable;
+      return result;
+    }
     result.quote = hit->quote;
     pushed_at = hit->pushed_at;
   }
@@ -300,7 +310,10 @@ QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteR
     if (const QuoteTtl* level = slot->account_ttls.find(account.value)) {
       ttl = *level;
     } else {
-      if (!group.known) return {LookupStatus::NeedGroup, {}};
+      if (!group.known) {
+        result.status = LookupStatus::NeedGroup;
+        return result;
+      }
       const QuoteTtl* instrument_group = group.group ? slot->group_ttls.find(group.group->value) : nullptr;
       if (instrument_group == nullptr) instrument_group = slot->group_ttls.find(AccountGroupId::kDefault);
       if (instrument_group != nullptr) {
@@ -314,8 +327,8 @@ QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteR
   }
 
   // The clock is read only for a finite limit, once the limit is known.
-  if (!ttl.is_infinite() && ttl.is_stale(age_of(pushed_at, monotonic_now())))
-    return {LookupStatus::QuoteUnavailable, {}};
+  const bool stale = !ttl.is_infinite() && ttl.is_stale(age_of(pushed_at, monotonic_now()));
+  result.status = stale ? LookupStatus::QuoteUnavailable : LookupStatus::Found;
   return result;
 }
 

@@ -119,7 +119,7 @@ class MarketDataService {
   // instrument+group, instrument default group, service account, service
   // group, service default group, instrument, builder default. With an unknown
   // group, a walk that needs it stops with NeedGroup after releasing its locks.
-  QuoteLookup lookup(InstrumentId id, AccountId account, QuoteResolution resolution, GroupHint group) const;
+  QuoteLookup lookup(InstrumentId id, AccountId account, QuoteResolution resolution, const GroupHint& group) const;
 
   // The lookup policies price with: every bucket in reach; the group resolved at
   // most once through `group_source()` (returning optional<AccountGroupId>),
@@ -132,7 +132,8 @@ class MarketDataService {
     return lookup(id, account, QuoteResolution::AccountThenGroupThenDefault, GroupHint::of(group_source()));
   }
   QuoteLookup resolve_quote(InstrumentId id, AccountId account, std::optional<AccountGroupId> group) const {
-    return lookup(id, account, QuoteResolution::AccountThenGroupThenDefault, GroupHint::of(group));
+    const GroupHint hint = GroupHint::of(group);
+    return lookup(id, account, QuoteResolution::AccountThenGroupThenDefault, hint);
   }
 
   std::size_t instrument_count() const noexcept;

@@ -1,6 +1,7 @@
 // A test-only extension built from the binding sources without the module body,
 // so the shared argument conversions can be driven before any method uses them.
 // Its classes and exception types are its own objects, separate from _vantrel's.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,9 +21,11 @@
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
 #include "toolkit/pending.hpp"
+#include "vantrel/core/clock.hpp"
 
 namespace vantrel::py {
 
+extern PyMethodDef kRecordProbeFunctions[];  // records.cpp
 extern PyMethodDef kResultProbeFunctions[];  // results_probe.cpp
 
 namespace {
@@ -267,7 +270,30 @@ PyObject* market_data_sync_mode_of(PyObject*, PyObject* const* args, Py_ssize_t 
   return new_int(market_data_service_of(service)->is_synced() ? 1 : 0).release();
 }
 
+std::atomic<std::int64_t> g_fake_clock_ns{-1};
+Instant fake_clock() noexcept {
+  const auto ns = static_cast<std::uint64_t>(g_fake_clock_ns.load());
+  return {ns / 1'000'000'000u, static_cast<std::uint32_t>(ns % 1'000'000'000u)};
+}
+
+// set_fake_clock(ns): the monotonic clock reads `ns` nanoseconds from now on;
+// None gives the system clock back.
+PyObject* set_fake_clock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("set_fake_clock()", req("ns"));
+  auto [ns_obj] = parse(spec, args, nargs, kwnames);
+  if (ns_obj == Py_None) {
+    set_test_clock(nullptr);
+  } else {
+    const std::uint64_t ns = u64_arg(ns_obj);
+    if (ns > static_cast<std::uint64_t>(INT64_MAX)) throw_error(PyExc_OverflowError, "fake clock beyond 2**63-1 ns");
+    g_fake_clock_ns.store(static_cast<std::int64_t>(ns));
+    set_test_clock(&fake_clock);
+  }
+  return none().release();
+}
+
 PyMethodDef kFunctions[] = {
+    {"set_fake_clock", method_entry<&set_fake_clock>(), kFastcallFlags, "set_fake_clock(ns)\n--\n\n"},
     {"probe_exception", method_entry<&probe_exception>(), kFastcallFlags, "probe_exception(name)\n--\n\n"},
     {"market_data_builder", method_entry<&market_data_builder>(), kFastcallFlags,
      "market_data_builder(sync_mode, default_ttl)\n--\n\n"},
@@ -308,6 +334,7 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "_vantrel_probe", "", 0, kFunctions,
 PyObject* init() {
   Ref module = Ref::steal(PyModule_Create2(&g_def, 3));
   if (!module) throw_pending();
+  if (PyModule_AddFunctions(module.get(), kRecordProbeFunctions) != 0) throw_pending();
   if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
   return module.release();
 }

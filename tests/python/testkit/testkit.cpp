@@ -49,17 +49,87 @@ PyObject* fault(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   throw 42;
 }
 
-// Drops a new reference while the lock is given up: the release is queued.
+// release_without_lock(obj, count=1): drops `count` new references on this
+// thread while the lock is given up; returns the queue length seen there,
+// before the lock is retaken.
 PyObject* release_without_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static constexpr auto spec = params("release_without_lock()", req("obj"));
-  auto [obj] = parse(spec, args, nargs, kwnames);
-  Ref extra = Ref::borrow(obj);
+  static constexpr auto spec = params("release_without_lock()", req("obj"), opt("count"));
+  auto [obj, count_obj] = parse(spec, args, nargs, kwnames);
+  const Py_ssize_t count = count_obj != nullptr ? PyLong_AsSsize_t(count_obj) : 1;
+  if (count < 0) throw_pending();
+  std::vector<Ref> extra;
+  for (Py_ssize_t i = 0; i < count; ++i) extra.push_back(Ref::borrow(obj));
+  std::size_t seen = 0;
   {
     AllowThreads unlocked;
-    std::thread([held = std::move(extra)]() mutable { held = Ref(); }).join();
+    extra.clear();
+    seen = queued_release_count();
   }
-  Py_RETURN_NONE;
+  return PyLong_FromSize_t(seen);
 }
+
+// release_on_foreign_thread(obj, threads=1, count=1): threads that never hold
+// the lock each drop `count` references while this thread keeps it; returns
+// the queue length after they ended (nothing flushed it meanwhile).
+PyObject* release_on_foreign_thread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec =
+      params("release_on_foreign_thread()", req("obj"), opt("threads"), opt("count"), opt("unlocked"));
+  auto [obj, threads_obj, count_obj, unlocked_obj] = parse(spec, args, nargs, kwnames);
+  const long threads = threads_obj != nullptr ? PyLong_AsLong(threads_obj) : 1;
+  const long count = count_obj != nullptr ? PyLong_AsLong(count_obj) : 1;
+  if (threads < 0 || count < 0) throw_pending();
+  const bool unlocked = unlocked_obj != nullptr && PyObject_IsTrue(unlocked_obj) == 1;
+  std::vector<std::vector<Ref>> held(static_cast<std::size_t>(threads));
+  for (auto& refs : held)
+    for (long i = 0; i < count; ++i) refs.push_back(Ref::borrow(obj));
+  auto run = [&] {
+    std::vector<std::thread> workers;
+    for (auto& refs : held)
+      workers.emplace_back([mine = std::move(refs)]() mutable {
+        while (!mine.empty()) mine.pop_back();
+      });
+    for (std::thread& worker : workers) worker.join();
+  };
+  if (unlocked) {
+    AllowThreads released;
+    run();
+  } else {
+    run();
+  }
+  return PyLong_FromSize_t(queued_release_count());
+}
+
+// under_core_lock(actions, unlocked=False): an entry point whose core work
+// runs the actions while holding a core lock, then drops `release` there.
+PyObject* under_core_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("under_core_lock()", req("actions"), opt("unlocked"), opt("release"));
+  auto [actions, unlocked_obj, release] = parse(spec, args, nargs, kwnames);
+  const bool unlocked = unlocked_obj != nullptr && PyObject_IsTrue(unlocked_obj) == 1;
+  Ref list = Ref::steal(PySequence_List(actions));
+  if (!list) throw_pending();
+  std::vector<Ref> callables;
+  for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i)
+    callables.push_back(Ref::borrow(PyList_GetItem(list.get(), i)));
+  Ref dropped = Ref::borrow(release);
+  static RwLock core_lock(SyncMode::Recursive);
+  PendingErrorScope scope;
+  std::size_t queued_under_lock = 0;
+  auto work = [&] {
+    SharedGuard guard(core_lock);
+    for (Ref& callable : callables) py_call_action(std::move(callable));
+    dropped = Ref();
+    queued_under_lock = queued_release_count();
+  };
+  if (unlocked) {
+    AllowThreads released;
+    work();
+  } else {
+    work();
+  }
+  scope.finish();
+  return PyLong_FromSize_t(queued_under_lock);
+}
+
 
 // The entry-point protocol around actions run like staged mutations:
 // run_actions(actions, unlocked=False, protocol=True).
@@ -125,6 +195,10 @@ PyObject* call_method_2(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   auto [obj, name, a, b] = parse(spec, args, nargs, kwnames);
   std::string method(arg_utf8("name", name));
   return py_call_method_2(obj, method.c_str(), Ref::borrow(a), Ref::borrow(b)).release();
+}
+
+PyObject* queued_releases(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  return PyLong_FromSize_t(queued_release_count());
 }
 
 PyObject* lock_depth_now(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
@@ -266,6 +340,27 @@ const ClassBehaviour* broken_behaviour() {
   return &behaviour;
 }
 
+// unlocked_misuse(kind, obj): does what needs the lock after giving it up.
+PyObject* unlocked_misuse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("unlocked_misuse()", req("kind"), req("obj"));
+  auto [kind_obj, obj] = parse(spec, args, nargs, kwnames);
+  std::string kind(arg_utf8("kind", kind_obj));
+  Ref held = Ref::borrow(obj);
+  Ref cell = make_instance<CellValue>(reinterpret_cast<PyTypeObject*>(get_or_create_class(kCellSpec, g_cell_cell)),
+                                      CellValue{});
+  if constexpr (!kLockChecks) throw_error(PyExc_NotImplementedError, "lock checks are off in this build");
+  AllowThreads released;
+  if (kind == "borrow") Ref::borrow(obj).release();
+  if (kind == "copy") Ref copy(held);
+  if (kind == "new_ref") held.new_ref();
+  if (kind == "allow_threads") AllowThreads twice;
+  if (kind == "shared") Shared<CellValue> borrow(cell.get());
+  if (kind == "exclusive") Exclusive<CellValue> borrow(cell.get());
+  if (kind == "class") get_or_create_class(kCellSpec, g_cell_cell);
+  if (kind == "release") held = Ref();  // allowed: queued
+  Py_RETURN_NONE;
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -279,6 +374,10 @@ PyMethodDef kFunctions[] = {
     {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
     {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
     {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
+    {"release_on_foreign_thread", method_entry<&release_on_foreign_thread>(), kFastcallFlags, nullptr},
+    {"unlocked_misuse", method_entry<&unlocked_misuse>(), kFastcallFlags, nullptr},
+    {"under_core_lock", method_entry<&under_core_lock>(), kFastcallFlags, nullptr},
+    {"queued_releases", method_entry<&queued_releases>(), kFastcallFlags, nullptr},
     {"release_time", method_entry<&release_time>(), kFastcallFlags, nullptr},
     {"protocol_depth", method_entry<&protocol_depth>(), kFastcallFlags, nullptr},
     {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
@@ -298,6 +397,7 @@ PyObject* init() {
     PyObject* type = get_or_create_class(*spec, *cell);
     if (PyModule_AddObjectRef(module.get(), spec->name, type) != 0) throw_pending();
   }
+  if (PyModule_AddIntConstant(module.get(), "lock_checks", kLockChecks ? 1 : 0) != 0) throw_pending();
   return module.release();
 }
 

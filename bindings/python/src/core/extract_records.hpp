@@ -15,6 +15,10 @@ struct ExecutionReportRecord;  // vantrel/core/execution_report.hpp
 
 namespace vantrel::py {
 
+// The caller's object a record was converted from (borrowed: the record keeps it
+// alive); null for a record that was not converted. Use it with the lock held.
+inline PyObject* source_object(const SourceRef& source) noexcept { return static_cast<PyObject*>(source.get()); }
+
 // An Order (subclasses included), else TypeError "order must inherit from vantrel.Order".
 OrderRecord extract_order(PyObject* order);
 

@@ -13,7 +13,6 @@ namespace vantrel::py {
 namespace {
 
 constexpr const char* kNotSide = "side must be a str or vantrel.Side";
-constexpr const char* kNotAccountId = "account_id must be vantrel.param.AccountId";
 constexpr const char* kNotTradeAmount = "trade_amount must be vantrel.param.TradeAmount";
 constexpr const char* kNotLeverage = "leverage must be vantrel.param.Leverage, int, or float";
 constexpr const char* kNotAdjustmentAmount = "value must be vantrel.param.AdjustmentAmount";
@@ -64,11 +63,6 @@ Side extract_side(PyObject* obj) {
   }
 }
 
-AccountId extract_account_id(PyObject* obj) {
-  if (!is_account_id(obj)) throw_error(PyExc_TypeError, kNotAccountId);
-  return account_id_of(obj);
-}
-
 TradeAmount extract_trade_amount(PyObject* obj) {
   if (!is_trade_amount(obj)) throw_error(PyExc_TypeError, kNotTradeAmount);
   return trade_amount_of(obj);
@@ -79,9 +73,20 @@ Trade extract_trade_arg(PyObject* obj, std::string_view arg) {
   return trade_of(obj);
 }
 
-Ref enum_member(const char* class_name, const char* value) {
-  Ref module = Ref::steal(PyImport_ImportModule("vantrel.param"));
+// vantrel.param as sys.modules holds it; imported only when it is not there yet.
+Ref param_module() {
+  static PyObject* name = PyUnicode_InternFromString("vantrel.param");  // kept for the process
+  if (name == nullptr) throw_pending();
+  Ref module = Ref::steal(PyImport_GetModule(name));
+  if (module) return module;
+  if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
+  module = Ref::steal(PyImport_Import(name));
   if (!module) throw_pending();
+  return module;
+}
+
+Ref enum_member(const char* class_name, const char* value) {
+  Ref module = param_module();
   Ref enum_class = Ref::steal(PyObject_GetAttrString(module.get(), class_name));
   if (!enum_class) throw_pending();
   Ref text = make_str(value);
@@ -97,7 +102,9 @@ Ref position_side_to_py(PositionSide side) {
 Ref position_mode_to_py(PositionMode mode) {
   return enum_member("PositionMode", mode == PositionMode::Netting ? "netting" : "hedged");
 }
-Ref position_effect_member(PositionEffect effect) { return position_effect_to_py(effect); }
+Ref position_effect_member(PositionEffect effect) {
+  return enum_member("PositionEffect", effect == PositionEffect::Open ? "OPEN" : "CLOSE");
+}
 
 Pnl PnlField::from_py(PyObject* obj, std::string_view) { return required_amount<ValueKind::Pnl>(obj); }
 Fee FeeField::from_py(PyObject* obj, std::string_view) { return required_amount<ValueKind::Fee>(obj); }

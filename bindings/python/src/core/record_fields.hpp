@@ -10,6 +10,7 @@
 
 #include "class_table.hpp"
 #include "param/asset.hpp"
+#include "param/ids.hpp"
 #include "param/values.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
@@ -35,8 +36,6 @@ SourceRef make_source(PyObject* obj);
 bool extract_flag(PyObject* obj, std::string_view arg);
 // A str whose trimmed text is "buy" or "sell" in any case.
 Side extract_side(PyObject* obj);
-// An AccountId object; integers are refused.
-AccountId extract_account_id(PyObject* obj);
 TradeAmount extract_trade_amount(PyObject* obj);
 // A Trade (or subclass); else the type-check TypeError naming `arg`.
 Trade extract_trade_arg(PyObject* obj, std::string_view arg);

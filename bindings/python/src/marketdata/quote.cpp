@@ -93,22 +93,23 @@ PyObject* ttl_infinite(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 // One of a duration's integer attributes, as a 64-bit integer (through __index__).
 std::int64_t duration_part(PyObject* duration, const char* name) {
   Ref value = Ref::steal(PyObject_GetAttrString(duration, name));
-  if (!value) throw ErrorAlreadySet{};  // a missing attribute propagates unchanged
-  const long long part = convert_arg("duration", [&] {
-    const long long v = PyLong_AsLongLong(value.get());
-    if (v == -1 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-    return v;
-  });
+  if (!value) throw ErrorAlreadySet{};
+  const long long part = PyLong_AsLongLong(value.get());
+  if (part == -1 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
   return part;
 }
 
 PyObject* ttl_within(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("QuoteTtl.within()", req("duration"));
   auto [duration] = parse(spec, args, nargs, kwnames);
-  const std::int64_t days = duration_part(duration, "days");
-  const std::int64_t seconds = duration_part(duration, "seconds");
-  const std::int64_t micros = duration_part(duration, "microseconds");
-  const DurationParts parts = duration_from_parts(days, seconds, micros);
+  // A TypeError on the way gets the argument's name; other errors (a missing
+  // attribute, an integer too large for 64 bits) pass unchanged.
+  const DurationParts parts = convert_arg("duration", [&] {
+    const std::int64_t days = duration_part(duration, "days");
+    const std::int64_t seconds = duration_part(duration, "seconds");
+    const std::int64_t micros = duration_part(duration, "microseconds");
+    return duration_from_parts(days, seconds, micros);
+  });
   if (parts.error == DurationError::Negative) throw_error(PyExc_ValueError, kNegativeDuration);
   if (parts.error == DurationError::TooLarge) throw_error(PyExc_OverflowError, kDurationTooLarge);
   return wrap_quote_ttl(QuoteTtl::within(parts.duration)).release();

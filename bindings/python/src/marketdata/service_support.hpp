@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "param/ids.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/gil.hpp"
 #include "vantrel/marketdata/service.hpp"
@@ -19,9 +20,6 @@ inline MarketDataService& service_of(PyObject* self) { return *object_cast<Servi
 
 // An InstrumentId instance, else TypeError "argument '{arg}': ... 'InstrumentId'".
 InstrumentId extract_instrument_id(std::string_view arg, PyObject* obj);
-// An AccountId instance, else TypeError "account_id must be vantrel.param.AccountId"
-// (shared with the record classes, defined beside them).
-AccountId extract_account_id(PyObject* obj);
 
 // Runs core work on the service. A service with locks gives the interpreter
 // lock up meanwhile; one without keeps it, since the interpreter lock is then

@@ -50,7 +50,7 @@ Instrument extract_instrument(PyObject* obj) {
     // A wrapper that keeps the instrument inside; anything else there is ignored.
     Ref inner = Ref::steal(PyObject_GetAttrString(obj, "_inner"));
     if (inner && is_instrument(inner.get())) return instrument_of(inner.get());
-    PyErr_Clear();
+    if (!inner) discard_conversion_error();
   }
   Ref underlying = optional_attr(obj, "underlying_asset");
   if (!underlying) throw_error(PyExc_TypeError, kNotInstrument);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "param/values.hpp"
+#include "vantrel/param/float_text.hpp"
 
 namespace vantrel::py {
 
@@ -20,15 +21,10 @@ ForeignType inspect_type(PyObject* obj);
 // A Python bool, or the numpy library's boolean scalar (recognised by name only).
 bool is_bool_like(PyObject* obj, const ForeignType& type) noexcept;
 
-// Drops the pending error when it is an ordinary Exception, so the caller may
-// try its next rule; anything else (KeyboardInterrupt, SystemExit, internal
-// faults) is not ours to swallow and is raised again.
-void discard_conversion_error();
-
-// The double's shortest round-trip digits in plain positional notation:
-// "0.1", "0.0000001", "18446744073709552000", "-0", "NaN", "inf", "-inf".
-inline constexpr std::size_t kFloatTextMax = 400;
-std::size_t write_float_text(double value, char* out) noexcept;
+// The double's shortest round-trip digits in plain positional notation (the core's
+// rule, shared with the lock readers).
+using vantrel::kFloatTextMax;
+using vantrel::write_float_text;
 
 // The value, or raises the error as throw_param_error_kind does.
 template <class T>

@@ -41,7 +41,7 @@ bool index_as_u64(PyObject* obj, std::uint64_t& out) {
 std::optional<std::uint32_t> group_value(PyObject* obj) {
   std::uint64_t value = 0;
   if (!index_as_u64(obj, value)) {
-    PyErr_Clear();
+    discard_conversion_error();
     return std::nullopt;
   }
   if (value > 0xFFFFFFFFu) return std::nullopt;
@@ -73,7 +73,7 @@ PyObject* account_id_from_int(PyObject*, PyObject* const* args, Py_ssize_t nargs
   auto [value] = parse(spec, args, nargs, kwnames);
   std::uint64_t id = 0;
   if (!index_as_u64(value, id)) {
-    PyErr_Clear();
+    discard_conversion_error();
     throw_error(PyExc_OverflowError, kAccountIdRange);
   }
   return wrap_account_id(AccountId{id}).release();
@@ -267,6 +267,11 @@ const ClassBehaviour* instrument_id_behaviour() {
     return b;
   }();
   return &behaviour;
+}
+
+AccountId extract_account_id(PyObject* obj) {
+  if (!is_account_id(obj)) throw_error(PyExc_TypeError, kNotAccountId);
+  return account_id_of(obj);
 }
 
 }  // namespace vantrel::py

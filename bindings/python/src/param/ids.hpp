@@ -10,6 +10,8 @@ namespace vantrel::py {
 Ref wrap_account_id(AccountId id);
 bool is_account_id(PyObject* obj);
 AccountId account_id_of(PyObject* obj);  // precondition: is_account_id(obj)
+// TypeError "account_id must be vantrel.param.AccountId" for anything else.
+AccountId extract_account_id(PyObject* obj);
 
 Ref wrap_account_group_id(AccountGroupId id);
 bool is_account_group_id(PyObject* obj);

@@ -5,6 +5,7 @@
 
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
+#include "param/extract.hpp"
 #include "param/values.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
@@ -24,28 +25,14 @@ Leverage checked(LeverageResult result) {
   return result.value;
 }
 
-// numpy's boolean scalar, told by name alone so numpy is never needed.
-bool is_numpy_bool(PyObject* obj) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
-  Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
-  if (!module || !name || !PyUnicode_Check(module.get()) || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
-}
-
 // The integer protocol's value when it lies in 0..=65535; anything else (another
-// integer, no integer at all) is nullopt with the protocol's error discarded.
+// integer, no integer at all) is nullopt with an ordinary protocol error discarded.
 std::optional<std::uint16_t> small_multiplier(PyObject* obj) {
   Ref index;
   if (!PyLong_Check(obj)) {
     index = Ref::steal(PyNumber_Index(obj));
     if (!index) {
-      PyErr_Clear();
+      discard_conversion_error();
       return std::nullopt;
     }
     obj = index.get();
@@ -53,7 +40,7 @@ std::optional<std::uint16_t> small_multiplier(PyObject* obj) {
   int overflow = 0;
   const long long m = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (m == -1 && PyErr_Occurred() != nullptr) {
-    PyErr_Clear();
+    discard_conversion_error();
     return std::nullopt;
   }
   if (overflow != 0 || m < 0 || m > 0xFFFF) return std::nullopt;
@@ -115,12 +102,12 @@ std::uint16_t extract_leverage(PyObject* obj) {
   if (PyBool_Check(obj)) throw_error(PyExc_ValueError, kNotLeverage);
   if (is_leverage(obj)) return leverage_of(obj).tenths;
   // Exact ints and floats are common and can never be numpy booleans.
-  if (!PyLong_CheckExact(obj) && !PyFloat_CheckExact(obj) && is_numpy_bool(obj))
+  if (!PyLong_CheckExact(obj) && !PyFloat_CheckExact(obj) && is_bool_like(obj, inspect_type(obj)))
     throw_error(PyExc_ValueError, kNotLeverage);
   if (std::optional<std::uint16_t> m = small_multiplier(obj)) return checked(leverage_from_int(*m)).tenths;
   const double d = PyFloat_AsDouble(obj);
   if (d == -1.0 && PyErr_Occurred() != nullptr) {
-    PyErr_Clear();
+    discard_conversion_error();
     throw_error(PyExc_ValueError, kNotLeverage);
   }
   return checked(leverage_from_float(d)).tenths;

@@ -1,6 +1,7 @@
 // vantrel.Engine: the built engine. The four entry points follow the pending-
 // exception protocol and leave the interpreter lock for their core work
 // (except in no_sync); the engine state itself is shared and guards itself.
+#include <utility>
 #include <vector>
 
 #include "class_behaviours.hpp"
@@ -48,6 +49,10 @@ PyObject* engine_execute_pre_trade(PyObject* self, PyObject* const* args, Py_ssi
   const EngineValue& engine = engine_of(self);
   PendingErrorScope pending;
   OrderRecord order = extract_order(order_obj);
+  // The caller's argument outlives this call, so the record only borrows it;
+  // the reference is dropped here, with the interpreter lock held, rather
+  // than queued from inside the stage.
+  SourceRef owned = std::exchange(order.source, SourceRef(order.source.get(), nullptr));
   std::optional<MainOutcome> outcome;
   {
     CoreWorkScope work(engine.sync);

@@ -3,12 +3,15 @@
 // that iterate Python objects hold it throughout, so re-entrant code gets a borrow error.
 #include "pretrade/lock.hpp"
 
+#include "pretrade/lock_codecs.hpp"
+
 #include <vector>
 
 #include "class_behaviours.hpp"
 #include "class_table.hpp"
 #include "param/extract.hpp"
 #include "param/values.hpp"
+#include "pretrade/policy_group_id.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
@@ -16,23 +19,15 @@
 namespace vantrel::py {
 namespace {
 
-constexpr const char* kGroupIdRange = "policy_group_id must be an integer in range 0..=65535";
 constexpr const char* kEntriesIterable = "entries must be an iterable of (policy_group_id, price) pairs";
 constexpr const char* kEntryShape = "each entry must be a (policy_group_id, price) two-element tuple";
 constexpr const char* kPricesIterable = "prices must be an iterable of Price values";
 constexpr const char* kOrderingRefused = "Lock supports only == and !=";
 
-// The index protocol, as every policy_group_id is read (True is 1; 7.0 and "7" are
-// refused); any failure becomes the one ValueError.
 std::uint16_t group_id_of(PyObject* obj) {
-  Ref index = Ref::steal(PyNumber_Index(obj));
-  if (index) {
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-    if (overflow == 0 && value >= 0 && value <= 0xFFFF) return static_cast<std::uint16_t>(value);
-  }
-  discard_conversion_error();
-  throw_error(PyExc_ValueError, kGroupIdRange);
+  std::uint16_t id = 0;
+  if (!extract_policy_group_id(obj, id)) throw ErrorAlreadySet{};
+  return id;
 }
 
 Ref iterate(PyObject* iterable, const char* refusal) {
@@ -199,6 +194,16 @@ const ClassBehaviour* lock_behaviour() {
        "prices_of($self, policy_group_id)\n--\n\nThe prices of one policy group, in order."},
       {"entries", method_entry<&lock_entries>(), METH_NOARGS,
        "entries($self)\n--\n\nEvery price as a (policy_group_id, price) pair, default group first."},
+      {"to_json", method_entry<&lock_to_json>(), METH_NOARGS, "to_json($self)\n--\n\nThe lock as JSON text."},
+      {"to_msgpack", method_entry<&lock_to_msgpack>(), METH_NOARGS,
+       "to_msgpack($self)\n--\n\nThe lock as MessagePack bytes."},
+      {"to_cbor", method_entry<&lock_to_cbor>(), METH_NOARGS, "to_cbor($self)\n--\n\nThe lock as CBOR bytes."},
+      {"from_json", method_entry<&lock_from_json>(), kFastcallFlags | METH_STATIC,
+       "from_json(text)\n--\n\nRead a lock from its JSON text."},
+      {"from_msgpack", method_entry<&lock_from_msgpack>(), kFastcallFlags | METH_STATIC,
+       "from_msgpack(data)\n--\n\nRead a lock from its MessagePack bytes."},
+      {"from_cbor", method_entry<&lock_from_cbor>(), kFastcallFlags | METH_STATIC,
+       "from_cbor(data)\n--\n\nRead a lock from its CBOR bytes."},
       {nullptr, nullptr, 0, nullptr},
   };
   static const ClassBehaviour behaviour = [] {

@@ -89,9 +89,10 @@ void reservation_dealloc(PyObject* obj) {
   if (self->owner != std::this_thread::get_id()) {
     report_foreign_drop(obj, kReservationName);
   } else {
-    {
+    std::optional<CoreReservation>& reservation = self->value.reservation;
+    if (reservation && reservation->open()) {
       ReleaseTimeScope scope(reinterpret_cast<PyObject*>(type));
-      self->value.reservation.reset();
+      reservation.reset();
     }
     self->value.~ReservationCell();
   }

@@ -42,6 +42,7 @@ PyObject* create_type(const ClassSpec& spec, const ClassBehaviour& behaviour, Cl
   std::vector<PyType_Slot> slots = behaviour.slots;
   bool has_new = std::any_of(slots.begin(), slots.end(), [](const PyType_Slot& s) { return s.slot == Py_tp_new; });
   if (!has_new) slots.push_back({Py_tp_new, slot_entry<&no_constructor>()});
+  slots.push_back({Py_tp_alloc, slot_entry<&guarded_alloc>()});
   slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});
   slots.push_back({0, nullptr});
   if (cell.qualified_name.empty()) cell.qualified_name = cat(spec.module, ".", spec.name);
@@ -147,6 +148,21 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     text = "<unknown>";
   }
   throw_error(PyExc_TypeError, cat("No constructor defined for ", text));
+}
+
+PyObject* guarded_alloc(PyTypeObject* type, Py_ssize_t items) {
+  if (!std::exchange(t_allocation_permitted, false)) {
+    Ref name = Ref::steal(PyType_GetQualName(type));
+    std::string text;
+    if (!name || !str_of(name.get(), text)) {
+      PyErr_Clear();
+      text = "<unknown>";
+    }
+    throw_error(PyExc_TypeError, cat("cannot create '", text, "' instances without its constructor"));
+  }
+  PyObject* obj = PyType_GenericAlloc(type, items);
+  if (obj == nullptr) throw_pending();
+  return obj;
 }
 
 void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept {

@@ -86,11 +86,19 @@ inline void check_thread(PyObject* self, const char* unsendable_name) {
 }
 void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept;
 
+// Memory for an instance is handed out only while make_instance asks for it:
+// any other route (a replaced __new__ calling object.__new__) would produce an
+// object whose value was never constructed, and is refused with TypeError.
+inline thread_local bool t_allocation_permitted = false;
+PyObject* guarded_alloc(PyTypeObject* type, Py_ssize_t items);
+
 // Allocates an instance of `type` holding T(args...).
 template <class T, class... Args>
 Ref make_instance(PyTypeObject* type, Args&&... args) {
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  t_allocation_permitted = true;
   PyObject* obj = alloc(type, 0);
+  t_allocation_permitted = false;
   if (obj == nullptr) throw_pending();
   Ref owned = Ref::steal(obj);
   Object<T>* self = object_cast<T>(obj);

@@ -46,6 +46,12 @@ void throw_pending() {
   throw ErrorAlreadySet{};
 }
 
+void discard_conversion_error() {
+  if (PyErr_Occurred() == nullptr) return;
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) throw ErrorAlreadySet{};
+  PyErr_Clear();
+}
+
 void translate_current_exception() noexcept {
   try {
     throw;

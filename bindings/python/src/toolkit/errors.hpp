@@ -30,6 +30,11 @@ PyObject* fault_type();
 void set_pending_or_system_error() noexcept;
 inline constexpr const char* kNoExceptionSet = "attempted to fetch exception but none was set";
 
+// Drops the pending error when it is an ordinary Exception, so the caller may
+// try its next rule; anything else (KeyboardInterrupt, SystemExit, internal
+// faults) is not ours to swallow and is raised again.
+void discard_conversion_error();
+
 // Sets the Python error for the C++ exception being handled; used by every trampoline.
 void translate_current_exception() noexcept;
 

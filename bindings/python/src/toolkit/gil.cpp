@@ -1,6 +1,7 @@
 #include "toolkit/gil.hpp"
 
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "toolkit/errors.hpp"
@@ -24,6 +25,7 @@ ReleaseQueue& release_queue() {
 std::atomic<bool> g_releases_queued{false};
 
 void py_flush_pending_decrefs() noexcept {
+  if (!may_run_python()) return;
   std::vector<PyObject*> taken;
   {
     ReleaseQueue& queue = release_queue();
@@ -34,10 +36,16 @@ void py_flush_pending_decrefs() noexcept {
   for (PyObject* obj : taken) Py_DecRef(obj);
 }
 
+std::size_t queued_release_count() noexcept {
+  ReleaseQueue& queue = release_queue();
+  std::lock_guard<std::mutex> guard(queue.mutex);
+  return queue.objects.size();
+}
+
 void lock_fault(const char* what) { fail(cat(what, " without the interpreter lock")); }
 
 void py_decref(PyObject* obj) noexcept {
-  if (lock_depth() > 0) {
+  if (may_run_python()) {
     Py_DecRef(obj);
     return;
   }
@@ -64,12 +72,15 @@ Entry::Entry() noexcept {
   flush_if_queued();
 }
 
-GilToken::GilToken() {
+const char* GilToken::acquire() noexcept {
+  // Waiting here while a core lock is held is the one way the engine can
+  // deadlock: the thread with the interpreter lock may be waiting for ours.
+  if (core_locks_held() != 0) return "the interpreter lock was requested while a core lock is held";
   std::intptr_t& depth = lock_depth();
-  if (depth < 0) fail("interpreter lock depth is negative");
+  if (depth < 0) return "interpreter lock depth is negative";
   if (depth == 0) {
     static const bool initialized = Py_IsInitialized() != 0;
-    if (!initialized) fail("the interpreter is not initialized");
+    if (!initialized) return "the interpreter is not initialized";
     if (lock_depth() == 0) {
       state_ = PyGILState_Ensure();
       already_held_ = false;
@@ -77,9 +88,19 @@ GilToken::GilToken() {
   }
   ++lock_depth();
   flush_if_queued();
+  return nullptr;
+}
+
+// acquire() fills state_, so it runs in the body, after every member is initialised.
+GilToken::GilToken(std::nothrow_t) noexcept { refusal_ = acquire(); }
+
+GilToken::GilToken() {
+  refusal_ = acquire();
+  if (refusal_ != nullptr) fail(refusal_);
 }
 
 GilToken::~GilToken() {
+  if (refusal_ != nullptr) return;
   if (!already_held_) PyGILState_Release(state_);
   --lock_depth();
 }

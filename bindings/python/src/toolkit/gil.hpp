@@ -1,8 +1,23 @@
 #pragma once
+// The interpreter lock as the binding layer sees it.
+//
+// Lock order: the interpreter lock is never acquired, and Python never runs
+// (calls, attribute reads, releases that may reach __del__), while this thread
+// holds an engine, policy or market-data lock (any vantrel::RwLock, counted by
+// vantrel::core_locks_held()). So an entry point gives the interpreter lock up
+// (AllowThreads) before it takes a core lock and retakes it only after the
+// last core lock is gone: AllowThreads is always the outermost guard. GilToken
+// refuses to wait while a core lock is held, and releases requested under one
+// are queued instead of done. The deferred-release queue's mutex and the
+// pending-exception slot's flag are leaves: nothing is taken and no Python
+// runs while either is held.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "toolkit/python.hpp"
+#include "vantrel/core/rw_lock.hpp"
 
 namespace vantrel::py {
 
@@ -12,6 +27,9 @@ namespace vantrel::py {
 // loaded modules) instead of going through __tls_get_addr.
 inline thread_local std::intptr_t t_lock_depth __attribute__((tls_model("initial-exec"))) = 0;
 inline std::intptr_t& lock_depth() noexcept { return t_lock_depth; }
+
+// True where Python code may run now: the lock is held and no core lock is.
+inline bool may_run_python() noexcept { return lock_depth() > 0 && core_locks_held() == 0; }
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
 // a reference is taken or the lock is given up; a breach is an internal fault.
@@ -27,12 +45,14 @@ inline void require_lock(const char* what) noexcept(!kLockChecks) {
   }
 }
 
-// References released by threads that did not hold the lock wait here until
-// some thread enters the module or takes the lock.
+// References released where Python may not run wait here until some thread
+// enters the module or takes the lock.
 extern std::atomic<bool> g_releases_queued;
 void py_flush_pending_decrefs() noexcept;
 // Queues a release whatever this thread holds (thread teardown).
 void py_decref_deferred(PyObject* obj) noexcept;
+// How many releases wait; for tests that watch the queue.
+std::size_t queued_release_count() noexcept;
 inline void flush_if_queued() noexcept {
   if (g_releases_queued.load(std::memory_order_acquire)) py_flush_pending_decrefs();
 }
@@ -47,15 +67,22 @@ class Entry {
 };
 
 // Takes the interpreter lock from any thread; nests with entries and itself.
+// Refused (an internal fault) while this thread holds a core lock.
 class GilToken {
  public:
   GilToken();
+  // Does not throw: check refusal() before using the lock.
+  explicit GilToken(std::nothrow_t) noexcept;
   ~GilToken();
   GilToken(const GilToken&) = delete;
   GilToken& operator=(const GilToken&) = delete;
+  // Why the lock was not taken; null when it was.
+  const char* refusal() const noexcept { return refusal_; }
 
  private:
+  const char* acquire() noexcept;
   bool already_held_ = true;
+  const char* refusal_ = nullptr;
   PyGILState_STATE state_{};
 };
 

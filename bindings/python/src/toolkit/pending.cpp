@@ -1,5 +1,8 @@
 #include "toolkit/pending.hpp"
 
+#include <new>
+#include <utility>
+
 #include "toolkit/gil.hpp"
 
 namespace vantrel::py {
@@ -9,6 +12,9 @@ struct PendingSlot {
   bool in_use = false;
   int protocol_depth = 0;
   PyErrState content;
+  // An internal fault met where no Python exception could be made (a Python
+  // action refused the interpreter lock); the entry point raises it.
+  const char* fault = nullptr;
   ~PendingSlot();
 };
 
@@ -49,6 +55,7 @@ class SlotAccess {
   SlotAccess& operator=(const SlotAccess&) = delete;
   PyErrState& content() noexcept { return slot_->content; }
   int& protocol_depth() noexcept { return slot_->protocol_depth; }
+  const char*& fault() noexcept { return slot_->fault; }
 
  private:
   static void fault(const char* text) noexcept(Mode == OnFault::Abort) {
@@ -134,6 +141,7 @@ PendingErrorScope::PendingErrorScope() {
       nested_ = true;
     } else {
       stale = std::move(access.content());
+      access.fault() = nullptr;
     }
     ++access.protocol_depth();
   }
@@ -141,20 +149,26 @@ PendingErrorScope::PendingErrorScope() {
 }
 
 PendingErrorScope::~PendingErrorScope() {
-  if (!left_) drop(leave());
+  if (!left_) drop(leave(nullptr));
 }
 
-PyErrState PendingErrorScope::leave() noexcept {
+PyErrState PendingErrorScope::leave(const char** fault) noexcept {
   left_ = true;
   SlotAccess<OnFault::Abort> access;
   PyErrState own = std::move(access.content());
+  if (fault != nullptr) *fault = std::exchange(access.fault(), nullptr);
   --access.protocol_depth();
   if (nested_) access.content() = std::move(outer_);
   return own;
 }
 
 void PendingErrorScope::finish() {
-  PyErrState own = leave();
+  const char* fault = nullptr;
+  PyErrState own = leave(&fault);
+  if (fault != nullptr) {
+    drop(std::move(own));
+    fail(fault);
+  }
   if (own) {
     own.restore();
     throw ErrorAlreadySet{};
@@ -232,16 +246,24 @@ bool has_user_data_attr(PyObject* obj) {
 }
 
 void py_call_action(Ref callable) noexcept {
-  try {
-    GilToken lock;
-    Ref result = Ref::steal(PyObject_CallNoArgs(callable.get()));
-    if (!result) park_pending_error(PyErrState::fetch());
-  } catch (...) {
-    // Only an internal fault of the slot can land here; the action reports
-    // nothing to the core, so it is shown rather than lost.
-    GilToken lock;
-    translate_current_exception();
-    PyErr_WriteUnraisable(nullptr);
+  {
+    GilToken lock(std::nothrow);
+    if (const char* refusal = lock.refusal()) {
+      // No Python exception can be made without the lock: the fault waits in
+      // the slot for the entry point, and the callable's release is queued.
+      SlotAccess<OnFault::Abort> access;
+      access.fault() = refusal;
+      return;
+    }
+    try {
+      Ref result = Ref::steal(PyObject_CallNoArgs(callable.get()));
+      if (!result) park_pending_error(PyErrState::fetch());
+    } catch (...) {
+      // Only an internal fault of the slot can land here; the action reports
+      // nothing to the core, so it is shown rather than lost.
+      translate_current_exception();
+      PyErr_WriteUnraisable(nullptr);
+    }
   }
   // Released after the lock token: queued if this thread works without the lock.
   callable = Ref();

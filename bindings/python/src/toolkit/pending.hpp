@@ -38,11 +38,12 @@ class PendingErrorScope {
   ~PendingErrorScope();
   PendingErrorScope(const PendingErrorScope&) = delete;
   PendingErrorScope& operator=(const PendingErrorScope&) = delete;
-  // Raises what core work parked (throws ErrorAlreadySet); returns otherwise.
+  // Raises what core work parked (throws ErrorAlreadySet), or the internal
+  // fault a Python action met; returns otherwise.
   void finish();
 
  private:
-  PyErrState leave() noexcept;
+  PyErrState leave(const char** fault) noexcept;
   PyErrState outer_;
   bool nested_ = false;
   bool left_ = false;

@@ -1,0 +1,415 @@
+// The CBOR form of a price lock. Reading goes through the CBOR library's streaming
+// decoder, one item per call, so nesting lives in our own bounded frame stack and chains
+// of tags are skipped in a loop. Two kinds of well-formed items that this version of the
+// decoder refuses (simple values, and tags 6 to 20 held in the initial byte) are recognised
+// by their initial byte before it is called.
+
+#include <cbor.h>
+
+#include <array>
+#include <cstring>
+
+#include "vantrel/core/debug_text.hpp"
+#include "vantrel/core/lock_codec.hpp"
+#include "vantrel/core/lock_reader.hpp"
+
+namespace vantrel {
+namespace {
+
+using lock_codec::LockReader;
+using Slot = LockReader::Slot;
+
+constexpr std::size_t kNestingLimit = 128;
+
+// ---- writer ----
+
+std::size_t head_size(std::uint64_t value) noexcept {
+  return value < 24 ? 1 : value < 0x100 ? 2 : value < 0x10000 ? 3 : value < 0x100000000u ? 5 : 9;
+}
+
+std::uint8_t* put_head(std::uint8_t* out, std::uint8_t major, std::uint64_t value) noexcept {
+  const std::uint8_t type = static_cast<std::uint8_t>(major << 5);
+  int bytes;
+  if (value < 24) {
+    *out++ = static_cast<std::uint8_t>(type | value);
+    return out;
+  } else if (value < 0x100) {
+    *out++ = type | 24;
+    bytes = 1;
+  } else if (value < 0x10000) {
+    *out++ = type | 25;
+    bytes = 2;
+  } else if (value < 0x100000000u) {
+    *out++ = type | 26;
+    bytes = 4;
+  } else {
+    *out++ = type | 27;
+    bytes = 8;
+  }
+  for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8) *out++ = static_cast<std::uint8_t>(value >> shift);
+  return out;
+}
+
+std::size_t price_size(Decimal price) noexcept {
+  char buf[Decimal::kMaxTextLength];
+  const std::size_t n = price.write_text(buf);
+  return head_size(n) + n;
+}
+
+std::uint8_t* put_price(std::uint8_t* out, Decimal price) noexcept {
+  char buf[Decimal::kMaxTextLength];
+  const std::size_t n = price.write_text(buf);
+  out = put_head(out, 3, n);
+  std::memcpy(out, buf, n);
+  return out + n;
+}
+
+// ---- reader ----
+
+// The one item the decoder reported.
+struct Item {
+  enum Kind : std::uint8_t {
+    Unsigned, Negative, Bytes, BytesStart, Text, TextStart, Array, ArrayStart, Map, Tag, Float, Undefined, Null,
+    Boolean, Break, Simple,
+  };
+  Kind kind = Null;
+  std::uint64_t number = 0;  // integers (a negative one is -1 - number), counts, tags
+  double real = 0;
+  bool flag = false;
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+};
+
+Item& item_of(void* context) { return *static_cast<Item*>(context); }
+void on_uint(void* c, std::uint64_t v) { item_of(c) = {Item::Unsigned, v}; }
+void on_uint8(void* c, std::uint8_t v) { on_uint(c, v); }
+void on_uint16(void* c, std::uint16_t v) { on_uint(c, v); }
+void on_uint32(void* c, std::uint32_t v) { on_uint(c, v); }
+void on_negint(void* c, std::uint64_t v) { item_of(c) = {Item::Negative, v}; }
+void on_negint8(void* c, std::uint8_t v) { on_negint(c, v); }
+void on_negint16(void* c, std::uint16_t v) { on_negint(c, v); }
+void on_negint32(void* c, std::uint32_t v) { on_negint(c, v); }
+void on_bytes(void* c, cbor_data data, std::size_t size) {
+  item_of(c) = {Item::Bytes};
+  item_of(c).data = data;
+  item_of(c).size = size;
+}
+void on_text(void* c, cbor_data data, std::size_t size) {
+  item_of(c) = {Item::Text};
+  item_of(c).data = data;
+  item_of(c).size = size;
+}
+void on_bytes_start(void* c) { item_of(c) = {Item::BytesStart}; }
+void on_text_start(void* c) { item_of(c) = {Item::TextStart}; }
+void on_array(void* c, std::size_t n) { item_of(c) = {Item::Array, n}; }
+void on_array_start(void* c) { item_of(c) = {Item::ArrayStart}; }
+void on_map(void* c, std::size_t) { item_of(c) = {Item::Map}; }
+void on_map_start(void* c) { item_of(c) = {Item::Map}; }
+void on_tag(void* c, std::uint64_t v) { item_of(c) = {Item::Tag, v}; }
+void on_float(void* c, float v) {
+  item_of(c) = {Item::Float};
+  item_of(c).real = v;
+}
+void on_double(void* c, double v) {
+  item_of(c) = {Item::Float};
+  item_of(c).real = v;
+}
+void on_undefined(void* c) { item_of(c) = {Item::Undefined}; }
+void on_null(void* c) { item_of(c) = {Item::Null}; }
+void on_boolean(void* c, bool v) {
+  item_of(c) = {Item::Boolean};
+  item_of(c).flag = v;
+}
+void on_break(void* c) { item_of(c) = {Item::Break}; }
+
+const cbor_callbacks kCallbacks = [] {
+  cbor_callbacks cb = cbor_empty_callbacks;
+  cb.uint8 = on_uint8;
+  cb.uint16 = on_uint16;
+  cb.uint32 = on_uint32;
+  cb.uint64 = on_uint;
+  cb.negint8 = on_negint8;
+  cb.negint16 = on_negint16;
+  cb.negint32 = on_negint32;
+  cb.negint64 = on_negint;
+  cb.byte_string = on_bytes;
+  cb.byte_string_start = on_bytes_start;
+  cb.string = on_text;
+  cb.string_start = on_text_start;
+  cb.array_start = on_array;
+  cb.indef_array_start = on_array_start;
+  cb.map_start = on_map;
+  cb.indef_map_start = on_map_start;
+  cb.tag = on_tag;
+  cb.float2 = on_float;
+  cb.float4 = on_float;
+  cb.float8 = on_double;
+  cb.undefined = on_undefined;
+  cb.null = on_null;
+  cb.boolean = on_boolean;
+  cb.indef_break = on_break;
+  return cb;
+}();
+
+enum class Status { Item, Truncated, Malformed };
+
+// Decodes the item at `offset`, advancing past it.
+Status next_item(std::string_view bytes, std::size_t& offset, Item& item) {
+  if (offset >= bytes.size()) return Status::Truncated;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
+  const std::size_t left = bytes.size() - offset;
+  const unsigned initial = p[0];
+  if (initial >= 0xe0 && initial <= 0xf3) {  // simple values 0..19
+    item = {Item::Simple, initial - 0xe0u};
+    offset += 1;
+    return Status::Item;
+  }
+  if (initial == 0xf8) {  // simple value in one extra byte; below 32 is not well-formed
+    if (left < 2) return Status::Truncated;
+    if (p[1] < 0x20) return Status::Malformed;
+    item = {Item::Simple, p[1]};
+    offset += 2;
+    return Status::Item;
+  }
+  if (initial >= 0xc6 && initial <= 0xd4) {  // tags 6..20 in the initial byte
+    item = {Item::Tag, initial - 0xc0u};
+    offset += 1;
+    return Status::Item;
+  }
+  const cbor_decoder_result result = cbor_stream_decode(p, left, &kCallbacks, &item);
+  switch (result.status) {
+    case CBOR_DECODER_FINISHED:
+      offset += result.read;
+      return Status::Item;
+    case CBOR_DECODER_NEDATA:
+      return Status::Truncated;
+    default:
+      return Status::Malformed;
+  }
+}
+
+std::string semantic(std::string_view message) {
+  std::string out = "Semantic(None, ";
+  append_debug_quoted(out, message);
+  out += ')';
+  return out;
+}
+
+class CborReader {
+ public:
+  CborReader(std::string_view bytes, Lock& out) : bytes_(bytes), reader_(out, lock_codec::Dialect::Cbor) {}
+
+  bool run(std::string& error);
+
+ private:
+  // An open array: counted, up to a break, or a byte string read as an array (chunks
+  // up to a break).
+  struct Frame {
+    enum Kind : std::uint8_t { Counted, UpToBreak, ByteChunks } kind;
+    std::uint64_t remaining;
+  };
+
+  bool step(const Item& item);
+  bool feed_bytes(const Item& item);
+  bool complete_item();
+  bool read_text_chunks();
+  bool malformed() {
+    syntax_ = true;
+    return false;
+  }
+
+  std::string_view bytes_;
+  LockReader reader_;
+  std::size_t offset_ = 0;
+  std::size_t item_offset_ = 0;
+  // The layout refuses arrays below the second level, so two frames are ever open.
+  struct Frames {
+    std::array<Frame, 2> items;
+    std::size_t count = 0;
+    bool empty() const noexcept { return count == 0; }
+    std::size_t size() const noexcept { return count; }
+    Frame& back() noexcept { return items[count - 1]; }
+    void pop_back() noexcept { --count; }
+    void push_back(Frame frame) noexcept { items[count++] = frame; }
+  } frames_;
+  std::size_t tags_ = 0;       // tags in front of the item being read
+  bool truncated_ = false;
+  bool syntax_ = false;
+  bool too_deep_ = false;
+};
+
+bool CborReader::run(std::string& error) {
+  while (!reader_.done()) {
+    Item item;
+    item_offset_ = offset_;
+    const Status status = next_item(bytes_, offset_, item);
+    if (status == Status::Truncated) {
+      truncated_ = true;
+      break;
+    }
+    if (status == Status::Malformed) {
+      syntax_ = true;
+      break;
+    }
+    if (!step(item)) break;
+  }
+  if (reader_.done()) return true;
+  if (truncated_) {
+    error = "Io(\"failed to fill whole buffer\")";
+  } else if (syntax_) {
+    error = "Syntax(" + std::to_string(item_offset_) + ")";
+  } else if (too_deep_) {
+    error = "RecursionLimitExceeded";
+  } else {
+    error = semantic(reader_.error());
+  }
+  return false;
+}
+
+bool CborReader::complete_item() {
+  tags_ = 0;
+  while (!frames_.empty() && frames_.back().kind == Frame::Counted) {
+    if (--frames_.back().remaining != 0) return true;
+    frames_.pop_back();
+    if (!reader_.end_array()) return false;
+  }
+  return true;
+}
+
+bool CborReader::feed_bytes(const Item& item) {
+  for (std::size_t i = 0; i < item.size; ++i)
+    if (!reader_.byte_item(item.data[i])) return false;
+  return true;
+}
+
+// Collects the chunks of a text string of indefinite length and reads them as one price.
+bool CborReader::read_text_chunks() {
+  std::string text;
+  for (;;) {
+    Item chunk;
+    item_offset_ = offset_;
+    const Status status = next_item(bytes_, offset_, chunk);
+    if (status == Status::Truncated) {
+      truncated_ = true;
+      return false;
+    }
+    if (status == Status::Malformed) return malformed();
+    if (chunk.kind == Item::Break) break;
+    if (chunk.kind != Item::Text) return malformed();  // only definite text chunks belong here
+    text.append(reinterpret_cast<const char*>(chunk.data), chunk.size);
+  }
+  return reader_.text(text) && complete_item();
+}
+
+bool CborReader::step(const Item& item) {
+  const Slot slot = reader_.slot();
+  const bool array_place = slot == Slot::Outer || slot == Slot::DefaultList || slot == Slot::Section;
+
+  // Inside a byte string of indefinite length, only its chunks and the closing break.
+  if (!frames_.empty() && frames_.back().kind == Frame::ByteChunks) {
+    if (item.kind == Item::Break) {
+      frames_.pop_back();
+      return reader_.end_array() && complete_item();
+    }
+    if (item.kind != Item::Bytes) return malformed();
+    return feed_bytes(item);
+  }
+
+  switch (item.kind) {
+    case Item::Tag:
+      if (array_place) {
+        // Skipped: a tagged array reads as the array. Tags count toward the nesting limit.
+        if (frames_.size() + ++tags_ > kNestingLimit) {
+          too_deep_ = true;
+          return false;
+        }
+        return true;
+      }
+      if (slot == Slot::GroupId && (item.number == 2 || item.number == 3)) return reader_.fail("integer too large");
+      return reader_.other("tag");
+    case Item::Array:
+      if (!reader_.begin_array()) return false;
+      if (item.number == 0) return reader_.end_array() && complete_item();
+      tags_ = 0;
+      frames_.push_back({Frame::Counted, item.number});
+      return true;
+    case Item::ArrayStart:
+      if (!reader_.begin_array()) return false;
+      tags_ = 0;
+      frames_.push_back({Frame::UpToBreak, 0});
+      return true;
+    case Item::Break:
+      if (tags_ != 0) return malformed();  // a tag must be followed by an item
+      if (!frames_.empty() && frames_.back().kind == Frame::UpToBreak) {
+        frames_.pop_back();
+        return reader_.end_array() && complete_item();
+      }
+      return reader_.other("break");
+    case Item::Bytes:
+      if (!array_place) return reader_.other("byte array");
+      return reader_.begin_array() && feed_bytes(item) && reader_.end_array() && complete_item();
+    case Item::BytesStart:
+      if (!array_place) return reader_.other("byte array");
+      if (!reader_.begin_array()) return false;
+      tags_ = 0;
+      frames_.push_back({Frame::ByteChunks, 0});
+      return true;
+    case Item::Text:
+      return reader_.text(std::string_view(reinterpret_cast<const char*>(item.data), item.size)) && complete_item();
+    case Item::TextStart:
+      if (slot != Slot::Price) return reader_.text({});  // refused by kind; the chunks do not matter
+      return read_text_chunks();
+    case Item::Unsigned:
+      return reader_.integer(false, item.number) && complete_item();
+    case Item::Negative:
+      return reader_.integer(true, static_cast<unsigned __int128>(item.number) + 1) && complete_item();
+    case Item::Float:
+      return reader_.floating(item.real) && complete_item();
+    case Item::Map:
+      return reader_.other("map");
+    case Item::Undefined:
+      return reader_.other("undefined");
+    case Item::Null:
+      return reader_.other("null");
+    case Item::Boolean:
+      return reader_.other(item.flag ? "boolean `true`" : "boolean `false`");
+    case Item::Simple:
+      return reader_.other("simple");
+  }
+  return malformed();
+}
+
+}  // namespace
+
+std::size_t lock_cbor_size(const Lock& lock) noexcept {
+  if (lock.empty()) return 1;
+  std::size_t size = head_size(lock.sections().size() + 1) + head_size(lock.default_prices().size());
+  for (const Decimal& price : lock.default_prices()) size += price_size(price);
+  for (const LockSection& section : lock.sections()) {
+    size += head_size(section.prices.size() + 1) + head_size(section.policy_group_id);
+    for (const Decimal& price : section.prices) size += price_size(price);
+  }
+  return size;
+}
+
+void write_lock_cbor(const Lock& lock, std::uint8_t* out) noexcept {
+  if (lock.empty()) {
+    *out = 0x80;
+    return;
+  }
+  out = put_head(out, 4, lock.sections().size() + 1);
+  out = put_head(out, 4, lock.default_prices().size());
+  for (const Decimal& price : lock.default_prices()) out = put_price(out, price);
+  for (const LockSection& section : lock.sections()) {
+    out = put_head(out, 4, section.prices.size() + 1);
+    out = put_head(out, 0, section.policy_group_id);
+    for (const Decimal& price : section.prices) out = put_price(out, price);
+  }
+}
+
+bool read_lock_cbor(std::string_view bytes, Lock& out, std::string& error) {
+  CborReader reader(bytes, out);
+  return reader.run(error);
+}
+
+}  // namespace vantrel

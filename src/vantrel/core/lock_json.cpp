@@ -1,0 +1,224 @@
+// The JSON form of a price lock. Reading goes through the JSON library's event (SAX)
+// parser, which keeps its own nesting stack instead of recursing; the layout refuses any
+// array deeper than the third level at once. Positions come from counting what the
+// parser consumes.
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+
+#include "vantrel/core/lock_codec.hpp"
+#include "vantrel/core/lock_reader.hpp"
+
+namespace vantrel {
+namespace {
+
+using lock_codec::LockReader;
+
+// ---- writer ----
+
+std::size_t digits_of(std::uint16_t value) noexcept {
+  return value >= 10000 ? 5 : value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1;
+}
+
+std::size_t price_size(Decimal price) noexcept {
+  char buf[Decimal::kMaxTextLength];
+  return price.write_text(buf) + 2;
+}
+
+char* put_price(char* out, Decimal price) noexcept {
+  *out++ = '"';
+  out += price.write_text(out);
+  *out++ = '"';
+  return out;
+}
+
+// ---- reader ----
+
+// How far the parser has read. Lines and columns are worked out only for a message.
+struct Position {
+  std::size_t offset = 0;  // characters consumed
+  bool at_end = false;     // the parser's last read found no character
+
+  void consume() noexcept { ++offset; }
+};
+
+// The 1-based line (split at line feeds) and the code points read on it, after the
+// first `consumed` bytes of `text`.
+std::string line_and_column(std::string_view text, std::size_t consumed) {
+  std::size_t line = 1, column = 0;
+  for (std::size_t i = 0; i < consumed && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 0;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;  // continuation bytes belong to the code point already counted
+    }
+  }
+  char buf[64];
+  const int n = std::snprintf(buf, sizeof buf, " at line %zu column %zu", line, column);
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// The parser reads through this iterator, so every character it takes is counted.
+class CountingIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  CountingIterator(const char* p, Position* position) noexcept : p_(p), position_(position) {}
+  reference operator*() const noexcept { return *p_; }
+  CountingIterator& operator++() noexcept {
+    position_->consume();
+    ++p_;
+    return *this;
+  }
+  CountingIterator operator++(int) noexcept {
+    CountingIterator before = *this;
+    ++*this;
+    return before;
+  }
+  // The parser asks this before every read: a false answer is its end of input.
+  bool operator!=(const CountingIterator& other) const noexcept {
+    const bool more = p_ != other.p_;
+    position_->at_end = !more;
+    return more;
+  }
+  bool operator==(const CountingIterator& other) const noexcept { return !(*this != other); }
+
+ private:
+  const char* p_;
+  Position* position_;
+};
+
+using Json = nlohmann::json;
+
+constexpr int kNumberOverflow = 406;  // the library's out_of_range id for such a number
+
+class JsonEvents {
+ public:
+  JsonEvents(LockReader& reader, Position& position) noexcept : reader_(reader), position_(position) {}
+
+  bool null() { return settle(reader_.other("null")); }
+  bool boolean(bool value) { return settle(reader_.other(value ? "boolean `true`" : "boolean `false`")); }
+  bool number_integer(std::int64_t value) { return settle_number(reader_.integer(value)); }
+  bool number_unsigned(std::uint64_t value) { return settle_number(reader_.integer(false, value)); }
+  bool number_float(double value, const std::string& raw) { return settle_number(reader_.floating(value, raw)); }
+  bool string(std::string& value) { return settle(reader_.text(value)); }
+  bool binary(Json::binary_t&) { return settle(reader_.other("byte array")); }
+  bool start_object(std::size_t) { return settle(reader_.other("map")); }
+  bool key(std::string&) { return false; }  // unreachable: every map is refused at its start
+  bool end_object() { return false; }
+  bool start_array(std::size_t) { return settle(reader_.begin_array()); }
+  bool end_array() { return settle(reader_.end_array()); }
+  bool parse_error(std::size_t, const std::string& token, const nlohmann::detail::exception& ex) {
+    // A number beyond the double's range: an infinite float, as the other readers see it.
+    if (ex.id == kNumberOverflow) {
+      const double infinity = std::numeric_limits<double>::infinity();
+      return settle_number(reader_.floating(!token.empty() && token[0] == '-' ? -infinity : infinity, token));
+    }
+    // The library's own wording, without its prefix and position (ours follow).
+    std::string_view what = ex.what();
+    const std::size_t colon = what.find(": ");
+    if (colon != std::string_view::npos) what.remove_prefix(colon + 2);
+    message_ = lock_codec::valid_utf8(what);
+    consumed_ = position_.offset;
+    return false;
+  }
+
+  std::string take_message(std::string_view text) {
+    std::string out = message_.empty() ? reader_.error() : message_;
+    return out + line_and_column(text, consumed_);
+  }
+  void fail_at(std::size_t consumed, std::string message) {
+    message_ = std::move(message);
+    consumed_ = consumed;
+  }
+
+ private:
+  bool settle(bool ok) {
+    if (!ok) consumed_ = position_.offset;
+    return ok;
+  }
+  // A number is known only once the character after it was read; that one is not counted.
+  bool settle_number(bool ok) {
+    if (!ok) consumed_ = position_.at_end ? position_.offset : position_.offset - 1;
+    return ok;
+  }
+
+  LockReader& reader_;
+  Position& position_;
+  std::string message_;
+  std::size_t consumed_ = 0;
+};
+
+bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+std::size_t lock_json_size(const Lock& lock) noexcept {
+  if (lock.empty()) return 2;
+  std::size_t size = 2 + 2 + (lock.default_prices().empty() ? 0 : lock.default_prices().size() - 1);
+  for (const Decimal& price : lock.default_prices()) size += price_size(price);
+  for (const LockSection& section : lock.sections()) {
+    size += 1 + 2 + digits_of(section.policy_group_id);  // ",[" "]" and the id
+    for (const Decimal& price : section.prices) size += 1 + price_size(price);
+  }
+  return size;
+}
+
+void write_lock_json(const Lock& lock, char* out) noexcept {
+  *out++ = '[';
+  if (!lock.empty()) {
+    *out++ = '[';
+    bool first = true;
+    for (const Decimal& price : lock.default_prices()) {
+      if (!first) *out++ = ',';
+      first = false;
+      out = put_price(out, price);
+    }
+    *out++ = ']';
+    for (const LockSection& section : lock.sections()) {
+      *out++ = ',';
+      *out++ = '[';
+      out = std::to_chars(out, out + 5, section.policy_group_id).ptr;
+      for (const Decimal& price : section.prices) {
+        *out++ = ',';
+        out = put_price(out, price);
+      }
+      *out++ = ']';
+    }
+  }
+  *out = ']';
+}
+
+bool read_lock_json(std::string_view text, Lock& out, std::string& error) {
+  Position position;
+  LockReader reader(out, lock_codec::Dialect::Json);
+  JsonEvents events(reader, position);
+  const CountingIterator first(text.data(), &position);
+  const CountingIterator last(text.data() + text.size(), &position);
+  const bool parsed = Json::sax_parse(first, last, &events, Json::input_format_t::json, /*strict=*/false);
+  if (parsed && reader.done()) {
+    // Only white space may follow the value.
+    for (std::size_t i = position.offset; i < text.size(); ++i) {
+      if (!is_json_space(text[i])) {
+        events.fail_at(i + 1, "trailing characters");
+        error = events.take_message(text);
+        return false;
+      }
+    }
+    return true;
+  }
+  error = events.take_message(text);
+  return false;
+}
+
+}  // namespace vantrel

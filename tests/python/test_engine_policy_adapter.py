@@ -1,0 +1,385 @@
+"""A Python object as a policy: registration, calling conventions, result shapes."""
+
+import pytest
+
+import vantrel
+from vantrel.param import AccountGroupId, Price
+from vantrel.pretrade import AccountOutcomeEntry, OutcomeAmount, PostTradeResult
+
+from engine_kit import (Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments, build,
+                        order, report)
+
+
+def callback_failure(reject, policy="scripted"):
+    return (reject.code, reject.reason, reject.details, reject.policy, reject.scope, reject.user_data) == (
+        "SystemUnavailable", "python policy callback failed", "python policy callback raised an exception", policy,
+        "order", 0)
+
+
+# ------------------------------------------------------------------ registration
+
+class Bare:
+    name = "bare"
+
+    def check_pre_trade_start(self, ctx, order):
+        return None
+
+    def perform_pre_trade_check(self, ctx, order):
+        return None
+
+    def apply_execution_report(self, *, ctx, report):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        return None
+
+
+def variant(**attrs):
+    return type("Variant", (Bare,), attrs)()
+
+
+@pytest.mark.parametrize(
+    "policy, exc, text",
+    [
+        (variant(name=5), ValueError, "^policy.name must be a string$"),
+        (variant(name="\ud800"), UnicodeEncodeError, None),
+        (variant(policy_group_id=70000), ValueError, r"^policy_group_id must be an integer in range 0..=65535$"),
+        (variant(policy_group_id=-1), ValueError, r"^policy_group_id must be an integer in range 0..=65535$"),
+        (variant(policy_group_id=7.0), ValueError, r"^policy_group_id must be an integer in range 0..=65535$"),
+        (variant(policy_group_id="7"), ValueError, r"^policy_group_id must be an integer in range 0..=65535$"),
+        (variant(policy_group_id=None), ValueError, r"^policy_group_id must be an integer in range 0..=65535$"),
+        (variant(apply_execution_report=5), TypeError, "^policy.apply_execution_report must be callable$"),
+        (variant(check_pre_trade_start=None), TypeError, "^policy.check_pre_trade_start must be callable$"),
+        (variant(name=property(lambda self: 1 / 0)), ZeroDivisionError, None),
+        (variant(policy_group_id=property(lambda self: {}["x"])), KeyError, None),
+    ],
+)
+def test_registration_errors(policy, exc, text):
+    synced = vantrel.Engine.builder().full_sync()
+    with pytest.raises(exc, match=text):
+        synced.pre_trade(policy)
+
+
+def test_registration_reads_in_order_and_requires_every_hook():
+    class NoAdjust:
+        name = "x"
+        check_pre_trade_start = perform_pre_trade_check = apply_execution_report = staticmethod(lambda: None)
+
+    with pytest.raises(AttributeError, match="apply_account_adjustment"):
+        vantrel.Engine.builder().full_sync().pre_trade(NoAdjust())
+
+    class NoName:
+        pass
+
+    with pytest.raises(AttributeError, match="name"):
+        vantrel.Engine.builder().full_sync().pre_trade(NoName())
+
+
+def test_attribute_errors_beat_a_spent_builder():
+    ready = vantrel.Engine.builder().full_sync().pre_trade(Bare())
+    ready.build()
+    with pytest.raises(ValueError, match="policy.name must be a string"):
+        ready.pre_trade(variant(name=1))
+    with pytest.raises(ValueError, match="engine builder is no longer available"):
+        ready.pre_trade(Bare())
+
+
+@pytest.mark.parametrize("value, group", [(True, 1), (0, 0), (65535, 65535)])
+def test_group_id_through_the_index_protocol(value, group):
+    engine = build(variant(policy_group_id=value, perform_pre_trade_check=lambda self, c, o: MainResult(lock_prices=[1])))
+    assert engine.execute_pre_trade(order()).reservation.lock().entries() == [(group, Price(1))]
+
+
+def test_name_is_read_once_at_registration():
+    policy = Scripted("first", start=[RejectLike()])
+    engine = build(policy)
+    policy.name = "second"
+    assert engine.execute_pre_trade(order()).rejects[0].policy == "first"
+
+
+# ------------------------------------------------------------------ calling conventions
+
+def test_post_trade_hook_is_called_by_keywords():
+    class Positional(Bare):
+        def apply_execution_report(self, context, rpt):
+            return None
+
+    engine = build(Positional())
+    with pytest.raises(TypeError):
+        engine.apply_execution_report(report())
+
+
+def test_hooks_get_the_callers_objects_and_methods_are_looked_up_per_call():
+    policy = Scripted()
+    engine = build(policy)
+    o, r, a = order(), report(), adjustments(1)
+    engine.execute_pre_trade(o)
+    engine.apply_execution_report(r)
+    engine.apply_account_adjustment(acct(9), a)
+    assert policy.seen[0][2] is o and policy.seen[1][2] is o
+    assert policy.seen[2][2] is r
+    assert policy.seen[3][2] == acct(9) and policy.seen[3][3] is a[0]
+    policy.check_pre_trade_start = lambda ctx, o: [RejectLike("replaced")]
+    assert engine.start_pre_trade(order()).rejects[0].reason == "replaced"
+
+
+# ------------------------------------------------------------------ start-stage shapes
+
+@pytest.mark.parametrize(
+    "answer, reasons",
+    [(None, None), ([], None), ((), None), (iter([RejectLike("a"), RejectLike("b")]), ["a", "b"]),
+     ([RejectLike("only")], ["only"])],
+)
+def test_start_results(answer, reasons):
+    result = build(Scripted(start=answer)).start_pre_trade(order())
+    assert (None if result.ok else [r.reason for r in result.rejects]) == reasons
+
+
+@pytest.mark.parametrize(
+    "reject, exc, text",
+    [
+        (RejectLike(code="rateLimitExceeded"), ValueError, '^unsupported reject code "rateLimitExceeded"$'),
+        (RejectLike(code=25), ValueError, "^reject.code must be a string$"),
+        (RejectLike(scope="everyone"), ValueError, "^reject.scope must be either 'order' or 'account'$"),
+        (RejectLike(scope=1), ValueError, "^reject.scope must be a string$"),
+        (RejectLike(user_data=-1), ValueError, r"^reject.user_data must be an integer token \(default 0\)$"),
+        (RejectLike(user_data=2 ** 64), ValueError, r"^reject.user_data must be an integer token \(default 0\)$"),
+        (type("NoScope", (), {"code": "Custom", "reason": "r", "details": "d"})(), AttributeError, "scope"),
+        (5, AttributeError, "code"),
+    ],
+)
+def test_bad_rejects_fail_the_hook(reject, exc, text):
+    engine = build(Scripted(start=[reject]))
+    with pytest.raises(exc, match=text):
+        engine.start_pre_trade(order())
+
+
+def test_start_result_that_is_not_iterable_fails_the_hook():
+    with pytest.raises(TypeError):
+        build(Scripted(start=5)).start_pre_trade(order())
+
+
+def test_reject_fields_are_parsed():
+    reject = RejectLike("r", code="RateLimitExceeded", scope=" ORDER\u2003")
+    (got,) = build(Scripted(start=[reject])).start_pre_trade(order()).rejects
+    assert (got.code, got.scope, got.user_data) == ("RateLimitExceeded", "order", 0)
+    (got,) = build(Scripted(start=[RejectLike(user_data=2 ** 64 - 1)])).start_pre_trade(order()).rejects
+    assert got.user_data == 2 ** 64 - 1
+
+
+# ------------------------------------------------------------------ main-stage shapes
+
+@pytest.mark.parametrize("answer", [[RejectLike("x")], [], (), False, 0, {}, "text"])
+def test_main_result_without_any_known_attribute_is_an_error(answer):
+    journal = []
+    earlier = Scripted("earlier", main=lambda ctx, o: MainResult(mutations=[Action(journal, "held")]))
+    engine = build(earlier, Scripted(main=answer))
+    request = engine.start_pre_trade(order()).request
+    with pytest.raises(TypeError) as info:
+        request.execute()
+    assert str(info.value) == (
+        "perform_pre_trade_check must return None or an object with 'rejects' and 'mutations', "
+        f"'account_adjustments' or 'lock_prices'; got {type(answer).__name__}")
+    assert journal == ["rollback held"]
+
+
+def test_main_result_missing_a_paired_attribute():
+    only_rejects = type("R", (), {"rejects": []})()
+    only_mutations = type("M", (), {"mutations": []})()
+    for answer, missing in ((only_rejects, "mutations"), (only_mutations, "rejects")):
+        with pytest.raises(AttributeError, match=missing):
+            build(Scripted(main=answer)).execute_pre_trade(order())
+
+
+@pytest.mark.parametrize(
+    "answer, ok, prices, entries",
+    [
+        (None, True, [], 0),
+        (MainResult(account_adjustments=[]), True, [], 0),
+        (MainResult(account_adjustments=[], lock_prices=[]), True, [], 0),
+        (type("A", (), {"account_adjustments": [EntryLike("USD")]})(), True, [], 1),
+        (type("L", (), {"lock_prices": ["2.5"]})(), True, [Price("2.5")], 0),
+        (MainResult(rejects=[RejectLike()], lock_prices=[3], account_adjustments=[EntryLike()]), False, None, None),
+        (MainResult(account_adjustments=[AccountOutcomeEntry(asset="EUR", balance=OutcomeAmount(delta=1, absolute=2))],
+                    lock_prices=[Price(4)]), True, [Price(4)], 1),
+    ],
+)
+def test_main_result_shapes(answer, ok, prices, entries):
+    result = build(Scripted(main=answer)).execute_pre_trade(order())
+    assert result.ok is ok
+    if ok:
+        assert [p for _, p in result.reservation.lock().entries()] == prices
+        assert len(result.reservation.account_adjustments()) == entries
+
+
+@pytest.mark.parametrize(
+    "answer, exc",
+    [
+        (type("L", (), {"lock_prices": [object()]})(), ValueError),
+        (type("L", (), {"lock_prices": 5})(), TypeError),
+        (type("A", (), {"account_adjustments": [object()]})(), AttributeError),
+        (MainResult(mutations=[object()]), AttributeError),
+    ],
+)
+def test_main_conversion_errors_fail_the_order(answer, exc):
+    engine = build(Scripted(main=answer))
+    with pytest.raises(exc):
+        engine.execute_pre_trade(order())
+
+
+def test_mutations_staged_before_a_failing_conversion_are_rolled_back():
+    journal = []
+    answer = MainResult(mutations=[Action(journal, "1"), object()])
+    with pytest.raises(AttributeError):
+        build(Scripted(main=answer)).execute_pre_trade(order())
+    assert journal == ["rollback 1"]
+
+
+def test_failing_main_hook_drops_its_own_rejects_and_gives_one_callback_failure():
+    engine = build(Scripted(main=lambda ctx, o: MainResult(rejects=[RejectLike("mine"), object()])))
+    request = engine.start_pre_trade(order()).request
+    with pytest.raises(AttributeError):
+        request.execute()
+
+
+# ------------------------------------------------------------------ post-trade shapes
+
+@pytest.mark.parametrize(
+    "answer, blocks, outcomes",
+    [
+        (None, 0, 0),
+        (False, 0, 0),
+        (PostTradeResult(), 0, 0),
+        (PostTradeResult(account_blocks=[BlockLike()]), 1, 0),
+        (type("P", (), {"account_blocks": [BlockLike(), BlockLike("b2")], "account_adjustments": []})(), 2, 0),
+        (type("P", (), {"account_blocks": [], "account_adjustments": [
+            vantrel.pretrade.AccountAdjustmentOutcome(policy_group_id=3, entry=AccountOutcomeEntry(asset="USD"))]})(),
+         0, 1),
+    ],
+)
+def test_post_trade_result_shapes(answer, blocks, outcomes):
+    result = build(Scripted(post=answer)).apply_execution_report(report(2))
+    assert (len(result.account_blocks), len(result.account_adjustments)) == (blocks, outcomes)
+
+
+def test_post_trade_true_is_refused():
+    engine = build(Scripted(post=True))
+    with pytest.raises(TypeError, match="^apply_execution_report must return PostTradeResult or None; bool True no "
+                                        "longer maps to a synthetic account block$"):
+        engine.apply_execution_report(report())
+    assert engine.execute_pre_trade(order()).ok
+
+
+def test_post_trade_block_code_is_parsed_last():
+    engine = build(Scripted(post=type("P", (), {"account_blocks": [BlockLike(code="nope", policy=5)],
+                                                "account_adjustments": []})()))
+    with pytest.raises(ValueError, match="^account_block.policy must be a string$"):
+        engine.apply_execution_report(report())
+
+
+# ------------------------------------------------------------------ adjustment shapes
+
+def outcome_count(engine, n=1):
+    result = engine.apply_account_adjustment(acct(1), adjustments(n))
+    return result.ok, len(result.outcomes), [r.reason for r in result.rejects]
+
+
+@pytest.mark.parametrize(
+    "answer, expected",
+    [
+        (None, (True, 0, [])),
+        (MainResult(), (True, 0, [])),
+        (MainResult(rejects=[RejectLike("r")]), (False, 0, ["r"])),
+        (RejectLike("single"), (False, 0, ["single"])),
+        (EntryLike(), (True, 1, [])),
+        ([EntryLike(), EntryLike()], (True, 2, [])),
+        ([EntryLike(), RejectLike("mixed")], (False, 0, ["mixed"])),
+        ([], (True, 0, [])),
+        # `rejects` alone does not select the rejects-and-mutations reading: iterated instead.
+        (type("R", (list,), {"rejects": [RejectLike("ignored")]})([EntryLike()]), (True, 1, [])),
+    ],
+)
+def test_adjustment_result_shapes(answer, expected):
+    assert outcome_count(build(Scripted(adjust=answer))) == expected
+
+
+def test_adjustment_list_items_that_are_neither_become_mutations():
+    journal = []
+    engine = build(Scripted(adjust=lambda c, a, adj: [Action(journal, "m"), EntryLike()]))
+    assert outcome_count(engine) == (True, 1, [])
+    assert journal == ["commit m"]
+
+
+def test_failing_adjustment_hook_rejects_and_raises():
+    def adjust(ctx, account_id, adjustment):
+        raise OSError("disk")
+
+    with pytest.raises(OSError, match="disk"):
+        build(Scripted(adjust=adjust)).apply_account_adjustment(acct(1), adjustments(1))
+
+
+# ------------------------------------------------------------------ contexts
+
+def test_context_objects():
+    seen = {}
+
+    def start(ctx, o):
+        seen["start"] = (ctx.account_group, ctx.account_control)
+
+    def post(ctx, r):
+        seen["post"] = ctx.account_group
+        assert not hasattr(ctx, "account_control")
+
+    def adjust(ctx, a, adj):
+        seen["adjust"] = (ctx.account_group, ctx.account_control)
+
+    engine = build(Scripted(start=start, post=post, adjust=adjust))
+    engine.accounts().register_group([acct(1)], 9)
+    engine.start_pre_trade(order(1))
+    group, control = seen["start"]
+    assert group == AccountGroupId.from_int(9)
+    assert type(control) is vantrel.AccountControl
+    engine.start_pre_trade(order(None))
+    assert seen["start"] == (None, None)
+    engine.apply_execution_report(report(1))
+    assert seen["post"] == AccountGroupId.from_int(9)
+    engine.apply_account_adjustment(acct(2), adjustments(1))
+    assert seen["adjust"][0] is None and type(seen["adjust"][1]) is vantrel.AccountControl
+    assert type(seen["adjust"][1]) is vantrel.AccountControl
+
+
+def test_context_getters_make_new_objects_and_keep_the_first_group():
+    seen = []
+
+    def start(ctx, o):
+        seen.append((ctx.account_group, ctx.account_group))
+        engine.accounts().unregister_group([acct(1)], 4)
+
+    def main(ctx, o):
+        seen.append((ctx.account_group, None))
+
+    engine = build(Scripted(start=start, main=main))
+    engine.accounts().register_group([acct(1)], 4)
+    engine.execute_pre_trade(order(1))
+    (a, b), (c, _) = seen
+    assert a == b and a is not b and c == a
+
+
+def test_account_control_blocks_the_contexts_account():
+    def main(ctx, o):
+        ctx.account_control.block(vantrel.pretrade.AccountBlock(policy="P", code="Custom", reason="r", details="d",
+                                                                user_data=5))
+
+    policy = Scripted(main=main)
+    engine = build(policy)
+    assert engine.execute_pre_trade(order(7)).ok
+    policy.main = None
+    (reject,) = engine.execute_pre_trade(order(7)).rejects
+    assert (reject.code, reject.policy, reject.user_data, reject.scope) == ("Custom", "P", 5, "account")
+
+    def bad_block(ctx, o):
+        ctx.account_control.block(BlockLike())
+
+    policy.main = bad_block
+    with pytest.raises(TypeError, match="^argument 'block': "):
+        engine.execute_pre_trade(order(8))

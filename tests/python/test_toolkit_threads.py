@@ -1,0 +1,122 @@
+"""The interpreter lock, the deferred-release queue and the core-lock rule."""
+
+import faulthandler
+import sys
+import threading
+
+import pytest
+
+
+@pytest.fixture(autouse=True)
+def watchdog():
+    faulthandler.dump_traceback_later(60, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()
+
+
+def is_internal_fault(error):
+    return isinstance(error, BaseException) and not isinstance(error, Exception)
+
+
+@pytest.mark.parametrize("count", [1, 2, 50])
+def test_release_without_the_lock_is_queued_until_the_next_entry(testkit, count):
+    obj = object()
+    before = sys.getrefcount(obj)
+    testkit.lock_depth()  # leaves an empty queue behind
+    assert testkit.release_without_lock(obj, count) == count
+    # Retaking the lock on the way out performed them.
+    assert sys.getrefcount(obj) == before
+
+
+@pytest.mark.parametrize("threads, count", [(1, 1), (3, 7)])
+def test_foreign_thread_release_waits_for_an_entry(testkit, threads, count):
+    obj = object()
+    before = sys.getrefcount(obj)
+    testkit.lock_depth()
+    assert testkit.release_on_foreign_thread(obj, threads, count) == threads * count
+    # Nothing entered the module since: the references are still held...
+    assert sys.getrefcount(obj) == before + threads * count
+    # ...and any entry releases them.
+    assert testkit.lock_depth() == 1
+    assert sys.getrefcount(obj) == before
+
+
+def test_release_storm_loses_and_repeats_nothing(testkit):
+    obj = object()
+    before = sys.getrefcount(obj)
+    stop = threading.Event()
+    errors = []
+
+    def python_side():
+        try:
+            for _ in range(300):
+                if stop.is_set():
+                    return
+                testkit.release_without_lock(obj, 5)
+                testkit.lock_depth()
+        except BaseException as error:  # noqa: BLE001  (reported below)
+            errors.append(error)
+
+    workers = [threading.Thread(target=python_side) for _ in range(4)]
+    for worker in workers:
+        worker.start()
+    try:
+        for _ in range(40):
+            testkit.release_on_foreign_thread(obj, 4, 25, True)
+    finally:
+        stop.set()
+        for worker in workers:
+            worker.join(30)
+    assert errors == [] and not any(worker.is_alive() for worker in workers)
+    testkit.lock_depth()
+    assert testkit.queued_releases() == 0
+    assert sys.getrefcount(obj) == before
+
+
+def test_python_action_under_a_core_lock_is_refused(testkit):
+    calls = []
+    for unlocked in (False, True):
+        with pytest.raises(BaseException) as info:
+            testkit.under_core_lock([lambda: calls.append(1)], unlocked)
+        assert is_internal_fault(info.value)
+        assert str(info.value) == "the interpreter lock was requested while a core lock is held"
+    assert calls == []
+    # The fault was raised once, not left behind for the next call.
+    assert testkit.under_core_lock([]) == 0
+
+
+def test_release_under_a_core_lock_is_queued_even_with_the_lock(testkit):
+    obj = object()
+    before = sys.getrefcount(obj)
+    testkit.lock_depth()
+    # Given up and retaken around the core work, the lock's return flushes the queue...
+    assert testkit.under_core_lock([], True, obj) == 1
+    assert sys.getrefcount(obj) == before
+    # ...kept throughout, the release waits for the next entry.
+    assert testkit.under_core_lock([], False, obj) == 1
+    assert sys.getrefcount(obj) == before + 1
+    testkit.lock_depth()
+    assert sys.getrefcount(obj) == before
+
+
+MISUSES = ["borrow", "copy", "new_ref", "allow_threads", "shared", "exclusive", "class"]
+
+
+@pytest.mark.parametrize("kind", MISUSES)
+def test_lock_checks_catch_work_without_the_lock(testkit, kind):
+    if not testkit.lock_checks:
+        pytest.skip("lock checks are compiled out of this build")
+    with pytest.raises(BaseException) as info:
+        testkit.unlocked_misuse(kind, object())
+    assert is_internal_fault(info.value)
+    assert str(info.value).endswith(" without the interpreter lock")
+
+
+def test_lock_checks_allow_a_queued_release(testkit):
+    if not testkit.lock_checks:
+        pytest.skip("lock checks are compiled out of this build")
+    obj = object()
+    before = sys.getrefcount(obj)
+    assert testkit.unlocked_misuse("release", obj) is None
+    testkit.lock_depth()
+    assert sys.getrefcount(obj) == before
