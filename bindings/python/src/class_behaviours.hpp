@@ -49,6 +49,7 @@ const ClassBehaviour* execution_report_position_impact_behaviour();
 // -- record-classes: end
 
 const ClassBehaviour* lock_behaviour();  // pretrade/lock.cpp
+const ClassBehaviour* order_size_limit_behaviour();  // pretrade/order_size_limit.cpp
 
 // Rejects, account blocks, outcomes and result records.
 // -- pretrade-records: begin

@@ -77,7 +77,7 @@ const ClassSpec kClasses[kClassCount] = {
     {"AccountAdjustment", "vantrel.core", true, true, false, "(*, operation=None, amount=None, bounds=None)", "", &account_adjustment_behaviour},
     {"PostTradeResult", "vantrel.pretrade", false, true, false, "(*, account_blocks=None, account_adjustments=None)", "", &post_trade_result_behaviour},
     {"Lock", "vantrel.pretrade", true, true, false, "(entries=None)", "", &lock_behaviour},
-    {"OrderSizeLimit", "vantrel.pretrade.policies", false, true, false, "(*, max_quantity, max_notional)", "", nullptr},
+    {"OrderSizeLimit", "vantrel.pretrade.policies", false, true, false, "(*, max_quantity, max_notional)", "", &order_size_limit_behaviour},
     {"Context", "vantrel.pretrade", false, false, false, nullptr, "", &context_behaviour},
     {"AccountAdjustmentContext", "vantrel", false, false, false, nullptr, "", &adjustment_context_behaviour},
     {"PostTradeContext", "vantrel.pretrade", false, false, false, nullptr, "", &post_trade_context_behaviour},

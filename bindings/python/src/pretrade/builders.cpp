@@ -9,6 +9,7 @@
 #include "marketdata/builder.hpp"
 #include "marketdata/quote.hpp"
 #include "pretrade/engine_support.hpp"
+#include "pretrade/limit_policies.hpp"
 #include "pretrade/python_policy.hpp"
 #include "pretrade/spot_funds.hpp"
 #include "toolkit/args.hpp"
@@ -123,6 +124,8 @@ void append_policy(PyObject* ready, std::unique_ptr<Policy> policy) {
 
 EngineSync ready_builder_sync(PyObject* ready) { return ready_of(ready).sync; }
 
+bool ready_builder_spent(PyObject* ready) { return !ready_of(ready).state.has_value(); }
+
 std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready) {
   const ReadyBuilderValue& value = ready_of(ready);
   return value.state ? value.state->blocks : nullptr;
@@ -178,6 +181,9 @@ const ClassBehaviour* ready_engine_builder_behaviour() {
       {"build", method_entry<&ready_build>(), kFastcallFlags, "build($self)\n--\n\n"},
       {"_add_builtin_order_validation", method_entry<&ready_add_order_validation>(), kFastcallFlags,
        "_add_builtin_order_validation($self, *, policy_group_id=0)\n--\n\n"},
+      limit_policy_adder(LimitPolicyAdder::OrderSizeLimit),
+      limit_policy_adder(LimitPolicyAdder::RateLimit),
+      limit_policy_adder(LimitPolicyAdder::PnlBoundsKillSwitch),
       {"_add_builtin_spot_funds", method_entry<&ready_add_spot_funds>(), kFastcallFlags,
        "_add_builtin_spot_funds($self, *, policy_group_id=0, market_data=None, default_slippage_bps=None, "
        "pricing_source=None, overrides=...)\n--\n\n"},

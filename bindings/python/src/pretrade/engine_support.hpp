@@ -65,6 +65,9 @@ void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outco
 void append_policy(PyObject* ready, std::unique_ptr<Policy> policy);
 // The locking mode the builder was made with (still readable after build()).
 EngineSync ready_builder_sync(PyObject* ready);
+// True once build() has taken the state out (adders raise "engine builder is no longer
+// available" then).
+bool ready_builder_spent(PyObject* ready);
 // The engine's block registry while the builder still holds its state; null once spent.
 std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready);
 // A built-in policy's `policy_group_id` keyword: an integer 0..=65535. Another

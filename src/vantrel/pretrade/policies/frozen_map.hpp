@@ -1,0 +1,88 @@
+#pragma once
+// A hash map fixed at configuration: open addressing over a power-of-two table of
+// {hash, index} slots, entries kept in one array. Lookups cost one hash, a mask and usually one
+// probe; nothing is inserted or moved after construction, so any number of threads may read it
+// without a lock and pointers to values stay valid for its life.
+
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+template <class Key, class Value, class Hash, class Equal>
+class FrozenMap {
+ public:
+  FrozenMap() = default;
+
+  // `entries` must hold distinct keys.
+  explicit FrozenMap(std::vector<std::pair<Key, Value>> entries) : entries_(std::move(entries)) {
+    if (entries_.empty()) return;
+    std::size_t capacity = 4;
+    while (capacity < entries_.size() * 2) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+    mask_ = capacity - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const std::uint64_t h = Hash{}(entries_[i].first);
+      std::size_t at = h & mask_;
+      while (slots_[at].index != 0) at = (at + 1) & mask_;
+      slots_[at] = Slot{h, static_cast<std::uint32_t>(i + 1)};
+    }
+  }
+
+  bool empty() const noexcept { return entries_.empty(); }
+  std::size_t size() const noexcept { return entries_.size(); }
+
+  template <class K>
+  const Value* find(const K& key) const noexcept {
+    return entries_.empty() ? nullptr : find_hashed(key, Hash{}(key));
+  }
+
+  // For callers that derive several keys' hashes from one pass over the text; `h` must equal
+  // Hash{}(key).
+  template <class K>
+  const Value* find_hashed(const K& key, std::uint64_t h) const noexcept {
+    if (entries_.empty()) return nullptr;
+    for (std::size_t at = h & mask_;; at = (at + 1) & mask_) {
+      const Slot& slot = slots_[at];
+      if (slot.index == 0) return nullptr;
+      if (slot.hash == h && Equal{}(entries_[slot.index - 1].first, key)) return &entries_[slot.index - 1].second;
+    }
+  }
+
+  auto begin() const noexcept { return entries_.begin(); }
+  auto end() const noexcept { return entries_.end(); }
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t index = 0;  // entry index + 1; 0 marks an empty slot
+  };
+  std::vector<std::pair<Key, Value>> entries_;
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
+// Collects entries for a FrozenMap; a later value for a key replaces the earlier one.
+template <class Key, class Value, class Hash, class Equal>
+class FrozenMapBuilder {
+ public:
+  void put(Key key, Value value) {
+    const auto [it, inserted] = index_.try_emplace(key, entries_.size());
+    if (inserted)
+      entries_.emplace_back(std::move(key), std::move(value));
+    else
+      entries_[it->second].second = std::move(value);
+  }
+  FrozenMap<Key, Value, Hash, Equal> freeze() && { return FrozenMap<Key, Value, Hash, Equal>(std::move(entries_)); }
+  // The collected entries, for maps whose values are made from them.
+  std::vector<std::pair<Key, Value>> entries() && { return std::move(entries_); }
+
+ private:
+  std::unordered_map<Key, std::size_t, Hash, Equal> index_;
+  std::vector<std::pair<Key, Value>> entries_;
+};
+
+}  // namespace vantrel
