@@ -210,6 +210,27 @@ TEST(SpotFundsMainStage, HoldOverflowIsARejectAndRollbackOverflowBlocks) {
   EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
 }
 
+// A reservation may outlive its engine: its undo still finds the holdings,
+// and the holdings go once the last undo is gone.
+TEST(SpotFundsMainStage, UndoOutlivesTheEngine) {
+  std::weak_ptr<AccountBlockRegistry> registry;
+  std::optional<CoreReservation> kept;
+  {
+    FundsEngine f;
+    f.add_funds();
+    EngineCore& engine = f.build();
+    registry = engine.blocks_handle();
+    f.deposit(1, "USD", D(20));
+    MainOutcome held = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+    ASSERT_NE(std::get_if<CoreReservation>(&held), nullptr);
+    kept.emplace(std::move(std::get<CoreReservation>(held)));
+  }
+  EXPECT_FALSE(registry.expired());  // the undo keeps what it reports to
+  kept->rollback();
+  kept.reset();
+  EXPECT_TRUE(registry.expired());
+}
+
 // ---- execution reports ----
 
 struct ReportScenario {

@@ -13,11 +13,13 @@
 // sent and never reports one it rolled back. In account_sync the host also
 // keeps calls that touch one account (executes, finalising its reservations,
 // reports, adjustments) from overlapping.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "vantrel/pretrade/account_blocks.hpp"
 #include "vantrel/pretrade/policies/holdings_state.hpp"
@@ -31,11 +33,61 @@ inline constexpr std::string_view kSpotFundsPolicyName = "SpotFundsPolicy";
 // What the policy shares with every undo it stages, so that an undo run after
 // the engine is gone still finds both: the holdings, and the engine's block
 // registry (the one the stages offer as account control; null when unknown).
-struct SpotFundsShared {
+//
+// Undos keep it alive through leases rather than shared counts, so that threads
+// staging undos on distinct accounts write no common word: each thread takes
+// its leases on its own stripe, and a stripe holds one owning reference while
+// the policy lives or any of its leases is out. Each stripe's count is guarded
+// by the stripe's own spin flag, never held while anything else runs.
+class SpotFundsShared {
+ public:
+  // The policy keeps the returned handle and calls orphan() when it goes.
+  static std::shared_ptr<SpotFundsShared> create(SyncMode mode, std::shared_ptr<AccountBlockRegistry> engine_blocks);
   SpotFundsShared(SyncMode mode, std::shared_ptr<AccountBlockRegistry> engine_blocks)
       : holdings(mode), blocks(std::move(engine_blocks)) {}
+
+  // A counted claim that keeps the state alive; move-only, released once.
+  class Lease {
+   public:
+    Lease() noexcept = default;
+    explicit Lease(SpotFundsShared& shared) noexcept;
+    Lease(Lease&& other) noexcept
+        : shared_(std::exchange(other.shared_, nullptr)), stripe_(other.stripe_) {}
+    Lease& operator=(Lease&&) = delete;
+    Lease(const Lease&) = delete;
+    ~Lease();
+    SpotFundsShared* operator->() const noexcept { return shared_; }
+
+   private:
+    SpotFundsShared* shared_ = nullptr;
+    std::uint32_t stripe_ = 0;
+  };
+
+  // From the policy's destructor: from now on the last lease of a stripe drops
+  // that stripe's reference.
+  void orphan() noexcept;
+
   HoldingsState holdings;
   std::shared_ptr<AccountBlockRegistry> blocks;
+
+ private:
+  static constexpr std::uint32_t kStripes = 16;
+  struct alignas(64) Stripe {
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    std::int64_t leases = 0;
+    bool orphaned = false;
+    std::shared_ptr<SpotFundsShared> self;
+  };
+  static std::uint32_t stripe_of_this_thread() noexcept;
+  static void lock(Stripe& s) noexcept {
+    while (s.busy.test_and_set(std::memory_order_acquire)) s.busy.wait(true, std::memory_order_relaxed);
+  }
+  static void unlock(Stripe& s) noexcept {
+    s.busy.clear(std::memory_order_release);
+    s.busy.notify_one();
+  }
+
+  Stripe stripes_[kStripes];
 };
 
 class SpotFundsPolicy final : public Policy {
@@ -43,6 +95,9 @@ class SpotFundsPolicy final : public Policy {
   // `mode` is the engine's lock mode; `engine_blocks` the engine's block registry.
   SpotFundsPolicy(std::uint16_t policy_group_id, SpotFundsPricing pricing, SyncMode mode,
                   std::shared_ptr<AccountBlockRegistry> engine_blocks = nullptr);
+  ~SpotFundsPolicy() override;
+  SpotFundsPolicy(const SpotFundsPolicy&) = delete;
+  SpotFundsPolicy& operator=(const SpotFundsPolicy&) = delete;
 
   std::string_view name() const noexcept override { return kSpotFundsPolicyName; }
   std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }

@@ -9,7 +9,7 @@ namespace {
 
 // The undo of one adjustment: every delta taken back, or nothing and a block.
 struct AdjustmentRollback {
-  std::shared_ptr<SpotFundsShared> shared;
+  SpotFundsShared::Lease shared;
   std::shared_ptr<AccountBlockRegistry> control;
   AccountId account;
   const std::string* asset;
@@ -89,7 +89,7 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
     case AdjustVerdict::Adjusted:
       break;
   }
-  mutations.push(MutationAction(), AdjustmentRollback{shared_, ctx.account_control().shared_from_this(), account,
+  mutations.push(MutationAction(), AdjustmentRollback{SpotFundsShared::Lease(*shared_), ctx.account_control().shared_from_this(), account,
                                                       name, step.delta});
   std::vector<OutcomeEntryRecord> entries;
   entries.push_back(OutcomeEntryRecord{

@@ -16,7 +16,7 @@ struct NoKeep {};
 // stage's own one, kept alive by `keep`.
 template <class Keep>
 struct HoldRollback {
-  std::shared_ptr<SpotFundsShared> shared;
+  SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
@@ -52,7 +52,54 @@ SpotFundsPolicy::SpotFundsPolicy(std::uint16_t policy_group_id, SpotFundsPricing
                                  std::shared_ptr<AccountBlockRegistry> engine_blocks)
     : policy_group_id_(policy_group_id),
       pricing_(std::move(pricing)),
-      shared_(std::make_shared<SpotFundsShared>(mode, std::move(engine_blocks))) {}
+      shared_(SpotFundsShared::create(mode, std::move(engine_blocks))) {}
+
+SpotFundsPolicy::~SpotFundsPolicy() { shared_->orphan(); }
+
+std::shared_ptr<SpotFundsShared> SpotFundsShared::create(SyncMode mode,
+                                                         std::shared_ptr<AccountBlockRegistry> engine_blocks) {
+  auto shared = std::make_shared<SpotFundsShared>(mode, std::move(engine_blocks));
+  for (Stripe& stripe : shared->stripes_) stripe.self = shared;
+  return shared;
+}
+
+std::uint32_t SpotFundsShared::stripe_of_this_thread() noexcept {
+  static std::atomic<std::uint32_t> next{0};
+  thread_local const std::uint32_t stripe = next.fetch_add(1, std::memory_order_relaxed) % kStripes;
+  return stripe;
+}
+
+// Only the policy's hooks take leases, so the policy, and with it every
+// stripe's reference, is alive here.
+SpotFundsShared::Lease::Lease(SpotFundsShared& shared) noexcept
+    : shared_(&shared), stripe_(stripe_of_this_thread()) {
+  Stripe& s = shared.stripes_[stripe_];
+  lock(s);
+  ++s.leases;
+  unlock(s);
+}
+
+SpotFundsShared::Lease::~Lease() {
+  if (shared_ == nullptr) return;
+  std::shared_ptr<SpotFundsShared> last;
+  Stripe& s = shared_->stripes_[stripe_];
+  lock(s);
+  if (--s.leases == 0 && s.orphaned) last = std::move(s.self);
+  unlock(s);
+  // `last` may free the state, this stripe included: nothing touches it after the unlock.
+}
+
+void SpotFundsShared::orphan() noexcept {
+  std::shared_ptr<SpotFundsShared> drop[kStripes];
+  for (std::uint32_t i = 0; i < kStripes; ++i) {
+    Stripe& s = stripes_[i];
+    lock(s);
+    s.orphaned = true;
+    if (s.leases == 0) drop[i] = std::move(s.self);
+    unlock(s);
+  }
+  // The policy's own handle keeps the state alive until after this returns.
+}
 
 PreTradeCheck SpotFundsPolicy::perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
                                                        Mutations& mutations) const {
@@ -126,10 +173,12 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
       break;
   }
   if (control == nullptr || control == shared_->blocks.get())
-    mutations.push(MutationAction(), HoldRollback<NoKeep>{shared_, control, account, name, step.moved, {}});
+    mutations.push(MutationAction(),
+                   HoldRollback<NoKeep>{SpotFundsShared::Lease(*shared_), control, account, name, step.moved, {}});
   else
     mutations.push(MutationAction(), HoldRollback<std::shared_ptr<AccountBlockRegistry>>{
-                                         shared_, control, account, name, step.moved, control->shared_from_this()});
+                                         SpotFundsShared::Lease(*shared_), control, account, name, step.moved,
+                                         control->shared_from_this()});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.moved)}, PositionSize{step.after.available}},
