@@ -36,6 +36,13 @@ def test_text_signature():
         "overrides=...)")
 
 
+def test_adder_returns_the_same_builder_and_appends_in_order():
+    ready = Engine.builder().no_sync().builtin(SpotFundsPolicy())
+    assert ready._add_builtin_spot_funds(policy_group_id=3) is ready
+    with pytest.raises(ValueError, match="^duplicate policy name in engine configuration: SpotFundsPolicy$"):
+        ready.build()
+
+
 def test_without_arguments_market_buys_are_refused():
     engine = funds_engine()
     reject = only_reject(engine.execute_pre_trade(order(qty=1)))
