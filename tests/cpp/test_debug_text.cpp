@@ -22,6 +22,10 @@ TEST(DebugQuoted, Escapes) {
       {"\x01\x1f\x7f", "\"\\u{1}\\u{1f}\\u{7f}\""},
       {"\xc2\x85", "\"\\u{85}\""},                        // NEL, a C1 control
       {"e\xcc\x81", "\"e\\u{301}\""},                     // combining acute accent
+      {"\xd6\xb0\xd9\x8e", "\"\\u{5b0}\\u{64e}\""},             // combining points of other scripts
+      {"\xe0\xa4\x95\xe0\xa4\xbe", "\"\xe0\xa4\x95\\u{93e}\""},       // a spacing combining mark
+      {"\xd7\x90\xd8\xa8", "\"\xd7\x90\xd8\xa8\""},                // their letters stand
+      {"\xcd\xb8\xf1\x80\x80\x80", "\"\\u{378}\\u{40000}\""},       // unassigned code points
       {"\xe2\x80\x8b", "\"\\u{200b}\""},                  // zero-width space
       {"\xe2\x80\xa8", "\"\\u{2028}\""},                  // line separator
       {"\xef\xbb\xbf", "\"\\u{feff}\""},                  // byte-order mark

@@ -20,6 +20,7 @@ class StrSub(str):
         ("x\ty", "it's", 'Instrument(underlying_asset="x\\ty", settlement_asset="it\'s")'),
         ("e\u0301", "\u20ac", 'Instrument(underlying_asset="e\\u{301}", settlement_asset="\u20ac")'),
         ("a\x00b\x7f", "\u200bz", 'Instrument(underlying_asset="a\\0b\\u{7f}", settlement_asset="\\u{200b}z")'),
+        ("\u05d0\u05b0", "\u0915\u093e", 'Instrument(underlying_asset="\u05d0\\u{5b0}", settlement_asset="\u0915\\u{93e}")'),
         (StrSub("SOL"), "USD", 'Instrument(underlying_asset="SOL", settlement_asset="USD")'),
     ],
 )

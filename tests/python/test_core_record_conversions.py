@@ -4,6 +4,7 @@ The probe has class objects of its own: every record handed to it is built from
 `probe.probe_class(...)`.
 """
 
+import decimal
 import os
 import sys
 import tracemalloc
@@ -209,6 +210,62 @@ def test_writing_a_record_while_its_getter_runs_is_refused(probe, c, monkeypatch
     assert seen == ["Already borrowed"]
     monkeypatch.undo()
     assert operation.side is Side.BUY
+
+
+class ReadsBack:
+    """Values whose conversion runs Python code that reads the record being assigned."""
+
+    def __init__(self, read):
+        self.read, self.seen = read, []
+
+    def attempt(self):
+        try:
+            self.read()
+        except RuntimeError as error:
+            self.seen.append(str(error))
+        else:
+            self.seen.append("read went through")
+
+    def flag(self):
+        hook = self
+
+        class bool_:
+            def __bool__(self):
+                hook.attempt()
+                return True
+
+        bool_.__module__ = "numpy"
+        return bool_()
+
+    def decimal(self):
+        hook = self
+
+        class Sneaky(decimal.Decimal):
+            def __str__(self):
+                hook.attempt()
+                return super().__str__()
+
+        return Sneaky("2.5")
+
+
+@pytest.mark.parametrize("make, field, kind, expected", [
+    (lambda c: c.OrderPosition(), "reduce_only", "flag", True),
+    (lambda c: c.OrderMargin(), "auto_borrow", "flag", True),
+    (lambda c: c.ExecutionReportFillDetails(lock=c.Lock()), "is_final", "flag", True),
+    (lambda c: c.OrderOperation(price=1), "price", "decimal", "2.5"),
+    (lambda c: c.FinancialImpact(pnl=1, fee=1), "fee", "decimal", "2.5"),
+    (lambda c: c.ExecutionReportFillDetails(lock=c.Lock()), "leaves_quantity", "decimal", "2.5"),
+    (lambda c: c.AccountAdjustmentBounds(), "held_upper", "decimal", "2.5"),
+    (lambda c: c.AccountAdjustmentBalanceOperation(), "average_entry_price", "decimal", "2.5"),
+])
+def test_reading_a_record_while_its_setter_converts_is_refused(c, make, field, kind, expected):
+    record = make(c)
+    for read in (lambda: getattr(record, field), lambda: repr(record)):
+        hook = ReadsBack(read)
+        setattr(record, field, getattr(hook, kind)())
+        assert hook.seen == ["Already mutably borrowed"]
+        value = getattr(record, field)
+        assert (value if isinstance(value, bool) else str(value)) == expected
 
 
 def test_enum_getter_errors_propagate(c, monkeypatch):

@@ -155,8 +155,9 @@ struct member_traits<M V::*> {
 };
 
 // The property pair of one plain field: the getter reads under a shared borrow;
-// the setter converts first, then stores under an exclusive borrow, so a failed
-// conversion leaves the field as it was.
+// the setter holds an exclusive borrow across the conversion too (a conversion
+// may run Python code that reads the record back) and stores only once the value
+// converted, so a failed conversion leaves the field as it was.
 template <auto Member, class Conv>
 PyObject* field_get(PyObject* self, void*) {
   using V = typename member_traits<decltype(Member)>::Owner;
@@ -169,8 +170,8 @@ int field_set(PyObject* self, PyObject* obj, void*) {
   using V = typename member_traits<decltype(Member)>::Owner;
   using M = typename member_traits<decltype(Member)>::Type;
   if (obj == nullptr) refuse_delete();
-  M converted = field_from_py<Conv, M>(obj, "value");
   Exclusive<V> value(self);
+  M converted = field_from_py<Conv, M>(obj, "value");
   std::swap((*value).*Member, converted);
   return 0;
 }
