@@ -370,7 +370,9 @@ TEST(LockCodec, ManySectionsDecodeInLinearTime) {
   Lock lock, baseline;
   const double flat_seconds = seconds_to_read(flat, baseline);
   const double section_seconds = seconds_to_read(sections, lock);
-  EXPECT_LT(section_seconds, 4 * flat_seconds + 0.05) << section_seconds << " s against " << flat_seconds << " s";
+  // Generous: other work shares the machine (sanitizer builds, parallel ctest), and a
+  // scan per price would still be thousands of times slower.
+  EXPECT_LT(section_seconds, 20 * flat_seconds + 0.5) << section_seconds << " s against " << flat_seconds << " s";
   ASSERT_EQ(lock.sections().size(), 65535u);
   EXPECT_EQ(lock.size(), static_cast<std::size_t>(kPrices));
   EXPECT_EQ(baseline.size(), static_cast<std::size_t>(kPrices));

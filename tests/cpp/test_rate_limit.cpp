@@ -107,6 +107,18 @@ TEST(RateLimitPolicy, MissingFieldsCountNothing) {
   EXPECT_TRUE(check_at(by_asset, order_for(7, "USD"), after(0)));
 }
 
+// A barrier that needs no field counts orders that have none.
+TEST(RateLimitPolicy, BrokerBarrierCountsBareOrders) {
+  RateLimitConfig config;
+  config.broker = RateBarrier{1, kSecond};
+  const RateLimitPolicy policy(config, kCreated, SyncMode::None);
+  EXPECT_FALSE(check_at(policy, OrderRecord{}, after(0)));
+  EXPECT_FALSE(check_at(policy, order(OrderSpec{std::nullopt, std::nullopt}), after(1000)));
+  const std::optional<Reject> r = check_at(policy, order(OrderSpec{std::nullopt, std::nullopt}), after(1001));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->details, "submitted 2 orders in 1s window, max allowed: 1");
+}
+
 TEST(RateLimitPolicy, LateLogEntryDoesNotOverCount) {
   RateLimitConfig config;
   config.account_barriers = {{7, {2, kSecond}}};

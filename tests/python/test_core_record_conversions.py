@@ -9,6 +9,7 @@ import os
 import sys
 import tracemalloc
 
+import conftest
 import pytest
 
 import vantrel.param
@@ -380,5 +381,6 @@ def test_no_growth_over_many_records(probe, c):
     finally:
         tracemalloc.stop()
     assert grown < 64 * 1024  # Python objects
-    assert resident_bytes() - rss < 4 * 1024 * 1024  # and the C++ side: asset names beyond the inline room
+    if not conftest.UNDER_ASAN:
+        assert resident_bytes() - rss < 4 * 1024 * 1024  # and the C++ side: asset names beyond the inline room
     assert [sys.getrefcount(x) for x in (account, amount, lock)] == counts

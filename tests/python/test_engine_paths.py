@@ -215,3 +215,41 @@ def test_handles_outlive_the_engine():
     controls[0].block(AccountBlock(policy="P", code="Custom", reason="r", details="d"))
     accounts.register_group([acct(1)], 3)
     assert accounts.group_of(acct(1)) == AccountGroupId.from_int(3)
+
+
+# ------------------------------------------------------------------ the batch law
+
+from hypothesis import given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.integers(1, 4), st.integers(1, 3), st.data())
+def test_batch_commits_everything_or_undoes_everything(n_items, n_policies, data):
+    """Each policy stages one pair per adjustment; one (item, policy) may reject.
+    Accepted: every commit, in staging order. Rejected: every pair staged so far
+    (the rejecting policy's included) rolled back in reverse, nothing committed."""
+    fail_at = data.draw(st.none() | st.tuples(st.integers(0, n_items - 1), st.integers(0, n_policies - 1)))
+    journal, staged = [], []
+
+    def hook(p):
+        def adjust(ctx, account, adjustment):
+            item = sum(1 for tag in staged if tag[1] == p)
+            tag = (item, p)
+            staged.append(tag)
+            action = Action(journal, f"{item}.{p}")
+            if fail_at == tag:
+                return MainResult(rejects=[RejectLike("no")], mutations=[action])
+            return [action, EntryLike()]
+        return adjust
+
+    engine = build(*[Scripted(f"p{p}", adjust=hook(p)) for p in range(n_policies)])
+    result = engine.apply_account_adjustment(acct(1), adjustments(n_items))
+    names = [f"{i}.{p}" for i, p in staged]
+    if fail_at is None:
+        assert result.ok and len(result.outcomes) == n_items * n_policies
+        assert journal == [f"commit {name}" for name in names]
+    else:
+        assert (result.ok, result.failed_index, result.outcomes) == (False, fail_at[0], [])
+        assert staged[-1] == fail_at
+        assert journal == [f"rollback {name}" for name in reversed(names)]

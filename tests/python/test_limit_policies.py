@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import vantrel
 from limit_kit import Barrier, engine_with, limit_order, only_reject, pnl_report, reject_fields
 from vantrel.param import AccountId
 from vantrel.pretrade.policies import (
@@ -149,6 +150,12 @@ def test_rate_missing_fields_count_nothing():
     reject = only_reject(engine.start_pre_trade(limit_order(None)))
     assert (reject.code, reject.details) == ("MissingRequiredField", "failed to access field 'operation.account_id'")
     assert engine.start_pre_trade(limit_order(7)).ok
+
+
+def test_rate_broker_barrier_counts_orders_without_fields():
+    engine = engine_with(RateLimitPolicy(broker=(1, MINUTE_NS)))
+    assert engine.start_pre_trade(vantrel.core.Order()).ok
+    assert only_reject(engine.start_pre_trade(vantrel.core.Order())).reason == "rate limit exceeded: broker barrier"
 
 
 def test_one_rate_limit_object_builds_independent_engines():

@@ -75,15 +75,24 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
   const std::uint64_t now_ns = instant_ns(now);
 
   Counted broker, asset, account, account_asset;
-  if (broker_) broker = {broker_->count(elapsed), broker_->max_orders(), broker_->window_ns(), true};
-  const std::uint64_t fnv = needs_asset ? fnv1a_64(op->instrument->settlement_asset.name()) : 0;
-  if (const auto* w = asset_windows_.find_hashed(std::string_view(op->instrument->settlement_asset.name()),
-                                                 LimitKeyHash::of_asset(fnv)))
-    asset = {(*w)->count(elapsed), (*w)->max_orders(), (*w)->window_ns(), true};
-  if (const auto* log = account_logs_.find(op->account_id->value))
-    account = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
+  // The limits are read before the swap: loads after a locked instruction wait for it.
+  if (broker_) {
+    broker = {0, broker_->max_orders(), broker_->window_ns(), true};
+    broker.count = broker_->count(elapsed);
+  }
+  // Only barriers that exist read the order's asset and account (both checked present above).
+  const std::string_view asset_name = needs_asset ? op->instrument->settlement_asset.name() : std::string_view();
+  const std::uint64_t fnv = needs_asset ? fnv1a_64(asset_name) : 0;
+  if (const auto* w = asset_windows_.find_hashed(asset_name, LimitKeyHash::of_asset(fnv))) {
+    asset = {0, (*w)->max_orders(), (*w)->window_ns(), true};
+    asset.count = (*w)->count(elapsed);
+  }
+  if (!account_logs_.empty()) {
+    if (const auto* log = account_logs_.find(op->account_id->value))
+      account = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
+  }
   if (!account_asset_logs_.empty()) {
-    const AccountAssetView key{op->account_id->value, op->instrument->settlement_asset.name()};
+    const AccountAssetView key{op->account_id->value, asset_name};
     if (const auto* log = account_asset_logs_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv)))
       account_asset = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
   }
