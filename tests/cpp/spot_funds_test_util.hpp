@@ -73,8 +73,10 @@ class FundsEngine {
  public:
   explicit FundsEngine(EngineSync sync = EngineSync::FullSync) : state_(sync), sync_(sync) {}
 
-  SpotFundsPolicy& add_funds(std::uint16_t group = 0, SpotFundsPricing pricing = {}) {
-    auto policy = std::make_unique<SpotFundsPolicy>(group, std::move(pricing), registry_sync_mode(sync_), state_.blocks);
+  // Without `share_blocks` the policy learns the block registry only from the stages.
+  SpotFundsPolicy& add_funds(std::uint16_t group = 0, SpotFundsPricing pricing = {}, bool share_blocks = true) {
+    auto policy = std::make_unique<SpotFundsPolicy>(group, std::move(pricing), registry_sync_mode(sync_),
+                                                    share_blocks ? state_.blocks : nullptr);
     SpotFundsPolicy& ref = *policy;
     state_.append(std::move(policy));
     funds_.push_back(&ref);

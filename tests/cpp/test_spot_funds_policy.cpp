@@ -180,9 +180,11 @@ TEST(SpotFundsMainStage, ValueFailures) {
   EXPECT_TRUE(std::get<CoreReservation>(free).account_adjustments().empty());
 }
 
-TEST(SpotFundsMainStage, HoldOverflowIsARejectAndRollbackOverflowBlocks) {
+class RollbackOverflow : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RollbackOverflow, HoldOverflowIsARejectAndRollbackOverflowBlocks) {
   FundsEngine f;
-  f.add_funds();
+  f.add_funds(0, {}, GetParam());
   EngineCore& engine = f.build();
   ASSERT_FALSE(f.apply(1, adjust("USD", absolute(kMax), absolute(kMax))).failed_index);
   const MainOutcome overflow_out = engine.execute(order(1, Side::Buy, vol("1"), D(1)));
@@ -230,6 +232,8 @@ TEST(SpotFundsMainStage, UndoOutlivesTheEngine) {
   kept.reset();
   EXPECT_TRUE(registry.expired());
 }
+
+INSTANTIATE_TEST_SUITE_P(SpotFundsMainStage, RollbackOverflow, ::testing::Bool());
 
 // ---- execution reports ----
 

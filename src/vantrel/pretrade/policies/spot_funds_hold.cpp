@@ -8,20 +8,16 @@ namespace vantrel {
 
 namespace {
 
-struct NoKeep {};
-
 // The undo of one hold: the same amount back from held to available. Keeps
 // the key, never a slot pointer: the slot may be removed and recreated
 // meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
-// stage's own one, kept alive by `keep`.
-template <class Keep>
+// stage's own one, kept alive by HoldRollbackKeepingControl.
 struct HoldRollback {
   SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
   Decimal moved;
-  [[no_unique_address]] Keep keep;
 
   void operator()() noexcept {
     bool overflow = false;
@@ -41,8 +37,11 @@ struct HoldRollback {
       control->record(account, hold_rollback_overflow_block(account, *asset, moved, seen));
   }
 };
-static_assert(sizeof(HoldRollback<NoKeep>) <= MutationAction::kInlineSize,
-              "a hold's undo is staged without allocating");
+static_assert(sizeof(HoldRollback) <= MutationAction::kInlineSize, "a hold's undo is staged without allocating");
+
+struct HoldRollbackKeepingControl : HoldRollback {
+  std::shared_ptr<AccountBlockRegistry> keep;
+};
 
 Rejects one(Reject reject) { return Rejects(std::move(reject)); }
 
@@ -173,12 +172,11 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
       break;
   }
   if (control == nullptr || control == shared_->blocks.get())
-    mutations.push(MutationAction(),
-                   HoldRollback<NoKeep>{SpotFundsShared::Lease(*shared_), control, account, name, step.moved, {}});
+    mutations.push(MutationAction(), HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
   else
-    mutations.push(MutationAction(), HoldRollback<std::shared_ptr<AccountBlockRegistry>>{
-                                         SpotFundsShared::Lease(*shared_), control, account, name, step.moved,
-                                         control->shared_from_this()});
+    mutations.push(MutationAction(),
+                   HoldRollbackKeepingControl{{SpotFundsShared::Lease(*shared_), control, account, name, step.moved},
+                                              control->shared_from_this()});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.moved)}, PositionSize{step.after.available}},
