@@ -13,43 +13,6 @@ std::string holdings_text(const Holdings& h) {
   return out;
 }
 
-HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
-  HoldStep step;
-  const bool in_debt = slot.held < Decimal();
-  Decimal usable = slot.available;
-  if (in_debt) {
-    const std::optional<Decimal> sum = slot.available.checked_add(slot.held);
-    if (!sum) return step;
-    usable = *sum;
-  }
-  if (amount > usable) {
-    step.verdict = HoldVerdict::Insufficient;
-    step.usable = usable;
-    return step;
-  }
-  // Settle the debt with the hold: held ends at exactly `amount`.
-  Decimal moved = amount;
-  if (in_debt) {
-    const std::optional<Decimal> m = amount.checked_sub(slot.held);
-    if (!m) return step;
-    moved = *m;
-  }
-  const std::optional<Decimal> available = slot.available.checked_sub(moved);
-  const std::optional<Decimal> held = slot.held.checked_add(moved);
-  if (!available || !held) return step;
-  step.verdict = HoldVerdict::Held;
-  step.moved = moved;
-  step.after = Holdings{*available, *held, slot.incoming};
-  return step;
-}
-
-std::optional<Holdings> release_step(const Holdings& slot, Decimal amount) noexcept {
-  const std::optional<Decimal> available = slot.available.checked_add(amount);
-  const std::optional<Decimal> held = slot.held.checked_sub(amount);
-  if (!available || !held) return std::nullopt;
-  return Holdings{*available, *held, slot.incoming};
-}
-
 std::optional<Holdings> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
   const std::optional<Decimal> held = slot.held.checked_sub(consume);
   if (!held) return std::nullopt;

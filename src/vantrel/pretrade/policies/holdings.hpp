@@ -44,12 +44,12 @@ struct HoldStep {
 // `amount` <= usable moves the amount plus that debt, so `held` ends at exactly
 // `amount`: a later hold can no longer spend funds that an over-consumption
 // already took. The undo moves the same `moved` back.
-HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept;
+inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept;
 
 // ---- releases and fills ----
 
 // `amount` back from held to available (a hold's undo, a finished order's remainder).
-std::optional<Holdings> release_step(const Holdings& slot, Decimal amount) noexcept;
+inline std::optional<Holdings> release_step(const Holdings& slot, Decimal amount) noexcept;
 
 // One leg of a fill: `consume` leaves held, `credit` arrives in available.
 std::optional<Holdings> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept;
@@ -102,5 +102,44 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
 
 // The undo of an applied adjustment: every delta taken back, or nothing.
 std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta) noexcept;
+
+// ---- the two steps of every order, inline for the hot path ----
+
+inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
+  HoldStep step;
+  const bool in_debt = slot.held < Decimal();
+  Decimal usable = slot.available;
+  if (in_debt) {
+    const std::optional<Decimal> sum = slot.available.checked_add(slot.held);
+    if (!sum) return step;
+    usable = *sum;
+  }
+  if (amount > usable) {
+    step.verdict = HoldVerdict::Insufficient;
+    step.usable = usable;
+    return step;
+  }
+  // Settle the debt with the hold: held ends at exactly `amount`.
+  Decimal moved = amount;
+  if (in_debt) {
+    const std::optional<Decimal> m = amount.checked_sub(slot.held);
+    if (!m) return step;
+    moved = *m;
+  }
+  const std::optional<Decimal> available = slot.available.checked_sub(moved);
+  const std::optional<Decimal> held = slot.held.checked_add(moved);
+  if (!available || !held) return step;
+  step.verdict = HoldVerdict::Held;
+  step.moved = moved;
+  step.after = Holdings{*available, *held, slot.incoming};
+  return step;
+}
+
+inline std::optional<Holdings> release_step(const Holdings& slot, Decimal amount) noexcept {
+  const std::optional<Decimal> available = slot.available.checked_add(amount);
+  const std::optional<Decimal> held = slot.held.checked_sub(amount);
+  if (!available || !held) return std::nullopt;
+  return Holdings{*available, *held, slot.incoming};
+}
 
 }  // namespace vantrel
