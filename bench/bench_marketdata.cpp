@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "vantrel/marketdata/service.hpp"
 
@@ -81,6 +82,21 @@ void BM_PushExistingBucket(benchmark::State& state) {
   report_allocations(state, before);
 }
 BENCHMARK(BM_PushExistingBucket);
+
+// Registering n instruments: the time per instrument should not grow with n
+// (the fitted complexity reads O(N)).
+void BM_RegisterInstruments(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  std::vector<Instrument> instruments;
+  for (int i = 0; i < n; ++i) instruments.push_back(instrument(i));
+  for (auto _ : state) {
+    MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+    for (const Instrument& each : instruments) benchmark::DoNotOptimize(service.register_instrument(each, std::nullopt));
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_RegisterInstruments)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Unit(benchmark::kMillisecond)->Complexity();
 
 // Readers on distinct instruments: items/s should grow with the thread count,
 // since no lock word of the service is shared between readers.

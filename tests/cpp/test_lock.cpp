@@ -177,3 +177,72 @@ TEST(Lock, TypicalLockStaysInline) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// An element that counts its live copies and can be told to fail its next copies.
+struct Counted {
+  static inline int live = 0;
+  static inline int copies_left = 1 << 30;
+  int value = 0;
+  explicit Counted(int v) : value(v) { ++live; }
+  Counted(const Counted& other) : value(other.value) {
+    if (copies_left-- <= 0) throw std::bad_alloc();
+    ++live;
+  }
+  Counted(Counted&& other) noexcept : value(other.value) { ++live; }
+  ~Counted() { --live; }
+};
+
+// A copy that fails part-way destroys what it had built and leaves the source whole,
+// both for the copy constructor and for copy assignment, inline or on the heap.
+TEST(InlineVector, FailedCopyReleasesWhatItBuilt) {
+  for (int size : {1, 2, 5}) {
+    for (int fail_at = 0; fail_at < size; ++fail_at) {
+      {
+        InlineVector<Counted, 2> source;
+        for (int i = 0; i < size; ++i) source.emplace_back(i);
+        InlineVector<Counted, 2> target;
+        target.emplace_back(99);
+        const int before = Counted::live;
+        Counted::copies_left = fail_at;
+        EXPECT_THROW((InlineVector<Counted, 2>(source)), std::bad_alloc) << size << "/" << fail_at;
+        EXPECT_EQ(Counted::live, before) << size << "/" << fail_at;
+        Counted::copies_left = fail_at;
+        EXPECT_THROW(target = source, std::bad_alloc) << size << "/" << fail_at;
+        Counted::copies_left = 1 << 30;
+        EXPECT_EQ(Counted::live, before) << size << "/" << fail_at;
+        ASSERT_EQ(target.size(), 1u);
+        EXPECT_EQ(target[0].value, 99);
+        ASSERT_EQ(source.size(), static_cast<std::size_t>(size));
+        for (int i = 0; i < size; ++i) EXPECT_EQ(source[i].value, i);
+      }
+      EXPECT_EQ(Counted::live, 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// The widest items: a five-digit group id with the longest decimal texts (31 characters).
+TEST(Lock, TextOfTheWidestEntries) {
+  const char* widest[] = {"-0.0000000000000000000000000001", "-7.9228162514264337593543950335",
+                          "-79228162514264337593543950335", "0.0000000000000000000000000001"};
+  for (const char* price : widest) {
+    for (std::uint16_t group : {0, 9, 65535}) {
+      Lock lock;
+      lock.push_price(group, dec(price));
+      lock.push_price(group, dec(price));
+      const std::string item = "(" + std::to_string(group) + ", " + price + ")";
+      EXPECT_EQ(format_lock(lock), "Lock([" + item + ", " + item + "])");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include "lock_test_util.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -349,30 +350,37 @@ TEST(LockCodec, HostileInputsFailCleanly) {
 }
 
 // 65,535 distinct sections, then 200,000 repeats of them: the result keeps first-arrival
-// order, and the time stays linear. It is measured against reading as many prices in one
-// list, in the same build: a section scan per price would take thousands of times longer.
+// order, and the time stays linear. It is measured against a text of the same shape and
+// length whose sections cycle over eight groups (a short scan each), in the same build and
+// taking the best of a few runs, so machine load cancels out: a section scan per price
+// would take hundreds of times longer.
 TEST(LockCodec, ManySectionsDecodeInLinearTime) {
   constexpr int kPrices = 265535;
-  std::string sections = "[[]", flat = "[[";
+  std::string sections = "[[]", few = "[[]";
   for (int i = 0; i < kPrices; ++i) {
     const int id = i < 65535 ? 65535 - i : 1 + (i * 7919) % 65535;
-    sections += ",[" + std::to_string(id) + ",\"" + std::to_string(i % 10) + "\"]";
-    flat += (i == 0 ? "\"" : ",\"") + std::to_string(i % 10) + "\"";
+    const std::string price = ",\"" + std::to_string(i % 10) + "\"]";
+    sections += ",[" + std::to_string(id) + price;
+    few += ",[" + std::to_string(65528 + i % 8) + price;
   }
   sections += "]";
-  flat += "]]";
+  few += "]";
   auto seconds_to_read = [](const std::string& json, Lock& lock) {
-    const auto start = std::chrono::steady_clock::now();
-    std::string error;
-    EXPECT_TRUE(read_lock_json(json, lock, error)) << error;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+      lock = Lock();
+      const auto start = std::chrono::steady_clock::now();
+      std::string error;
+      EXPECT_TRUE(read_lock_json(json, lock, error)) << error;
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
   };
   Lock lock, baseline;
-  const double flat_seconds = seconds_to_read(flat, baseline);
+  const double few_seconds = seconds_to_read(few, baseline);
   const double section_seconds = seconds_to_read(sections, lock);
-  // Generous: other work shares the machine (sanitizer builds, parallel ctest), and a
-  // scan per price would still be thousands of times slower.
-  EXPECT_LT(section_seconds, 20 * flat_seconds + 0.5) << section_seconds << " s against " << flat_seconds << " s";
+  EXPECT_LT(section_seconds, 8 * few_seconds + 0.05) << section_seconds << " s against " << few_seconds << " s";
+  EXPECT_EQ(baseline.sections().size(), 8u);
   ASSERT_EQ(lock.sections().size(), 65535u);
   EXPECT_EQ(lock.size(), static_cast<std::size_t>(kPrices));
   EXPECT_EQ(baseline.size(), static_cast<std::size_t>(kPrices));

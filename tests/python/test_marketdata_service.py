@@ -253,6 +253,8 @@ def test_pushes_and_patches(md, service, clock):
     assert service.get(iid, acc, Info(), md.ALL) == md.Quote()
     service.clear(iid)
     assert service.get(iid, acc, Info(), md.ALL) is None
+    service.push_patch(iid, md.Quote())  # an empty patch of an empty bucket stores an empty quote
+    assert service.get(iid, md.account(2), Info(), md.ALL) == md.Quote()
     service.push_for(iid, md.Quote(mark=7), [], [md.AccountGroupId.DEFAULT])  # same as push
     assert service.get(iid, md.account(2), Info(), md.ALL) == md.Quote(mark=7)
     eth = md.Instrument("ETH", "USD")
@@ -355,6 +357,9 @@ def test_staleness_at_the_limit_and_huge_limits(md, clock):
     clock.advance(-5 * SECOND)  # a clock reading earlier than the push: age 0
     assert service.get(iid, acc, Info(), md.ALL) == md.Quote(mark=2)
     service.set_instrument_ttl(iid, md.QuoteTtl.within(datetime.timedelta(0)))
+    assert service.get(iid, acc, Info(), md.ALL) is None
+    service.clear(iid)  # empties the buckets only: the id and the limits stay
+    service.push(iid, md.Quote(mark=2))
     assert service.get(iid, acc, Info(), md.ALL) is None
     service.set_instrument_ttl(iid, md.QuoteTtl.within(datetime.timedelta.max))
     clock.set(2**63 - 1)

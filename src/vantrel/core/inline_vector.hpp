@@ -24,7 +24,16 @@ class InlineVector {
   using const_iterator = const T*;
 
   InlineVector() noexcept = default;
-  InlineVector(const InlineVector& other) { append_copies(other.begin(), other.size()); }
+  InlineVector(const InlineVector& other) {
+    // A throwing element copy must not strand the elements already built: no destructor
+    // runs for a constructor that throws.
+    try {
+      append_copies(other.begin(), other.size());
+    } catch (...) {
+      clear_and_free();
+      throw;
+    }
+  }
   InlineVector(InlineVector&& other) noexcept { take(std::move(other)); }
   InlineVector& operator=(const InlineVector& other) {
     if (this != &other) {

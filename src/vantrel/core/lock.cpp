@@ -140,7 +140,7 @@ std::string format_lock(const Lock& lock) {
   lock.for_each_entry([&](std::uint16_t policy_group_id, Decimal price) {
     if (!first) out += ", ";
     first = false;
-    char buf[8 + Decimal::kMaxTextLength];
+    char buf[sizeof "(65535, )" - 1 + Decimal::kMaxTextLength];  // the widest item
     char* p = buf;
     *p++ = '(';
     p = std::to_chars(p, buf + sizeof buf, policy_group_id).ptr;

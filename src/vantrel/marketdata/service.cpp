@@ -1,5 +1,6 @@
 #include "vantrel/marketdata/service.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -94,7 +95,9 @@ InstrumentId MarketDataService::add_locked(const Instrument& instrument, Instrum
   Slot* raw = slot.get();
   {
     WriteGuard d(slot_list_lock_);
-    slots_.reserve(slots_.size() + 1);
+    // Doubling: room for exactly one more would copy the whole list on every
+    // registration, with D held.
+    if (slots_.size() == slots_.capacity()) slots_.reserve(std::max<std::size_t>(16, slots_.size() * 2));
     slots_.push_back(std::move(slot));
   }
   id_index_.try_emplace(id.value, raw);
