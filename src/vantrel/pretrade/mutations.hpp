@@ -5,6 +5,7 @@
 // rollbacks last to first, so a change resting on an earlier one is undone first.
 // Not thread-safe: owned by one stage, then by one reservation.
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -100,15 +101,15 @@ class MutationAction {
         // Destroyed even if the call reports a failure of its own.
         struct Destroy {
           Fn* fn;
-          ~Destroy() { fn->~Fn(); }
+          ~Destroy() { std::destroy_at(fn); }
         } destroy{fn};
         (*fn)();
       },
-      [](void* p) noexcept { as<Fn>(p)->~Fn(); },
+      [](void* p) noexcept { std::destroy_at(as<Fn>(p)); },
       [](void* dst, void* src) noexcept {
         Fn* from = as<Fn>(src);
         ::new (dst) Fn(std::move(*from));
-        from->~Fn();
+        std::destroy_at(from);
       },
   };
 

@@ -11,6 +11,7 @@
 #include "pretrade/engine_support.hpp"
 #include "pretrade/limit_policies.hpp"
 #include "pretrade/python_policy.hpp"
+#include "pretrade/spot_funds.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/pending.hpp"
@@ -125,6 +126,11 @@ EngineSync ready_builder_sync(PyObject* ready) { return ready_of(ready).sync; }
 
 bool ready_builder_spent(PyObject* ready) { return !ready_of(ready).state.has_value(); }
 
+std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready) {
+  const ReadyBuilderValue& value = ready_of(ready);
+  return value.state ? value.state->blocks : nullptr;
+}
+
 std::uint16_t builtin_policy_group_id_arg(PyObject* obj) {
   const long value = convert_arg("policy_group_id", [&] {
     const long result = PyLong_AsLong(obj);
@@ -178,6 +184,9 @@ const ClassBehaviour* ready_engine_builder_behaviour() {
       limit_policy_adder(LimitPolicyAdder::OrderSizeLimit),
       limit_policy_adder(LimitPolicyAdder::RateLimit),
       limit_policy_adder(LimitPolicyAdder::PnlBoundsKillSwitch),
+      {"_add_builtin_spot_funds", method_entry<&ready_add_spot_funds>(), kFastcallFlags,
+       "_add_builtin_spot_funds($self, *, policy_group_id=0, market_data=None, default_slippage_bps=None, "
+       "pricing_source=None, overrides=...)\n--\n\n"},
       // -- built-in policy adders: add further rows here
       {nullptr, nullptr, 0, nullptr},
   };

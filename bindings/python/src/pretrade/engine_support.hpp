@@ -68,6 +68,8 @@ EngineSync ready_builder_sync(PyObject* ready);
 // True once build() has taken the state out (adders raise "engine builder is no longer
 // available" then).
 bool ready_builder_spent(PyObject* ready);
+// The engine's block registry while the builder still holds its state; null once spent.
+std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready);
 // A built-in policy's `policy_group_id` keyword: an integer 0..=65535. Another
 // type raises TypeError "argument 'policy_group_id': ...", a value out of
 // range OverflowError "out of range integral type conversion attempted".

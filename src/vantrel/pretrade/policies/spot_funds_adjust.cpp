@@ -1,0 +1,104 @@
+// The funds policy's account adjustments: set or move available, held and
+// incoming within bounds, at once, with the undo staged for the batch.
+#include "vantrel/pretrade/policies/spot_funds.hpp"
+#include "vantrel/pretrade/policies/spot_funds_text.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// The undo of one adjustment: every delta taken back, or nothing and a block.
+struct AdjustmentRollback {
+  SpotFundsShared::Lease shared;
+  std::shared_ptr<AccountBlockRegistry> control;
+  AccountId account;
+  const std::string* asset;
+  HoldingsDelta delta;
+
+  void operator()() noexcept {
+    bool overflow = false;
+    Holdings seen;
+    shared->holdings.change(HoldingsKey{account, asset}, [&](const Holdings& old, Holdings& next) {
+      const std::optional<Holdings> after = unadjust_step(old, delta);
+      overflow = !after;
+      if (overflow) {
+        seen = old;
+        return false;
+      }
+      next = *after;
+      return true;
+    });
+    // Recorded with every holdings lock released.
+    if (overflow && control) control->record(account, adjustment_rollback_overflow_block(account, *asset, delta, seen));
+  }
+};
+
+std::optional<FieldAdjustment> field(const std::optional<AdjustmentAmount>& amount) {
+  if (!amount) return std::nullopt;
+  return FieldAdjustment{amount->is_absolute(), amount->value.value};
+}
+
+std::optional<Decimal> bound(const std::optional<PositionSize>& b) {
+  if (!b) return std::nullopt;
+  return b->value;
+}
+
+std::optional<OutcomeAmount> outcome(bool present, Decimal delta, Decimal value) {
+  if (!present) return std::nullopt;
+  return OutcomeAmount{PositionSize{delta}, PositionSize{value}};
+}
+
+}  // namespace
+
+AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmentContext& ctx, AccountId account,
+                                                          const AccountAdjustmentRecord& adjustment,
+                                                          Mutations& mutations) const {
+  const AccountAdjustmentRecord::BalanceOperation* op = adjustment.balance_operation();
+  if (op == nullptr || !op->asset) return Rejects(balance_asset_missing_reject());
+  if (!adjustment.amount) return {};
+  BalanceAdjustment change;
+  change.fields = {field(adjustment.amount->balance), field(adjustment.amount->held),
+                   field(adjustment.amount->incoming)};
+  if (change.empty()) return {};
+  if (adjustment.bounds) {
+    const AccountAdjustmentRecord::Bounds& b = *adjustment.bounds;
+    change.bounds = {FieldBounds{bound(b.balance_lower), bound(b.balance_upper)},
+                     FieldBounds{bound(b.held_lower), bound(b.held_upper)},
+                     FieldBounds{bound(b.incoming_lower), bound(b.incoming_upper)}};
+  }
+
+  const Asset& asset = *op->asset;
+  HoldingsState& state = shared_->holdings;
+  const std::string* name = state.assets().intern(asset.name());
+  mutations.reserve_more(1);
+  AdjustStep step;
+  state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
+    step = adjust_step(old, change);
+    if (step.verdict != AdjustVerdict::Adjusted) return false;
+    next = step.after;
+    return true;
+  });
+  switch (step.verdict) {
+    case AdjustVerdict::ValueOverflow:
+      return Rejects(adjustment_overflow_reject(account, asset.name(), step.field, step.current, step.applied));
+    case AdjustVerdict::BoundsExceeded:
+      return Rejects(adjustment_bounds_reject(account, asset.name(), step.field, step.value,
+                                              change.bounds[static_cast<std::size_t>(step.field)]));
+    case AdjustVerdict::DeltaOverflow:
+      return Rejects(adjustment_delta_overflow_reject(account, asset.name(), step.field));
+    case AdjustVerdict::Adjusted:
+      break;
+  }
+  mutations.push(MutationAction(), AdjustmentRollback{SpotFundsShared::Lease(*shared_), ctx.account_control().shared_from_this(), account,
+                                                      name, step.delta});
+  std::vector<OutcomeEntryRecord> entries;
+  entries.push_back(OutcomeEntryRecord{
+      asset,
+      outcome(change.fields[0].has_value(), step.delta.available, step.after.available),
+      outcome(change.fields[1].has_value(), step.delta.held, step.after.held),
+      outcome(change.fields[2].has_value(), step.delta.incoming, step.after.incoming),
+  });
+  return entries;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,189 @@
+// The funds policy's main stage: value the order, hold what it needs, stage the undo.
+#include <variant>
+
+#include "vantrel/pretrade/policies/spot_funds.hpp"
+#include "vantrel/pretrade/policies/spot_funds_text.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// The undo of one hold: the same amount back from held to available. Keeps
+// the key, never a slot pointer: the slot may be removed and recreated
+// meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
+// stage's own one, kept alive by HoldRollbackKeepingControl.
+struct HoldRollback {
+  SpotFundsShared::Lease shared;
+  AccountBlockRegistry* control;
+  AccountId account;
+  const std::string* asset;
+  Decimal moved;
+
+  void operator()() noexcept {
+    bool overflow = false;
+    Holdings seen;
+    shared->holdings.change(HoldingsKey{account, asset}, [&](const Holdings& old, Holdings& next) {
+      const std::optional<Holdings> after = release_step(old, moved);
+      overflow = !after;
+      if (overflow) {
+        seen = old;
+        return false;
+      }
+      next = *after;
+      return true;
+    });
+    // Recorded with every holdings lock released.
+    if (overflow && control != nullptr)
+      control->record(account, hold_rollback_overflow_block(account, *asset, moved, seen));
+  }
+};
+static_assert(sizeof(HoldRollback) <= MutationAction::kInlineSize, "a hold's undo is staged without allocating");
+
+struct HoldRollbackKeepingControl : HoldRollback {
+  std::shared_ptr<AccountBlockRegistry> keep;
+};
+
+Rejects one(Reject reject) { return Rejects(std::move(reject)); }
+
+}  // namespace
+
+SpotFundsPolicy::SpotFundsPolicy(std::uint16_t policy_group_id, SpotFundsPricing pricing, SyncMode mode,
+                                 std::shared_ptr<AccountBlockRegistry> engine_blocks)
+    : policy_group_id_(policy_group_id),
+      pricing_(std::move(pricing)),
+      shared_(SpotFundsShared::create(mode, std::move(engine_blocks))) {}
+
+SpotFundsPolicy::~SpotFundsPolicy() { shared_->orphan(); }
+
+std::shared_ptr<SpotFundsShared> SpotFundsShared::create(SyncMode mode,
+                                                         std::shared_ptr<AccountBlockRegistry> engine_blocks) {
+  auto shared = std::make_shared<SpotFundsShared>(mode, std::move(engine_blocks));
+  for (Stripe& stripe : shared->stripes_) stripe.self = shared;
+  return shared;
+}
+
+std::uint32_t SpotFundsShared::stripe_of_this_thread() noexcept {
+  static std::atomic<std::uint32_t> next{0};
+  thread_local const std::uint32_t stripe = next.fetch_add(1, std::memory_order_relaxed) % kStripes;
+  return stripe;
+}
+
+// Only the policy's hooks take leases, so the policy, and with it every
+// stripe's reference, is alive here.
+SpotFundsShared::Lease::Lease(SpotFundsShared& shared) noexcept
+    : shared_(&shared), stripe_(stripe_of_this_thread()) {
+  Stripe& s = shared.stripes_[stripe_];
+  lock(s);
+  ++s.leases;
+  unlock(s);
+}
+
+SpotFundsShared::Lease::~Lease() {
+  if (shared_ == nullptr) return;
+  std::shared_ptr<SpotFundsShared> last;
+  Stripe& s = shared_->stripes_[stripe_];
+  lock(s);
+  if (--s.leases == 0 && s.orphaned) last = std::move(s.self);
+  unlock(s);
+  // `last` may free the state, this stripe included: nothing touches it after the unlock.
+}
+
+void SpotFundsShared::orphan() noexcept {
+  std::shared_ptr<SpotFundsShared> drop[kStripes];
+  for (std::uint32_t i = 0; i < kStripes; ++i) {
+    Stripe& s = stripes_[i];
+    lock(s);
+    s.orphaned = true;
+    if (s.leases == 0) drop[i] = std::move(s.self);
+    unlock(s);
+  }
+  // The policy's own handle keeps the state alive until after this returns.
+}
+
+PreTradeCheck SpotFundsPolicy::perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
+                                                       Mutations& mutations) const {
+  const std::optional<OrderRecord::Operation>& op = order.operation;
+  if (!op || !op->instrument) return one(spot_funds_missing_field("instrument", "operation.instrument"));
+  if (!op->account_id) return one(spot_funds_missing_field("account ID", "operation.account_id"));
+  if (!op->side) return one(spot_funds_missing_field("side", "operation.side"));
+  if (!op->trade_amount) return one(spot_funds_missing_field("trade amount", "operation.trade_amount"));
+  const Instrument& instrument = *op->instrument;
+  const AccountId account = *op->account_id;
+  const Side side = *op->side;
+  const TradeAmount& amount = *op->trade_amount;
+
+  // Valued before any holdings lock is taken.
+  std::optional<Decimal> price;
+  if (op->price) {
+    price = op->price->value;
+  } else {
+    auto group_source = [&ctx] { return ctx.account_group(); };
+    const Valuation valued = pricing_.value(instrument, account, side, group_source);
+    if (const Decimal* p = std::get_if<Decimal>(&valued)) {
+      price = *p;
+    } else if (side == Side::Buy || amount.is_volume()) {
+      // A sell by quantity needs no price; it merely locks none.
+      return one(spot_funds_order_reject(std::get<ValuationFailure>(valued)));
+    }
+  }
+  const std::optional<FundsRequirements> need = funds_requirements(side, amount, price);
+  if (!need) return one(spot_funds_order_reject(kOrderValueCalculationFailed));
+
+  PreTradeContribution out;
+  // A failed second hold leaves the first staged: the engine's rollback undoes it.
+  if (std::optional<Reject> r =
+          hold(account, instrument.underlying_asset, need->underlying, ctx.account_control(), mutations, out))
+    return one(std::move(*r));
+  if (std::optional<Reject> r =
+          hold(account, instrument.settlement_asset, need->settlement, ctx.account_control(), mutations, out))
+    return one(std::move(*r));
+  if (need->lock_price) out.lock_prices.push_back(Price{*need->lock_price});
+  if (out.empty()) return {};
+  return out;
+}
+
+std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asset, Decimal amount,
+                                            AccountBlockRegistry* control, Mutations& mutations,
+                                            PreTradeContribution& out) const {
+  if (amount.is_zero()) return std::nullopt;
+  HoldingsState& state = shared_->holdings;
+  // A name never seen has no slot, and a missing slot can pay for nothing:
+  // refused without a lock, and a hold never creates a slot.
+  const std::string* name = state.assets().find(asset.name());
+  HoldStep step;
+  if (name == nullptr) {
+    step = hold_step(Holdings{}, amount);
+  } else {
+    // Room for the undo first, so that a held amount is never left without one.
+    mutations.reserve_more(1);
+    state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
+      step = hold_step(old, amount);
+      if (step.verdict != HoldVerdict::Held) return false;
+      next = step.after;
+      return true;
+    });
+  }
+  switch (step.verdict) {
+    case HoldVerdict::Insufficient:
+      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
+    case HoldVerdict::Overflow:
+      return hold_overflow_reject(account, asset.name(), amount);
+    case HoldVerdict::Held:
+      break;
+  }
+  if (control == nullptr || control == shared_->blocks.get())
+    mutations.push(MutationAction(), HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
+  else
+    mutations.push(MutationAction(),
+                   HoldRollbackKeepingControl{{SpotFundsShared::Lease(*shared_), control, account, name, step.moved},
+                                              control->shared_from_this()});
+  out.entries.emplace_back(OutcomeEntryRecord{
+      asset,
+      OutcomeAmount{PositionSize{negate(step.moved)}, PositionSize{step.after.available}},
+      OutcomeAmount{PositionSize{step.moved}, PositionSize{step.after.held}},
+      std::nullopt,
+  });
+  return std::nullopt;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,247 @@
+// The funds policy's post-trade hook: fills leave held and settle into
+// available, a finished order's remainder is released. Problems block the
+// account; what was applied before a block stays and is reported.
+#include "vantrel/pretrade/policies/spot_funds.hpp"
+#include "vantrel/pretrade/policies/spot_funds_text.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// What one report did to one asset.
+struct AssetChange {
+  bool touched = false;
+  Decimal available_after;
+  Decimal held_after;
+  Decimal held_delta;     // what left held, as a negative amount
+  Decimal balance_delta;  // what arrived in available
+};
+
+enum class LockedPriceStatus : std::uint8_t { Found, Missing, Multiple };
+
+struct LockedPrice {
+  LockedPriceStatus status = LockedPriceStatus::Missing;
+  Decimal price;
+};
+
+LockedPrice locked_price(const Lock& lock, std::uint16_t group) noexcept {
+  const LockPrices* prices = lock.prices_of(group);
+  if (prices == nullptr || prices->empty()) return {};
+  if (prices->size() > 1) return {LockedPriceStatus::Multiple, Decimal()};
+  return {LockedPriceStatus::Found, (*prices)[0]};
+}
+
+// Applies one report to the holdings; the first block of a step ends that step.
+class ReportRun {
+ public:
+  ReportRun(HoldingsState& state, AccountId account, std::uint16_t group, PostTradeContribution& out)
+      : state_(state), account_(account), group_(group), out_(out) {}
+
+  // The price locked for this policy's group: a buy must have one; either
+  // side is blocked by several. Returns false when it blocked.
+  bool lock_lookup(const Lock& lock, Side side, std::string_view label, std::optional<Decimal>& price) {
+    const LockedPrice found = locked_price(lock, group_);
+    if (found.status == LockedPriceStatus::Multiple) {
+      out_.account_blocks.push_back(lock_multiple_prices_block(label, group_));
+      return false;
+    }
+    if (found.status == LockedPriceStatus::Missing) {
+      if (side == Side::Buy) {
+        out_.account_blocks.push_back(lock_no_price_block(label, group_));
+        return false;
+      }
+      price.reset();
+      return true;
+    }
+    price = found.price;
+    return true;
+  }
+
+  // held - consume, available + credit, and the asset's record, all computed
+  // before anything is written.
+  bool fill_leg(const Asset& asset, AssetChange& change, Decimal consume, Decimal credit) {
+    enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta } failed = Failed::None;
+    Decimal held_delta, balance_delta;
+    Holdings after;
+    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
+      const std::optional<Holdings> leg = fill_leg_step(old, consume, credit);
+      const std::optional<Decimal> hd = change.held_delta.checked_sub(consume);
+      const std::optional<Decimal> bd = change.balance_delta.checked_add(credit);
+      failed = !leg ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
+      if (failed != Failed::None) return false;
+      next = after = *leg;
+      held_delta = *hd;
+      balance_delta = *bd;
+      return true;
+    });
+    const std::string head = failed == Failed::None ? std::string() : account_asset(account_, asset.name());
+    switch (failed) {
+      case Failed::Slot:
+        return block("fill leg mutation overflow: " + head + ", consume " + consume.to_string() + ", credit " +
+                     credit.to_string());
+      case Failed::HeldDelta:
+        return block("fill held delta overflow: " + head + ", consume " + consume.to_string());
+      case Failed::BalanceDelta:
+        return block("fill balance delta overflow: " + head + ", credit " + credit.to_string());
+      case Failed::None:
+        break;
+    }
+    record(change, after, held_delta, balance_delta);
+    return true;
+  }
+
+  // `amount` back from held to available; zero does nothing.
+  bool release(const Asset& asset, AssetChange& change, Decimal amount) {
+    if (amount.is_zero()) return true;
+    enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta } failed = Failed::None;
+    Decimal held_delta, balance_delta;
+    Holdings after;
+    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
+      const std::optional<Holdings> released = release_step(old, amount);
+      const std::optional<Decimal> hd = change.held_delta.checked_sub(amount);
+      const std::optional<Decimal> bd = change.balance_delta.checked_add(amount);
+      failed = !released ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
+      if (failed != Failed::None) return false;
+      next = after = *released;
+      held_delta = *hd;
+      balance_delta = *bd;
+      return true;
+    });
+    const std::string head = failed == Failed::None ? std::string() : account_asset(account_, asset.name());
+    switch (failed) {
+      case Failed::Slot:
+        return block("cancel release overflow: " + head + ", requested " + amount.to_string());
+      case Failed::HeldDelta:
+        return block("cancel held delta overflow: " + head + ", release " + amount.to_string());
+      case Failed::BalanceDelta:
+        return block("cancel balance delta overflow: " + head + ", release " + amount.to_string());
+      case Failed::None:
+        break;
+    }
+    record(change, after, held_delta, balance_delta);
+    return true;
+  }
+
+  bool block(std::string details) {
+    out_.account_blocks.push_back(report_overflow_block(std::move(details)));
+    return false;
+  }
+
+ private:
+  HoldingsKey key(const Asset& asset) { return HoldingsKey{account_, state_.assets().intern(asset.name())}; }
+
+  static void record(AssetChange& change, const Holdings& after, Decimal held_delta, Decimal balance_delta) {
+    change.touched = true;
+    change.available_after = after.available;
+    change.held_after = after.held;
+    change.held_delta = held_delta;
+    change.balance_delta = balance_delta;
+  }
+
+  HoldingsState& state_;
+  AccountId account_;
+  std::uint16_t group_;
+  PostTradeContribution& out_;
+};
+
+}  // namespace
+
+std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(const PostTradeContext&,
+                                                                             const ExecutionReportRecord& report) const {
+  PostTradeContribution out;
+  const auto missing = [&out](std::string_view label, std::string_view path) {
+    out.account_blocks.push_back(spot_funds_missing_field_block(label, path));
+    return std::optional<PostTradeContribution>(std::move(out));
+  };
+  const std::optional<ExecutionReportRecord::Operation>& op = report.operation;
+  if (!op || !op->account_id) return missing("account ID", "operation.account_id");
+  if (!op->instrument) return missing("instrument", "operation.instrument");
+  if (!op->side) return missing("side", "operation.side");
+  if (!report.fill || !report.fill->leaves_quantity) return missing("remaining quantity", "fill.leaves_quantity");
+  if (!report.fill->is_final) return missing("order finality", "fill.is_final");
+  // A present fill always carries its lock.
+
+  const AccountId account = *op->account_id;
+  const Side side = *op->side;
+  const Asset& underlying = op->instrument->underlying_asset;
+  const Asset& settlement = op->instrument->settlement_asset;
+  const ExecutionReportRecord::Fill& fill = *report.fill;
+  AssetChange underlying_change, settlement_change;
+  ReportRun run(shared_->holdings, account, policy_group_id_, out);
+
+  // Consumption never goes below zero, so no report ever adds to held: a
+  // negative locked price, or one locked by another policy of the group, moves nothing into it.
+  [&] {
+    if (!fill.last_trade) return;
+    const Decimal px = fill.last_trade->price.value;
+    const Decimal qty = fill.last_trade->quantity.value;
+    const std::optional<Decimal> notional = px.checked_mul(qty);
+    if (!notional)
+      return (void)run.block("fill notional volume overflow: " + account_asset(account, settlement.name()) + ", px " +
+                             px.to_string() + ", qty " + qty.to_string());
+    std::optional<Decimal> lock_px;
+    if (!run.lock_lookup(fill.lock, side, "buy fill", lock_px)) return;
+    Decimal consume;
+    if (lock_px) {
+      const std::optional<Decimal> s = lock_px->checked_mul(qty);
+      if (!s)
+        return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
+                               ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
+      consume = clamp_at_zero(side == Side::Buy ? *s : negate(*s));
+    }
+    struct Leg {
+      const Asset& asset;
+      AssetChange& change;
+      Decimal consume;
+      Decimal flow;
+    };
+    // A buy pays first and receives second; a sell delivers first.
+    const Leg legs[2] = {
+        side == Side::Buy ? Leg{settlement, settlement_change, consume, negate(*notional)}
+                          : Leg{underlying, underlying_change, qty, negate(qty)},
+        side == Side::Buy ? Leg{underlying, underlying_change, Decimal(), qty}
+                          : Leg{settlement, settlement_change, consume, *notional},
+    };
+    for (const Leg& leg : legs) {
+      const std::optional<Decimal> credit = leg.consume.checked_add(leg.flow);
+      if (!credit)
+        return (void)run.block("fill balance credit overflow: " + account_asset(account, leg.asset.name()) +
+                               ", consume " + leg.consume.to_string() + ", flow " + leg.flow.to_string());
+      if (leg.consume.is_zero() && credit->is_zero()) continue;
+      if (!run.fill_leg(leg.asset, leg.change, leg.consume, *credit)) return;
+    }
+  }();
+
+  [&] {
+    const Decimal remaining = fill.leaves_quantity->value;
+    if (!*fill.is_final || remaining.is_zero()) return;
+    if (side == Side::Sell && !run.release(underlying, underlying_change, remaining)) return;
+    std::optional<Decimal> lock_px;
+    if (!run.lock_lookup(fill.lock, side, "buy release", lock_px)) return;
+    Decimal amount;
+    if (lock_px) {
+      const std::optional<Decimal> r = lock_px->checked_mul(remaining);
+      if (!r)
+        return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
+                               ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
+      amount = clamp_at_zero(side == Side::Buy ? *r : negate(*r));
+    }
+    run.release(settlement, settlement_change, amount);
+  }();
+
+  const auto outcome = [&](const Asset& asset, const AssetChange& change) {
+    if (!change.touched) return;
+    OutcomeEntryRecord entry{asset, std::nullopt, std::nullopt, std::nullopt};
+    if (!change.balance_delta.is_zero())
+      entry.balance = OutcomeAmount{PositionSize{change.balance_delta}, PositionSize{change.available_after}};
+    if (!change.held_delta.is_zero())
+      entry.held = OutcomeAmount{PositionSize{change.held_delta}, PositionSize{change.held_after}};
+    out.account_adjustments.push_back(AdjustmentOutcomeRecord{std::move(entry), policy_group_id_});
+  };
+  outcome(underlying, underlying_change);
+  outcome(settlement, settlement_change);
+  if (out.account_blocks.empty() && out.account_adjustments.empty()) return std::nullopt;
+  return out;
+}
+
+}  // namespace vantrel

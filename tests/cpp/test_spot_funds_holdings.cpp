@@ -1,0 +1,269 @@
+// Slot arithmetic of the funds policy: holds, releases, fill legs, adjustments
+// and the valuation of orders. Every failing step must leave no new value.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vantrel/pretrade/policies/holdings.hpp"
+#include "vantrel/pretrade/policies/spot_funds_value.hpp"
+
+namespace vantrel {
+namespace {
+
+Decimal D(const char* text) {
+  const DecimalParse p = Decimal::parse(text);
+  EXPECT_TRUE(p.ok()) << text;
+  return p.value;
+}
+const Decimal kMax = Decimal::from_parts(~0ull, ~0u, 0, false);
+const Decimal kMin = kMax.negated();
+
+Holdings H(const char* a, const char* h, const char* i = "0") { return Holdings{D(a), D(h), D(i)}; }
+
+TEST(HoldingsText, PrintsEachAmountWithItsScale) {
+  EXPECT_EQ(holdings_text(H("1.50", "-2", "0")),
+            "Holdings { available: PositionSize(1.50), held: PositionSize(-2), incoming: PositionSize(0) }");
+}
+
+struct HoldCase {
+  const char* available;
+  const char* held;
+  const char* amount;
+  HoldVerdict verdict;
+  const char* usable_or_moved;  // usable when refused, moved when held
+  const char* available_after;
+  const char* held_after;
+};
+
+void PrintTo(const HoldCase& c, std::ostream* os) {
+  *os << "(" << c.available << ", " << c.held << ") hold " << c.amount;
+}
+
+class HoldStepTable : public ::testing::TestWithParam<HoldCase> {};
+
+TEST_P(HoldStepTable, DecidesAndMovesAsExpected) {
+  const HoldCase& c = GetParam();
+  const Holdings before = H(c.available, c.held, "7");
+  const HoldStep step = hold_step(before, D(c.amount));
+  ASSERT_EQ(step.verdict, c.verdict);
+  if (c.verdict == HoldVerdict::Insufficient) {
+    EXPECT_EQ(step.usable, D(c.usable_or_moved));
+  }
+  if (c.verdict != HoldVerdict::Held) return;
+  EXPECT_EQ(step.moved, D(c.usable_or_moved));
+  EXPECT_EQ(step.after, H(c.available_after, c.held_after, "7"));
+  // Conservation: a hold moves funds, it creates none.
+  EXPECT_EQ(*step.after.available.checked_add(step.after.held), *before.available.checked_add(before.held));
+  // The undo restores the slot exactly.
+  EXPECT_EQ(release_step(step.after, step.moved), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holds, HoldStepTable,
+    ::testing::Values(HoldCase{"20", "0", "20", HoldVerdict::Held, "20", "0", "20"},
+                      HoldCase{"20", "3", "5", HoldVerdict::Held, "5", "15", "8"},
+                      HoldCase{"20", "0", "20.0001", HoldVerdict::Insufficient, "20", "", ""},
+                      HoldCase{"0", "0", "1", HoldVerdict::Insufficient, "0", "", ""},
+                      // A debt in held shrinks what is usable...
+                      HoldCase{"10", "-5", "6", HoldVerdict::Insufficient, "5", "", ""},
+                      // ...and the hold that passes settles it, leaving held at the amount.
+                      HoldCase{"10", "-5", "5", HoldVerdict::Held, "10", "0", "5"},
+                      HoldCase{"25", "-20", "5", HoldVerdict::Held, "25", "0", "5"},
+                      HoldCase{"25", "-20", "2", HoldVerdict::Held, "22", "3", "2"},
+                      // The usable sum itself overflows.
+                      HoldCase{"-79228162514264337593543950335", "-1", "1", HoldVerdict::Overflow, "", "", ""},
+                      // held + amount overflows.
+                      HoldCase{"79228162514264337593543950335", "79228162514264337593543950335", "1",
+                               HoldVerdict::Overflow, "", "", ""}));
+
+TEST(HoldStep, DebtIsSettledOnceSoRepeatedHoldsCannotOverspend) {
+  Holdings slot = H("25", "-20");
+  const HoldStep first = hold_step(slot, D("5"));
+  ASSERT_EQ(first.verdict, HoldVerdict::Held);
+  slot = first.after;
+  const HoldStep second = hold_step(slot, D("5"));
+  EXPECT_EQ(second.verdict, HoldVerdict::Insufficient);
+  EXPECT_EQ(second.usable, D("0"));
+  EXPECT_EQ(release_step(slot, first.moved), H("25", "-20"));
+}
+
+TEST(ReleaseStep, OverflowOfEitherAmountGivesNothing) {
+  EXPECT_EQ(release_step(H("79228162514264337593543950335", "5"), D("1")), std::nullopt);
+  EXPECT_EQ(release_step(H("0", "-79228162514264337593543950335"), D("1")), std::nullopt);
+  EXPECT_EQ(release_step(H("1", "3", "2"), D("2")), H("3", "1", "2"));
+}
+
+TEST(FillLegStep, ConsumesHeldAndCreditsAvailable) {
+  EXPECT_EQ(fill_leg_step(H("0", "20", "1"), D("20"), D("2")), H("2", "0", "1"));
+  // A zero credit leaves available exactly as it was, scale included.
+  const std::optional<Holdings> same = fill_leg_step(H("1.50", "3"), D("3"), Decimal());
+  ASSERT_TRUE(same);
+  EXPECT_EQ(same->available.to_string(), "1.50");
+  EXPECT_EQ(fill_leg_step(H("0", "79228162514264337593543950335"), D("-1"), D("0")), std::nullopt);
+  EXPECT_EQ(fill_leg_step(H("79228162514264337593543950335", "3"), D("3"), D("1")), std::nullopt);
+}
+
+BalanceAdjustment adjustment(std::optional<FieldAdjustment> balance, std::optional<FieldAdjustment> held = {},
+                             std::optional<FieldAdjustment> incoming = {}) {
+  BalanceAdjustment a;
+  a.fields = {balance, held, incoming};
+  return a;
+}
+FieldAdjustment delta(const char* v) { return {false, D(v)}; }
+FieldAdjustment absolute(const char* v) { return {true, D(v)}; }
+
+TEST(AdjustStep, DeltasAndAbsolutesGiveNewValuesAndDeltas) {
+  const AdjustStep deposit = adjust_step(Holdings{}, adjustment(delta("100")));
+  ASSERT_EQ(deposit.verdict, AdjustVerdict::Adjusted);
+  EXPECT_EQ(deposit.after, H("100", "0"));
+  EXPECT_EQ(deposit.delta.available, D("100"));
+
+  const AdjustStep reset = adjust_step(H("5", "30", "2"), adjustment({}, absolute("0"), delta("-3")));
+  ASSERT_EQ(reset.verdict, AdjustVerdict::Adjusted);
+  EXPECT_EQ(reset.after, H("5", "0", "-1"));
+  EXPECT_EQ(reset.delta.available, D("0"));
+  EXPECT_EQ(reset.delta.held, D("-30"));
+  EXPECT_EQ(reset.delta.incoming, D("-3"));
+  EXPECT_EQ(unadjust_step(reset.after, reset.delta), H("5", "30", "2"));
+}
+
+TEST(AdjustStep, BoundsApplyToPresentFieldsOnly) {
+  BalanceAdjustment a = adjustment(delta("-50"));
+  a.bounds[0].lower = D("0");
+  a.bounds[1].upper = D("-1000");  // held is not adjusted: its bound is not looked at
+  const AdjustStep refused = adjust_step(H("20", "0"), a);
+  EXPECT_EQ(refused.verdict, AdjustVerdict::BoundsExceeded);
+  EXPECT_EQ(refused.field, HoldingsField::Balance);
+  EXPECT_EQ(refused.value, D("-30"));
+
+  a.fields[0] = delta("-20");
+  EXPECT_EQ(adjust_step(H("20", "0"), a).verdict, AdjustVerdict::Adjusted);  // the bound is inclusive
+  a.bounds[2].upper = D("4");
+  a.fields[2] = absolute("4.0001");
+  const AdjustStep over = adjust_step(H("20", "0"), a);
+  EXPECT_EQ(over.verdict, AdjustVerdict::BoundsExceeded);
+  EXPECT_EQ(over.field, HoldingsField::Incoming);
+}
+
+TEST(AdjustStep, FirstFailureInFieldOrderDecides) {
+  BalanceAdjustment a = adjustment(delta("1"), absolute("-5"));
+  a.bounds[1].lower = D("0");
+  const AdjustStep value_overflow = adjust_step(H("79228162514264337593543950335", "0"), a);
+  EXPECT_EQ(value_overflow.verdict, AdjustVerdict::ValueOverflow);
+  EXPECT_EQ(value_overflow.field, HoldingsField::Balance);
+  EXPECT_EQ(value_overflow.current, kMax);
+  EXPECT_EQ(value_overflow.applied, D("1"));
+
+  // The new value fits, its delta does not.
+  const AdjustStep delta_overflow = adjust_step(Holdings{kMin, Decimal(), Decimal()}, adjustment(absolute("1")));
+  EXPECT_EQ(delta_overflow.verdict, AdjustVerdict::DeltaOverflow);
+  EXPECT_EQ(delta_overflow.field, HoldingsField::Balance);
+}
+
+TEST(UnadjustStep, AllOrNothing) {
+  const HoldingsDelta d{D("1"), D("-1"), D("0")};
+  EXPECT_EQ(unadjust_step(Holdings{kMin, Decimal(), Decimal()}, d), std::nullopt);
+  EXPECT_EQ(unadjust_step(Holdings{Decimal(), kMax, Decimal()}, d), std::nullopt);
+}
+
+// ---- valuation ----
+
+struct SlipCase {
+  Side side;
+  const char* base;
+  std::uint16_t bps;
+  const char* expected;  // nullptr: no price
+};
+
+void PrintTo(const SlipCase& c, std::ostream* os) {
+  *os << (c.side == Side::Buy ? "buy " : "sell ") << c.base << " at " << c.bps << " bps";
+}
+
+class SlippedPrice : public ::testing::TestWithParam<SlipCase> {};
+
+TEST_P(SlippedPrice, MovesAgainstTheTrader) {
+  const SlipCase& c = GetParam();
+  const std::optional<Decimal> price = slipped_price(c.side, D(c.base), slippage_fraction(c.bps));
+  if (c.expected == nullptr) {
+    EXPECT_EQ(price, std::nullopt);
+  } else {
+    ASSERT_TRUE(price);
+    EXPECT_EQ(*price, D(c.expected));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Valuation, SlippedPrice,
+                         ::testing::Values(SlipCase{Side::Buy, "100", 100, "101"},
+                                           SlipCase{Side::Sell, "100", 100, "99"},
+                                           SlipCase{Side::Buy, "100", 25, "100.25"},
+                                           SlipCase{Side::Buy, "100", 0, "100"},
+                                           SlipCase{Side::Buy, "100", 10000, "200"},
+                                           SlipCase{Side::Sell, "100", 10000, nullptr},
+                                           SlipCase{Side::Sell, "100", 9999, "0.01"},
+                                           SlipCase{Side::Buy, "0", 10, nullptr},
+                                           SlipCase{Side::Buy, "-1", 10, nullptr},
+                                           SlipCase{Side::Sell, "-1", 10, nullptr},
+                                           SlipCase{Side::Buy, "79228162514264337593543950335", 1, nullptr}));
+
+TEST(SlippageFraction, IsBasisPointsOverTenThousand) {
+  EXPECT_EQ(slippage_fraction(25), D("0.0025"));
+  EXPECT_EQ(slippage_fraction(10000), D("1"));
+}
+
+struct NeedCase {
+  Side side;
+  bool by_volume;
+  const char* amount;
+  const char* price;  // nullptr: no price
+  const char* underlying;
+  const char* settlement;
+  const char* lock;  // nullptr: nothing locked; "fail": no value
+};
+
+void PrintTo(const NeedCase& c, std::ostream* os) {
+  *os << (c.side == Side::Buy ? "buy " : "sell ") << (c.by_volume ? "volume " : "quantity ") << c.amount << " at "
+      << (c.price ? c.price : "market");
+}
+
+class Requirements : public ::testing::TestWithParam<NeedCase> {};
+
+TEST_P(Requirements, FollowSideAmountAndPrice) {
+  const NeedCase& c = GetParam();
+  const TradeAmount amount{c.by_volume ? TradeAmount::Kind::Volume : TradeAmount::Kind::Quantity, D(c.amount)};
+  const std::optional<Decimal> price = c.price ? std::optional<Decimal>(D(c.price)) : std::nullopt;
+  const std::optional<FundsRequirements> need = funds_requirements(c.side, amount, price);
+  if (c.lock != nullptr && std::string(c.lock) == "fail") {
+    EXPECT_EQ(need, std::nullopt);
+    return;
+  }
+  ASSERT_TRUE(need);
+  EXPECT_EQ(need->underlying, D(c.underlying));
+  EXPECT_EQ(need->settlement, D(c.settlement));
+  EXPECT_FALSE(need->settlement.is_negative() && !need->settlement.is_zero());
+  if (c.lock == nullptr)
+    EXPECT_EQ(need->lock_price, std::nullopt);
+  else
+    EXPECT_EQ(need->lock_price, D(c.lock));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, Requirements,
+    ::testing::Values(NeedCase{Side::Buy, false, "2", "10", "0", "20", "10"},
+                      NeedCase{Side::Buy, false, "2", "-1", "0", "0", "-1"},
+                      NeedCase{Side::Buy, true, "50", "10", "0", "50", "10"},
+                      NeedCase{Side::Buy, true, "50", "-1", "0", "0", "-1"},
+                      NeedCase{Side::Buy, true, "50", "0", "0", "0", "0"},
+                      NeedCase{Side::Buy, false, "2", nullptr, "", "", "fail"},
+                      NeedCase{Side::Buy, false, "2", "79228162514264337593543950335", "", "", "fail"},
+                      NeedCase{Side::Sell, false, "3", "5", "3", "0", nullptr},
+                      NeedCase{Side::Sell, false, "3", nullptr, "3", "0", nullptr},
+                      NeedCase{Side::Sell, false, "3", "-2", "3", "6", "-2"},
+                      NeedCase{Side::Sell, true, "50", "10", "5", "0", nullptr},
+                      NeedCase{Side::Sell, true, "50", "0", "", "", "fail"},
+                      NeedCase{Side::Sell, true, "50", nullptr, "", "", "fail"},
+                      NeedCase{Side::Sell, false, "79228162514264337593543950335", "2", "", "", "fail"}));
+
+}  // namespace
+}  // namespace vantrel

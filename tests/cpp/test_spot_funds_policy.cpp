@@ -1,0 +1,541 @@
+// The funds policy inside an engine: holds and their undo, reports, adjustments.
+// Scenarios assert the slots and verdicts after every step.
+#include <gtest/gtest.h>
+
+#include "engine_test_util.hpp"
+#include "spot_funds_test_util.hpp"
+
+namespace vantrel {
+namespace {
+
+using namespace funds_testing;
+
+std::string outcome_texts(const std::vector<AdjustmentOutcomeRecord>& outcomes) {
+  std::string out;
+  for (const AdjustmentOutcomeRecord& o : outcomes) out += adjustment_outcome_text(o) + "\n";
+  return out;
+}
+
+class FundsModes : public ::testing::TestWithParam<EngineSync> {};
+
+TEST_P(FundsModes, BuyHoldsCommitKeepsRollbackRestores) {
+  FundsEngine f(GetParam());
+  f.add_funds(3);
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(20));
+
+  MainOutcome held = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+  CoreReservation* r = std::get_if<CoreReservation>(&held);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(outcome_texts(r->account_adjustments()),
+            "AccountAdjustmentOutcome(policy_group_id=3, entry=AccountOutcomeEntry(asset=\"USD\", "
+            "balance=Some(\"OutcomeAmount(delta=-20, absolute=0)\"), held=Some(\"OutcomeAmount(delta=20, "
+            "absolute=20)\"), incoming=None))\n");
+  EXPECT_EQ(format_lock(r->lock()), "Lock([(3, 10)])");
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(0), D(20), D(0)}));
+  r->rollback();
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(20), D(0), D(0)}));
+
+  MainOutcome again = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+  std::get<CoreReservation>(again).commit();
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(0), D(20), D(0)}));
+  // The next order finds nothing usable.
+  const MainOutcome refused = engine.execute(order(1, Side::Buy, qty("0.1"), D(10)));
+  ASSERT_NE(only_reject(refused), nullptr);
+  EXPECT_EQ(only_reject(refused)->details, "account 1, asset USD: available 0, requested 1.0");
+}
+
+TEST_P(FundsModes, UnfundedOrdersLeaveNoSlotAndTakeNoWriteLock) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(2, "USD", D(5));  // the name is known, account 1 has no slot
+  const std::uint64_t writes = f.funds().holdings().write_locks_taken();
+  for (int i = 0; i < 200; ++i) {
+    const MainOutcome out = engine.execute(order(1 + i % 2 * 10, Side::Buy, qty("2"), D(10), "BTC", i % 3 ? "USD" : "EUR"));
+    const Reject* reject = only_reject(out);
+    ASSERT_NE(reject, nullptr);
+    EXPECT_EQ(reject->reason, "spot funds insufficient");
+    EXPECT_EQ(reject->code, RejectCode::InsufficientFunds);
+    EXPECT_EQ(reject->scope, RejectScope::Order);
+    EXPECT_EQ(reject->policy, "SpotFundsPolicy");
+  }
+  const MainOutcome last = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+  ASSERT_NE(only_reject(last), nullptr);
+  EXPECT_EQ(only_reject(last)->details, "account 1, asset USD: available 0, requested 20");
+  EXPECT_EQ(f.funds().holdings().write_locks_taken(), writes);
+  EXPECT_EQ(f.funds().holdings().slot_count(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FundsModes,
+                         ::testing::Values(EngineSync::NoSync, EngineSync::FullSync, EngineSync::AccountSync));
+
+TEST(SpotFundsMainStage, MissingFieldsInTheirOrder) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  struct Case {
+    void (*strip)(OrderRecord&);
+    const char* reason;
+    const char* details;
+  };
+  const Case cases[] = {
+      {[](OrderRecord& o) { o.operation.reset(); }, "failed to access required field 'instrument'",
+       "failed to access field 'operation.instrument'"},
+      {[](OrderRecord& o) { o.operation->instrument.reset(), o.operation->side.reset(); },
+       "failed to access required field 'instrument'", "failed to access field 'operation.instrument'"},
+      {[](OrderRecord& o) { o.operation->account_id.reset(), o.operation->side.reset(); },
+       "failed to access required field 'account ID'", "failed to access field 'operation.account_id'"},
+      {[](OrderRecord& o) { o.operation->side.reset(), o.operation->trade_amount.reset(); },
+       "failed to access required field 'side'", "failed to access field 'operation.side'"},
+      {[](OrderRecord& o) { o.operation->trade_amount.reset(); }, "failed to access required field 'trade amount'",
+       "failed to access field 'operation.trade_amount'"},
+  };
+  for (const Case& c : cases) {
+    OrderRecord o = order(1, Side::Buy, qty("1"), D(1));
+    c.strip(o);
+    const MainOutcome out = engine.execute(std::move(o));
+    const Reject* reject = only_reject(out);
+    ASSERT_NE(reject, nullptr) << c.reason;
+    EXPECT_EQ(reject->reason, c.reason);
+    EXPECT_EQ(reject->details, c.details);
+    EXPECT_EQ(reject->code, RejectCode::MissingRequiredField);
+  }
+}
+
+TEST(SpotFundsMainStage, NegativeHeldIsSettledByTheNextHold) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(25)), absolute(D(-20)))).failed_index);
+
+  MainOutcome first = engine.execute(order(1, Side::Buy, vol("5"), D(1)));
+  CoreReservation* r = std::get_if<CoreReservation>(&first);
+  ASSERT_NE(r, nullptr);
+  // What moved is the amount plus the debt; held ends at the amount.
+  EXPECT_EQ(r->account_adjustments().at(0).entry.balance->delta.value, D(-25));
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(0), D(5), D(0)}));
+  const MainOutcome second = engine.execute(order(1, Side::Buy, vol("5"), D(1)));
+  ASSERT_NE(only_reject(second), nullptr);
+  EXPECT_EQ(only_reject(second)->details, "account 1, asset USD: available 0, requested 5");
+  r->rollback();
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(25), D(-20), D(0)}));
+}
+
+TEST(SpotFundsMainStage, FailedSecondHoldIsUndoneByTheEngine) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "BTC", D(3));
+  // A sell at a negative price must pay settlement it does not have.
+  const MainOutcome out = engine.execute(order(1, Side::Sell, qty("3"), D(-2)));
+  const Reject* reject = only_reject(out);
+  ASSERT_NE(reject, nullptr);
+  EXPECT_EQ(reject->details, "account 1, asset USD: available 0, requested 6");
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(3), D(0), D(0)}));
+}
+
+TEST(SpotFundsMainStage, OrdersWithoutPriceAndWithoutMarketData) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "BTC", D(3));
+  const MainOutcome buy_out = engine.execute(order(1, Side::Buy, qty("1"), std::nullopt));
+  const Reject* buy = only_reject(buy_out);
+  ASSERT_NE(buy, nullptr);
+  EXPECT_EQ(buy->reason, "market orders not supported");
+  EXPECT_EQ(buy->details, "");
+  EXPECT_EQ(buy->code, RejectCode::UnsupportedOrderType);
+  const MainOutcome sell_volume_out = engine.execute(order(1, Side::Sell, vol("10"), std::nullopt));
+  const Reject* sell_volume = only_reject(sell_volume_out);
+  ASSERT_NE(sell_volume, nullptr);
+  EXPECT_EQ(sell_volume->reason, "market orders not supported");
+
+  // A sell by quantity needs no price: it holds the quantity and locks nothing.
+  MainOutcome sell = engine.execute(order(1, Side::Sell, qty("2"), std::nullopt));
+  CoreReservation* r = std::get_if<CoreReservation>(&sell);
+  ASSERT_NE(r, nullptr);
+  EXPECT_TRUE(r->lock().empty());
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(1), D(2), D(0)}));
+}
+
+TEST(SpotFundsMainStage, ValueFailures) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "BTC", D(3));
+  const MainOutcome overflow_out = engine.execute(order(1, Side::Buy, qty("2"), kMax));
+  const Reject* overflow = only_reject(overflow_out);
+  ASSERT_NE(overflow, nullptr);
+  EXPECT_EQ(overflow->reason, "order value calculation failed");
+  EXPECT_EQ(overflow->code, RejectCode::OrderValueCalculationFailed);
+  const MainOutcome zero_out = engine.execute(order(1, Side::Sell, vol("5"), D(0)));
+  const Reject* zero = only_reject(zero_out);
+  ASSERT_NE(zero, nullptr);
+  EXPECT_EQ(zero->reason, "order value calculation failed");
+  // A buy by volume at a price <= 0 holds nothing and still locks its price.
+  MainOutcome free = engine.execute(order(1, Side::Buy, vol("5"), D(-1)));
+  ASSERT_NE(std::get_if<CoreReservation>(&free), nullptr);
+  EXPECT_EQ(format_lock(std::get<CoreReservation>(free).lock()), "Lock([(0, -1)])");
+  EXPECT_TRUE(std::get<CoreReservation>(free).account_adjustments().empty());
+}
+
+class RollbackOverflow : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RollbackOverflow, HoldOverflowIsARejectAndRollbackOverflowBlocks) {
+  FundsEngine f;
+  f.add_funds(0, {}, GetParam());
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(kMax), absolute(kMax))).failed_index);
+  const MainOutcome overflow_out = engine.execute(order(1, Side::Buy, vol("1"), D(1)));
+  const Reject* overflow = only_reject(overflow_out);
+  ASSERT_NE(overflow, nullptr);
+  EXPECT_EQ(overflow->reason, "arithmetic overflow");
+  EXPECT_EQ(overflow->details,
+            "pre-trade hold overflow: account 1, asset USD, requested 1");
+  EXPECT_EQ(overflow->code, RejectCode::ArithmeticOverflow);
+
+  // A hold whose undo no longer fits: the slot stays, the account is blocked.
+  ASSERT_FALSE(f.apply(2, adjust("USD", absolute(D(10)))).failed_index);
+  MainOutcome held = engine.execute(order(2, Side::Buy, vol("4"), D(1)));
+  ASSERT_NE(std::get_if<CoreReservation>(&held), nullptr);
+  ASSERT_FALSE(f.apply(2, adjust("USD", absolute(kMax))).failed_index);
+  std::get<CoreReservation>(held).rollback();
+  EXPECT_EQ(f.slot(2, "USD"), (Holdings{kMax, D(4), D(0)}));
+  const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{2});
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->reason, "rollback overflow: slot left inconsistent");
+  EXPECT_EQ(block->details,
+            "hold rollback overflow: account 2, asset USD, release 4, slot Holdings { available: "
+            "PositionSize(79228162514264337593543950335), held: PositionSize(4), incoming: PositionSize(0) }");
+  EXPECT_EQ(block->policy, "SpotFundsPolicy");
+  EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
+}
+
+// A reservation may outlive its engine: its undo still finds the holdings,
+// and the holdings go once the last undo is gone.
+TEST(SpotFundsMainStage, UndoOutlivesTheEngine) {
+  std::weak_ptr<AccountBlockRegistry> registry;
+  std::optional<CoreReservation> kept;
+  {
+    FundsEngine f;
+    f.add_funds();
+    EngineCore& engine = f.build();
+    registry = engine.blocks_handle();
+    f.deposit(1, "USD", D(20));
+    MainOutcome held = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+    ASSERT_NE(std::get_if<CoreReservation>(&held), nullptr);
+    kept.emplace(std::move(std::get<CoreReservation>(held)));
+  }
+  EXPECT_FALSE(registry.expired());  // the undo keeps what it reports to
+  kept->rollback();
+  kept.reset();
+  EXPECT_TRUE(registry.expired());
+}
+
+INSTANTIATE_TEST_SUITE_P(SpotFundsMainStage, RollbackOverflow, ::testing::Bool());
+
+// ---- execution reports ----
+
+struct ReportScenario {
+  const char* name;
+  Side side;
+  std::optional<std::pair<const char*, const char*>> trade;
+  const char* leaves;
+  bool is_final;
+  std::vector<std::pair<std::uint16_t, const char*>> lock;
+  Holdings usd_before, btc_before;
+  Holdings usd_after, btc_after;
+  const char* blocks;    // reason | details per block
+  const char* outcomes;  // "asset balance-delta/abs held-delta/abs" per outcome
+};
+
+void PrintTo(const ReportScenario& c, std::ostream* os) { *os << c.name; }
+
+std::string blocks_text(const PostTradeOutcome& out) {
+  std::string s;
+  for (const AccountBlock& b : out.account_blocks) s += b.reason + " | " + b.details + ";";
+  return s;
+}
+std::string short_outcomes(const PostTradeOutcome& out) {
+  std::string s;
+  for (const AdjustmentOutcomeRecord& o : out.account_adjustments) {
+    s += o.entry.asset.name();
+    s += o.entry.balance ? " " + o.entry.balance->delta.value.to_string() + "/" + o.entry.balance->absolute.value.to_string()
+                         : std::string(" -");
+    s += o.entry.held ? " " + o.entry.held->delta.value.to_string() + "/" + o.entry.held->absolute.value.to_string()
+                      : std::string(" -");
+    s += ";";
+  }
+  return s;
+}
+
+Holdings H(std::int64_t a, std::int64_t h) { return Holdings{D(a), D(h), D(0)}; }
+Holdings HD(Decimal a, Decimal h) { return Holdings{a, h, D(0)}; }
+
+class Reports : public ::testing::TestWithParam<ReportScenario> {};
+
+TEST_P(Reports, MoveFundsAsTheTradeSays) {
+  const ReportScenario& c = GetParam();
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(c.usd_before.available), absolute(c.usd_before.held)),
+                           adjust("BTC", absolute(c.btc_before.available), absolute(c.btc_before.held)))
+                   .failed_index);
+  Lock lock;
+  for (const auto& [g, p] : c.lock) lock.push_price(g, D(p));
+  const PostTradeOutcome out = engine.apply_execution_report(report(1, c.side, c.trade, c.leaves, c.is_final, lock));
+  EXPECT_EQ(blocks_text(out), c.blocks);
+  EXPECT_EQ(short_outcomes(out), c.outcomes);
+  EXPECT_EQ(f.slot(1, "USD"), c.usd_after);
+  EXPECT_EQ(f.slot(1, "BTC"), c.btc_after);
+}
+
+using P = std::pair<const char*, const char*>;
+INSTANTIATE_TEST_SUITE_P(
+    SpotFunds, Reports,
+    ::testing::Values(
+        ReportScenario{"buy filled below its lock", Side::Buy, P{"9", "2"}, "0", true, {{0, "10"}}, H(0, 20), H(0, 0),
+                       H(2, 0), H(2, 0), "", "BTC 2/2 -;USD 2/2 -20/0;"},
+        ReportScenario{"sell without lock", Side::Sell, P{"5", "3"}, "0", false, {}, H(0, 0), H(0, 3), H(15, 0),
+                       H(0, 0), "", "BTC - -3/0;USD 15/15 -;"},
+        ReportScenario{"final remainder of a buy", Side::Buy, std::nullopt, "1", true, {{0, "10"}}, H(0, 10),
+                       H(0, 0), H(10, 0), H(0, 0), "", "USD 10/10 -10/0;"},
+        ReportScenario{"final remainder of a sell", Side::Sell, std::nullopt, "2", true, {}, H(0, 0), H(1, 2),
+                       H(0, 0), H(3, 0), "", "BTC 2/3 -2/0;"},
+        ReportScenario{"buy fill without a locked price", Side::Buy, P{"9", "2"}, "1", true, {{5, "10"}}, H(0, 20),
+                       H(0, 0), H(0, 20), H(0, 0),
+                       "pre-trade lock has no price for buy fill | group 0;pre-trade lock has no price for buy release "
+                       "| group 0;",
+                       ""},
+        ReportScenario{"two prices for the group", Side::Sell, P{"5", "3"}, "0", false, {{0, "10"}, {0, "11"}},
+                       H(0, 0), H(0, 3), H(0, 0), H(0, 3),
+                       "pre-trade lock has multiple prices for buy fill; two SpotFundsPolicies share a group_id | "
+                       "group 0;",
+                       ""},
+        // Consumption never below zero: a buy at a negative price credits its proceeds.
+        ReportScenario{"buy at a negative price", Side::Buy, P{"-1", "2"}, "1", true, {{0, "-1"}}, H(0, 0), H(0, 0),
+                       H(2, 0), H(2, 0), "", "BTC 2/2 -;USD 2/2 -;"},
+        // A price locked by another policy of the group is not a sell's to consume.
+        ReportScenario{"sell with a foreign positive lock", Side::Sell, P{"5", "3"}, "0", true, {{0, "5"}}, H(0, 0),
+                       H(0, 3), H(15, 0), H(0, 0), "", "BTC - -3/0;USD 15/15 -;"},
+        ReportScenario{"nothing to do", Side::Buy, std::nullopt, "1", false, {{0, "10"}}, H(0, 10), H(0, 0),
+                       H(0, 10), H(0, 0), "", ""},
+        ReportScenario{"notional overflow", Side::Buy, P{"79228162514264337593543950335", "2"}, "0", true, {{0, "1"}},
+                       H(0, 2), H(0, 0), H(0, 2), H(0, 0),
+                       "arithmetic overflow | fill notional volume overflow: account 1, asset USD, px "
+                       "79228162514264337593543950335, qty 2;",
+                       ""},
+        ReportScenario{"settlement notional overflow", Side::Buy, P{"1", "2"}, "0", true,
+                       {{0, "79228162514264337593543950335"}}, H(0, 0), H(0, 0), H(0, 0), H(0, 0),
+                       "arithmetic overflow | settlement notional overflow: account 1, asset USD, lock_px "
+                       "79228162514264337593543950335, qty 2;",
+                       ""},
+        // The first leg stands; the second cannot be credited.
+        ReportScenario{"credit overflow", Side::Sell, P{"1", "1"}, "0", true, {{0, "-79228162514264337593543950335"}},
+                       H(0, 0), H(0, 1), H(0, 0), H(0, 0),
+                       "arithmetic overflow | fill balance credit overflow: account 1, asset USD, consume "
+                       "79228162514264337593543950335, flow 1;",
+                       "BTC - -1/0;"},
+        ReportScenario{"release overflow", Side::Sell, std::nullopt, "1", true, {}, H(0, 0),
+                       HD(D(0), kMax.negated()), H(0, 0), HD(D(0), kMax.negated()),
+                       "arithmetic overflow | cancel release overflow: account 1, asset BTC, requested 1;", ""},
+        // The slot could take the release; the report's own record could not.
+        ReportScenario{"release record overflow", Side::Sell, P{"1", "79228162514264337593543950335"}, "1", true, {},
+                       H(0, 0), HD(D(0), kMax), HD(kMax, D(0)), H(0, 0),
+                       "arithmetic overflow | cancel held delta overflow: account 1, asset BTC, release 1;",
+                       "BTC - -79228162514264337593543950335/0;USD "
+                       "79228162514264337593543950335/79228162514264337593543950335 -;"}),
+    [](const ::testing::TestParamInfo<ReportScenario>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
+
+TEST(SpotFundsReports, OverflowOnTheSecondLegKeepsTheFirstAndStillReleases) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(0)), absolute(D(30))), adjust("BTC", absolute(kMax)))
+                   .failed_index);
+  const PostTradeOutcome out =
+      engine.apply_execution_report(report(1, Side::Buy, P{"9", "2"}, "1", true, lock_of({{0, "10"}})));
+  EXPECT_EQ(blocks_text(out),
+            "arithmetic overflow | fill leg mutation overflow: account 1, asset BTC, consume 0, credit 2;");
+  // The settlement leg stands and is reported; the release of the remainder ran.
+  EXPECT_EQ(short_outcomes(out), "USD 12/12 -30/0;");
+  EXPECT_EQ(f.slot(1, "USD"), H(12, 0));
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{kMax, D(0), D(0)}));
+}
+
+TEST(SpotFundsReports, MissingFieldsBlockInTheirOrder) {
+  FundsEngine f;
+  f.add_funds();
+  EngineCore& engine = f.build();
+  struct Case {
+    void (*strip)(ExecutionReportRecord&);
+    const char* text;
+  };
+  const Case cases[] = {
+      {[](ExecutionReportRecord& r) { r.operation->instrument.reset(), r.fill.reset(); },
+       "failed to access required field 'instrument' | failed to access field 'operation.instrument';"},
+      {[](ExecutionReportRecord& r) { r.operation->side.reset(), r.fill->is_final.reset(); },
+       "failed to access required field 'side' | failed to access field 'operation.side';"},
+      {[](ExecutionReportRecord& r) { r.fill.reset(); },
+       "failed to access required field 'remaining quantity' | failed to access field 'fill.leaves_quantity';"},
+      {[](ExecutionReportRecord& r) { r.fill->is_final.reset(); },
+       "failed to access required field 'order finality' | failed to access field 'fill.is_final';"},
+  };
+  for (const Case& c : cases) {
+    ExecutionReportRecord r = report(1, Side::Buy, P{"1", "1"}, "0", true, lock_of({{0, "1"}}));
+    c.strip(r);
+    const PostTradeOutcome out = engine.apply_execution_report(r);
+    EXPECT_EQ(blocks_text(out), c.text);
+    EXPECT_TRUE(out.account_adjustments.empty());
+  }
+}
+
+TEST(SpotFundsAdjustments, UndoThatNoLongerFitsBlocksTheAccount) {
+  FundsEngine f;
+  SpotFundsPolicy& funds = f.add_funds();
+  auto& meddler = f.add<testing::ScriptedPolicy>("Meddler");
+  // Stands for another thread: between the deposit and the batch's rollback,
+  // the slot is driven to the bottom of the range.
+  meddler.on_adjust = [&funds](const AccountAdjustmentContext&, AccountId account, const AccountAdjustmentRecord& a,
+                               Mutations&) -> AdjustmentCheck {
+    if (a.balance_operation()->asset->name() != "EUR") return {};
+    funds.holdings().change(HoldingsKey{account, funds.holdings().assets().find("USD")},
+                            [](const Holdings& old, Holdings& next) {
+                              next = old;
+                              next.available = kMax.negated();
+                              return true;
+                            });
+    return Rejects(Reject::make("Meddler", RejectCode::Other, "no", ""));
+  };
+  EngineCore& engine = f.build();
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", delta(D(10))), adjust("EUR", delta(D(1))));
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_EQ(f.slot(1, "USD"), HD(kMax.negated(), D(0)));
+  EXPECT_EQ(f.slot(1, "EUR"), H(0, 0));
+  const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{1});
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->reason, "rollback overflow: slot left inconsistent");
+  EXPECT_EQ(block->details,
+            "adjustment rollback overflow: account 1, asset USD, available_delta 10, held_delta 0, incoming_delta 0, "
+            "slot Holdings { available: PositionSize(-79228162514264337593543950335), held: PositionSize(0), "
+            "incoming: PositionSize(0) }");
+  EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
+}
+
+// ---- account adjustments ----
+
+TEST(SpotFundsAdjustments, DepositCreatesTheSlotAndABatchRollbackRemovesIt) {
+  FundsEngine f;
+  f.add_funds(4);
+  EngineCore& engine = f.build();
+  AccountAdjustmentRecord position;
+  position.operation = AccountAdjustmentRecord::PositionOperation{};
+  const AdjustmentBatchOutcome failed = f.apply(1, adjust("USD", delta(D(100))), std::move(position));
+  EXPECT_EQ(failed.failed_index, 1u);
+  ASSERT_TRUE(failed.rejects);
+  EXPECT_EQ(failed.rejects->front().reason, "failed to access required field 'balance asset'");
+  EXPECT_EQ(failed.rejects->front().details, "failed to access field 'operation.balance_asset'");
+  EXPECT_EQ(failed.rejects->front().scope, RejectScope::Account);
+  EXPECT_FALSE(f.has_slot(1, "USD"));
+  EXPECT_FALSE(engine.blocks().any_block());
+
+  const AdjustmentBatchOutcome ok = f.apply(1, adjust("USD", delta(D(100)), std::nullopt, absolute(D(3))));
+  ASSERT_FALSE(ok.failed_index);
+  ASSERT_EQ(ok.outcomes.size(), 1u);
+  EXPECT_EQ(adjustment_outcome_text(ok.outcomes[0]),
+            "AccountAdjustmentOutcome(policy_group_id=4, entry=AccountOutcomeEntry(asset=\"USD\", "
+            "balance=Some(\"OutcomeAmount(delta=100, absolute=100)\"), held=None, "
+            "incoming=Some(\"OutcomeAmount(delta=3, absolute=3)\")))");
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(100), D(0), D(3)}));
+  // An amount with no field: no entry, nothing staged.
+  EXPECT_TRUE(f.apply(1, adjust("USD", std::nullopt)).outcomes.empty());
+}
+
+TEST(SpotFundsAdjustments, RejectTexts) {
+  FundsEngine f;
+  f.add_funds();
+  f.build();
+  f.deposit(1, "USD", D(20));
+  struct Case {
+    AccountAdjustmentRecord (*make)();
+    const char* reason;
+    const char* details;
+    RejectCode code;
+  };
+  const Case cases[] = {
+      {[] {
+         AccountAdjustmentRecord bounded = adjust("USD", delta(D(-50)));
+         bounded.bounds = AccountAdjustmentRecord::Bounds{};
+         bounded.bounds->balance_lower = PositionSize{D(0)};
+         bounded.bounds->held_upper = PositionSize{D(-1)};  // held is not adjusted
+         return bounded;
+       },
+       "account adjustment bounds exceeded", "account 1, asset USD: balance -30, lower Some(PositionSize(0)), upper None",
+       RejectCode::AccountAdjustmentBoundsExceeded},
+      {[] {
+         AccountAdjustmentRecord bounded = adjust("USD", std::nullopt, std::nullopt, absolute(D("2.5")));
+         bounded.bounds = AccountAdjustmentRecord::Bounds{};
+         bounded.bounds->incoming_lower = PositionSize{D(-3)};
+         bounded.bounds->incoming_upper = PositionSize{D("2.4")};
+         return bounded;
+       },
+       "account adjustment bounds exceeded",
+       "account 1, asset USD: incoming 2.5, lower Some(PositionSize(-3)), upper Some(PositionSize(2.4))",
+       RejectCode::AccountAdjustmentBoundsExceeded},
+      {[] { return adjust("USD", delta(kMax)); }, "arithmetic overflow",
+       "account adjustment overflow: account 1, asset USD, field balance, current 20, applied "
+       "79228162514264337593543950335",
+       RejectCode::ArithmeticOverflow},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const AdjustmentBatchOutcome out = f.apply(1, c.make());
+    ASSERT_TRUE(out.rejects) << i;
+    EXPECT_EQ(out.rejects->front().reason, c.reason);
+    EXPECT_EQ(out.rejects->front().details, c.details);
+    EXPECT_EQ(out.rejects->front().code, c.code);
+    EXPECT_EQ(out.rejects->front().scope, RejectScope::Account);
+    EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(20), D(0), D(0)}));
+  }
+  const AdjustmentBatchOutcome delta_overflow =
+      f.apply(2, adjust("USD", absolute(D(-1))), adjust("USD", absolute(kMax)));
+  ASSERT_TRUE(delta_overflow.rejects);
+  EXPECT_EQ(delta_overflow.failed_index, 1u);
+  EXPECT_EQ(delta_overflow.rejects->front().details, "account adjustment delta overflow: account 2, asset USD, field balance");
+  EXPECT_FALSE(f.has_slot(2, "USD"));
+}
+
+// Another policy of group 0 locks a price too: a buy can no longer tell which
+// price is its own, and is blocked rather than settled at a guess.
+TEST(SpotFundsReports, AnotherPolicyLockingInTheGroupBlocksBuys) {
+  FundsEngine f;
+  f.add_funds();
+  auto& other = f.add<testing::ScriptedPolicy>("Other");
+  other.on_main = [](const PreTradeContext&, const OrderRecord&, Mutations&) -> PreTradeCheck {
+    PreTradeContribution c;
+    c.lock_prices.push_back(Price{D(5)});
+    return c;
+  };
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(20));
+  MainOutcome held = engine.execute(order(1, Side::Buy, qty("2"), D(10)));
+  ASSERT_NE(std::get_if<CoreReservation>(&held), nullptr);
+  CoreReservation& r = std::get<CoreReservation>(held);
+  EXPECT_EQ(format_lock(r.lock()), "Lock([(0, 10), (0, 5)])");
+  r.commit();
+  const PostTradeOutcome out = engine.apply_execution_report(report(1, Side::Buy, P{"10", "2"}, "0", true, Lock(r.lock())));
+  EXPECT_EQ(blocks_text(out),
+            "pre-trade lock has multiple prices for buy fill; two SpotFundsPolicies share a group_id | group 0;");
+  EXPECT_EQ(out.account_blocks.at(0).code, RejectCode::Other);
+  EXPECT_EQ(f.slot(1, "USD"), H(0, 20));
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,232 @@
+// The holdings map: slots appear only for non-zero values, vanish when they
+// return to zero, and survive concurrent holds, undos and deposits intact.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vantrel/pretrade/policies/holdings_state.hpp"
+
+namespace vantrel {
+namespace {
+
+Decimal D(std::int64_t v) { return Decimal::from_i64(v); }
+
+TEST(AssetNames, InternsOncePerNameEvenPastTheTable) {
+  AssetNames names;
+  EXPECT_EQ(names.find("USD"), nullptr);
+  const std::string* usd = names.intern("USD");
+  EXPECT_EQ(names.intern("USD"), usd);
+  EXPECT_EQ(names.find("USD"), usd);
+  EXPECT_EQ(*usd, "USD");
+  std::vector<const std::string*> seen;
+  for (int i = 0; i < 5000; ++i) seen.push_back(names.intern(std::string("A").append(std::to_string(i))));
+  EXPECT_EQ(std::set<const std::string*>(seen.begin(), seen.end()).size(), seen.size());
+  for (int i = 0; i < 5000; i += 7) {
+    EXPECT_EQ(names.find(std::string("A").append(std::to_string(i))), seen[i]);
+    EXPECT_EQ(names.intern(std::string("A").append(std::to_string(i))), seen[i]);
+  }
+  EXPECT_EQ(names.find("B1"), nullptr);
+}
+
+TEST(AssetNames, ConcurrentInternsAgree) {
+  AssetNames names;
+  constexpr int kThreads = 8, kNames = 6000;  // past the table, into the overflow list
+  std::vector<std::vector<const std::string*>> got(kThreads, std::vector<const std::string*>(kNames));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kNames; ++i) {
+        const int n = (i * 7 + t * 13) % kNames;
+        got[t][n] = names.intern(std::string("N").append(std::to_string(n)));
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(got[t], got[0]);
+}
+
+class StateModes : public ::testing::TestWithParam<SyncMode> {};
+
+TEST_P(StateModes, SlotsExistOnlyForNonZeroValues) {
+  HoldingsState state(GetParam());
+  const HoldingsKey key{AccountId{1}, state.assets().intern("USD")};
+  // Refused on a missing slot: no slot, no write lock.
+  EXPECT_FALSE(state.change(key, [](const Holdings&, Holdings&) { return false; }));
+  // Writing zeros onto a missing slot keeps nothing.
+  EXPECT_TRUE(state.change(key, [](const Holdings& old, Holdings& next) {
+    next = old;
+    return true;
+  }));
+  EXPECT_EQ(state.slot_count(), 0u);
+  EXPECT_EQ(state.write_locks_taken(), 0u);
+
+  EXPECT_TRUE(state.change(key, [](const Holdings& old, Holdings& next) {
+    next = old;
+    next.available = *old.available.checked_add(D(5));
+    return true;
+  }));
+  EXPECT_EQ(state.read(key), (Holdings{D(5), D(0), D(0)}));
+  EXPECT_EQ(state.slot_count(), 1u);
+  // A refused change leaves the slot as it was.
+  EXPECT_FALSE(state.change(key, [](const Holdings&, Holdings& next) {
+    next = Holdings{D(99), D(99), D(99)};
+    return false;
+  }));
+  EXPECT_EQ(state.read(key), (Holdings{D(5), D(0), D(0)}));
+  EXPECT_TRUE(state.change(key, [](const Holdings&, Holdings& next) {
+    next = Holdings{};
+    return true;
+  }));
+  EXPECT_EQ(state.read(key), std::nullopt);
+  EXPECT_EQ(state.slot_count(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StateModes,
+                         ::testing::Values(SyncMode::None, SyncMode::Recursive, SyncMode::Plain));
+
+// One account and asset, full locking. Holders hold 1 and either keep it or
+// undo it; a churner deposits and withdraws (never below zero), emptying the
+// slot again and again so that it is removed and recreated under the holders.
+TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
+  HoldingsState state(SyncMode::Recursive);
+  const HoldingsKey key{AccountId{7}, state.assets().intern("USD")};
+  constexpr int kHolders = 8, kRounds = 20000;
+  std::atomic<bool> overdrawn{false}, stop{false};
+  std::atomic<std::int64_t> kept{0};
+  std::atomic<std::int64_t> deposited{0};
+
+  auto deposit = [&](std::int64_t amount) {
+    BalanceAdjustment a;
+    a.fields[0] = FieldAdjustment{false, D(amount)};
+    a.bounds[0].lower = Decimal();
+    return state.change(key, [&](const Holdings& old, Holdings& next) {
+      const AdjustStep step = adjust_step(old, a);
+      if (step.verdict != AdjustVerdict::Adjusted) return false;
+      next = step.after;
+      return true;
+    });
+  };
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kHolders; ++t)
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(t);
+      for (int i = 0; i < kRounds; ++i) {
+        Decimal moved;
+        const bool held = state.change(key, [&](const Holdings& old, Holdings& next) {
+          const HoldStep step = hold_step(old, D(1));
+          if (step.verdict != HoldVerdict::Held) return false;
+          if (step.after.available < Decimal()) overdrawn = true;
+          moved = step.moved;
+          next = step.after;
+          return true;
+        });
+        if (!held) continue;
+        if (rng() % 2 == 0) {
+          kept += 1;
+        } else {
+          state.change(key, [&](const Holdings& old, Holdings& next) {
+            const std::optional<Holdings> after = release_step(old, moved);
+            if (!after) return false;
+            next = *after;
+            return true;
+          });
+        }
+      }
+    });
+  std::thread churner([&] {
+    while (!stop.load()) {
+      if (deposit(3)) deposited += 3;
+      if (deposit(-3)) deposited -= 3;
+    }
+  });
+  for (std::thread& th : threads) th.join();
+  stop = true;
+  churner.join();
+
+  EXPECT_FALSE(overdrawn.load());
+  const Holdings end = state.read(key).value_or(Holdings{});
+  EXPECT_EQ(end.held, D(kept.load()));
+  EXPECT_EQ(*end.available.checked_add(end.held), D(deposited.load()));
+  EXPECT_GE(end.available, Decimal());
+}
+
+// Every thread takes the slot to zero and back again and again: a removal must
+// never take a slot that another thread refilled between the change and the
+// removal, or that thread's deposit is lost.
+TEST(HoldingsStateConcurrency, RemovalNeverLosesARefill) {
+  HoldingsState state(SyncMode::Recursive);
+  const HoldingsKey key{AccountId{1}, state.assets().intern("USD")};
+  auto add = [&](std::int64_t amount) {
+    state.change(key, [&](const Holdings& old, Holdings& next) {
+      next = old;
+      next.incoming = *old.incoming.checked_add(D(amount));
+      return true;
+    });
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        add(1);
+        add(-1);
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(state.read(key), std::nullopt);
+  EXPECT_EQ(state.slot_count(), 0u);
+}
+
+// Accounts partitioned per thread, shared assets and shards: each account ends
+// exactly where the same operations take a lone slot.
+TEST(HoldingsStateConcurrency, AccountSyncPartitionedAccountsMatchTheirSequentialModel) {
+  HoldingsState state(SyncMode::Plain);
+  const std::string* assets[] = {state.assets().intern("USD"), state.assets().intern("BTC")};
+  constexpr int kThreads = 8, kAccountsPerThread = 4, kRounds = 6000;
+  std::vector<std::vector<Holdings>> models(kThreads * kAccountsPerThread, std::vector<Holdings>(2));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(100 + t);
+      for (int i = 0; i < kRounds; ++i) {
+        const int account = t * kAccountsPerThread + static_cast<int>(rng() % kAccountsPerThread);
+        const int asset = static_cast<int>(rng() % 2);
+        Holdings& model = models[account][asset];
+        const HoldingsKey key{AccountId{static_cast<std::uint64_t>(account)}, assets[asset]};
+        const std::int64_t amount = static_cast<std::int64_t>(rng() % 5);
+        const bool is_hold = rng() % 2 == 0;
+        auto apply = [&](const Holdings& old) -> std::optional<Holdings> {
+          if (is_hold) {
+            const HoldStep s = hold_step(old, D(amount));
+            return s.verdict == HoldVerdict::Held ? std::optional<Holdings>(s.after) : std::nullopt;
+          }
+          BalanceAdjustment a;
+          a.fields[i % 3] = FieldAdjustment{false, D(amount - 2)};
+          const AdjustStep s = adjust_step(old, a);
+          return s.verdict == AdjustVerdict::Adjusted ? std::optional<Holdings>(s.after) : std::nullopt;
+        };
+        if (const std::optional<Holdings> expected = apply(model)) model = *expected;
+        state.change(key, [&](const Holdings& old, Holdings& next) {
+          const std::optional<Holdings> after = apply(old);
+          if (!after) return false;
+          next = *after;
+          return true;
+        });
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  for (int account = 0; account < kThreads * kAccountsPerThread; ++account)
+    for (int asset = 0; asset < 2; ++asset) {
+      const HoldingsKey key{AccountId{static_cast<std::uint64_t>(account)}, assets[asset]};
+      const Holdings& model = models[account][asset];
+      EXPECT_EQ(state.read(key), model.all_zero() ? std::nullopt : std::optional<Holdings>(model))
+          << "account " << account << " asset " << asset;
+    }
+}
+
+}  // namespace
+}  // namespace vantrel
