@@ -114,6 +114,23 @@ def test_configuration_errors(make, error, text):
     assert str(info.value).startswith(text)
 
 
+class _ClaimsToBeLong:
+    def __init__(self, length):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+
+@pytest.mark.parametrize("length", [sys.maxsize, 2**40, 3])
+def test_overrides_that_misreport_their_length_raise_their_own_error(length):
+    with pytest.raises(IndexError):
+        _configure(dict(overrides=_ClaimsToBeLong(length)))
+
+
 def test_configuration_that_passes_without_market_data():
     md, iid = market()
     # Without market data, bps are neither range-tested nor kept.

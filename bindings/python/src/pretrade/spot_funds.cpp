@@ -69,8 +69,8 @@ std::vector<SlippageOverride> overrides_arg(PyObject* obj) {
     if (!PySequence_Check(obj)) throw_cannot_convert(obj, "Sequence");
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) throw ErrorAlreadySet{};
+    // Not reserved from the reported length: a sequence may claim any length.
     std::vector<SlippageOverride> out;
-    out.reserve(static_cast<std::size_t>(size));
     for (Py_ssize_t i = 0; i < size; ++i) {
       PyObject* raw = PySequence_GetItem(obj, i);
       if (raw == nullptr) throw ErrorAlreadySet{};
