@@ -346,7 +346,12 @@ INSTANTIATE_TEST_SUITE_P(
                        H(0, 0), HD(D(0), kMax), HD(kMax, D(0)), H(0, 0),
                        "arithmetic overflow | cancel held delta overflow: account 1, asset BTC, release 1;",
                        "BTC - -79228162514264337593543950335/0;USD "
-                       "79228162514264337593543950335/79228162514264337593543950335 -;"}),
+                       "79228162514264337593543950335/79228162514264337593543950335 -;"},
+        // The fill's credit fills the record; the remainder's release no longer fits in it.
+        ReportScenario{"release balance record overflow", Side::Sell, P{"79228162514264337593543950334", "1"}, "1",
+                       true, {{0, "-1"}}, H(-5, 2), H(0, 2), HD(D("79228162514264337593543950330"), D(1)), H(1, 0),
+                       "arithmetic overflow | cancel balance delta overflow: account 1, asset USD, release 1;",
+                       "BTC 1/1 -2/0;USD 79228162514264337593543950335/79228162514264337593543950330 -1/1;"}),
     [](const ::testing::TestParamInfo<ReportScenario>& info) {
       std::string name = info.param.name;
       for (char& ch : name)

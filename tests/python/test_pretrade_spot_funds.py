@@ -63,6 +63,15 @@ def _configure(keywords, sync="full_sync"):
      "out of range integral type conversion attempted"),
     (lambda md, i: dict(market_data=md, default_slippage_bps=70000), OverflowError,
      "out of range integral type conversion attempted"),
+    # Beyond a machine word: the same text, for every 16-bit argument.
+    (lambda md, i: dict(market_data=md, default_slippage_bps=2**70), OverflowError,
+     "out of range integral type conversion attempted"),
+    (lambda md, i: dict(default_slippage_bps=-2**70), OverflowError,
+     "out of range integral type conversion attempted"),
+    (lambda md, i: dict(overrides=[(i, None, None, 2**64)]), OverflowError,
+     "out of range integral type conversion attempted"),
+    (lambda md, i: dict(policy_group_id=2**64), OverflowError, "out of range integral type conversion attempted"),
+    (lambda md, i: dict(policy_group_id=65536), OverflowError, "out of range integral type conversion attempted"),
     (lambda md, i: dict(market_data=md, default_slippage_bps=1, pricing_source="BookTop "), ValueError,
      "pricing_source must be 'Mark' or 'BookTop', got \"BookTop \""),
     (lambda md, i: dict(market_data=md, default_slippage_bps=1, pricing_source="mark"), ValueError,
@@ -103,6 +112,23 @@ def test_configuration_errors(make, error, text):
     with pytest.raises(error) as info:
         _configure(make(md, iid))
     assert str(info.value).startswith(text)
+
+
+class _ClaimsToBeLong:
+    def __init__(self, length):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+
+@pytest.mark.parametrize("length", [sys.maxsize, 2**40, 3])
+def test_overrides_that_misreport_their_length_raise_their_own_error(length):
+    with pytest.raises(IndexError):
+        _configure(dict(overrides=_ClaimsToBeLong(length)))
 
 
 def test_configuration_that_passes_without_market_data():

@@ -132,12 +132,14 @@ std::shared_ptr<AccountBlockRegistry> ready_builder_blocks(PyObject* ready) {
 }
 
 std::uint16_t builtin_policy_group_id_arg(PyObject* obj) {
+  int beyond_word = 0;
   const long value = convert_arg("policy_group_id", [&] {
-    const long result = PyLong_AsLong(obj);
+    const long result = PyLong_AsLongAndOverflow(obj, &beyond_word);
     if (result == -1 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
     return result;
   });
-  if (value < 0 || value > std::numeric_limits<std::uint16_t>::max())
+  // Beyond a machine word is out of range too, with the same text.
+  if (beyond_word != 0 || value < 0 || value > std::numeric_limits<std::uint16_t>::max())
     throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
   return static_cast<std::uint16_t>(value);
 }

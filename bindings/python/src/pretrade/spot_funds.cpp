@@ -19,11 +19,15 @@ namespace {
 
 constexpr std::string_view kOverrides = "overrides";
 
-// An integer 0..=65535; a wrong type is a TypeError the caller names.
+// An integer 0..=65535; a wrong type is a TypeError the caller names. Any
+// integer outside the range, one beyond a machine word included, gets the same
+// OverflowError.
 std::uint16_t u16_of(PyObject* obj) {
-  const long value = PyLong_AsLong(obj);
+  int beyond_word = 0;
+  const long value = PyLong_AsLongAndOverflow(obj, &beyond_word);
   if (value == -1 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-  if (value < 0 || value > 65535) throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
+  if (beyond_word != 0 || value < 0 || value > 65535)
+    throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
   return static_cast<std::uint16_t>(value);
 }
 
@@ -65,8 +69,8 @@ std::vector<SlippageOverride> overrides_arg(PyObject* obj) {
     if (!PySequence_Check(obj)) throw_cannot_convert(obj, "Sequence");
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) throw ErrorAlreadySet{};
+    // Not reserved from the reported length: a sequence may claim any length.
     std::vector<SlippageOverride> out;
-    out.reserve(static_cast<std::size_t>(size));
     for (Py_ssize_t i = 0; i < size; ++i) {
       PyObject* raw = PySequence_GetItem(obj, i);
       if (raw == nullptr) throw ErrorAlreadySet{};
