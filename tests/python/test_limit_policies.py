@@ -36,13 +36,20 @@ def test_size_texts_keep_their_scales():
                                      "requested 3.000, max allowed: 2", "OrderSizeLimitPolicy", "order", 0)
 
 
-def test_size_account_asset_limit_replaces_asset_limit():
-    engine = engine_with(OrderSizeLimitPolicy(asset_barriers=[(size_limit("10", "1e9"), "USD")],
-                                              account_asset_barriers=[(size_limit("100", "1e9"), 7, "USD")]))
-    assert engine.start_pre_trade(limit_order(7, quantity="50")).ok
-    reject = only_reject(engine.start_pre_trade(limit_order(8, quantity="50")))
-    assert (reject.reason, reject.details, reject.scope) == (
-        "order quantity exceeded", "requested 50, max allowed: 10", "order")
+# The account and asset limit replaces the asset limit for its account, looser or stricter;
+# only its breach has scope account.
+@pytest.mark.parametrize("account_asset_max, asset_max, passes, refused, scope", [
+    ("100", "10", 7, 8, "order"),
+    ("10", "100", 8, 7, "account"),
+])
+def test_size_account_asset_limit_replaces_asset_limit(account_asset_max, asset_max, passes, refused, scope):
+    engine = engine_with(OrderSizeLimitPolicy(asset_barriers=[(size_limit(asset_max, "1e9"), "USD")],
+                                              account_asset_barriers=[(size_limit(account_asset_max, "1e9"), 7,
+                                                                       "USD")]))
+    assert engine.start_pre_trade(limit_order(passes, quantity="50")).ok
+    reject = only_reject(engine.start_pre_trade(limit_order(refused, quantity="50")))
+    assert (reject.code, reject.reason, reject.details, reject.scope) == (
+        "OrderQtyExceedsLimit", "order quantity exceeded", "requested 50, max allowed: 10", scope)
 
 
 def test_size_broker_limit_always_applies():
