@@ -269,3 +269,41 @@ def test_pnl_reports_across_threads_sum_exactly():
         faulthandler.cancel_dump_traceback_later()
     assert min(lowest) == decimal.Decimal("-80.00")
     assert str(min(lowest)) == "-80.00"
+
+
+# ---- barriers for the same key
+
+def _killswitch_account(initial, **bounds):
+    return Barrier(account_id=AccountId.from_int(7), settlement_asset="USD", initial_pnl=initial, **bounds)
+
+
+_PNL_TAIL = ", settlement asset USD, account 7"
+_RATE_OVER = "submitted 2 orders in 60s window, max allowed: 1"
+
+
+# A later barrier for a key replaces the earlier one whole (no merging of bounds or limits).
+# Orders of quantity 5 and then 50 from account 7 in USD; None where the order passes.
+@pytest.mark.parametrize("policy, details", [
+    (OrderSizeLimitPolicy(asset_barriers=[(size_limit("1", "1e9"), "USD"), (size_limit("10", "1e9"), "USD")]),
+     [None, "requested 50, max allowed: 10"]),
+    (OrderSizeLimitPolicy(account_asset_barriers=[(size_limit("1", "1e9"), 7, "USD"),
+                                                  (size_limit("10", "1e9"), 7, "USD")]),
+     [None, "requested 50, max allowed: 10"]),
+    (RateLimitPolicy(asset_barriers=[("USD", 0, MINUTE_NS), ("USD", 1, MINUTE_NS)]), [None, _RATE_OVER]),
+    (RateLimitPolicy(account_barriers=[(7, 0, MINUTE_NS), (7, 1, MINUTE_NS)]), [None, _RATE_OVER]),
+    (RateLimitPolicy(account_asset_barriers=[(7, "USD", 0, MINUTE_NS), (7, "USD", 1, MINUTE_NS)]),
+     [None, _RATE_OVER]),
+    (PnlBoundsKillSwitchPolicy(broker_barriers=[Barrier(settlement_asset="USD", lower_bound="1"),
+                                                Barrier(settlement_asset="USD", upper_bound="-0.5")]),
+     ["upper bound breached: realized pnl 0, lower_bound None, upper_bound Some(Pnl(-0.5))" + _PNL_TAIL] * 2),
+    (PnlBoundsKillSwitchPolicy(account_barriers=[_killswitch_account("0", lower_bound="-1", upper_bound="1"),
+                                                 _killswitch_account("-5", lower_bound="-1")]),
+     ["lower bound breached: realized pnl -5, lower_bound Some(Pnl(-1)), upper_bound None" + _PNL_TAIL] * 2),
+])
+def test_later_barrier_for_the_same_key_wins(policy, details):
+    engine = engine_with(policy)
+    seen = []
+    for quantity in ("5", "50"):
+        result = engine.start_pre_trade(limit_order(7, quantity=quantity))
+        seen.append(None if result.ok else only_reject(result).details)
+    assert seen == details
