@@ -36,13 +36,20 @@ def test_size_texts_keep_their_scales():
                                      "requested 3.000, max allowed: 2", "OrderSizeLimitPolicy", "order", 0)
 
 
-def test_size_account_asset_limit_replaces_asset_limit():
-    engine = engine_with(OrderSizeLimitPolicy(asset_barriers=[(size_limit("10", "1e9"), "USD")],
-                                              account_asset_barriers=[(size_limit("100", "1e9"), 7, "USD")]))
-    assert engine.start_pre_trade(limit_order(7, quantity="50")).ok
-    reject = only_reject(engine.start_pre_trade(limit_order(8, quantity="50")))
-    assert (reject.reason, reject.details, reject.scope) == (
-        "order quantity exceeded", "requested 50, max allowed: 10", "order")
+# The account and asset limit replaces the asset limit for its account, looser or stricter;
+# only its breach has scope account.
+@pytest.mark.parametrize("account_asset_max, asset_max, passes, refused, scope", [
+    ("100", "10", 7, 8, "order"),
+    ("10", "100", 8, 7, "account"),
+])
+def test_size_account_asset_limit_replaces_asset_limit(account_asset_max, asset_max, passes, refused, scope):
+    engine = engine_with(OrderSizeLimitPolicy(asset_barriers=[(size_limit(asset_max, "1e9"), "USD")],
+                                              account_asset_barriers=[(size_limit(account_asset_max, "1e9"), 7,
+                                                                       "USD")]))
+    assert engine.start_pre_trade(limit_order(passes, quantity="50")).ok
+    reject = only_reject(engine.start_pre_trade(limit_order(refused, quantity="50")))
+    assert (reject.code, reject.reason, reject.details, reject.scope) == (
+        "OrderQtyExceedsLimit", "order quantity exceeded", "requested 50, max allowed: 10", scope)
 
 
 def test_size_broker_limit_always_applies():
@@ -262,3 +269,41 @@ def test_pnl_reports_across_threads_sum_exactly():
         faulthandler.cancel_dump_traceback_later()
     assert min(lowest) == decimal.Decimal("-80.00")
     assert str(min(lowest)) == "-80.00"
+
+
+# ---- barriers for the same key
+
+def _killswitch_account(initial, **bounds):
+    return Barrier(account_id=AccountId.from_int(7), settlement_asset="USD", initial_pnl=initial, **bounds)
+
+
+_PNL_TAIL = ", settlement asset USD, account 7"
+_RATE_OVER = "submitted 2 orders in 60s window, max allowed: 1"
+
+
+# A later barrier for a key replaces the earlier one whole (no merging of bounds or limits).
+# Orders of quantity 5 and then 50 from account 7 in USD; None where the order passes.
+@pytest.mark.parametrize("policy, details", [
+    (OrderSizeLimitPolicy(asset_barriers=[(size_limit("1", "1e9"), "USD"), (size_limit("10", "1e9"), "USD")]),
+     [None, "requested 50, max allowed: 10"]),
+    (OrderSizeLimitPolicy(account_asset_barriers=[(size_limit("1", "1e9"), 7, "USD"),
+                                                  (size_limit("10", "1e9"), 7, "USD")]),
+     [None, "requested 50, max allowed: 10"]),
+    (RateLimitPolicy(asset_barriers=[("USD", 0, MINUTE_NS), ("USD", 1, MINUTE_NS)]), [None, _RATE_OVER]),
+    (RateLimitPolicy(account_barriers=[(7, 0, MINUTE_NS), (7, 1, MINUTE_NS)]), [None, _RATE_OVER]),
+    (RateLimitPolicy(account_asset_barriers=[(7, "USD", 0, MINUTE_NS), (7, "USD", 1, MINUTE_NS)]),
+     [None, _RATE_OVER]),
+    (PnlBoundsKillSwitchPolicy(broker_barriers=[Barrier(settlement_asset="USD", lower_bound="1"),
+                                                Barrier(settlement_asset="USD", upper_bound="-0.5")]),
+     ["upper bound breached: realized pnl 0, lower_bound None, upper_bound Some(Pnl(-0.5))" + _PNL_TAIL] * 2),
+    (PnlBoundsKillSwitchPolicy(account_barriers=[_killswitch_account("0", lower_bound="-1", upper_bound="1"),
+                                                 _killswitch_account("-5", lower_bound="-1")]),
+     ["lower bound breached: realized pnl -5, lower_bound Some(Pnl(-1)), upper_bound None" + _PNL_TAIL] * 2),
+])
+def test_later_barrier_for_the_same_key_wins(policy, details):
+    engine = engine_with(policy)
+    seen = []
+    for quantity in ("5", "50"):
+        result = engine.start_pre_trade(limit_order(7, quantity=quantity))
+        seen.append(None if result.ok else only_reject(result).details)
+    assert seen == details
