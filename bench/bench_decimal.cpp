@@ -1,7 +1,9 @@
-// Decimal core throughput. Every benchmark also reports allocs_per_op, counted by the global
-// allocation functions below, to show that no operation touches the heap.
+// Decimal core throughput. Every benchmark also reports allocs_per_op, to show that no
+// operation touches the heap.
 
 #include <benchmark/benchmark.h>
+
+#include "allocation_count.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -9,20 +11,6 @@
 
 #include "vantrel/param/decimal.hpp"
 
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-// Replacement allocation functions pair malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -33,7 +21,7 @@ Decimal d(const char* text) { return Decimal::parse(text).value; }
 // Runs op(a, b) per iteration with both inputs opaque to the optimiser.
 template <class Op>
 void run_binary(benchmark::State& state, Decimal a, Decimal b, Op op) {
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(a);
     benchmark::DoNotOptimize(b);
@@ -41,7 +29,7 @@ void run_binary(benchmark::State& state, Decimal a, Decimal b, Op op) {
     benchmark::DoNotOptimize(r);
   }
   state.counters["allocs_per_op"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
+      static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 void BM_AddSameScale(benchmark::State& s) {
@@ -102,7 +90,7 @@ void BM_ToDouble(benchmark::State& s) {
 }
 
 void BM_Parse(benchmark::State& state) {
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   const char* text = "12345.6789";
   for (auto _ : state) {
     benchmark::DoNotOptimize(text);
@@ -110,11 +98,11 @@ void BM_Parse(benchmark::State& state) {
     benchmark::DoNotOptimize(r);
   }
   state.counters["allocs_per_op"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
+      static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 void BM_WriteText(benchmark::State& state) {
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   Decimal a = d("12345.6789");
   char buf[Decimal::kMaxTextLength];
   for (auto _ : state) {
@@ -124,11 +112,11 @@ void BM_WriteText(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.counters["allocs_per_op"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
+      static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 void BM_FromDouble(benchmark::State& state) {
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   double v = 12345.6789;
   for (auto _ : state) {
     benchmark::DoNotOptimize(v);
@@ -136,7 +124,7 @@ void BM_FromDouble(benchmark::State& state) {
     benchmark::DoNotOptimize(r);
   }
   state.counters["allocs_per_op"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
+      static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 
 BENCHMARK(BM_AddSameScale);

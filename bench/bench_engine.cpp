@@ -3,6 +3,8 @@
 // new counts them), and scaling over threads trading distinct accounts.
 #include <benchmark/benchmark.h>
 
+#include "allocation_count.hpp"
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -11,27 +13,6 @@
 #include "vantrel/pretrade/engine.hpp"
 #include "vantrel/pretrade/policies/order_validation.hpp"
 
-namespace {
-
-thread_local std::uint64_t t_allocations = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++t_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align) {
-  ++t_allocations;
-  const std::size_t a = static_cast<std::size_t>(align);
-  if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace vantrel {
 namespace {
@@ -64,7 +45,7 @@ OrderRecord make_order(std::uint64_t account) {
 }
 
 void run_orders(benchmark::State& state, const EngineCore& engine, std::uint64_t account) {
-  const std::uint64_t before = t_allocations;
+  const std::uint64_t before = vantrel::bench::allocations();
   std::uint64_t orders = 0;
   for (auto _ : state) {
     MainOutcome outcome = engine.execute(make_order(account));
@@ -75,7 +56,7 @@ void run_orders(benchmark::State& state, const EngineCore& engine, std::uint64_t
     ++orders;
   }
   state.counters["allocs_per_order"] =
-      benchmark::Counter(static_cast<double>(t_allocations - before) / static_cast<double>(orders ? orders : 1));
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before) / static_cast<double>(orders ? orders : 1));
   state.SetItemsProcessed(static_cast<std::int64_t>(orders));
 }
 

@@ -1,8 +1,10 @@
 // The limit policies' start checks, one thread, warm, 1k accounts. Every benchmark reports
-// allocs_per_op, counted by the global allocation functions below: accepted orders must not
+// allocs_per_op: accepted orders must not
 // touch the heap once warm.
 
 #include <benchmark/benchmark.h>
+
+#include "allocation_count.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -16,19 +18,6 @@
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -53,7 +42,7 @@ OrderRecord order(bool volume) {
 }
 
 void report_allocs(benchmark::State& state, std::size_t before) {
-  state.counters["allocs_per_op"] = benchmark::Counter(static_cast<double>(g_allocations.load() - before),
+  state.counters["allocs_per_op"] = benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before),
                                                        benchmark::Counter::kAvgIterations);
 }
 
@@ -65,7 +54,7 @@ void run(benchmark::State& state, OrderRecord o, Check check) {
   for (account = 0; account < kAccounts; ++account) check(o);  // warm: rings and cells exist
   std::uint64_t ns = 10 * kSecond;
   account = 0;
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     ns += 1000;
     CurrentInstantScope now(Instant{ns / kSecond, static_cast<std::uint32_t>(ns % kSecond)});
@@ -155,7 +144,7 @@ void BM_KillSwitchReport(benchmark::State& s) {
   }
   for (const auto& r : reports) p.apply_report(r);
   std::size_t i = 0;
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : s) {
     auto b = p.apply_report(reports[i]);
     benchmark::DoNotOptimize(b);
@@ -209,7 +198,7 @@ void BM_EngineStartWithLimits(benchmark::State& s) {
   };
   for (std::uint64_t i = 0; i < 2 * kAccounts; ++i) engine->start(make());
   std::size_t refused = 0;
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : s) {
     auto outcome = engine->start(make());
     refused += outcome.index() == 0;

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "allocation_count.hpp"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -12,20 +14,6 @@
 
 #include "vantrel/core/lock_codec.hpp"
 
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-// Replacement allocation functions pair malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -45,10 +33,10 @@ Lock many_sections() {
 
 template <class Body>
 void measure(benchmark::State& state, Body body) {
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) body();
   state.counters["allocs_per_op"] =
-      benchmark::Counter(static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before) / static_cast<double>(state.iterations()));
 }
 
 // Writers: into a caller's buffer, as the bindings write into the new str/bytes object.

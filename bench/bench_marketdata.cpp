@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "allocation_count.hpp"
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -12,22 +14,10 @@
 
 #include "vantrel/marketdata/service.hpp"
 
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+using vantrel::bench::report_allocations;
 using namespace vantrel;
 
 constexpr int kInstruments = 64;
@@ -43,15 +33,10 @@ std::unique_ptr<MarketDataService> make_service(QuoteTtl ttl, SyncMode mode) {
   return service;
 }
 
-void report_allocations(benchmark::State& state, std::size_t before) {
-  state.counters["allocs_per_op"] = benchmark::Counter(
-      static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
-}
-
 void BM_ResolveInstrumentId(benchmark::State& state) {
   auto service = make_service(QuoteTtl::infinite(), SyncMode::Recursive);
   const Instrument wanted = instrument(17);
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(service->resolve_instrument_id(wanted));
   report_allocations(state, before);
 }
@@ -62,7 +47,7 @@ void BM_LookupHit(benchmark::State& state) {
   const bool finite = state.range(0) == 2;
   const SyncMode mode = state.range(0) == 1 ? SyncMode::None : SyncMode::Recursive;
   auto service = make_service(finite ? QuoteTtl::within({3600, 0}) : QuoteTtl::infinite(), mode);
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     // What a policy keeps of the result: the status and the mark.
     const QuoteLookup result = service->resolve_quote(InstrumentId{17}, AccountId{5}, std::nullopt);
@@ -77,7 +62,7 @@ BENCHMARK(BM_LookupHit)->Arg(0)->Arg(1)->Arg(2);
 void BM_PushExistingBucket(benchmark::State& state) {
   auto service = make_service(QuoteTtl::infinite(), SyncMode::Recursive);
   const Quote quote{Price{Decimal::from_i64(101)}, Price{Decimal::from_i64(100)}, Price{Decimal::from_i64(102)}};
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(service->push(InstrumentId{17}, quote, PushMode::Replace));
   report_allocations(state, before);
 }

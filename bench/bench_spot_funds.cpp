@@ -1,8 +1,10 @@
 // The funds policy on the order path: a hold of a limit order per locking mode
 // (with its commit or undo), a refused hold, the valuation of a market order,
 // the engine end to end, and accounts scaling over threads in account_sync.
-// Every benchmark reports allocs_per_op from the counting allocator below.
+// Every benchmark reports allocs_per_op, counted per thread.
 #include <benchmark/benchmark.h>
+
+#include "allocation_count.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -12,21 +14,6 @@
 #include "vantrel/pretrade/engine.hpp"
 #include "vantrel/pretrade/policies/order_validation.hpp"
 #include "vantrel/pretrade/policies/spot_funds.hpp"
-
-namespace {
-// Per thread, so that counting does not itself make threads contend.
-thread_local std::size_t t_allocations = 0;
-}  // namespace
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t n) {
-  ++t_allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -106,7 +93,7 @@ void BM_HoldLimitOrderThenRollback(benchmark::State& state) {
   PolicyBench b(sync_of(static_cast<int>(state.range(0))));
   b.fund(1, "USD", "1000000000000000");
   const OrderRecord order = limit_buy(1, d("10"));
-  const std::size_t before = t_allocations;
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     PreTradeContext ctx(AccountId{1}, b.groups, *b.blocks);
     Mutations m;
@@ -115,7 +102,7 @@ void BM_HoldLimitOrderThenRollback(benchmark::State& state) {
     m.rollback();
   }
   state.counters["allocs_per_op"] =
-      benchmark::Counter(static_cast<double>(t_allocations - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_HoldLimitOrderThenRollback)->ArgName("sync")->Arg(0)->Arg(1)->Arg(2);
 
@@ -124,7 +111,7 @@ void BM_HoldLimitOrderThenCommit(benchmark::State& state) {
   PolicyBench b(sync_of(static_cast<int>(state.range(0))));
   b.fund(1, "USD", "1000000000000000");
   const OrderRecord order = limit_buy(1, d("10"));
-  const std::size_t before = t_allocations;
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     PreTradeContext ctx(AccountId{1}, b.groups, *b.blocks);
     Mutations m;
@@ -133,7 +120,7 @@ void BM_HoldLimitOrderThenCommit(benchmark::State& state) {
     m.commit();
   }
   state.counters["allocs_per_op"] =
-      benchmark::Counter(static_cast<double>(t_allocations - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_HoldLimitOrderThenCommit)->ArgName("sync")->Arg(0)->Arg(1)->Arg(2);
 
@@ -164,13 +151,13 @@ void BM_ValueMarketOrder(benchmark::State& state) {
   auto configured = SpotFundsPricing::configure(synced ? SyncMode::Recursive : SyncMode::None, md, 25, std::nullopt, {});
   const SpotFundsPricing& pricing = std::get<SpotFundsPricing>(configured);
   auto no_group = []() -> std::optional<AccountGroupId> { return std::nullopt; };
-  const std::size_t before = t_allocations;
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     Valuation v = pricing.value(instrument, AccountId{1}, Side::Buy, no_group);
     benchmark::DoNotOptimize(v);
   }
   state.counters["allocs_per_op"] =
-      benchmark::Counter(static_cast<double>(t_allocations - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ValueMarketOrder)->ArgName("synced")->Arg(0)->Arg(1);
 
@@ -183,13 +170,13 @@ void BM_EngineExecuteCommit(benchmark::State& state) {
   std::shared_ptr<EngineCore> engine = build_engine(std::move(s)).engine;
   const AccountAdjustmentRecord funds = deposit("USD", "1000000000000000");
   engine->apply_account_adjustment(AccountId{1}, std::span<const AccountAdjustmentRecord>(&funds, 1));
-  const std::size_t before = t_allocations;
+  const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
     MainOutcome out = engine->execute(limit_buy(1, d("10")));
     std::get<CoreReservation>(out).commit();
   }
   state.counters["allocs_per_op"] =
-      benchmark::Counter(static_cast<double>(t_allocations - before), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(vantrel::bench::allocations() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_EngineExecuteCommit)->ArgName("sync")->Arg(0)->Arg(1)->Arg(2);
 
