@@ -26,16 +26,7 @@ std::uint64_t user_data_arg(PyObject* obj) {
     return value;
   } catch (const ErrorAlreadySet&) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow_with_arg_name(kUserDataArg);
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), tb_ref = Ref::steal(traceback);
-    std::string message;
-    if (!value_ref || !str_of(value_ref.get(), message)) {
-      PyErr_Clear();
-      message = "<exception str() failed>";
-    }
-    throw_error(PyExc_OverflowError, cat("argument '", kUserDataArg, "': ", message));
+    throw_error(PyExc_OverflowError, cat("argument '", kUserDataArg, "': ", take_pending_message()));
   }
 }
 

@@ -105,9 +105,7 @@ void throw_arg_cannot_convert(std::string_view arg, PyObject* obj, std::string_v
   throw_error(PyExc_TypeError, cat("argument '", arg, "': ", cannot_convert_text(obj, target)));
 }
 
-void rethrow_with_arg_name(std::string_view arg) {
-  set_pending_or_system_error();
-  if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw ErrorAlreadySet{};
+std::string take_pending_message() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
@@ -117,7 +115,13 @@ void rethrow_with_arg_name(std::string_view arg) {
     PyErr_Clear();
     message = "<exception str() failed>";
   }
-  throw_error(PyExc_TypeError, cat("argument '", arg, "': ", message));
+  return message;
+}
+
+void rethrow_with_arg_name(std::string_view arg) {
+  set_pending_or_system_error();
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw ErrorAlreadySet{};
+  throw_error(PyExc_TypeError, cat("argument '", arg, "': ", take_pending_message()));
 }
 
 }  // namespace vantrel::py

@@ -50,6 +50,10 @@ std::string cannot_convert_text(PyObject* obj, std::string_view target);
 // The same text wrapped as "argument '{}': {}".
 [[noreturn]] void throw_arg_cannot_convert(std::string_view arg, PyObject* obj, std::string_view target);
 
+// Takes the pending error out and returns str() of its value ("<exception str()
+// failed>" if that fails too); no error is left set.
+std::string take_pending_message();
+
 // If the pending error is a TypeError, replaces it by TypeError "argument '{}': {}".
 // Other errors pass unchanged. Always throws ErrorAlreadySet.
 [[noreturn]] void rethrow_with_arg_name(std::string_view arg);
