@@ -383,3 +383,40 @@ def test_account_control_blocks_the_contexts_account():
     policy.main = bad_block
     with pytest.raises(TypeError, match="^argument 'block': "):
         engine.execute_pre_trade(order(8))
+
+
+# ------------------------------------------------------------------ reading order
+
+class Recorder:
+    """Answers the attributes it was given (an exception instance is raised) and
+    records every lookup, so the order in which a result is read shows."""
+
+    def __init__(self, log, **attrs):
+        self.__dict__.update(_log=log, _attrs=attrs)
+
+    def __getattr__(self, name):
+        self._log.append(name)
+        value = self._attrs.get(name, AttributeError(name))
+        if isinstance(value, BaseException):
+            raise value
+        return value
+
+
+@pytest.mark.parametrize(
+    "attrs, exc, lookups",
+    [
+        # The entries are converted before lock_prices is even looked up.
+        ({"account_adjustments": [object()], "lock_prices": RuntimeError("late")}, AttributeError,
+         ["rejects", "mutations", "account_adjustments"]),
+        ({"rejects": [], "mutations": [], "account_adjustments": [object()], "lock_prices": RuntimeError("late")},
+         AttributeError, ["rejects", "mutations", "account_adjustments"]),
+        ({"mutations": []}, AttributeError, ["rejects", "mutations", "rejects"]),
+        ({"rejects": RuntimeError("early")}, RuntimeError, ["rejects"]),
+        ({}, TypeError, ["rejects", "mutations", "account_adjustments", "lock_prices"]),
+    ],
+)
+def test_main_result_reading_order(attrs, exc, lookups):
+    log = []
+    with pytest.raises(exc):
+        build(Scripted(main=Recorder(log, **attrs))).execute_pre_trade(order())
+    assert log == lookups
