@@ -6,8 +6,8 @@ import vantrel
 from vantrel.param import AccountGroupId, Price
 from vantrel.pretrade import AccountOutcomeEntry, OutcomeAmount, PostTradeResult
 
-from engine_kit import (Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments, build,
-                        order, report)
+from engine_kit import (SYNC_MODES, Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments,
+                        build, order, report)
 
 
 def callback_failure(reject, policy="scripted"):
@@ -420,3 +420,23 @@ def test_main_result_reading_order(attrs, exc, lookups):
     with pytest.raises(exc):
         build(Scripted(main=Recorder(log, **attrs))).execute_pre_trade(order())
     assert log == lookups
+
+
+@pytest.mark.parametrize("sync", SYNC_MODES)
+@pytest.mark.parametrize("answer", [[RejectLike("x")], [], False])
+def test_main_result_error_restores_an_earlier_funds_hold(sync, answer):
+    import spot_funds_util as funds
+
+    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
+              .pre_trade(Scripted(main=answer)).build())
+    funds.deposit(engine, 1, "USD", 1000)
+    before = funds.slot(engine, 1, "USD")
+    with pytest.raises(TypeError, match="^perform_pre_trade_check must return None"):
+        engine.execute_pre_trade(funds.order(1, qty=2, price=100))
+    assert funds.slot(engine, 1, "USD") == before
+    # The same order holds funds once the policy answers properly.
+    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
+              .pre_trade(Scripted(main=None)).build())
+    funds.deposit(engine, 1, "USD", 1000)
+    engine.execute_pre_trade(funds.order(1, qty=2, price=100)).reservation.commit()
+    assert funds.slot(engine, 1, "USD") != before
