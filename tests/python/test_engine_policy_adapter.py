@@ -10,12 +10,6 @@ from engine_kit import (SYNC_MODES, Action, BlockLike, EntryLike, MainResult, Re
                         build, order, report)
 
 
-def callback_failure(reject, policy="scripted"):
-    return (reject.code, reject.reason, reject.details, reject.policy, reject.scope, reject.user_data) == (
-        "SystemUnavailable", "python policy callback failed", "python policy callback raised an exception", policy,
-        "order", 0)
-
-
 # ------------------------------------------------------------------ registration
 
 class Bare:
@@ -440,3 +434,31 @@ def test_main_result_error_restores_an_earlier_funds_hold(sync, answer):
     funds.deposit(engine, 1, "USD", 1000)
     engine.execute_pre_trade(funds.order(1, qty=2, price=100)).reservation.commit()
     assert funds.slot(engine, 1, "USD") != before
+
+
+# ------------------------------------------------------------------ order validation
+
+@pytest.mark.parametrize(
+    "kind, text, reason",
+    [
+        ("quantity", "-0", "order quantity must be non-zero"),
+        ("quantity", "-0.000", "order quantity must be non-zero"),
+        ("volume", "-0", "order volume must be non-zero"),
+        ("quantity", "0.0000000000000000000000000001", None),
+        ("volume", "5", None),
+    ],
+)
+def test_order_validation_counts_every_zero(kind, text, reason):
+    o = order(quantity=text) if kind == "quantity" else order(volume=text)
+    result = build(validation=True).start_pre_trade(o)
+    assert (None if result.ok else [r.reason for r in result.rejects]) == (None if reason is None else [reason])
+
+
+def test_order_validation_without_an_amount_names_the_amount():
+    from vantrel.core import Order, OrderOperation
+
+    for o in (Order(), Order(operation=OrderOperation(account_id=acct(1)))):
+        (reject,) = build(validation=True).start_pre_trade(o).rejects
+        assert (reject.code, reject.reason, reject.details) == (
+            "MissingRequiredField", "failed to access required field 'trade amount'",
+            "failed to access field 'operation.trade_amount'")
