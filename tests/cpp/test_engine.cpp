@@ -566,6 +566,9 @@ TEST(OrderValidation, RefusesMissingAndZeroAmounts) {
   cases.push_back({"quantity 0.00", with_amount(TradeAmount::of_quantity(Quantity{Decimal::from_parts(0, 0, 2, false)})),
                    "order quantity must be non-zero", "requested quantity 0 is not allowed",
                    RejectCode::InvalidFieldValue});
+  cases.push_back({"quantity -0.000", with_amount(TradeAmount{TradeAmount::Kind::Quantity, Decimal::from_parts(0, 0, 3, true)}),
+                   "order quantity must be non-zero", "requested quantity 0 is not allowed",
+                   RejectCode::InvalidFieldValue});
   cases.push_back({"volume 0", with_amount(TradeAmount::of_volume(Volume{Decimal::from_i64(0)})),
                    "order volume must be non-zero", "requested volume 0 is not allowed", RejectCode::InvalidFieldValue});
   cases.push_back({"volume 5", with_amount(TradeAmount::of_volume(Volume{Decimal::from_i64(5)})), nullptr, nullptr,

@@ -6,14 +6,8 @@ import vantrel
 from vantrel.param import AccountGroupId, Price
 from vantrel.pretrade import AccountOutcomeEntry, OutcomeAmount, PostTradeResult
 
-from engine_kit import (Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments, build,
-                        order, report)
-
-
-def callback_failure(reject, policy="scripted"):
-    return (reject.code, reject.reason, reject.details, reject.policy, reject.scope, reject.user_data) == (
-        "SystemUnavailable", "python policy callback failed", "python policy callback raised an exception", policy,
-        "order", 0)
+from engine_kit import (SYNC_MODES, Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments,
+                        build, order, report)
 
 
 # ------------------------------------------------------------------ registration
@@ -383,3 +377,88 @@ def test_account_control_blocks_the_contexts_account():
     policy.main = bad_block
     with pytest.raises(TypeError, match="^argument 'block': "):
         engine.execute_pre_trade(order(8))
+
+
+# ------------------------------------------------------------------ reading order
+
+class Recorder:
+    """Answers the attributes it was given (an exception instance is raised) and
+    records every lookup, so the order in which a result is read shows."""
+
+    def __init__(self, log, **attrs):
+        self.__dict__.update(_log=log, _attrs=attrs)
+
+    def __getattr__(self, name):
+        self._log.append(name)
+        value = self._attrs.get(name, AttributeError(name))
+        if isinstance(value, BaseException):
+            raise value
+        return value
+
+
+@pytest.mark.parametrize(
+    "attrs, exc, lookups",
+    [
+        # The entries are converted before lock_prices is even looked up.
+        ({"account_adjustments": [object()], "lock_prices": RuntimeError("late")}, AttributeError,
+         ["rejects", "mutations", "account_adjustments"]),
+        ({"rejects": [], "mutations": [], "account_adjustments": [object()], "lock_prices": RuntimeError("late")},
+         AttributeError, ["rejects", "mutations", "account_adjustments"]),
+        ({"mutations": []}, AttributeError, ["rejects", "mutations", "rejects"]),
+        ({"rejects": RuntimeError("early")}, RuntimeError, ["rejects"]),
+        ({}, TypeError, ["rejects", "mutations", "account_adjustments", "lock_prices"]),
+    ],
+)
+def test_main_result_reading_order(attrs, exc, lookups):
+    log = []
+    with pytest.raises(exc):
+        build(Scripted(main=Recorder(log, **attrs))).execute_pre_trade(order())
+    assert log == lookups
+
+
+@pytest.mark.parametrize("sync", SYNC_MODES)
+@pytest.mark.parametrize("answer", [[RejectLike("x")], [], False])
+def test_main_result_error_restores_an_earlier_funds_hold(sync, answer):
+    import spot_funds_util as funds
+
+    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
+              .pre_trade(Scripted(main=answer)).build())
+    funds.deposit(engine, 1, "USD", 1000)
+    before = funds.slot(engine, 1, "USD")
+    with pytest.raises(TypeError, match="^perform_pre_trade_check must return None"):
+        engine.execute_pre_trade(funds.order(1, qty=2, price=100))
+    assert funds.slot(engine, 1, "USD") == before
+    # The same order holds funds once the policy answers properly.
+    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
+              .pre_trade(Scripted(main=None)).build())
+    funds.deposit(engine, 1, "USD", 1000)
+    engine.execute_pre_trade(funds.order(1, qty=2, price=100)).reservation.commit()
+    assert funds.slot(engine, 1, "USD") != before
+
+
+# ------------------------------------------------------------------ order validation
+
+@pytest.mark.parametrize(
+    "kind, text, reason",
+    [
+        ("quantity", "-0", "order quantity must be non-zero"),
+        ("quantity", "-0.000", "order quantity must be non-zero"),
+        ("volume", "-0", "order volume must be non-zero"),
+        ("quantity", "0.0000000000000000000000000001", None),
+        ("volume", "5", None),
+    ],
+)
+def test_order_validation_counts_every_zero(kind, text, reason):
+    o = order(quantity=text) if kind == "quantity" else order(volume=text)
+    result = build(validation=True).start_pre_trade(o)
+    assert (None if result.ok else [r.reason for r in result.rejects]) == (None if reason is None else [reason])
+
+
+def test_order_validation_without_an_amount_names_the_amount():
+    from vantrel.core import Order, OrderOperation
+
+    for o in (Order(), Order(operation=OrderOperation(account_id=acct(1)))):
+        (reject,) = build(validation=True).start_pre_trade(o).rejects
+        assert (reject.code, reject.reason, reject.details) == (
+            "MissingRequiredField", "failed to access required field 'trade amount'",
+            "failed to access field 'operation.trade_amount'")

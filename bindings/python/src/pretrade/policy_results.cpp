@@ -125,7 +125,12 @@ PreTradeCheck read_main_result(PyObject* result, std::string_view policy, Mutati
     Ref mutations_attr = attr_required(result, "mutations");
     for_each_item(mutations_attr.get(), [&](PyObject* item) { extract_mutation(item, mutations); });
   }
+  // The entries are read before lock_prices is looked up.
+  PreTradeContribution contribution;
   Ref adjustments_attr = attr_if_present(result, "account_adjustments");
+  if (adjustments_attr)
+    for_each_item(adjustments_attr.get(),
+                  [&](PyObject* item) { contribution.entries.push_back(extract_outcome_entry(item)); });
   Ref prices_attr = attr_if_present(result, "lock_prices");
   if (!has_mutations && !adjustments_attr && !prices_attr) {
     // Anything else (a list of rejects, [], False) would otherwise pass the order silently.
@@ -134,10 +139,6 @@ PreTradeCheck read_main_result(PyObject* result, std::string_view policy, Mutati
                 "'account_adjustments' or 'lock_prices'; got " +
                     type_name(result));
   }
-  PreTradeContribution contribution;
-  if (adjustments_attr)
-    for_each_item(adjustments_attr.get(),
-                  [&](PyObject* item) { contribution.entries.push_back(extract_outcome_entry(item)); });
   if (prices_attr)
     for_each_item(prices_attr.get(), [&](PyObject* item) { contribution.lock_prices.push_back(extract_price(item)); });
   if (rejects) return std::move(*rejects);
