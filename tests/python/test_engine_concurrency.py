@@ -154,11 +154,14 @@ def _let_go_during(calls):
     of C work long enough for a waiting thread to ask for the lock. True when
     that thread got in before the last call: some call gave the lock up."""
     busy = functools.partial(sum, range(200_000))
-    items = iter([f for call in calls for f in (busy, call)])
+    chain = [f for call in calls for f in (busy, call)]
+    items = iter(chain)
     remaining = []
 
     def waiter():
-        time.sleep(0.002)
+        # Counts only once the calls have begun: a slow start is no release.
+        while operator.length_hint(items) == len(chain):
+            time.sleep(0.0005)
         remaining.append(operator.length_hint(items))
 
     old = sys.getswitchinterval()
