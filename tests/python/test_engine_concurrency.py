@@ -1,16 +1,21 @@
 """Many Python threads on one engine, with a thread that blocks accounts and
 churns account groups: no deadlock, no crash, and the counts add up."""
 
+import collections
 import faulthandler
+import functools
+import gc
+import operator
 import sys
 import threading
+import time
 
 import pytest
 
 import vantrel
 from vantrel.pretrade import AccountBlock
 
-from engine_kit import MainResult, acct, build, order
+from engine_kit import MainResult, Scripted, acct, adjustments, build, order, report
 
 THREADS = 8
 ORDERS = 3000
@@ -139,3 +144,76 @@ def test_threads_on_their_own_accounts(sync, stressed):
     for a in range(8):
         refused = not engine.execute_pre_trade(order(a)).ok
         assert refused == (a % 2 == 0)
+
+
+# ------------------------------------------------------------- the interpreter lock
+
+def _let_go_during(calls):
+    """Runs `calls` back to back from C (no bytecode in between, so the
+    interpreter never hands its lock over on its own), each after a stretch
+    of C work long enough for a waiting thread to ask for the lock. True when
+    that thread got in before the last call: some call gave the lock up."""
+    busy = functools.partial(sum, range(200_000))
+    chain = [f for call in calls for f in (busy, call)]
+    items = iter(chain)
+    remaining = []
+
+    def waiter():
+        # Counts only once the calls have begun: a slow start is no release.
+        while operator.length_hint(items) == len(chain):
+            time.sleep(0.0005)
+        remaining.append(operator.length_hint(items))
+
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+    gc.disable()
+    thread = threading.Thread(target=waiter)
+    try:
+        thread.start()
+        collections.deque(map(operator.methodcaller("__call__"), items), maxlen=0)
+    finally:
+        gc.enable()
+        sys.setswitchinterval(old)
+    thread.join()
+    return remaining[0] > 0
+
+
+def _entry_points(engine):
+    """Each entry point as a list of 20 zero-argument calls, and whether it
+    gives the interpreter lock up (outside no_sync)."""
+    p = functools.partial
+    accounts = engine.accounts()
+    o = order(1)
+    controls = []
+    probe = build(Scripted("probe", main=lambda ctx, _o: controls.append(ctx.account_control)), sync="full_sync")
+    probe.execute_pre_trade(o).reservation.commit()
+    block = AccountBlock(policy="P", code="Custom", reason="r", details="d")
+    reservations = [engine.execute_pre_trade(o).reservation for _ in range(20)]
+    return {
+        "execute_pre_trade": ([p(engine.execute_pre_trade, o)] * 20, True),
+        "start_pre_trade": ([p(engine.start_pre_trade, o)] * 20, True),
+        "apply_execution_report": ([p(engine.apply_execution_report, report(1))] * 20, True),
+        "apply_account_adjustment": ([p(engine.apply_account_adjustment, acct(1), adjustments(2))] * 20, True),
+        "register_group": ([p(accounts.register_group, [], 5)] * 20, True),
+        "unregister_group": ([p(accounts.unregister_group, [], 5)] * 20, True),
+        "group_of": ([p(accounts.group_of, acct(1))] * 20, True),
+        "Request.execute": ([engine.start_pre_trade(o).request.execute for _ in range(20)], False),
+        "Reservation.lock": ([reservations[0].lock] * 20, False),
+        "Reservation.commit": ([r.commit for r in reservations], False),
+        "Engine.builder": ([vantrel.Engine.builder] * 20, False),
+        "Engine.accounts": ([engine.accounts] * 20, False),
+        "AccountControl.block": ([p(controls[0].block, block)] * 20, False),
+    }
+
+
+@pytest.mark.parametrize("sync", ["no_sync", "full_sync", "account_sync"])
+def test_which_entry_points_give_the_interpreter_lock_up(sync):
+    # C-only order validation: no Python runs inside the calls.
+    engine = build(sync=sync, validation=True)
+    for name, (calls, releases) in _entry_points(engine).items():
+        if sync == "no_sync" or not releases:
+            # Deterministic: nothing but a release lets the waiter in.
+            assert not _let_go_during(calls), name
+        else:
+            # The waiter may simply not be scheduled in time; a few tries.
+            assert any(_let_go_during(calls) for _ in range(5)), name
