@@ -88,6 +88,12 @@ class HoldingsState {
   template <class Step>
   bool change(HoldingsKey key, Step&& step);
 
+  // change() for a `step(old) -> optional<Holdings>` that either gives the new
+  // holdings or refuses: returns nothing once written, or the holdings the
+  // refusing step saw (the slot is then left as it was).
+  template <class Step>
+  std::optional<Holdings> change_or_refuse(HoldingsKey key, Step&& step);
+
  private:
   // A line of its own: slots of accounts that different threads trade never share one.
   struct alignas(64) Slot {
@@ -126,6 +132,22 @@ class HoldingsState {
   mutable std::array<Shard, kShards> shards_;
   std::atomic<std::uint64_t> write_locks_{0};
 };
+
+template <class Step>
+std::optional<Holdings> HoldingsState::change_or_refuse(HoldingsKey key, Step&& step) {
+  std::optional<Holdings> refused;
+  change(key, [&](const Holdings& old, Holdings& next) {
+    const std::optional<Holdings> after = step(old);
+    if (!after) {
+      refused = old;
+      return false;
+    }
+    refused.reset();
+    next = *after;
+    return true;
+  });
+  return refused;
+}
 
 template <class Step>
 bool HoldingsState::change(HoldingsKey key, Step&& step) {

@@ -16,20 +16,10 @@ struct AdjustmentRollback {
   HoldingsDelta delta;
 
   void operator()() noexcept {
-    bool overflow = false;
-    Holdings seen;
-    shared->holdings.change(HoldingsKey{account, asset}, [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> after = unadjust_step(old, delta);
-      overflow = !after;
-      if (overflow) {
-        seen = old;
-        return false;
-      }
-      next = *after;
-      return true;
-    });
+    const std::optional<Holdings> refused = shared->holdings.change_or_refuse(
+        HoldingsKey{account, asset}, [&](const Holdings& old) { return unadjust_step(old, delta); });
     // Recorded with every holdings lock released.
-    if (overflow && control) control->record(account, adjustment_rollback_overflow_block(account, *asset, delta, seen));
+    if (refused && control) control->record(account, adjustment_rollback_overflow_block(account, *asset, delta, *refused));
   }
 };
 

@@ -20,21 +20,11 @@ struct HoldRollback {
   Decimal moved;
 
   void operator()() noexcept {
-    bool overflow = false;
-    Holdings seen;
-    shared->holdings.change(HoldingsKey{account, asset}, [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> after = release_step(old, moved);
-      overflow = !after;
-      if (overflow) {
-        seen = old;
-        return false;
-      }
-      next = *after;
-      return true;
-    });
+    const std::optional<Holdings> refused = shared->holdings.change_or_refuse(
+        HoldingsKey{account, asset}, [&](const Holdings& old) { return release_step(old, moved); });
     // Recorded with every holdings lock released.
-    if (overflow && control != nullptr)
-      control->record(account, hold_rollback_overflow_block(account, *asset, moved, seen));
+    if (refused && control != nullptr)
+      control->record(account, hold_rollback_overflow_block(account, *asset, moved, *refused));
   }
 };
 static_assert(sizeof(HoldRollback) <= MutationAction::kInlineSize, "a hold's undo is staged without allocating");
