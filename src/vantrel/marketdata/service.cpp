@@ -114,6 +114,16 @@ MarketDataService::Slot* MarketDataService::find_slot(InstrumentId id) const noe
   return slot != nullptr ? *slot : nullptr;
 }
 
+MarketDataService::Slot* MarketDataService::find_slot(const Instrument& instrument) const noexcept {
+  ReadGuard c(registry_lock_);
+  const IndexedInstrument* found =
+      instrument_index_.find(instrument.underlying_asset.name(), instrument.settlement_asset.name());
+  // Every registration in the index is a slot's.
+  return found != nullptr ? static_cast<Slot*>(const_cast<IndexedInstrument*>(found)) : nullptr;
+}
+
+InstrumentId MarketDataService::slot_id(const Slot& slot) noexcept { return slot.id; }
+
 std::optional<InstrumentId> MarketDataService::resolve_instrument_id(std::string_view underlying,
                                                                      std::string_view settlement) const noexcept {
   ReadGuard c(registry_lock_);
@@ -336,13 +346,20 @@ std::optional<QuoteTtl> MarketDataService::service_level_ttl(AccountId account, 
 
 QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteResolution resolution,
                                       const GroupHint& group) const {
-  // One result object, written in place on every path (no staging copies).
-  QuoteLookup result;
   const Slot* slot = find_slot(id);
   if (slot == nullptr) {
+    QuoteLookup result;
     result.status = LookupStatus::UnknownInstrument;
     return result;
   }
+  return lookup_in(*slot, account, resolution, group);
+}
+
+QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, QuoteResolution resolution,
+                                         const GroupHint& group) const {
+  // One result object, written in place on every path (no staging copies).
+  QuoteLookup result;
+  const Slot* slot = &found;
   ReadGuard d(slot_list_lock_);
 
   Instant pushed_at;

@@ -12,7 +12,7 @@ AccountBlock block(RejectCode code, std::string reason, std::string details) {
 
 AccountBlock missing_field_block(std::string_view label, std::string_view path) {
   Reject r = missing_field_reject(PnlBoundsKillSwitchPolicy::kName, label, path);
-  return block(RejectCode::MissingRequiredField, std::move(r.reason), std::move(r.details));
+  return block(RejectCode::MissingRequiredField, r.reason.str(), std::move(r.details));
 }
 
 // Bit for bit, so that bounds written differently (1.0 and 1.00) keep their own texts.
@@ -146,7 +146,7 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
   } else {
     return std::nullopt;
   }
-  return Reject::with_scope(kName, RejectScope::Account, RejectCode::PnlKillSwitchTriggered, reason,
+  return Reject::fixed(kName, RejectScope::Account, RejectCode::PnlKillSwitchTriggered, reason,
                             pnl_breach_details(words, pnl, *breached, asset, key.account));
 }
 

@@ -124,7 +124,7 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
   for (const auto& check : order_of_checks) {
     if (!check.counted.exceeded()) continue;
     const Counted& c = check.counted;
-    return Reject::with_scope(kName, check.scope, RejectCode::RateLimitExceeded, check.reason,
+    return Reject::fixed(kName, check.scope, RejectCode::RateLimitExceeded, check.reason,
                               rate_limit_details(c.count, c.window_ns, c.max_orders));
   }
   return std::nullopt;
