@@ -67,7 +67,8 @@ const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_inf
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
-  return *shards_[EntryTraits::hash(key) >> 60];
+  // The low bits: a table places keys by the high ones, which must vary within a shard.
+  return *shards_[EntryTraits::hash(key) % kShards];
 }
 
 Decimal PnlBoundsKillSwitchPolicy::broker_only_pnl(AccountAsset key) const {
@@ -100,6 +101,13 @@ std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t acco
   SharedGuard guard(shard.lock);
   if (const AccountEntry* cell = shard.cells.find(key)) return cell->cell.load();
   return std::nullopt;
+}
+
+void PnlBoundsKillSwitchPolicy::prefetch(const OrderRecord& order) const noexcept {
+  const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
+  if (op == nullptr || !op->instrument || !op->account_id || accounts_.empty()) return;
+  if (const AssetInfo* info = asset_info(op->instrument->settlement_asset.name()))
+    accounts_.prefetch(AccountAsset{op->account_id->value, info->number});
 }
 
 std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext&,
