@@ -34,8 +34,11 @@ using namespace vantrel;
 
 Decimal d(const char* text) { return Decimal::parse(text).value; }
 
-// Bytes the allocator has handed out and not taken back.
-std::size_t heap_in_use() { return mallinfo2().uordblks; }
+// Bytes the allocator has handed out and not taken back, large blocks (mapped on their own) included.
+std::size_t heap_in_use() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
 
 std::size_t resident_bytes() {
   long pages = 0, resident = 0;

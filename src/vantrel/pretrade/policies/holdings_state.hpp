@@ -26,6 +26,7 @@
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/rw_lock.hpp"
+#include "vantrel/marketdata/read_mostly_lock.hpp"
 #include "vantrel/param/ids.hpp"
 #include "vantrel/pretrade/policies/holdings.hpp"
 
@@ -85,6 +86,14 @@ class HoldingsState {
   AssetNames& assets() noexcept { return assets_; }
   const AssetNames& assets() const noexcept { return assets_; }
 
+  // Starts loading the cell where the slot of `key` would be; changes nothing.
+  void prefetch(HoldingsKey key) const noexcept {
+    const SlotKey at = slot_key(key);
+    Shard& shard = shard_of(at);
+    ReadGuard<ReadMostlyLock> read(shard.lock);
+    shard.slots.prefetch(at);
+  }
+
   // A copy of the slot; nullopt when there is none (all amounts zero).
   std::optional<Holdings> read(HoldingsKey key) const;
   std::size_t slot_count() const;
@@ -138,10 +147,12 @@ class HoldingsState {
     static std::uint64_t hash(const Slot& s) noexcept { return hash(SlotKey{s.account, s.asset}); }
     static bool matches(const Slot& s, SlotKey k) noexcept { return s.account == k.account && s.asset == k.asset; }
   };
-  // Map locks of different shards never share a line: full_sync readers write them.
+  // A shard's map lock counts its readers per thread group, each on a line of its own, so
+  // threads reading distinct accounts write no common line; only inserts and removals take
+  // every part.
   struct alignas(64) Shard {
     explicit Shard(SyncMode map_mode) noexcept : lock(map_mode) {}
-    mutable RwLock lock;
+    mutable ReadMostlyLock lock;
     FlatTable<Slot, SlotTraits> slots;
   };
   // Indexed by the low 6 bits of the key's hash: a table places keys by the high bits, which
@@ -187,24 +198,27 @@ bool HoldingsState::change(HoldingsKey key, Step&& step) {
   const SlotKey at = slot_key(key);
   Shard& shard = shard_of(at);
   Holdings next;
+  bool found = false;
+  bool wrote = false;
   {
-    SharedGuard read(shard.lock);
+    ReadGuard<ReadMostlyLock> read(shard.lock);
     if (Slot* slot = shard.slots.find(at)) {
-      bool wrote;
+      found = true;
       lock_slot(*slot);
       wrote = step(static_cast<const Holdings&>(slot->value), next);
       if (wrote) slot->value = next;
       unlock_slot(*slot);
-      read.release();
-      if (wrote && next.all_zero()) remove_if_zero(shard, at);
-      return wrote;
     }
+  }
+  if (found) {
+    if (wrote && next.all_zero()) remove_if_zero(shard, at);
+    return wrote;
   }
   // No slot: decide on zeros first, so that a refused change takes no write lock.
   if (!step(Holdings{}, next)) return false;
   if (next.all_zero()) return true;
   write_locks_.fetch_add(1, std::memory_order_relaxed);
-  ExclusiveGuard write(shard.lock);
+  WriteGuard<ReadMostlyLock> write(shard.lock);
   Slot* slot = shard.slots.find(at);
   if (slot == nullptr) {
     shard.slots.insert_new(Slot(at.account, at.asset, next));
