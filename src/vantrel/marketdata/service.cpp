@@ -13,6 +13,7 @@ struct CompactQuote {
   std::uint64_t pushed_seconds = 0;
   std::uint32_t pushed_nanos = 0;
   std::uint8_t present = 0;  // bit i: prices[i] is set
+  bool filled = false;       // the slot's default bucket: it holds a quote (the padding's room)
 
   Instant pushed_at() const noexcept { return {pushed_seconds, pushed_nanos}; }
 
@@ -70,8 +71,7 @@ struct MarketDataService::Slot : IndexedInstrument {
   }
 
   mutable RwLock quote_lock;
-  bool has_default_quote = false;
-  CompactQuote default_quote;
+  CompactQuote default_quote;  // `filled` once pushed
   std::unique_ptr<Buckets> more_buckets;
 
   mutable RwLock ttl_lock;
@@ -260,7 +260,7 @@ void MarketDataService::clear(InstrumentId id) noexcept {
   if (slot == nullptr) return;
   ReadGuard d(slot_list_lock_);
   WriteGuard q(slot->quote_lock);
-  slot->has_default_quote = false;
+  slot->default_quote.filled = false;
   if (slot->more_buckets) {
     slot->more_buckets->accounts.clear();
     slot->more_buckets->groups.clear();
@@ -287,9 +287,9 @@ void MarketDataService::write_bucket_targets(Slot& slot, const Quote& quote, Pus
     if (group.value != AccountGroupId::kDefault) {
       write_bucket(slot.more_buckets->groups, group.value, quote, mode, now);
     } else {
-      if (!slot.has_default_quote) slot.default_quote = CompactQuote{};
+      if (!slot.default_quote.filled) slot.default_quote = CompactQuote{};
       slot.default_quote.write(quote, mode, now);
-      slot.has_default_quote = true;
+      slot.default_quote.filled = true;
     }
   }
 }
@@ -375,11 +375,11 @@ QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, Q
       // The default group's bucket is the default bucket.
       if (group.group) {
         if (group.group->value == AccountGroupId::kDefault)
-          hit = slot->has_default_quote ? &slot->default_quote : nullptr;
+          hit = slot->default_quote.filled ? &slot->default_quote : nullptr;
         else if (more != nullptr)
           hit = more->groups.find(group.group->value);
       }
-      if (hit == nullptr && resolution == QuoteResolution::AccountThenGroupThenDefault && slot->has_default_quote)
+      if (hit == nullptr && resolution == QuoteResolution::AccountThenGroupThenDefault && slot->default_quote.filled)
         hit = &slot->default_quote;
     }
     if (hit == nullptr) {
