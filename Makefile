@@ -17,7 +17,7 @@ BENCH_BUILD := build/bench
 FUZZ_BUILD := build/fuzz
 FUZZ_SECONDS ?= 60
 WHEEL_VENV := build/wheel-venv
-WHEEL = $(wildcard dist/vantrel-*.whl)
+WHEEL ?= dist/vantrel-*.whl
 
 .PHONY: test deps venv wheel wheel-check cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
 
@@ -71,8 +71,7 @@ python-install: wheel
 # The wheel may need no shared library outside the manylinux policy (auditwheel then
 # names a manylinux tag), and it must import in a fresh environment that has nothing
 # but the interpreter.
-wheel-check: venv
-	@test -n "$(WHEEL)" || { echo "no wheel in dist/: run make wheel"; exit 1; }
+wheel-check: wheel
 	$(VENV)/bin/auditwheel show $(WHEEL) | tee build/wheel-audit.txt
 	@tr -s '\n ' '  ' < build/wheel-audit.txt | grep -q 'consistent with the following platform tag: "manylinux_' || \
 	  { echo "wheel check: the wheel needs a shared library outside the manylinux policy"; exit 1; }
