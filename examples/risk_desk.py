@@ -168,55 +168,6 @@ def heading(text: str, columns: bool = False) -> None:
         print(FUNDS_HEADER)
 
 
-def main() -> None:
-    print("vantrel risk desk: one engine, five built-in policies, one market-data feed\n")
-    for name, what in SETUP:
-        print(f"  {name:<27} {what}")
-    desk = Desk(build_engine(RATE, QuoteTtl.within(timedelta(milliseconds=QUOTE_TTL_MS))))
-
-    heading("1. Deposits to account 1", columns=True)
-    for asset, cash in (("USD", "100000"), ("USDT", "20000")):
-        _, (funds,) = desk.watch([asset], lambda: desk.engine.apply_account_adjustment(ACCOUNT, [deposit(asset, cash)]))
-        row(f"     deposit {amount(cash)} {asset}", "done", funds)
-
-    heading(f"2. A burst of ten orders; the rate limit allows {RATE} a second", columns=True)
-    burst = [order("BUY", "1", "BTC", "60000"), order("BUY", "0", "BTC", "60000"),
-             order("BUY", "3", "BTC", "60000"), order("BUY", "1", "BTC", "60000"),
-             order("BUY", "2", "ETH"), order("SELL", "0.5", "BTC", "61000"),
-             order("BUY", "0.5", "BTC", "59900")] + [order("BUY", "0.1", "BTC", "59950")] * 3
-    open_orders = {}
-    for o in burst:
-        reservation = desk.send(o)
-        if reservation is not None:
-            open_orders[desk.sent] = (o, reservation)
-    print(f"  {len(open_orders)} accepted, {len(burst) - len(open_orders)} refused")
-
-    heading("3. The venue answers: #7 refused there (rolled back), the others sent (committed)", columns=True)
-    locks = {}
-    for n, (o, reservation) in open_orders.items():
-        locks[n] = reservation.lock()  # a fill hands it back, so funds settle at the held price
-        step = reservation.rollback if n == 7 else reservation.commit
-        _, (funds,) = desk.watch([o.operation.settlement_asset], step)
-        row(f"#{n:<3} {describe(o)}", "rolled back" if n == 7 else "committed", funds)
-
-    heading(f"4. The ETH feed goes quiet for a second (its quotes live {QUOTE_TTL_MS} ms)", columns=True)
-    time.sleep(1.0)
-    desk.send(order("BUY", "1", "ETH"))
-
-    heading("5. Fills arrive; the kill switch sums each report's pnl - fee", columns=True)
-    for n, price, fee in ((1, "59980", "30"), (5, "3001", "3"), (8, "59950", "3")):
-        desk.fill(n, open_orders[n][0], locks[n], price, "0", fee)
-    for qty, price, pnl, fee in (("0.6", "59400", "-348", "18"), ("0.5", "58800", "-590", "15")):
-        o = order("SELL", qty, "BTC", price)
-        reservation = desk.send(o)
-        lock = reservation.lock()
-        reservation.commit()
-        desk.fill(desk.sent, o, lock, price, pnl, fee)
-    desk.send(order("BUY", "0.1", "BTC", "58800"))
-
-    speed()
-
-
 def orders_per_second(check, seconds: float = 0.3) -> float:
     """How many calls of `check` (one order each) run per second, over about `seconds`."""
     for _ in range(1000):
@@ -253,6 +204,55 @@ def speed() -> None:
     for label, check in cases:
         rate = orders_per_second(check)
         print(f"  {label:<46} {rate:>11,.0f} orders/s  {1e6 / rate:5.2f} µs each")
+
+
+def main() -> None:
+    print("vantrel risk desk: one engine, five built-in policies, one market-data feed\n")
+    for name, what in SETUP:
+        print(f"  {name:<27} {what}")
+    desk = Desk(build_engine(RATE, QuoteTtl.within(timedelta(milliseconds=QUOTE_TTL_MS))))
+
+    heading("1. Deposits to account 1", columns=True)
+    for asset, cash in (("USD", "100000"), ("USDT", "20000")):
+        _, (funds,) = desk.watch([asset], lambda: desk.engine.apply_account_adjustment(ACCOUNT, [deposit(asset, cash)]))
+        row(f"     deposit {amount(cash)} {asset}", "done", funds)
+
+    heading(f"2. A burst of ten orders; the rate limit allows {RATE} a second", columns=True)
+    burst = [order("BUY", "1", "BTC", "60000"), order("BUY", "0", "BTC", "60000"),
+             order("BUY", "3", "BTC", "60000"), order("BUY", "1", "BTC", "60000"),
+             order("BUY", "2", "ETH"), order("SELL", "0.5", "BTC", "61000"),
+             order("BUY", "0.5", "BTC", "59900")] + [order("BUY", "0.1", "BTC", "59950")] * 3
+    open_orders = {}
+    for o in burst:
+        reservation = desk.send(o)
+        if reservation is not None:
+            open_orders[desk.sent] = (o, reservation)
+    print(f"  {len(open_orders)} accepted, {len(burst) - len(open_orders)} refused")
+
+    heading("3. The venue answers: #7 refused there (rolled back), the others sent (committed)", columns=True)
+    locks = {}
+    for n, (o, reservation) in open_orders.items():
+        locks[n] = reservation.lock()  # for the fill's report; a finalised reservation no longer gives it
+        step = reservation.rollback if n == 7 else reservation.commit
+        _, (funds,) = desk.watch([o.operation.settlement_asset], step)
+        row(f"#{n:<3} {describe(o)}", "rolled back" if n == 7 else "committed", funds)
+
+    heading(f"4. The ETH feed goes quiet for a second (its quotes live {QUOTE_TTL_MS} ms)", columns=True)
+    time.sleep(1.0)  # past the quote's life, and past the rate window: #11 starts a new one
+    desk.send(order("BUY", "1", "ETH"))
+
+    heading("5. Fills arrive; the kill switch sums each report's pnl - fee", columns=True)
+    for n, price, fee in ((1, "59980", "30"), (5, "3001", "3"), (8, "59950", "3")):
+        desk.fill(n, open_orders[n][0], locks[n], price, "0", fee)
+    for qty, price, pnl, fee in (("0.6", "59400", "-348", "18"), ("0.5", "58800", "-590", "15")):
+        o = order("SELL", qty, "BTC", price)
+        reservation = desk.send(o)
+        lock = reservation.lock()
+        reservation.commit()
+        desk.fill(desk.sent, o, lock, price, pnl, fee)
+    desk.send(order("BUY", "0.1", "BTC", "58800"))
+
+    speed()
 
 
 if __name__ == "__main__":
