@@ -94,13 +94,6 @@ class FlatTable {
   // nothing changed.
   Entry& insert_new(Entry entry) { return insert_new(Traits::hash(entry), std::move(entry)); }
 
-  // Starts loading the cell where the search for `key` begins, so that the
-  // miss overlaps other work; changes nothing.
-  template <class K>
-  void prefetch(const K& key) const noexcept {
-    if (capacity_ != 0) __builtin_prefetch(cells_ + home(Traits::hash(key)));
-  }
-
   // Room for `extra` more entries, so that many inserts cannot throw. May
   // throw bad_alloc; then nothing changed.
   void reserve_more(std::size_t extra) {

@@ -73,7 +73,6 @@ void EngineCore::block_from_stage(const PreTradeContext& ctx, const Rejects& rej
 std::variant<Rejects, StartedOrder> EngineCore::start(OrderRecord order) const {
   const std::optional<AccountId> account =
       order.operation ? order.operation->account_id : std::optional<AccountId>();
-  for (const BoxedPolicy& policy : policies_) policy.prefetch(order);
   if (std::optional<Reject> blocked = blocks_->check(account)) return Rejects(std::move(*blocked));
 
   std::optional<Rejects> rejects;

@@ -86,14 +86,6 @@ class HoldingsState {
   AssetNames& assets() noexcept { return assets_; }
   const AssetNames& assets() const noexcept { return assets_; }
 
-  // Starts loading the cell where the slot of `key` would be; changes nothing.
-  void prefetch(HoldingsKey key) const noexcept {
-    const SlotKey at = slot_key(key);
-    Shard& shard = shard_of(at);
-    ReadGuard<ReadMostlyLock> read(shard.lock);
-    shard.slots.prefetch(at);
-  }
-
   // A copy of the slot; nullopt when there is none (all amounts zero).
   std::optional<Holdings> read(HoldingsKey key) const;
   std::size_t slot_count() const;

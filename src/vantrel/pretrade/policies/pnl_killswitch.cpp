@@ -103,13 +103,6 @@ std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t acco
   return std::nullopt;
 }
 
-void PnlBoundsKillSwitchPolicy::prefetch(const OrderRecord& order) const noexcept {
-  const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
-  if (op == nullptr || !op->instrument || !op->account_id || accounts_.empty()) return;
-  if (const AssetInfo* info = asset_info(op->instrument->settlement_asset.name()))
-    accounts_.prefetch(AccountAsset{op->account_id->value, info->number});
-}
-
 std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext&,
                                                                        const OrderRecord& order) const {
   std::optional<Reject> r = check_start(order);

@@ -1,6 +1,6 @@
 #pragma once
 // The one interface every risk policy implements, built-in or Python. The
-// engine knows a policy only through these six operations (and a prefetch hint), called in the
+// engine knows a policy only through these six operations, called in the
 // order the policies were added: name, policy_group_id, the start-stage
 // check, the main-stage check, the post-trade hook and the account-adjustment
 // hook. A policy that takes no part in a stage keeps that hook's default.
@@ -98,12 +98,6 @@ class Policy {
   virtual std::string_view name() const noexcept = 0;
   virtual std::uint16_t policy_group_id() const noexcept = 0;
 
-  // Called for every policy before the start stage: starts loading the state
-  // the order will touch (its account's entries), so that the misses of all
-  // policies overlap instead of each waiting in turn. Changes nothing and
-  // takes no lock; a policy whose state can move under writers does nothing.
-  virtual void prefetch(const OrderRecord& order) const noexcept { (void)order; }
-
   // nullopt: no objection.
   virtual std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const {
     (void)ctx, (void)order;
@@ -137,7 +131,6 @@ class BoxedPolicy {
 
   std::string_view name() const noexcept { return policy_->name(); }
   std::uint16_t policy_group_id() const noexcept { return policy_->policy_group_id(); }
-  void prefetch(const OrderRecord& order) const noexcept { policy_->prefetch(order); }
   std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const {
     return policy_->check_pre_trade_start(ctx, order);
   }

@@ -68,10 +68,6 @@ RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created,
         AssetOrderLog(by_account_asset[i].first.account_id, numbered[i], by_account_asset[i].second, mode));
 }
 
-void RateLimitPolicy::prefetch(const OrderRecord& order) const noexcept {
-  if (order.operation && order.operation->account_id) account_logs_.prefetch(order.operation->account_id->value);
-}
-
 std::optional<Rejects> RateLimitPolicy::check_pre_trade_start(const PreTradeContext&, const OrderRecord& order) const {
   std::optional<Reject> r = check_start(order);
   if (!r) return std::nullopt;

@@ -40,7 +40,6 @@ class RateLimitPolicy final : public Policy {
 
   std::string_view name() const noexcept override { return kName; }
   std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
-  void prefetch(const OrderRecord& order) const noexcept override;
   std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
 
   // Counts the order in every barrier that applies and returns the reject of the first one

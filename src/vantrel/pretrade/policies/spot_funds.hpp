@@ -103,8 +103,6 @@ class SpotFundsPolicy final : public Policy {
   std::string_view name() const noexcept override { return kSpotFundsPolicyName; }
   std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
 
-  // Both assets' slots of the order's account.
-  void prefetch(const OrderRecord& order) const noexcept override;
   // Values the order, then holds the underlying and the settlement
   // requirement, staging the undo of each hold on `mutations` as it happens.
   PreTradeCheck perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,

@@ -90,14 +90,6 @@ void SpotFundsShared::orphan() noexcept {
   // The policy's own handle keeps the state alive until after this returns.
 }
 
-void SpotFundsPolicy::prefetch(const OrderRecord& order) const noexcept {
-  const std::optional<OrderRecord::Operation>& op = order.operation;
-  if (!op || !op->instrument || !op->account_id) return;
-  const HoldingsState& state = shared_->holdings;
-  for (const Asset* asset : {&op->instrument->underlying_asset, &op->instrument->settlement_asset})
-    if (const std::string* name = state.assets().find(asset->name())) state.prefetch(HoldingsKey{*op->account_id, name});
-}
-
 PreTradeCheck SpotFundsPolicy::perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
                                                        Mutations& mutations) const {
   const std::optional<OrderRecord::Operation>& op = order.operation;
