@@ -58,9 +58,11 @@ TEST(PnlKillSwitch, BarriersKeepTheirOwnBoundsTexts) {
   config.account_barriers = {{7, "USD", dec("2"), {std::nullopt, dec("1.0")}},
                              {8, "USD", dec("2"), {std::nullopt, dec("1.00")}},
                              {9, "USD", dec("2"), {std::nullopt, dec("1.0")}},
+                             {10, "USD", dec("20"), {std::nullopt, dec("10")}},  // the same digits as 1.0
                              {9, "EUR", dec("0"), {dec("-1"), std::nullopt}}};
   const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Recursive);
-  for (const auto& [account, upper] : {std::pair{7, "Some(Pnl(1.0))"}, {8, "Some(Pnl(1.00))"}, {9, "Some(Pnl(1.0))"}}) {
+  for (const auto& [account, upper] : {std::pair{7, "Some(Pnl(1.0))"}, {8, "Some(Pnl(1.00))"}, {9, "Some(Pnl(1.0))"},
+                                      {10, "Some(Pnl(10))"}}) {
     const std::optional<Reject> r = policy.check_start(order_for(account));
     ASSERT_TRUE(r) << account;
     EXPECT_NE(r->details.find(std::string("upper_bound ") + upper), std::string::npos) << r->details;
