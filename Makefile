@@ -16,9 +16,9 @@ BENCH_BUILD := build/bench
 FUZZ_BUILD := build/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: test deps venv cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv cpp asan tsan symbols python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
 
-test: deps venv cpp asan tsan python-install pytest pytest-asan
+test: deps venv cpp asan tsan symbols python-install pytest pytest-asan
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
@@ -56,6 +56,13 @@ tsan: deps
 	  -DVANTREL_SANITIZE_THREAD=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vantrel_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# No object of the core, the extension or the test-only extensions may hold an
+# external symbol from an anonymous namespace: the linker would merge the
+# instantiations of two files' same-named types (see the script). The checked
+# build is the one with the extension itself.
+symbols: cpp asan
+	$(PYTHON) tests/check_anonymous_symbols.py $(CPP_BUILD) $(ASAN_BUILD)/bindings/python/CMakeFiles/_vantrel.dir
 
 python-install: venv deps
 	$(VPY) -m pip install -q --no-build-isolation .

@@ -220,9 +220,9 @@ PyObject* account_info_group(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   auto [account_info, reads_obj, then] = parse(spec, args, nargs, kwnames);
   const std::uint64_t reads = reads_obj != nullptr ? u64_arg(reads_obj) : 1;
   PendingErrorScope scope;
-  AccountGroupCell cell;
+  AccountInfoGroupCell cell;
   for (std::uint64_t i = 0; i < reads; ++i) extract_account_info_group(cell, account_info);
-  Ref group = cell.state == AccountGroupCell::State::Group ? new_int(cell.group.value) : none();
+  Ref group = cell.state == AccountInfoGroupCell::State::Group ? new_int(cell.group.value) : none();
   if (then != nullptr && then != Py_None) {
     Ref ignored = Ref::steal(PyObject_CallFunctionObjArgs(then, group.get(), nullptr));
     if (!ignored) throw_pending();

@@ -37,8 +37,8 @@ std::optional<AccountGroupId> read_group(PyObject* value) {
 
 }  // namespace
 
-const AccountGroupCell& extract_account_info_group(AccountGroupCell& cell, PyObject* account_info) {
-  if (cell.state != AccountGroupCell::State::NotRead) return cell;
+const AccountInfoGroupCell& extract_account_info_group(AccountInfoGroupCell& cell, PyObject* account_info) {
+  if (cell.state != AccountInfoGroupCell::State::NotRead) return cell;
   Ref value = Ref::steal(PyObject_GetAttr(account_info, interned(Name::account_group)));
   std::optional<AccountGroupId> group;
   if (!value) {
@@ -46,7 +46,7 @@ const AccountGroupCell& extract_account_info_group(AccountGroupCell& cell, PyObj
   } else {
     group = read_group(value.get());
   }
-  cell.state = group ? AccountGroupCell::State::Group : AccountGroupCell::State::NoGroup;
+  cell.state = group ? AccountInfoGroupCell::State::Group : AccountInfoGroupCell::State::NoGroup;
   if (group) cell.group = *group;
   return cell;
 }

@@ -8,7 +8,7 @@
 namespace vantrel::py {
 
 // Filled at most once per lookup, from `account_info.account_group`.
-struct AccountGroupCell {
+struct AccountInfoGroupCell {
   enum class State : std::uint8_t { NotRead, NoGroup, Group };
   State state = State::NotRead;
   AccountGroupId group{AccountGroupId::kDefault};
@@ -16,6 +16,6 @@ struct AccountGroupCell {
 
 // A failed read or a value that is neither AccountGroupId nor None is parked
 // in the thread's pending slot and counts as no group. Caller holds the lock.
-const AccountGroupCell& extract_account_info_group(AccountGroupCell& cell, PyObject* account_info);
+const AccountInfoGroupCell& extract_account_info_group(AccountInfoGroupCell& cell, PyObject* account_info);
 
 }  // namespace vantrel::py
