@@ -82,6 +82,15 @@ TEST(LockCodec, WritersAreByteExact) {
     EXPECT_EQ(to_json(lock), c.json) << c.name;
     EXPECT_EQ(hex(to_msgpack(lock)), c.msgpack) << c.name;
     EXPECT_EQ(hex(to_cbor(lock)), c.cbor) << c.name;
+    // And the table's bytes read back as the lock they were written from.
+    Lock from_json, from_msgpack, from_cbor;
+    std::string error;
+    EXPECT_TRUE(read_lock_json(c.json, from_json, error)) << c.name << ": " << error;
+    EXPECT_TRUE(read_lock_msgpack(unhex(c.msgpack), from_msgpack, error)) << c.name << ": " << error;
+    EXPECT_TRUE(read_lock_cbor(unhex(c.cbor), from_cbor, error)) << c.name << ": " << error;
+    EXPECT_EQ(from_json, lock) << c.name;
+    EXPECT_EQ(from_msgpack, lock) << c.name;
+    EXPECT_EQ(from_cbor, lock) << c.name;
   }
 }
 
