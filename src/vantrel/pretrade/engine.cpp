@@ -107,7 +107,7 @@ MainOutcome EngineCore::main(StartedOrder& started) const {
 
   Mutations mutations;
   Lock lock;
-  std::vector<AdjustmentOutcomeRecord> outcomes;
+  ReservationOutcomes outcomes;
   std::optional<Rejects> rejects;
   for (const BoxedPolicy& policy : policies_) {
     PreTradeCheck check = policy.perform_pre_trade_check(ctx, started.order, mutations);
