@@ -84,6 +84,21 @@ TEST(FlatTable, IsSizedToWhatItHolds) {
   }
 }
 
+// Tables of several megabytes take their memory another way (huge pages): growing into that
+// size, through it and back out of it (by moving) keeps every entry.
+TEST(FlatTable, LargeTablesKeepEveryEntry) {
+  FlatTable<ProbeEntry, ProbeTraits<false>> table;
+  constexpr std::uint64_t kCount = 800'000;  // about 16 MB of cells at the last growth
+  for (std::uint64_t k = 1; k <= kCount; ++k) table.insert_new(ProbeEntry{k, k + 7});
+  EXPECT_GE(table.allocated_bytes(), std::size_t{8} << 20);
+  for (std::uint64_t k = 1; k <= kCount; k += 997) ASSERT_EQ(table.find(k)->payload, k + 7) << k;
+  FlatTable<ProbeEntry, ProbeTraits<false>> small;
+  small.insert_new(ProbeEntry{1, 1});
+  table = std::move(small);  // the large array is given back
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.find(std::uint64_t{2}), nullptr);
+}
+
 TEST(FlatTable, MovesItsCellsWithIt) {
   FlatTable<ProbeEntry, ProbeTraits<false>> a;
   for (std::uint64_t k = 1; k <= 50; ++k) a.insert_new(ProbeEntry{k, k * 2});

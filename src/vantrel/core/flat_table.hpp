@@ -31,6 +31,12 @@
 
 namespace vantrel {
 
+// The cell arrays' memory: 64-byte aligned; arrays of several megabytes are
+// placed on huge pages where the system offers them, since their lookups land
+// on random pages and would otherwise miss the address cache on nearly every one.
+void* allocate_table_cells(std::size_t bytes);
+void free_table_cells(void* cells, std::size_t bytes) noexcept;
+
 template <class Entry, class Traits>
 class FlatTable {
  public:
@@ -130,8 +136,6 @@ class FlatTable {
   }
 
  private:
-  static constexpr std::align_val_t kAlign{64};
-
   // At most three quarters full.
   static bool fits(std::size_t count, std::size_t capacity) noexcept { return count * 4 <= capacity * 3; }
   bool fits(std::size_t count) const noexcept { return fits(count, capacity_); }
@@ -169,7 +173,7 @@ class FlatTable {
     // Checked here rather than on the class, where an entry nested in its owner is still incomplete.
     static_assert(std::is_nothrow_default_constructible_v<Entry>);
     static_assert(std::is_nothrow_move_constructible_v<Entry> && std::is_nothrow_move_assignable_v<Entry>);
-    Entry* cells = static_cast<Entry*>(::operator new(capacity * sizeof(Entry), kAlign));  // the only throwing step
+    Entry* cells = static_cast<Entry*>(allocate_table_cells(capacity * sizeof(Entry)));  // the only throwing step
     for (std::size_t i = 0; i < capacity; ++i) ::new (static_cast<void*>(cells + i)) Entry();
     Entry* old = std::exchange(cells_, cells);
     const std::size_t old_capacity = std::exchange(capacity_, capacity);
@@ -186,7 +190,7 @@ class FlatTable {
     if (cells == nullptr) return;
     if constexpr (!std::is_trivially_destructible_v<Entry>)
       for (std::size_t i = 0; i < capacity; ++i) cells[i].~Entry();
-    ::operator delete(static_cast<void*>(cells), kAlign);
+    free_table_cells(cells, capacity * sizeof(Entry));
   }
 
   void release() noexcept {

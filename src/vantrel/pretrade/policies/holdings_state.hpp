@@ -147,9 +147,9 @@ class HoldingsState {
     mutable ReadMostlyLock lock;
     FlatTable<Slot, SlotTraits> slots;
   };
-  // Indexed by the low 6 bits of the key's hash: a table places keys by the high bits, which
-  // must vary within a shard.
-  static constexpr std::size_t kShards = 64;
+  // Indexed by the low bits of the key's hash: a table places keys by the high bits, which
+  // must vary within a shard. Few enough that a large book's shards reach huge pages.
+  static constexpr std::size_t kShards = 16;
 
   static SlotKey slot_key(HoldingsKey k) noexcept { return {k.account.value, AssetNames::number(k.asset)}; }
   Shard& shard_of(SlotKey key) const noexcept { return shards_[SlotTraits::hash(key) & (kShards - 1)]; }
