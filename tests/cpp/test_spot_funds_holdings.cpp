@@ -249,12 +249,22 @@ TEST(AdjustStep, FirstFailureInFieldOrderDecides) {
   const AdjustStep delta_overflow = adjust_step(Holdings{kMin, Decimal(), Decimal()}, adjustment(absolute("1")));
   EXPECT_EQ(delta_overflow.verdict, AdjustVerdict::DeltaOverflow);
   EXPECT_EQ(delta_overflow.field, HoldingsField::Balance);
+  // ...or it fits only rounded: the entry's old + delta would not be its new value.
+  EXPECT_EQ(adjust_step(H("20000", "0"), adjustment(absolute("0.0000000000000000000000000001"))).verdict,
+            AdjustVerdict::DeltaOverflow);
+  // A sum too long for the field is rounded, and its delta is the change made.
+  const AdjustStep rounded = adjust_step(H("20000", "0"), adjustment(delta("0.0000000000000000000000000001")));
+  ASSERT_EQ(rounded.verdict, AdjustVerdict::Adjusted);
+  EXPECT_EQ(rounded.after.available.exact_sub(rounded.delta.available), D("20000"));
 }
 
 TEST(UnadjustStep, AllOrNothing) {
   const HoldingsDelta d{D("1"), D("-1"), D("0")};
   EXPECT_EQ(unadjust_step(Holdings{kMin, Decimal(), Decimal()}, d), std::nullopt);
   EXPECT_EQ(unadjust_step(Holdings{Decimal(), kMax, Decimal()}, d), std::nullopt);
+  // Taken back only exactly.
+  EXPECT_EQ(unadjust_step(H("20000", "0"), HoldingsDelta{D("0.0000000000000000000000000001"), D("0"), D("0")}),
+            std::nullopt);
 }
 
 // ---- valuation ----
