@@ -8,7 +8,7 @@ import decimal
 from decimal import Decimal
 from fractions import Fraction
 
-from hypothesis import given, settings
+from hypothesis import event, example, given, settings
 from hypothesis import strategies as st
 
 from spot_funds_util import deposit, funds_engine, order, report, slot
@@ -32,7 +32,7 @@ def quotient(volume, price):
         n = exact * 10**scale
         m = round(n)  # half to even
         if m < 2**96:
-            return Decimal(m).scaleb(-scale)
+            return EXACT.scaleb(Decimal(m), -scale)
     raise AssertionError("quotient out of range")
 
 
@@ -56,7 +56,8 @@ sells = st.lists(st.tuples(scaled(10**9, 10), scaled(10**7, 8), st.sampled_from(
 
 
 @settings(max_examples=200, deadline=None)
-@given(funds=scaled(10**14, 12), sells=sells, sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
+@example(funds=Decimal(20000), sells=[(Decimal("2.5"), Decimal("99.5"), "commit", 3, True)], sync="full_sync")
+@given(funds=scaled(10**20, 12), sells=sells, sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
 def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
     engine = funds_engine(sync)
     deposit(engine, 1, "BTC", plain(funds))
@@ -68,6 +69,7 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         if not result.ok:
             assert [r.reason for r in result.rejects] == ["spot funds insufficient"]
             assert slot(engine, 1, "BTC") == before["BTC"]
+            event("refused")
             continue
         reservation = result.reservation
         outcomes = reservation.account_adjustments()
@@ -75,11 +77,13 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         held = Decimal(str(outcomes[0].entry.held.delta))
         q = quotient(volume, price)
         # At least the quotient is held, rounded up by less than one unit of the scale kept.
-        assert q <= held < q + Decimal(1).scaleb(held.as_tuple().exponent)
+        assert q <= held < EXACT.add(q, Decimal(1).scaleb(held.as_tuple().exponent))
+        event("held rounded up" if held != q else "held exactly")
         assert total(engine, "BTC") == ledger["BTC"]
         if action == "rollback":
             reservation.rollback()
             assert slot(engine, 1, "BTC") == before["BTC"]
+            event("refused")
             continue
         reservation.commit()
         assert total(engine, "BTC") == ledger["BTC"]

@@ -32,7 +32,7 @@ std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Dec
   if (!down) return std::nullopt;
   const std::optional<Decimal> up = down->checked_add(Decimal::from_parts(1, 0, down->scale(), false));
   if (up && slot.held > *down && slot.held <= *up && absorbs(slot.held, from, to)) return slot.held;
-  return down;
+  return without_scale_if_zero(*down);
 }
 
 }  // namespace holdings_detail

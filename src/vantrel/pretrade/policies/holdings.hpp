@@ -152,6 +152,9 @@ inline bool absorbs(Decimal amount, std::initializer_list<Decimal> from, std::in
   return true;
 }
 
+// Rounded to nothing, an amount moves nothing and leaves every side's scale as it was.
+inline Decimal without_scale_if_zero(Decimal x) noexcept { return x.is_zero() ? Decimal() : x; }
+
 std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy toward,
                                             std::initializer_list<Decimal> from,
                                             std::initializer_list<Decimal> to) noexcept;
@@ -167,7 +170,9 @@ std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Dec
 inline std::optional<Decimal> exact_amount(Decimal amount, RoundingStrategy toward, std::initializer_list<Decimal> from,
                                            std::initializer_list<Decimal> to) noexcept {
   if (holdings_detail::absorbs(amount, from, to)) return amount;
-  return holdings_detail::coarser_exact_amount(amount, toward, from, to);
+  const std::optional<Decimal> rounded = holdings_detail::coarser_exact_amount(amount, toward, from, to);
+  if (!rounded) return std::nullopt;
+  return holdings_detail::without_scale_if_zero(*rounded);
 }
 
 inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
