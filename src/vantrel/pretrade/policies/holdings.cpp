@@ -37,12 +37,9 @@ std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Dec
 
 }  // namespace holdings_detail
 
-std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit, Decimal held_record,
-                                       Decimal balance_record) noexcept {
-  const std::optional<Decimal> consumed =
-      exact_amount(consume, RoundingStrategy::Up, {slot.held, held_record}, {});
-  const std::optional<Decimal> credited =
-      exact_amount(credit, RoundingStrategy::Down, {}, {slot.available, balance_record});
+std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
+  const std::optional<Decimal> consumed = exact_amount(consume, RoundingStrategy::Up, {slot.held}, {});
+  const std::optional<Decimal> credited = exact_amount(credit, RoundingStrategy::Down, {}, {slot.available});
   if (!consumed || !credited) return std::nullopt;
   const std::optional<Decimal> held = slot.held.checked_sub(*consumed);
   const std::optional<Decimal> available = slot.available.checked_add(*credited);

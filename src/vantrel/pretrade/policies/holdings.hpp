@@ -84,10 +84,8 @@ struct FilledLeg {
   Holdings after;
 };
 
-// One leg of a fill: `consume` leaves held, `credit` arrives in available;
-// the records as for release_step.
-std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit,
-                                       Decimal held_record = Decimal(), Decimal balance_record = Decimal()) noexcept;
+// One leg of a fill: `consume` leaves held, `credit` arrives in available.
+std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept;
 
 // ---- account adjustments ----
 

@@ -59,8 +59,8 @@ class ReportRun {
 
   enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta };
 
-  // What refused a step run with the asset's records among its sides: the slot
-  // alone, else the held record, else the balance record.
+  // What refused a release run with the asset's records among its sides: the
+  // slot alone, else the held record, else the balance record.
   static Failed refused_by(bool slot_refuses, bool held_record_refuses) {
     return slot_refuses ? Failed::Slot : (held_record_refuses ? Failed::HeldDelta : Failed::BalanceDelta);
   }
@@ -72,14 +72,11 @@ class ReportRun {
     Decimal held_delta, balance_delta;
     Holdings after;
     state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
-      // The records are sides of the step, so the entry's old + delta is its new value.
-      const std::optional<FilledLeg> leg =
-          fill_leg_step(old, consume, credit, change.held_delta, change.balance_delta);
+      // A fill is its asset's first change in a report: the records start from zero.
+      const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
       const std::optional<Decimal> hd = leg ? change.held_delta.checked_sub(leg->consumed) : std::nullopt;
       const std::optional<Decimal> bd = leg ? change.balance_delta.checked_add(leg->credited) : std::nullopt;
-      failed = hd && bd ? Failed::None
-                        : refused_by(!fill_leg_step(old, consume, credit),
-                                     !fill_leg_step(old, consume, credit, change.held_delta));
+      failed = !leg ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
       if (failed != Failed::None) return false;
       next = after = leg->after;
       held_delta = *hd;
@@ -109,6 +106,7 @@ class ReportRun {
     Decimal held_delta, balance_delta;
     Holdings after;
     state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
+      // The records are sides of the move, so the entry's old + delta is its new value.
       const std::optional<Released> released =
           release_step(old, amount, change.held_delta, change.balance_delta);
       const std::optional<Decimal> hd = released ? change.held_delta.checked_sub(released->amount) : std::nullopt;
