@@ -195,12 +195,16 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
     if (!m) return step;
     wanted = *m;
   }
-  const std::optional<Decimal> moved =
-      exact_amount(wanted, RoundingStrategy::Up, {slot.available}, {slot.held});
-  if (!moved) return step;
-  const std::optional<Decimal> available = slot.available.checked_sub(*moved);
-  const std::optional<Decimal> held = slot.held.checked_add(*moved);
-  if (!available || !held) return step;
+  std::optional<Decimal> moved = wanted;
+  std::optional<Decimal> available = slot.available.exact_sub(wanted);
+  std::optional<Decimal> held = slot.held.exact_add(wanted);
+  if (!available || !held) {
+    moved = exact_amount(wanted, RoundingStrategy::Up, {slot.available}, {slot.held});
+    if (!moved) return step;
+    available = slot.available.checked_sub(*moved);
+    held = slot.held.checked_add(*moved);
+    if (!available || !held) return step;
+  }
   if (*available < Decimal()) {
     // Only rounding up can take more than available holds.
     step.verdict = HoldVerdict::Insufficient;
