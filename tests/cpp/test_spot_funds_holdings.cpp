@@ -189,6 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A fill consumes at least the amount and credits at most the credit.
         ExactMoveCase{Move::Fill, "20000", "30000", "0.0000000000000000000000000015", "0.0000000000000000000000000025",
                       "0.000000000000000000000001", "20000", "29999.999999999999999999999999"},
+        // Only whole units fit next to a 29-digit balance.
+        ExactMoveCase{Move::Hold, "70000000000000000000000000000", "0", "0.5", "", "1",
+                      "69999999999999999999999999999", "1"},
         // No scale takes the amount exactly.
         ExactMoveCase{Move::Hold, "79228162514264337593543950335", "79228162514264337593543950335", "1", "", "refused",
                       "", ""},
