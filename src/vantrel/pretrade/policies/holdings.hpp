@@ -220,13 +220,16 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
 
 inline std::optional<Released> release_step(const Holdings& slot, Decimal amount, Decimal held_record,
                                             Decimal balance_record) noexcept {
-  const std::optional<Decimal> moved =
-      holdings_detail::absorbs(amount, {slot.held, held_record}, {slot.available, balance_record})
-          ? std::optional<Decimal>(amount)
-          : holdings_detail::rounded_release(slot, amount, held_record, balance_record);
+  std::optional<Decimal> available = slot.available.exact_add(amount);
+  std::optional<Decimal> held = slot.held.exact_sub(amount);
+  // Records at zero (an undo's) take any amount exactly.
+  if (available && held && (held_record.is_zero() || held_record.exact_sub(amount)) &&
+      (balance_record.is_zero() || balance_record.exact_add(amount)))
+    return Released{amount, Holdings{*available, *held, slot.incoming}};
+  const std::optional<Decimal> moved = holdings_detail::rounded_release(slot, amount, held_record, balance_record);
   if (!moved) return std::nullopt;
-  const std::optional<Decimal> available = slot.available.checked_add(*moved);
-  const std::optional<Decimal> held = slot.held.checked_sub(*moved);
+  available = slot.available.checked_add(*moved);
+  held = slot.held.checked_sub(*moved);
   if (!available || !held) return std::nullopt;
   return Released{*moved, Holdings{*available, *held, slot.incoming}};
 }
