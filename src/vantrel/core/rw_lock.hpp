@@ -29,7 +29,8 @@
 //   group registry entry lock     - / rw / -    a stored group               nothing
 //   block registry map lock       - / rw / rw   account -> block map         nothing
 //   rate-limit log lock           - / rw / rw   one barrier's order log      nothing
-//   P&L shard lock                - / rw / rw   one shard's cell map         that map's P&L cells
+//   P&L shard lock                - / rw / rw   one shard's cell map         nothing (cells are
+//                                                                            never removed)
 //   P&L cell                      - / spin/spin one running P&L              nothing
 //   holdings shard lock           - / rw / rw   one shard's slot map         a slot of that shard
 //   holdings slot lock            - / rw / -    one (account, asset) value   nothing
