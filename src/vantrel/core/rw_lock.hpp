@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace vantrel {
@@ -68,9 +69,6 @@ inline std::int32_t core_locks_held() noexcept { return t_core_locks_held; }
 
 #if !defined(NDEBUG) || defined(VANTREL_CHECKED)
 inline constexpr bool kLockNestingChecks = true;
-#else
-inline constexpr bool kLockNestingChecks = false;
-#endif
 
 namespace rw_lock_detail {
 // Checked builds remember which locks this thread holds, to catch a second
@@ -81,34 +79,50 @@ struct HeldLocks {
   int stored;
   int untracked;  // acquisitions beyond the capacity, not checked
 };
-inline thread_local HeldLocks t_held_locks{};
+// On the heap: an extension's whole thread-local block goes into the loader's
+// small static reserve, which an array here would overflow.
+struct HeldLocksOwner {
+  HeldLocks* held = nullptr;
+  ~HeldLocksOwner() { delete held; }
+};
+inline thread_local HeldLocksOwner t_held_locks;
 
 inline void note_acquire(const void* lock) noexcept {
-  HeldLocks& held = t_held_locks;
-  for (int i = 0; i < held.stored; ++i) {
-    if (held.locks[i] == lock) {
+  HeldLocks*& held = t_held_locks.held;
+  if (held == nullptr && (held = new (std::nothrow) HeldLocks{}) == nullptr) return;
+  for (int i = 0; i < held->stored; ++i) {
+    if (held->locks[i] == lock) {
       std::fputs("vantrel: internal fault: a lock taken twice on one thread\n", stderr);
       std::abort();
     }
   }
-  if (held.stored < HeldLocks::kCapacity) {
-    held.locks[held.stored++] = lock;
+  if (held->stored < HeldLocks::kCapacity) {
+    held->locks[held->stored++] = lock;
   } else {
-    ++held.untracked;
+    ++held->untracked;
   }
 }
 
 inline void note_release(const void* lock) noexcept {
-  HeldLocks& held = t_held_locks;
-  for (int i = held.stored; i-- > 0;) {
-    if (held.locks[i] == lock) {
-      held.locks[i] = held.locks[--held.stored];
+  HeldLocks* held = t_held_locks.held;
+  if (held == nullptr) return;
+  for (int i = held->stored; i-- > 0;) {
+    if (held->locks[i] == lock) {
+      held->locks[i] = held->locks[--held->stored];
       return;
     }
   }
-  --held.untracked;
+  --held->untracked;
 }
 }  // namespace rw_lock_detail
+#else
+inline constexpr bool kLockNestingChecks = false;
+
+namespace rw_lock_detail {
+inline void note_acquire(const void*) noexcept {}
+inline void note_release(const void*) noexcept {}
+}  // namespace rw_lock_detail
+#endif
 
 // One 32-bit word: reader count, writer-held, writer-waiting and readers-waiting
 // bits; waiters park on the word itself. Writer-preferring: once a writer
@@ -126,7 +140,7 @@ class RwLock {
   void lock_shared() noexcept {
     ++t_core_locks_held;
     if (mode_ == SyncMode::None) return;
-    if constexpr (kLockNestingChecks) rw_lock_detail::note_acquire(this);
+    rw_lock_detail::note_acquire(this);
     std::uint32_t s = state_.load(std::memory_order_relaxed);
     if ((s & kReadersBlocked) == 0 &&
         state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed)) [[likely]]
@@ -137,7 +151,7 @@ class RwLock {
   void unlock_shared() noexcept {
     --t_core_locks_held;
     if (mode_ == SyncMode::None) return;
-    if constexpr (kLockNestingChecks) rw_lock_detail::note_release(this);
+    rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.fetch_sub(1, std::memory_order_release);
     if ((prev & kReaderMask) == 1 && (prev & kWriterWaiting) != 0) state_.notify_all();
   }
@@ -145,7 +159,7 @@ class RwLock {
   void lock() noexcept {
     ++t_core_locks_held;
     if (mode_ == SyncMode::None) return;
-    if constexpr (kLockNestingChecks) rw_lock_detail::note_acquire(this);
+    rw_lock_detail::note_acquire(this);
     std::uint32_t s = 0;
     if (state_.compare_exchange_weak(s, kWriterHeld, std::memory_order_acquire, std::memory_order_relaxed))
         [[likely]]
@@ -156,7 +170,7 @@ class RwLock {
   void unlock() noexcept {
     --t_core_locks_held;
     if (mode_ == SyncMode::None) return;
-    if constexpr (kLockNestingChecks) rw_lock_detail::note_release(this);
+    rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.exchange(0, std::memory_order_release);
     if ((prev & (kWriterWaiting | kReadersWaiting)) != 0) state_.notify_all();
   }
