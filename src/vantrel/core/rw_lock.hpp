@@ -49,7 +49,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <utility>
 
 namespace vantrel {
@@ -80,16 +79,17 @@ struct HeldLocks {
   int untracked;  // acquisitions beyond the capacity, not checked
 };
 // On the heap: an extension's whole thread-local block goes into the loader's
-// small static reserve, which an array here would overflow.
+// small static reserve, which an array here would overflow. malloc, not new:
+// tests replace the global allocation functions.
 struct HeldLocksOwner {
   HeldLocks* held = nullptr;
-  ~HeldLocksOwner() { delete held; }
+  ~HeldLocksOwner() { std::free(held); }
 };
 inline thread_local HeldLocksOwner t_held_locks;
 
 inline void note_acquire(const void* lock) noexcept {
   HeldLocks*& held = t_held_locks.held;
-  if (held == nullptr && (held = new (std::nothrow) HeldLocks{}) == nullptr) return;
+  if (held == nullptr && (held = static_cast<HeldLocks*>(std::calloc(1, sizeof(HeldLocks)))) == nullptr) return;
   for (int i = 0; i < held->stored; ++i) {
     if (held->locks[i] == lock) {
       std::fputs("vantrel: internal fault: a lock taken twice on one thread\n", stderr);
