@@ -251,7 +251,7 @@ Quotes& quotes_for(std::uint64_t count) {
   for (std::uint64_t i = 0; i < count; ++i)
     instruments.push_back(Instrument{*Asset::from_text(underlying(i)), *Asset::from_text("USD")});
   const std::size_t heap0 = heap_in_use();
-  auto service = std::make_shared<MarketDataService>(QuoteTtl::within({3600, 0}), SyncMode::Recursive);
+  auto service = std::make_shared<MarketDataService>(QuoteTtl::within({3600, 0}), SyncMode::Full);
   for (std::uint64_t i = 0; i < count; ++i) {
     const InstrumentId id = *service->register_instrument(instruments[i], std::nullopt);
     service->push(id, Quote{Price{d("100.25")}, Price{d("100.00")}, Price{d("100.50")}}, PushMode::Replace);
@@ -268,7 +268,7 @@ Quotes& quotes_for(std::uint64_t count) {
 void BM_ValueMarketOrderOverQuotes(benchmark::State& state) {
   const auto count = static_cast<std::uint64_t>(state.range(0));
   Quotes& q = quotes_for(count);
-  auto configured = SpotFundsPricing::configure(SyncMode::Recursive, q.service, 25, std::nullopt, {});
+  auto configured = SpotFundsPricing::configure(SyncMode::Full, q.service, 25, std::nullopt, {});
   const SpotFundsPricing& pricing = std::get<SpotFundsPricing>(configured);
   auto no_group = []() -> std::optional<AccountGroupId> { return std::nullopt; };
   constexpr std::uint64_t kStep = 0x9E3779B97F4A7C15ull;

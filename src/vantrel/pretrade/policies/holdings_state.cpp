@@ -70,7 +70,7 @@ const std::string* AssetNames::intern(std::string_view name) {
 
 HoldingsState::HoldingsState(SyncMode mode)
     : mode_(mode),
-      slot_locks_(mode == SyncMode::Recursive),
+      slot_locks_(mode == SyncMode::Full),
       shards_(make_shards(mode, std::make_index_sequence<kShards>{})) {}
 
 void HoldingsState::lock_slot(const Slot& slot) const noexcept {
