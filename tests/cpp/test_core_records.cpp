@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocation_probe.hpp"
 #include "decimal_test_util.hpp"
 #include "vantrel/core/account_adjustment.hpp"
 #include "vantrel/core/execution_report.hpp"
@@ -28,6 +29,8 @@ void* operator new(std::size_t size) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+long thread_allocations() noexcept { return t_allocations; }
 
 namespace vantrel {
 namespace {
