@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "allocation_refusal.hpp"
 #include "engine_test_util.hpp"
 #include "spot_funds_test_util.hpp"
 
@@ -472,6 +473,30 @@ TEST(SpotFundsAdjustments, UndoThatNoLongerFitsBlocksTheAccount) {
             "slot Holdings { available: PositionSize(-79228162514264337593543950335), held: PositionSize(0), "
             "incoming: PositionSize(0) }");
   EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
+}
+
+TEST(SpotFundsAdjustments, UndoThatCannotRemakeItsSlotBlocksTheAccount) {
+  FundsEngine f;
+  f.add_funds();
+  f.add<testing::ScriptedPolicy>("Failing").on_adjust = [](const AccountAdjustmentContext&, AccountId,
+                                                           const AccountAdjustmentRecord& a, Mutations&) {
+    if (a.balance_operation()->asset->name() != "EUR") return AdjustmentCheck();
+    AdjustmentCheck no(Rejects(Reject::make("Failing", RejectCode::Other, "no", "")));
+    testing::t_refused_allocations = 1;  // the next one: the emptied USD slot made again by its undo
+    return no;
+  };
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(10));
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", absolute(D(0))), adjust("EUR", delta(D(1))));
+  EXPECT_EQ(testing::t_refused_allocations, 0);
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_FALSE(f.has_slot(1, "USD"));
+  EXPECT_FALSE(f.has_slot(1, "EUR"));
+  const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{1});
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->details,
+            "adjustment rollback overflow: account 1, asset USD, available_delta -10, held_delta 0, incoming_delta 0, "
+            "slot Holdings { available: PositionSize(0), held: PositionSize(0), incoming: PositionSize(0) }");
 }
 
 // ---- account adjustments ----
