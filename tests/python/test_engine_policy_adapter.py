@@ -460,6 +460,13 @@ def test_raising_adjustment_hook_rolls_back_the_funds_policys_staged_deposits(sy
     assert engine.execute_pre_trade(funds.order(1, qty=10, price=100)).ok
 
 
+def test_a_refused_interpreter_lock_fails_the_hook_and_raises_at_the_entry_point(probe):
+    policy = Scripted(adjust=lambda c, a, adj: pytest.fail("the hook ran without the interpreter lock"))
+    assert probe.adjustment_hook_under_core_lock(policy) == (
+        "python policy callback failed", "the interpreter lock was requested while a core lock is held")
+    assert policy.calls["adjust"] == 0
+
+
 # ------------------------------------------------------------------ order validation
 
 @pytest.mark.parametrize(
