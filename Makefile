@@ -1,7 +1,7 @@
 # make test   install what is missing, build, run the C++ and Python suites
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
-# make demo   installs the package and runs examples/quickstart.py
+# make demo   installs the package and runs examples/risk_desk.py, then examples/quickstart.py
 # make fuzz   build the libFuzzer targets with clang and run each for FUZZ_SECONDS (in parallel)
 SHELL := /bin/bash
 PYTHON ?= python3
@@ -84,6 +84,7 @@ bench: deps venv
 	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
 
 demo: python-install
+	$(VPY) examples/risk_desk.py
 	$(VPY) examples/quickstart.py
 
 fuzz-build: deps
