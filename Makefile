@@ -19,9 +19,9 @@ FUZZ_SECONDS ?= 60
 WHEEL_VENV := build/wheel-venv
 WHEEL ?= dist/vantrel-*.whl
 
-.PHONY: test deps venv wheel wheel-check cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv wheel wheel-check cpp asan tsan symbols python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
 
-test: deps venv cpp asan tsan python-install wheel-check pytest pytest-asan
+test: deps venv cpp asan tsan symbols python-install wheel-check pytest pytest-asan
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
@@ -59,6 +59,13 @@ tsan: deps
 	  -DVANTREL_SANITIZE_THREAD=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vantrel_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# No object of the core, the extension or the test-only extensions may hold an
+# external symbol from an anonymous namespace: the linker would merge the
+# instantiations of two files' same-named types (see the script). The wheel's
+# build tree holds the released extension's objects, the C++ build the rest.
+symbols: cpp wheel
+	$(PYTHON) tests/check_anonymous_symbols.py $(CPP_BUILD) build/wheel/bindings/python/CMakeFiles/_vantrel.dir
 
 # The release wheel. Its build tree (build/wheel) is kept, so a rebuild is incremental.
 wheel: venv deps

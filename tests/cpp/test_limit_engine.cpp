@@ -26,13 +26,13 @@ Instant fake_now() noexcept {
 }
 
 // The engine's clock, replaced for the test's life.
-class FakeClock {
+class LimitTestClock {
  public:
-  explicit FakeClock(std::uint64_t start_ns) {
+  explicit LimitTestClock(std::uint64_t start_ns) {
     g_now_ns = start_ns;
     set_test_clock(&fake_now);
   }
-  ~FakeClock() { set_test_clock(nullptr); }
+  ~LimitTestClock() { set_test_clock(nullptr); }
   void advance(std::uint64_t ns) { g_now_ns += ns; }
 };
 
@@ -48,7 +48,7 @@ const Reject* refused(const std::variant<Rejects, StartedOrder>& outcome) {
 }
 
 TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
-  FakeClock clock(50 * kSecond);
+  LimitTestClock clock(50 * kSecond);
   RateLimitConfig config;
   config.account_barriers = {{7, {1, kSecond}}};
   auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Recursive));
@@ -71,7 +71,7 @@ TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
 }
 
 TEST(LimitEngine, BrokerRateRejectBlocksNothing) {
-  FakeClock clock(kSecond);
+  LimitTestClock clock(kSecond);
   RateLimitConfig config;
   config.broker = RateBarrier{1, kSecond};
   config.account_barriers = {{7, {1, 10 * kSecond}}};

@@ -21,10 +21,10 @@ Instant fake_now() noexcept {
   return {ns / 1'000'000'000u, static_cast<std::uint32_t>(ns % 1'000'000'000u)};
 }
 
-class FakeClock {
+class QuoteTestClock {
  public:
-  FakeClock() { set_test_clock(&fake_now); }
-  ~FakeClock() { set_test_clock(nullptr); }
+  QuoteTestClock() { set_test_clock(&fake_now); }
+  ~QuoteTestClock() { set_test_clock(nullptr); }
   void advance_ns(std::int64_t ns) { g_now_ns += static_cast<std::uint64_t>(ns); }
 };
 
@@ -207,7 +207,7 @@ TEST(MarketDataService, TheGroupIsNeededOnlyWhenTheWalkReachesIt) {
 // The limit that applies at each step of a set / clear chain over the eight
 // levels, probed with ages just below and at the limit.
 TEST(MarketDataService, StalenessChainAcrossEveryLevel) {
-  FakeClock clock;
+  QuoteTestClock clock;
   MarketDataService service(within_ns(800), SyncMode::Recursive);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(1), PushMode::Replace);
@@ -262,7 +262,7 @@ TEST(MarketDataService, StalenessChainAcrossEveryLevel) {
 }
 
 TEST(MarketDataService, AZeroLimitIsAlwaysStaleAndAPushFromTheFutureHasAgeZero) {
-  FakeClock clock;
+  QuoteTestClock clock;
   MarketDataService service(within_ns(0), SyncMode::Recursive);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(1), PushMode::Replace);
@@ -277,7 +277,7 @@ TEST(MarketDataService, AZeroLimitIsAlwaysStaleAndAPushFromTheFutureHasAgeZero) 
 }
 
 TEST(MarketDataService, HugeLimitsNeverGoStale) {
-  FakeClock clock;
+  QuoteTestClock clock;
   g_now_ns = std::numeric_limits<std::uint64_t>::max() - 1;
   MarketDataService service(QuoteTtl::within({86'399'999'999'999, 999'999'000}), SyncMode::None);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
@@ -288,7 +288,7 @@ TEST(MarketDataService, HugeLimitsNeverGoStale) {
 }
 
 TEST(MarketDataService, PushesReplaceAndPatchesMergeWithAFreshTime) {
-  FakeClock clock;
+  QuoteTestClock clock;
   MarketDataService service(within_ns(100), SyncMode::Recursive);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(10, 9, 11), PushMode::Replace);

@@ -105,9 +105,9 @@ TEST(SpotFundsSlippage, AccountBeatsGroupBeatsInstrumentBeatsDefault) {
 Instant g_now{};
 Instant fake_clock() noexcept { return g_now; }
 
-struct FakeClock {
-  FakeClock() { set_test_clock(&fake_clock); }
-  ~FakeClock() { set_test_clock(nullptr); }
+struct PricingTestClock {
+  PricingTestClock() { set_test_clock(&fake_clock); }
+  ~PricingTestClock() { set_test_clock(nullptr); }
 };
 
 std::string describe(const Valuation& v) {
@@ -121,7 +121,7 @@ Decimal price_of(const Valuation& v) {
 }
 
 TEST(SpotFundsValuation, PricesFromTheQuoteWithSlippage) {
-  FakeClock clock;
+  PricingTestClock clock;
   g_now = Instant{100, 0};
   auto md = service(SyncMode::Recursive, QuoteTtl::within(Duration{1, 0}));
   const InstrumentId id = *md->register_instrument(btc_usd(), std::nullopt);

@@ -88,7 +88,7 @@ PyObject* reservation_finalise(PyObject* self, PyObject* const* args, Py_ssize_t
 void reservation_dealloc(PyObject* obj) {
   PyTypeObject* type = Py_TYPE(obj);
   auto* self = object_cast<ReservationCell>(obj);
-  if (self->owner != std::this_thread::get_id()) {
+  if (!on_creating_thread<ReservationCell>(obj)) {
     report_foreign_drop(obj, kReservationName);
   } else {
     std::optional<CoreReservation>& reservation = self->value.reservation;
@@ -100,6 +100,7 @@ void reservation_dealloc(PyObject* obj) {
   }
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_fn(obj);
+  count_instance(type, -1);
   Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
