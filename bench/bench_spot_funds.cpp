@@ -80,9 +80,9 @@ void BM_SlotHoldAndRelease(benchmark::State& state) {
       return step.verdict == HoldVerdict::Held;
     });
     holdings.change(key, [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> after = release_step(old, step.moved);
-      if (after) next = *after;
-      return after.has_value();
+      const std::optional<Released> released = release_step(old, step.moved);
+      if (released) next = released->after;
+      return released.has_value();
     });
   }
 }

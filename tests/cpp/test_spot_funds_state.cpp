@@ -130,9 +130,9 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
           kept += 1;
         } else {
           state.change(key, [&](const Holdings& old, Holdings& next) {
-            const std::optional<Holdings> after = release_step(old, moved);
-            if (!after) return false;
-            next = *after;
+            const std::optional<Released> released = release_step(old, moved);
+            if (!released) return false;
+            next = released->after;
             return true;
           });
         }

@@ -22,7 +22,11 @@ struct HoldRollback {
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return release_step(old, moved); },
+        [&](const Holdings& old) -> std::optional<Holdings> {
+          const std::optional<Released> released = release_step(old, moved);
+          if (!released) return std::nullopt;
+          return released->after;
+        },
         [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
   }
 };
@@ -158,7 +162,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   }
   switch (step.verdict) {
     case HoldVerdict::Insufficient:
-      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
+      return insufficient_funds_reject(account, asset.name(), step.usable, step.requested);
     case HoldVerdict::Overflow:
       return hold_overflow_reject(account, asset.name(), amount);
     case HoldVerdict::Held:
