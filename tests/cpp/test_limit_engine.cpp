@@ -51,7 +51,7 @@ TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
   LimitTestClock clock(50 * kSecond);
   RateLimitConfig config;
   config.account_barriers = {{7, {1, kSecond}}};
-  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Recursive));
+  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Full));
   EXPECT_FALSE(refused(engine->start(order_for(7))));
   const auto outcome = engine->start(order_for(7));
   const Reject* first = refused(outcome);
@@ -75,7 +75,7 @@ TEST(LimitEngine, BrokerRateRejectBlocksNothing) {
   RateLimitConfig config;
   config.broker = RateBarrier{1, kSecond};
   config.account_barriers = {{7, {1, 10 * kSecond}}};
-  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Plain),
+  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Account),
                           EngineSync::AccountSync);
   EXPECT_FALSE(refused(engine->start(order_for(7))));
   // Both barriers exceeded: only the broker's reject, scope order, so nothing is blocked.
@@ -107,7 +107,7 @@ TEST(LimitEngine, KillSwitchBlocksKeepTheirCodes) {
   PnlKillSwitchConfig config;
   config.broker_barriers = {{"USD", {dec("-100"), std::nullopt}}};
   config.account_barriers = {{9, "USD", dec("-150"), {dec("-100"), std::nullopt}}};
-  auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(config, SyncMode::Recursive));
+  auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(config, SyncMode::Full));
 
   // A breach found by a report keeps the kill-switch code.
   engine->apply_execution_report(report(7, "USD", "-60.00", "10"));
@@ -130,7 +130,7 @@ TEST(LimitEngine, KillSwitchBlocksKeepTheirCodes) {
 
 TEST(LimitEngine, KillSwitchReportWithoutAccountRefusesEveryAccount) {
   auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(
-      PnlKillSwitchConfig{0, {{"USD", {dec("-1"), std::nullopt}}}, {}}, SyncMode::Recursive));
+      PnlKillSwitchConfig{0, {{"USD", {dec("-1"), std::nullopt}}}, {}}, SyncMode::Full));
   const PostTradeOutcome outcome = engine->apply_execution_report(report(std::nullopt, "EUR", "1"));
   ASSERT_EQ(outcome.account_blocks.size(), 1u);
   EXPECT_EQ(outcome.account_blocks[0].reason, "failed to access required field 'account ID'");

@@ -112,7 +112,7 @@ PyObject* under_core_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i)
     callables.push_back(Ref::borrow(PyList_GetItem(list.get(), i)));
   Ref dropped = Ref::borrow(release);
-  static RwLock core_lock(SyncMode::Recursive);
+  static RwLock core_lock(SyncMode::Full);
   PendingErrorScope scope;
   std::size_t queued_under_lock = 0;
   auto work = [&] {
