@@ -476,7 +476,7 @@ TEST(PostTrade, FirstBlockWinsWithinAReportAndAcrossReports) {
 }
 
 TEST(Blocks, RecordThatCannotBeBuiltRefusesEveryUnblockedAccount) {
-  AccountBlockRegistry registry(SyncMode::None, SyncMode::None);
+  AccountBlockRegistry registry(SyncMode::None);
   registry.record_or_refuse_all(AccountId{1}, [] { return AccountBlock{.policy = "p", .reason = "kept"}; });
   EXPECT_FALSE(registry.accountless_block());
   registry.record_or_refuse_all(AccountId{2}, []() -> AccountBlock { throw std::bad_alloc(); });
