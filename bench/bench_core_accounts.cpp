@@ -69,7 +69,7 @@ AccountAdjustmentRecord deposit(const char* asset, const char* amount) {
 // barrier per account and a broker one.
 std::shared_ptr<EngineCore> make_engine(EngineSync sync, std::uint64_t accounts) {
   EngineState state(sync);
-  const SyncMode mode = registry_sync_mode(sync);
+  const SyncMode mode = engine_lock_mode(sync);
   state.append(std::make_unique<OrderValidationPolicy>());
   {
     OrderSizeLimitConfig c;

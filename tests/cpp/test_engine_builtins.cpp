@@ -25,7 +25,7 @@ constexpr std::uint64_t kAccounts = 40;
 
 std::shared_ptr<EngineCore> five_builtins(EngineSync sync) {
   EngineState state(sync);
-  const SyncMode mode = registry_sync_mode(sync);
+  const SyncMode mode = engine_lock_mode(sync);
   state.append(std::make_unique<OrderValidationPolicy>());
   OrderSizeLimitConfig size;
   size.broker = OrderSizeLimit{Quantity{dec("1000")}, Volume{dec("100000000")}};

@@ -110,6 +110,13 @@ TEST(FlatTable, MovesItsCellsWithIt) {
   a = std::move(b);
   EXPECT_EQ(a.size(), 50u);
   EXPECT_EQ(a.find(std::uint64_t{50})->payload, 100u);
+  for (std::uint64_t k = 1; k < 50; ++k) a.erase(k);
+  EXPECT_GT(a.allocated_bytes(), 0u);
+  EXPECT_TRUE(a.erase(std::uint64_t{50}));
+  EXPECT_EQ(a.allocated_bytes(), 0u) << "the last entry erased gives the array back";
+  EXPECT_EQ(a.find(std::uint64_t{50}), nullptr);
+  a.insert_new(ProbeEntry{9, 9});
+  EXPECT_EQ(a.find(std::uint64_t{9})->payload, 9u);
 }
 
 }  // namespace

@@ -17,7 +17,8 @@
 // (at most three quarters full, growing by half) rather than to the next
 // power of two, which would leave up to twice as many cells empty. Erase
 // shifts the rest of the run back instead of leaving tombstones, so probes
-// stay short however many keys come and go. The array starts on a 64-byte
+// stay short however many keys come and go; erasing the last entry gives the
+// array back. The array starts on a 64-byte
 // boundary, so entries of 64 bytes each take exactly one cache line.
 //
 // Entries move when the table grows and when an erase shifts them: pointers
@@ -155,6 +156,10 @@ class FlatTable {
   }
 
   void erase_at(std::size_t i) noexcept {
+    if (size_ == 1) {
+      release();  // the last entry: the array goes back
+      return;
+    }
     cells_[i] = Entry();
     --size_;
     // Pull back every later member of the run whose home does not lie
