@@ -90,6 +90,35 @@ class InlineVector {
   void push_back(const T& value) { emplace_back(value); }
   void push_back(T&& value) { emplace_back(std::move(value)); }
 
+  // Hands every element to `visit` in place, first to last (or last to first
+  // when `reversed`), destroying each after its visit; the vector is empty
+  // afterwards. The elements are detached before the first visit, so a visit
+  // that reaches this vector finds it empty, and what it appends goes to fresh
+  // storage and stays. Nothing is moved, unlike taking the elements out.
+  template <class Visit>
+  void drain(bool reversed, Visit&& visit) noexcept {
+    static_assert(std::is_nothrow_invocable_v<Visit&, T&>);
+    if (size_ == 0) return;
+    T* const items = data_;
+    const std::size_t count = size_;
+    const bool heap = on_heap();
+    // Detached: no room at all, so an append meanwhile allocates and never
+    // lands on the elements being visited.
+    data_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      T& item = items[reversed ? count - 1 - k : k];
+      visit(item);
+      item.~T();
+    }
+    if (heap) ::operator delete(items);
+    if (data_ == nullptr) {
+      data_ = inline_data();
+      capacity_ = N;
+    }
+  }
+
   // Appends copies of [first, first + count); `first` must not point into this vector.
   void append_copies(const T* first, std::size_t count) {
     reserve_more(count);

@@ -70,13 +70,15 @@ void EngineCore::block_from_stage(const PreTradeContext& ctx, const Rejects& rej
     blocks_->record_accountless();
 }
 
-std::variant<Rejects, StartedOrder> EngineCore::start(OrderRecord order) const {
+PreTradeContext EngineCore::context_for(const OrderRecord& order) const noexcept {
   const std::optional<AccountId> account =
       order.operation ? order.operation->account_id : std::optional<AccountId>();
-  if (std::optional<Reject> blocked = blocks_->check(account)) return Rejects(std::move(*blocked));
+  return PreTradeContext(account, *groups_, *blocks_);
+}
 
+std::optional<Rejects> EngineCore::start_checks(const PreTradeContext& ctx, const OrderRecord& order) const {
+  if (std::optional<Reject> blocked = blocks_->check(ctx.account_id())) return Rejects(std::move(*blocked));
   std::optional<Rejects> rejects;
-  PreTradeContext ctx(account, *groups_, *blocks_);
   {
     CurrentInstantScope now(monotonic_now());
     for (const BoxedPolicy& policy : policies_) {
@@ -88,10 +90,13 @@ std::variant<Rejects, StartedOrder> EngineCore::start(OrderRecord order) const {
         rejects.emplace(std::move(*found));
     }
   }
-  if (rejects) {
-    block_from_stage(ctx, *rejects);
-    return std::move(*rejects);
-  }
+  if (rejects) block_from_stage(ctx, *rejects);
+  return rejects;
+}
+
+std::variant<Rejects, StartedOrder> EngineCore::start(OrderRecord order) const {
+  const PreTradeContext ctx = context_for(order);
+  if (std::optional<Rejects> rejects = start_checks(ctx, order)) return std::move(*rejects);
   return StartedOrder{ctx, std::move(order)};
 }
 
@@ -101,16 +106,18 @@ StartOutcome EngineCore::start_request(OrderRecord order) const {
   return RequestClosure{std::move(std::get<StartedOrder>(outcome)), weak_from_this()};
 }
 
-MainOutcome EngineCore::main_stage(StartedOrder& started) const {
-  PreTradeContext& ctx = started.context;
-  if (std::optional<Reject> blocked = blocks_->check(ctx.account_id())) return Rejects(std::move(*blocked));
-
-  Mutations mutations;  // rolled back on its release if anything below throws
-  Lock lock;
-  ReservationOutcomes outcomes;
+MainOutcome EngineCore::main_checks(const PreTradeContext& ctx, const OrderRecord& order) const {
+  // Built where the caller receives it (one object returned on every road):
+  // if anything below throws, its release rolls back what was staged.
+  MainOutcome out(std::in_place_type<CoreReservation>);
+  if (std::optional<Reject> blocked = blocks_->check(ctx.account_id())) {
+    out.emplace<Rejects>(std::move(*blocked));
+    return out;
+  }
+  CoreReservation& reservation = *std::get_if<CoreReservation>(&out);
   std::optional<Rejects> rejects;
   for (const BoxedPolicy& policy : policies_) {
-    PreTradeCheck check = policy.perform_pre_trade_check(ctx, started.order, mutations);
+    PreTradeCheck check = policy.perform_pre_trade_check(ctx, order, reservation.finalizer_);
     if (Rejects* found = check.rejects()) {
       if (rejects)
         append_rejects(*rejects, std::move(*found));
@@ -119,23 +126,28 @@ MainOutcome EngineCore::main_stage(StartedOrder& started) const {
     } else if (PreTradeContribution* contribution = check.contribution()) {
       if (rejects) continue;  // dropped anyway; nothing to file
       const std::uint16_t group = policy.policy_group_id();
-      for (const Price& price : contribution->lock_prices) lock.push_price(group, price.value);
+      for (const Price& price : contribution->lock_prices) reservation.lock_.push_price(group, price.value);
       for (OutcomeEntryRecord& entry : contribution->entries)
-        outcomes.push_back(AdjustmentOutcomeRecord{std::move(entry), group});
+        reservation.outcomes_.push_back(AdjustmentOutcomeRecord{std::move(entry), group});
     }
   }
   if (rejects) {
     block_from_stage(ctx, *rejects);
-    mutations.rollback();
-    return std::move(*rejects);
+    reservation.rollback();
+    out.emplace<Rejects>(std::move(*rejects));
   }
-  return CoreReservation(std::move(lock), std::move(outcomes), std::move(mutations));
+  return out;
+}
+
+MainOutcome EngineCore::main_stage(StartedOrder& started) const {
+  return main_checks(started.context, started.order);
 }
 
 MainOutcome EngineCore::execute(OrderRecord order) const {
-  std::variant<Rejects, StartedOrder> started = start(std::move(order));
-  if (Rejects* rejects = std::get_if<Rejects>(&started)) return std::move(*rejects);
-  return main_stage(std::get<StartedOrder>(started));
+  // The order stays where the caller put it: both stages read it in place.
+  PreTradeContext ctx = context_for(order);
+  if (std::optional<Rejects> rejects = start_checks(ctx, order)) return std::move(*rejects);
+  return main_checks(ctx, order);
 }
 
 MainOutcome run_request(RequestClosure closure) {

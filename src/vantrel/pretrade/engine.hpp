@@ -83,6 +83,9 @@ using ReservationOutcomes = InlineVector<AdjustmentOutcomeRecord, 2>;
 // it rolls back (last staged first).
 class CoreReservation {
  public:
+  // Open with nothing staged: the main stage fills it where it will be
+  // returned, so staged undos are never moved on the way out.
+  CoreReservation() noexcept : open_(true) {}
   CoreReservation(Lock lock, ReservationOutcomes outcomes, Mutations mutations) noexcept
       : lock_(std::move(lock)), outcomes_(std::move(outcomes)), finalizer_(std::move(mutations)), open_(true) {}
   CoreReservation(CoreReservation&& other) noexcept
@@ -110,6 +113,8 @@ class CoreReservation {
   }
 
  private:
+  friend class EngineCore;
+
   Lock lock_;
   ReservationOutcomes outcomes_;
   Mutations finalizer_;
@@ -161,6 +166,13 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
  private:
   // Records the block of the first account-scope reject of a stage.
   void block_from_stage(const PreTradeContext& ctx, const Rejects& rejects) const;
+  // The stage context of an order: its account, the two registries.
+  PreTradeContext context_for(const OrderRecord& order) const noexcept;
+  // The block check, then every policy's start check on the order where it
+  // stands, under one clock reading; the rejects, their block already recorded.
+  std::optional<Rejects> start_checks(const PreTradeContext& ctx, const OrderRecord& order) const;
+  // The main stage on the order where it stands.
+  MainOutcome main_checks(const PreTradeContext& ctx, const OrderRecord& order) const;
 
   std::vector<BoxedPolicy> policies_;
   std::shared_ptr<AccountBlockRegistry> blocks_;

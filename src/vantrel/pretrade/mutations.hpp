@@ -184,24 +184,21 @@ class Mutations {
   bool empty() const noexcept { return items_.empty(); }
 
   // First staged first: each commit runs, its rollback is released unrun.
-  // The list is taken out before the walk, so an action that reaches this
-  // list again finds it empty.
+  // The list is detached before the walk (in place, nothing relocated), so an
+  // action that reaches this list again finds it empty.
   void commit() noexcept {
-    InlineVector<Mutation, kInlineRoom> taken = std::move(items_);
-    for (Mutation& m : taken) {
+    items_.drain(false, [](Mutation& m) noexcept {
       m.commit.run();
       m.rollback.reset();
-    }
+    });
   }
 
   // Last staged first: each rollback runs, its commit is released unrun.
   void rollback() noexcept {
-    InlineVector<Mutation, kInlineRoom> taken = std::move(items_);
-    for (std::size_t i = taken.size(); i > 0; --i) {
-      Mutation& m = taken[i - 1];
+    items_.drain(true, [](Mutation& m) noexcept {
       m.rollback.run();
       m.commit.reset();
-    }
+    });
   }
 
  private:

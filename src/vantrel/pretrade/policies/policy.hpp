@@ -59,7 +59,9 @@ class PreTradeCheck {
  public:
   PreTradeCheck() noexcept = default;  // nothing
   PreTradeCheck(Rejects rejects) : value_(std::move(rejects)) {}  // NOLINT: rejected
-  PreTradeCheck(PreTradeContribution c) : value_(std::move(c)) {}  // NOLINT: contributes
+  // Contributes; a returned local is moved in once, not through a parameter.
+  PreTradeCheck(PreTradeContribution&& c) noexcept : value_(std::move(c)) {}  // NOLINT
+  PreTradeCheck(const PreTradeContribution& c) : value_(c) {}                 // NOLINT
 
   bool is_nothing() const noexcept { return std::holds_alternative<std::monostate>(value_); }
   Rejects* rejects() noexcept { return std::get_if<Rejects>(&value_); }
