@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <new>
 #include <optional>
 #include <string>
@@ -279,6 +281,29 @@ TEST(MainStage, RejectRollsBackEverythingInReverseAndAllPoliciesRun) {
   EXPECT_EQ(reasons(rejects_of(std::move(outcome))), std::vector<std::string>{"no"});
   EXPECT_EQ(c.main_calls, 1);
   EXPECT_EQ(trace.events, (std::vector<std::string>{"rollback c", "rollback b", "rollback a2", "rollback a1"}));
+}
+
+TEST(MainStage, AThrowUndoesWhatWasStagedOnEitherRoad) {
+  for (bool two_calls : {false, true}) {  // execute, or start then main_stage
+    Trace trace;
+    EngineFixture f;
+    f.add("a").on_main = [&](auto&, auto&, Mutations& m) {
+      stage(m, trace, "a");
+      return PreTradeCheck();
+    };
+    f.add("b").on_main = [&](auto&, auto&, Mutations& m) -> PreTradeCheck {
+      stage(m, trace, "b");
+      throw std::runtime_error("boom");
+    };
+    auto engine = f.build();
+    if (two_calls) {
+      auto started = engine->start(order_for(1));
+      EXPECT_THROW(engine->main_stage(std::get<StartedOrder>(started)), std::runtime_error);
+    } else {
+      EXPECT_THROW(engine->execute(order_for(1)), std::runtime_error);
+    }
+    EXPECT_EQ(trace.events, (std::vector<std::string>{"rollback b", "rollback a"})) << two_calls;
+  }
 }
 
 TEST(MainStage, LockedPricesAreFiledPerGroupInFirstArrivalOrder) {

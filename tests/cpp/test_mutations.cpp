@@ -166,5 +166,29 @@ TEST(Mutations, AnActionThatReachesItsOwnListFindsItEmpty) {
   EXPECT_EQ(seen, 0u);
 }
 
+TEST(Mutations, PairsStagedWhileFinalisingStayForTheNextRound) {
+  // An action that stages into its own list lands in fresh storage: the pairs
+  // being walked (inline or spilled) are each finalised once, the new one stays.
+  for (int count : {2, 6}) {
+    for (bool commit : {true, false}) {
+      Journal j;
+      Mutations m;
+      for (int i = 0; i < count; ++i) {
+        auto restage = [&j, &m]() noexcept { m.push(Logged(&j, "late commit"), Logged(&j, "late rollback")); };
+        if (i == 0)
+          commit ? m.push(restage, MutationAction()) : m.push(MutationAction(), restage);
+        else
+          m.push(Logged(&j, "commit " + std::to_string(i)), Logged(&j, "rollback " + std::to_string(i)));
+      }
+      commit ? m.commit() : m.rollback();
+      EXPECT_EQ(j.ran.size(), static_cast<std::size_t>(count - 1)) << count << commit;
+      ASSERT_EQ(m.size(), 1u) << count << commit;
+      m.commit();
+      EXPECT_EQ(j.ran.back(), "late commit") << count << commit;
+      EXPECT_TRUE(m.empty());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel
