@@ -178,7 +178,8 @@ class Mutations {
                   "an undo staged after its change must live inside the action");
     // A missing reserve_more() is a programming error: growing here may throw,
     // which ends the process rather than keep a change without its undo.
-    items_.emplace_back(Mutation{MutationAction(), MutationAction(std::forward<Undo>(undo))});
+    // The undo is built in its slot, never relocated into it.
+    items_.emplace_back(MutationAction(), std::forward<Undo>(undo));
   }
   std::size_t size() const noexcept { return items_.size(); }
   bool empty() const noexcept { return items_.empty(); }
