@@ -103,7 +103,7 @@ def test_post_trade_hook_is_called_by_keywords():
         engine.apply_execution_report(report())
 
 
-def test_hooks_get_the_callers_objects_and_methods_are_looked_up_per_call():
+def test_hooks_get_the_callers_objects_and_methods_are_looked_up_once():
     policy = Scripted()
     engine = build(policy)
     o, r, a = order(), report(), adjustments(1)
@@ -113,8 +113,10 @@ def test_hooks_get_the_callers_objects_and_methods_are_looked_up_per_call():
     assert policy.seen[0][2] is o and policy.seen[1][2] is o
     assert policy.seen[2][2] is r
     assert policy.seen[3][2] == acct(9) and policy.seen[3][3] is a[0]
+    # The methods found when the policy was added serve every order.
     policy.check_pre_trade_start = lambda ctx, o: [RejectLike("replaced")]
-    assert engine.start_pre_trade(order()).rejects[0].reason == "replaced"
+    assert engine.start_pre_trade(order()).ok
+    assert build(policy).start_pre_trade(order()).rejects[0].reason == "replaced"
 
 
 # ------------------------------------------------------------------ start-stage shapes

@@ -33,6 +33,16 @@ enum class SyncMode : std::uint8_t {
 inline thread_local std::int32_t t_core_locks_held __attribute__((tls_model("initial-exec"))) = 0;
 inline std::int32_t core_locks_held() noexcept { return t_core_locks_held; }
 
+// Run by a thread about to park on a contended RwLock, then disarmed. The Python
+// binding arms it to give the interpreter lock up only when its core work must
+// really wait. It must neither block nor take a lock.
+using BlockingHook = void (*)() noexcept;
+inline thread_local BlockingHook t_before_blocking __attribute__((tls_model("initial-exec"))) = nullptr;
+inline void before_blocking() noexcept {
+  if (t_before_blocking != nullptr) [[unlikely]]
+    std::exchange(t_before_blocking, nullptr)();
+}
+
 // One 32-bit word: reader count, writer-held, writer-waiting and readers-waiting
 // bits; waiters park on the word itself. Writers may starve in Recursive mode;
 // that resolves itself because readers always return to the host.
@@ -97,6 +107,7 @@ class RwLock {
           !state_.compare_exchange_weak(s, s | kReadersWaiting, std::memory_order_relaxed))
         continue;
       s |= kReadersWaiting;
+      before_blocking();
       state_.wait(s, std::memory_order_relaxed);
       s = state_.load(std::memory_order_relaxed);
     }
@@ -116,6 +127,7 @@ class RwLock {
           !state_.compare_exchange_weak(s, s | kWriterWaiting, std::memory_order_relaxed))
         continue;
       s |= kWriterWaiting;
+      before_blocking();
       state_.wait(s, std::memory_order_relaxed);
       s = state_.load(std::memory_order_relaxed);
     }

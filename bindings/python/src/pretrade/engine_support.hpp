@@ -12,10 +12,12 @@
 
 namespace vantrel::py {
 
-// Gives the interpreter lock up around core work, except in no_sync: nothing
-// is guarded there, so the interpreter lock is what keeps a second Python
-// thread out of the engine's state. Construct it last, so that every lock the
-// core takes is released before the interpreter lock is retaken.
+// Around core work the interpreter lock is given up only if the work must wait
+// for a contended core lock: handing it to another thread around work that
+// cannot wait would cost more than the work. No_sync keeps it throughout:
+// nothing is guarded there, so the interpreter lock is what keeps a second
+// Python thread out of the engine's state. Construct it last, so that every
+// lock the core takes is released before the interpreter lock is retaken.
 class CoreWorkScope {
  public:
   explicit CoreWorkScope(EngineSync sync) {
@@ -23,7 +25,7 @@ class CoreWorkScope {
   }
 
  private:
-  std::optional<AllowThreads> released_;
+  std::optional<AllowThreadsIfBlocked> released_;
 };
 
 struct EngineValue {
