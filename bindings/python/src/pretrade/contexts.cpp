@@ -95,7 +95,7 @@ Ref context_object(ClassId id, ContextValue value) {
     object_cast<ContextValue>(reused.get())->value = std::move(value);
     return reused;
   }
-  return make_instance<ContextValue>(class_type(id), std::move(value));
+  return make_final_instance<ContextValue>(class_type(id), std::move(value));
 }
 
 }  // namespace

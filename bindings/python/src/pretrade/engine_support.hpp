@@ -4,6 +4,7 @@
 // policies are appended.
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "toolkit/gil.hpp"
 #include "toolkit/pending.hpp"
@@ -28,6 +29,17 @@ class CoreWorkScope {
   std::optional<AllowThreadsIfBlocked> released_;
 };
 
+// Converts to what `make` returns by calling it, so that emplace() builds an
+// outcome straight from the core's result: a reservation is large, and is
+// moved once, into its Python object.
+template <class F>
+struct BuiltBy {
+  F make;
+  operator std::invoke_result_t<F&>() { return make(); }  // NOLINT: implicit by design
+};
+template <class F>
+BuiltBy(F) -> BuiltBy<F>;
+
 struct EngineValue {
   std::shared_ptr<const EngineCore> core;
   EngineSync sync;
@@ -35,12 +47,12 @@ struct EngineValue {
 
 Ref wrap_engine(std::shared_ptr<const EngineCore> core, EngineSync sync);
 Ref make_request(RequestClosure closure);
-Ref make_reservation(CoreReservation reservation);
+Ref make_reservation(CoreReservation&& reservation);
 Ref make_accounts(std::shared_ptr<AccountGroupRegistry> registry, EngineSync sync);
 
 // The results of a stage, as Python objects. Call with the interpreter lock.
-Ref start_result_of(StartOutcome outcome);
-Ref execute_result_of(MainOutcome outcome);
+Ref start_result_of(StartOutcome&& outcome);
+Ref execute_result_of(MainOutcome&& outcome);
 
 // What unraisable reports of discarded results name.
 PyObject* discard_report_context();

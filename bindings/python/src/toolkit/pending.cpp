@@ -20,7 +20,9 @@ struct PendingSlot {
 };
 
 // Trivially destructible, so still readable while the slot itself is torn down.
-thread_local bool t_slot_destroyed = false;
+// Both are read on every entry point that follows the protocol, so they live in
+// static TLS rather than behind __tls_get_addr.
+thread_local bool t_slot_destroyed __attribute__((tls_model("initial-exec"))) = false;
 
 PendingSlot::~PendingSlot() {
   t_slot_destroyed = true;
@@ -32,7 +34,7 @@ PendingSlot::~PendingSlot() {
 
 // Created on first use in each thread, as the thread-exit hook needs.
 PendingSlot& this_thread_slot() noexcept {
-  thread_local PendingSlot slot;
+  thread_local PendingSlot slot __attribute__((tls_model("initial-exec")));
   return slot;
 }
 
