@@ -81,34 +81,39 @@ ClassBehaviour context_behaviour_with(bool with_control) {
 
 // One spare context object per class. A hook that kept no reference to its
 // context hands the object back for the next hook of its kind, so contexts cost
-// no allocation; one that kept it keeps a snapshot that never changes. Used
-// under the interpreter lock only.
-Ref& spare_context(ClassId id) {
-  static Ref* spares = new Ref[3];  // kept for the life of the process
-  return spares[id == ClassId::Context ? 0 : id == ClassId::PostTradeContext ? 1 : 2];
+// no allocation; one that kept it keeps a snapshot that never changes. Owned
+// references, kept for the life of the process; used under the interpreter lock.
+PyObject* g_spare_contexts[3] = {nullptr, nullptr, nullptr};
+
+PyObject*& spare_context(ClassId id) {
+  return g_spare_contexts[id == ClassId::Context ? 0 : id == ClassId::PostTradeContext ? 1 : 2];
 }
 
-Ref context_object(ClassId id, ContextValue value) {
-  Ref& spare = spare_context(id);
-  if (spare && Py_REFCNT(spare.get()) == 1) {
-    Ref reused = std::move(spare);
-    object_cast<ContextValue>(reused.get())->value = std::move(value);
+Ref context_object(ClassId id, const StageContext& ctx, AccountBlockRegistry* registry) {
+  PyObject*& spare = spare_context(id);
+  if (spare != nullptr && Py_REFCNT(spare) == 1) {
+    Ref reused = Ref::steal(std::exchange(spare, nullptr));
+    ContextValue& value = object_cast<ContextValue>(reused.get())->value;
+    value.group = ctx.account_group();
+    if (registry != nullptr && ctx.account_id()) {
+      value.registry = registry;
+      value.account = *ctx.account_id();
+    }
     return reused;
   }
-  return make_final_instance<ContextValue>(class_type(id), std::move(value));
+  return make_final_instance<ContextValue>(class_type(id), context_value(ctx, registry));
 }
 
 }  // namespace
 
 ContextLease::ContextLease(const PreTradeContext& ctx)
-    : id_(ClassId::Context), object_(context_object(id_, context_value(ctx, ctx.account_control()))) {}
+    : id_(ClassId::Context), object_(context_object(id_, ctx, ctx.account_control())) {}
 
 ContextLease::ContextLease(const PostTradeContext& ctx)
-    : id_(ClassId::PostTradeContext), object_(context_object(id_, context_value(ctx, nullptr))) {}
+    : id_(ClassId::PostTradeContext), object_(context_object(id_, ctx, nullptr)) {}
 
 ContextLease::ContextLease(const AccountAdjustmentContext& ctx)
-    : id_(ClassId::AccountAdjustmentContext),
-      object_(context_object(id_, context_value(ctx, &ctx.account_control()))) {}
+    : id_(ClassId::AccountAdjustmentContext), object_(context_object(id_, ctx, &ctx.account_control())) {}
 
 ContextLease::~ContextLease() {
   ContextValue& value = object_cast<ContextValue>(object_.get())->value;
@@ -117,9 +122,11 @@ ContextLease::~ContextLease() {
     if (value.registry != nullptr && !value.held) value.held = value.registry->weak_from_this().lock();
     return;
   }
+  // Spares hold nothing of the stage (a kept context never becomes a spare, so
+  // `held` is empty here).
   value.registry = nullptr;
-  value.held.reset();
-  spare_context(id_) = std::move(object_);
+  PyObject*& spare = spare_context(id_);
+  if (spare == nullptr) spare = object_.release();
 }
 
 Ref make_account_control(std::shared_ptr<AccountBlockRegistry> registry, AccountId account) {

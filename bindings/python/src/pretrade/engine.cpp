@@ -1,6 +1,7 @@
 // vantrel.Engine: the built engine. The four entry points follow the pending-
-// exception protocol and leave the interpreter lock for their core work
-// (except in no_sync); the engine state itself is shared and guards itself.
+// exception protocol and give the interpreter lock up only if their core work
+// must wait for a core lock (never in no_sync); the engine state itself is
+// shared and guards itself.
 #include <utility>
 #include <vector>
 

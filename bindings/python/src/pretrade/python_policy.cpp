@@ -36,20 +36,58 @@ const Names& names() {
   return *made;
 }
 
+// A hook as found when the policy was registered. A bound Python method is kept
+// as its function and instance, so the call goes straight to the function with
+// the arguments on the C stack, as the interpreter's own call of the method
+// would. Used under the interpreter lock only.
+class HookCall {
+ public:
+  HookCall() = default;
+  explicit HookCall(Ref method) : method_(std::move(method)) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(method_.get())) == bound_method_type()) {
+      self_ = attr_required(method_.get(), "__self__");
+      callable_ = attr_required(method_.get(), "__func__");
+    } else {
+      callable_ = method_;
+    }
+  }
+  // The call by keywords only (no tuple to reuse there).
+  Ref call_with_keywords(PyObject* kwargs) const {
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!no_args) throw_pending();
+    Ref result = Ref::steal(PyObject_Call(method_.get(), no_args.get(), kwargs));
+    if (!result) throw_pending();
+    return result;
+  }
+
+  template <class... Args>
+  Ref operator()(Args*... args) const {
+    Ref result = Ref::steal(self_ ? PyObject_CallFunctionObjArgs(callable_.get(), self_.get(), args..., nullptr)
+                                  : PyObject_CallFunctionObjArgs(callable_.get(), args..., nullptr));
+    if (!result) throw_pending();
+    return result;
+  }
+
+ private:
+  static PyObject* bound_method_type() {
+    // Kept for the life of the process; first asked for under the interpreter lock.
+    static PyObject* type = [] {
+      Ref types = Ref::steal(PyImport_ImportModule("types"));
+      if (!types) throw_pending();
+      return attr_required(types.get(), "MethodType").release();
+    }();
+    return type;
+  }
+
+  Ref method_;
+  Ref callable_;
+  Ref self_;
+};
+
 enum Hook { kStart, kMain, kPostTrade, kAdjustment, kHookCount };
 constexpr const char* kHooks[kHookCount] = {"check_pre_trade_start", "perform_pre_trade_check",
                                             "apply_execution_report", "apply_account_adjustment"};
-
-// The hooks as looked up when the policy was registered.
-using HookMethods = std::array<Ref, kHookCount>;
-
-// method(*args), without a tuple: the arguments go on the C stack.
-template <class... Args>
-Ref call_hook(const Ref& method, Args*... args) {
-  Ref result = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), args..., nullptr));
-  if (!result) throw_pending();
-  return result;
-}
+using HookMethods = std::array<HookCall, kHookCount>;
 
 PyObject* source_of(const SourceRef& source) {
   PyObject* obj = static_cast<PyObject*>(source.get());
@@ -86,7 +124,7 @@ class PythonPolicy final : public Policy {
     GilToken lock;
     try {
       ContextLease py_ctx(ctx);
-      Ref result = call_hook(hooks_[kStart], py_ctx.get(), source_of(order.source));
+      Ref result = hooks_[kStart](py_ctx.get(), source_of(order.source));
       return read_start_result(result.get(), name_);
     } catch (...) {
       park_current();
@@ -100,7 +138,7 @@ class PythonPolicy final : public Policy {
     GilToken lock;
     try {
       ContextLease py_ctx(ctx);
-      Ref result = call_hook(hooks_[kMain], py_ctx.get(), source_of(order.source));
+      Ref result = hooks_[kMain](py_ctx.get(), source_of(order.source));
       return read_main_result(result.get(), name_, mutations);
     } catch (...) {
       park_current();
@@ -119,9 +157,7 @@ class PythonPolicy final : public Policy {
       if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
           PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
         throw ErrorAlreadySet{};
-      Ref no_args = Ref::steal(PyTuple_New(0));
-      if (!no_args) throw_pending();
-      Ref result = Ref::steal(PyObject_Call(hooks_[kPostTrade].get(), no_args.get(), kwargs.get()));
+      Ref result = hooks_[kPostTrade].call_with_keywords(kwargs.get());
       if (!result) throw_pending();
       return read_post_trade_result(result.get());
     } catch (...) {
@@ -138,7 +174,7 @@ class PythonPolicy final : public Policy {
     try {
       ContextLease py_ctx(ctx);
       Ref account = wrap_account_id(account_id);
-      Ref result = call_hook(hooks_[kAdjustment], py_ctx.get(), account.get(), source_of(adjustment.source));
+      Ref result = hooks_[kAdjustment](py_ctx.get(), account.get(), source_of(adjustment.source));
       return read_adjustment_result(result.get(), name_, mutations);
     } catch (...) {
       park_current();
@@ -170,9 +206,10 @@ std::unique_ptr<Policy> extract_python_policy(PyObject* policy) {
   // Looked up once: every order calls the methods found here.
   HookMethods hooks;
   for (int i = 0; i < kHookCount; ++i) {
-    hooks[i] = attr_required(policy, kHooks[i]);
-    if (PyCallable_Check(hooks[i].get()) == 0)
+    Ref method = attr_required(policy, kHooks[i]);
+    if (PyCallable_Check(method.get()) == 0)
       throw_error(PyExc_TypeError, std::string("policy.") + kHooks[i] + " must be callable");
+    hooks[i] = HookCall(std::move(method));
   }
   names();  // made here, under the interpreter lock, before any hook needs them
   return std::make_unique<PythonPolicy>(std::move(name_text), std::move(hooks), group);
