@@ -135,7 +135,24 @@ int pending_protocol_depth() noexcept {
   return access.protocol_depth();
 }
 
+namespace {
+
+// The common case of an entry point: a thread whose slot is empty and free.
+// Nothing is moved then, and no Python can run between the check and the
+// change, so the flag need not be taken. Null when the slot needs the full path.
+PendingSlot* idle_slot() noexcept {
+  if (t_slot_destroyed) return nullptr;
+  PendingSlot& slot = this_thread_slot();
+  return !slot.in_use && !slot.content && slot.fault == nullptr ? &slot : nullptr;
+}
+
+}  // namespace
+
 PendingErrorScope::PendingErrorScope() {
+  if (PendingSlot* slot = idle_slot(); slot != nullptr && slot->protocol_depth == 0) {
+    ++slot->protocol_depth;
+    return;
+  }
   PyErrState stale;
   {
     SlotAccess access;
@@ -157,6 +174,10 @@ PendingErrorScope::~PendingErrorScope() {
 
 PyErrState PendingErrorScope::leave(const char** fault) noexcept {
   left_ = true;
+  if (PendingSlot* slot = nested_ ? nullptr : idle_slot()) {
+    --slot->protocol_depth;
+    return {};
+  }
   SlotAccess<OnFault::Abort> access;
   PyErrState own = std::move(access.content());
   if (fault != nullptr) *fault = std::exchange(access.fault(), nullptr);
