@@ -1,13 +1,14 @@
-# make test   install what is missing, build, run the C++ and Python suites
+# make test   install what is missing, build, run the C++ and Python suites, check the wheel
+# make wheel  build the release wheel into dist/
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
-# make demo   installs the package and runs examples/quickstart.py
+# make demo   installs the package and runs examples/risk_desk.py, then examples/quickstart.py
 # make fuzz   build the libFuzzer targets with clang and run each for FUZZ_SECONDS (in parallel)
 SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
-APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev libcbor-dev clang
+APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev clang
 JOBS ?= $(shell nproc)
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
@@ -15,10 +16,12 @@ TSAN_BUILD := build/tsan
 BENCH_BUILD := build/bench
 FUZZ_BUILD := build/fuzz
 FUZZ_SECONDS ?= 60
+WHEEL_VENV := build/wheel-venv
+WHEEL ?= dist/vantrel-*.whl
 
-.PHONY: test deps venv cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv wheel wheel-check cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
 
-test: deps venv cpp asan tsan python-install pytest pytest-asan
+test: deps venv cpp asan tsan python-install wheel-check pytest pytest-asan
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
@@ -34,8 +37,8 @@ $(VPY):
 	$(PYTHON) -m venv $(VENV)
 
 venv: $(VPY)
-	@$(VPY) -c "import pytest, hypothesis, scikit_build_core" 2>/dev/null || \
-	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis
+	@$(VPY) -c "import pytest, hypothesis, scikit_build_core, auditwheel" 2>/dev/null || \
+	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis auditwheel
 
 cpp: deps
 	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_EXTENSION=OFF -DVANTREL_BUILD_TESTS=ON
@@ -57,8 +60,25 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vantrel_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
-python-install: venv deps
-	$(VPY) -m pip install -q --no-build-isolation .
+# The release wheel. Its build tree (build/wheel) is kept, so a rebuild is incremental.
+wheel: venv deps
+	rm -f dist/vantrel-*.whl
+	$(VPY) -m pip wheel -q --no-build-isolation --no-deps -w dist .
+
+python-install: wheel
+	$(VPY) -m pip install -q --force-reinstall --no-deps $(WHEEL)
+
+# The wheel may need no shared library outside the manylinux policy (auditwheel then
+# names a manylinux tag), and it must import in a fresh environment that has nothing
+# but the interpreter.
+wheel-check: wheel
+	$(VENV)/bin/auditwheel show $(WHEEL) | tee build/wheel-audit.txt
+	@tr -s '\n ' '  ' < build/wheel-audit.txt | grep -q 'consistent with the following platform tag: "manylinux_' || \
+	  { echo "wheel check: the wheel needs a shared library outside the manylinux policy"; exit 1; }
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv --without-pip $(WHEEL_VENV)
+	$(VPY) -m pip --python $(WHEEL_VENV)/bin/python install -q --no-deps --no-index $(WHEEL)
+	cd $(WHEEL_VENV) && bin/python -I $(CURDIR)/tests/wheel/smoke.py
 
 pytest: python-install cpp
 	cd tests/python && VANTREL_CPP_BUILD=$(abspath $(CPP_BUILD)) ../../$(VPY) -m pytest -q -p no:cacheprovider
@@ -84,6 +104,7 @@ bench: deps venv
 	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
 
 demo: python-install
+	$(VPY) examples/risk_desk.py
 	$(VPY) examples/quickstart.py
 
 fuzz-build: deps

@@ -1,5 +1,6 @@
-"""A trading day in miniature: build an engine, send orders through both
-stages, commit and roll back, then report a fill and adjust an account."""
+"""Python policies: an exposure limit written in Python runs beside a built-in
+policy; orders go through both stages and are committed or rolled back, then a
+fill comes back and a deposit is booked by the Python policy."""
 
 from __future__ import annotations
 

@@ -275,6 +275,35 @@ TEST(LockCodec, CborErrors) {
       {unhex("815f6131ff"), "Syntax(2)"},
       {unhex("9f80c6ff"), "Syntax(3)"},  // a tag in front of a break
       {unhex("8282"), io},
+      // Every head form: reserved and indefinite-where-forbidden initial bytes, and each
+      // argument width cut short.
+      {unhex("1d"), "Syntax(0)"},
+      {unhex("81813e"), "Syntax(2)"},
+      {unhex("7c"), "Syntax(0)"},
+      {unhex("9d"), "Syntax(0)"},
+      {unhex("bc"), "Syntax(0)"},
+      {unhex("dc"), "Syntax(0)"},
+      {unhex("fe"), "Syntax(0)"},
+      {unhex("1f"), "Syntax(0)"},
+      {unhex("81813f"), "Syntax(2)"},
+      {unhex("df80"), "Syntax(0)"},
+      {unhex("818118"), io},
+      {unhex("81813900"), io},
+      {unhex("81811a000000"), io},
+      {unhex("8181fb00000000000000"), io},
+      {unhex("8181f93c"), io},
+      {unhex("d8"), io},
+      {unhex("db00000000000000"), io},
+      {unhex("8181f8"), io},
+      {unhex("81815b00000000000000030031"), io},
+      {unhex("8181780331"), io},
+      {unhex("f3"), semantic("invalid type: simple, expected array")},
+      {unhex("f8ff"), semantic("invalid type: simple, expected array")},
+      {unhex("f4"), semantic("invalid type: boolean `false`, expected array")},
+      {unhex("bf"), semantic("invalid type: map, expected array")},
+      {unhex("b90001"), semantic("invalid type: map, expected array")},
+      {unhex("8181d5f93c00"), semantic("invalid type: tag, " + price)},
+      {unhex("82808258010961316131"), semantic("invalid type: byte array, expected integer")},
   });
 }
 
@@ -304,6 +333,16 @@ TEST(LockCodec, CborAcceptedForms) {
       {"negative zero", unhex("8181f98000"), {{0, "0"}}},
       {"id in one byte", unhex("82808218ff6131"), {{255, "1"}}},
       {"trailing bytes ignored", unhex("80ffff"), {}},
+      {"tags of every width", unhex("d5d6d7d801d90101da00010000db0000000100000000c0d4818161" "31"), {{0, "1"}}},
+      {"counts of every width", unhex("9b0000000000000002" "9a00000001" "6131" "990002" "1801" "6132"),
+       {{0, "1"}, {1, "2"}}},
+      {"texts of every width", unhex("8184" "780131" "79000132" "7a0000000133" "7b000000000000000134"),
+       {{0, "1"}, {0, "2"}, {0, "3"}, {0, "4"}}},
+      {"integers of every width", unhex("81" "9805" "17" "1818" "190100" "1a00010000" "38ff"),
+       {{0, "23"}, {0, "24"}, {0, "256"}, {0, "65536"}, {0, "-256"}}},
+      {"floats of every width", unhex("8184" "f9c100" "f90001" "fa3fc00000" "fbbff8000000000000"),
+       {{0, "-2.5"}, {0, "0.00000005960464477539063"}, {0, "1.5"}, {0, "-1.5"}}},
+      {"a section as a byte string", unhex("8280" "5801" "09"), {}},
   };
   for (const Case& c : cases) {
     Lock lock;

@@ -5,6 +5,7 @@ from hypothesis import given, strategies as st
 
 from vantrel.core import Order, OrderMargin, OrderOperation, OrderPosition
 from vantrel.param import AccountId, Leverage, PositionSide, Price, Quantity, Side, TradeAmount
+from repr_kit import quoted
 from stand_ins import StrSubclass
 
 NumpyBool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: self.value, "__init__":
@@ -253,22 +254,6 @@ def test_records_compare_by_identity():
 
 
 # ---- the nesting law: a parent shows its part's own representation, quoted once more
-
-ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\x00": "\\0"}
-
-
-def quoted(text):
-    """The quoted form for ASCII text."""
-    out = []
-    for ch in text:
-        if ch in ESCAPES:
-            out.append(ESCAPES[ch])
-        elif ord(ch) < 0x20 or ord(ch) == 0x7F:
-            out.append("\\u{%x}" % ord(ch))
-        else:
-            out.append(ch)
-    return '"' + "".join(out) + '"'
-
 
 asset_text = st.text(alphabet=st.characters(max_codepoint=0x7F), min_size=1, max_size=20).filter(
     lambda t: t.strip() != "")

@@ -5,6 +5,7 @@ import types
 import pytest
 from hypothesis import given, strategies as st
 
+from repr_kit import quoted
 from stand_ins import Index, StrSubclass
 from vantrel.pretrade import AccountBlock, Reject
 
@@ -230,21 +231,6 @@ def test_block_reader_passes_iteration_errors(probe):
 
 
 # -- representations against a plain model of the quoting rule, on ASCII texts
-
-ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
-
-
-def quoted(text):
-    out = []
-    for ch in text:
-        if ch in ESCAPES:
-            out.append(ESCAPES[ch])
-        elif ord(ch) < 0x20 or ord(ch) == 0x7F:
-            out.append("\\u{%x}" % ord(ch))
-        else:
-            out.append(ch)
-    return '"' + "".join(out) + '"'
-
 
 ascii_text = st.text(alphabet=st.characters(max_codepoint=0x7F), max_size=30)
 

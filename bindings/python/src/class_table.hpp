@@ -1,21 +1,34 @@
 #pragma once
+#include <array>
+
 #include "toolkit/classes.hpp"
 
 namespace vantrel::py {
 
-// The module's classes, in registration order.
+// The module's classes, in registration order; the class table checks its rows against these names.
+#define VANTREL_CLASS_IDS(X) \
+  X(AccountId) X(AccountGroupId) X(Quantity) X(Price) X(Trade) X(Pnl) X(Fee) X(Volume) X(Notional) X(CashFlow) \
+  X(PositionSize) X(InstrumentId) X(QuoteTtl) X(Quote) X(QuoteResolution) X(MarketDataService) X(MarketDataBuilder) \
+  X(TradeAmount) X(AdjustmentAmount) X(Leverage) X(Engine) X(Accounts) X(Reject) X(AccountBlock) X(StartResult) \
+  X(ExecuteResult) X(AccountAdjustmentBatchResult) X(OutcomeAmount) X(AccountOutcomeEntry) \
+  X(AccountAdjustmentOutcome) X(EngineBuilder) X(SyncedEngineBuilder) X(ReadyEngineBuilder) X(Instrument) \
+  X(OrderOperation) X(OrderPosition) X(OrderMargin) X(Order) X(Request) X(Reservation) X(ExecutionReportOperation) \
+  X(FinancialImpact) X(ExecutionReportFillDetails) X(ExecutionReportPositionImpact) X(ExecutionReport) \
+  X(AccountAdjustmentAmount) X(AccountAdjustmentBalanceOperation) X(AccountAdjustmentPositionOperation) \
+  X(AccountAdjustmentBounds) X(AccountAdjustment) X(PostTradeResult) X(Lock) X(OrderSizeLimit) X(Context) \
+  X(AccountAdjustmentContext) X(PostTradeContext) X(AccountControl)
+
 enum class ClassId {
-  AccountId, AccountGroupId, Quantity, Price, Trade, Pnl, Fee, Volume, Notional, CashFlow, PositionSize,
-  InstrumentId, QuoteTtl, Quote, QuoteResolution, MarketDataService, MarketDataBuilder, TradeAmount,
-  AdjustmentAmount, Leverage, Engine, Accounts, Reject, AccountBlock, StartResult, ExecuteResult,
-  AccountAdjustmentBatchResult, OutcomeAmount, AccountOutcomeEntry, AccountAdjustmentOutcome, EngineBuilder,
-  SyncedEngineBuilder, ReadyEngineBuilder, Instrument, OrderOperation, OrderPosition, OrderMargin, Order, Request,
-  Reservation, ExecutionReportOperation, FinancialImpact, ExecutionReportFillDetails, ExecutionReportPositionImpact,
-  ExecutionReport, AccountAdjustmentAmount, AccountAdjustmentBalanceOperation, AccountAdjustmentPositionOperation,
-  AccountAdjustmentBounds, AccountAdjustment, PostTradeResult, Lock, OrderSizeLimit, Context,
-  AccountAdjustmentContext, PostTradeContext, AccountControl,
+#define VANTREL_CLASS_ID(name) name,
+  VANTREL_CLASS_IDS(VANTREL_CLASS_ID)
+#undef VANTREL_CLASS_ID
 };
-inline constexpr int kClassCount = static_cast<int>(ClassId::AccountControl) + 1;
+inline constexpr std::array kClassNames = {
+#define VANTREL_CLASS_NAME(name) #name,
+  VANTREL_CLASS_IDS(VANTREL_CLASS_NAME)
+#undef VANTREL_CLASS_NAME
+};
+inline constexpr int kClassCount = static_cast<int>(kClassNames.size());
 
 const ClassSpec& class_spec(ClassId id) noexcept;
 ClassCell& class_cell(ClassId id) noexcept;

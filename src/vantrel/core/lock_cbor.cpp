@@ -1,13 +1,12 @@
-// The CBOR form of a price lock. Reading goes through the CBOR library's streaming
-// decoder, one item per call, so nesting lives in our own bounded frame stack and chains
-// of tags are skipped in a loop. Two kinds of well-formed items that this version of the
-// decoder refuses (simple values, and tags 6 to 20 held in the initial byte) are recognised
-// by their initial byte before it is called.
-
-#include <cbor.h>
+// The CBOR form of a price lock. Reading decodes one item head at a time, so nesting
+// lives in our own bounded frame stack and chains of tags are skipped in a loop. Every
+// well-formed head is recognised, including simple values and every tag number.
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "vantrel/core/debug_text.hpp"
 #include "vantrel/core/lock_codec.hpp"
@@ -66,126 +65,116 @@ std::uint8_t* put_price(std::uint8_t* out, Decimal price) noexcept {
 
 // ---- reader ----
 
-// The one item the decoder reported.
+// One decoded item head; a definite string comes with its content.
 struct Item {
   enum Kind : std::uint8_t {
     Unsigned, Negative, Bytes, BytesStart, Text, TextStart, Array, ArrayStart, Map, Tag, Float, Undefined, Null,
     Boolean, Break, Simple,
   };
   Kind kind = Null;
-  std::uint64_t number = 0;  // integers (a negative one is -1 - number), counts, tags
+  std::uint64_t number = 0;  // integers (a negative one is -1 - number), counts, tags, simple values
   double real = 0;
   bool flag = false;
   const unsigned char* data = nullptr;
   std::size_t size = 0;
 };
 
-Item& item_of(void* context) { return *static_cast<Item*>(context); }
-void on_uint(void* c, std::uint64_t v) { item_of(c) = {Item::Unsigned, v}; }
-void on_uint8(void* c, std::uint8_t v) { on_uint(c, v); }
-void on_uint16(void* c, std::uint16_t v) { on_uint(c, v); }
-void on_uint32(void* c, std::uint32_t v) { on_uint(c, v); }
-void on_negint(void* c, std::uint64_t v) { item_of(c) = {Item::Negative, v}; }
-void on_negint8(void* c, std::uint8_t v) { on_negint(c, v); }
-void on_negint16(void* c, std::uint16_t v) { on_negint(c, v); }
-void on_negint32(void* c, std::uint32_t v) { on_negint(c, v); }
-void on_bytes(void* c, cbor_data data, std::size_t size) {
-  item_of(c) = {Item::Bytes};
-  item_of(c).data = data;
-  item_of(c).size = size;
-}
-void on_text(void* c, cbor_data data, std::size_t size) {
-  item_of(c) = {Item::Text};
-  item_of(c).data = data;
-  item_of(c).size = size;
-}
-void on_bytes_start(void* c) { item_of(c) = {Item::BytesStart}; }
-void on_text_start(void* c) { item_of(c) = {Item::TextStart}; }
-void on_array(void* c, std::size_t n) { item_of(c) = {Item::Array, n}; }
-void on_array_start(void* c) { item_of(c) = {Item::ArrayStart}; }
-void on_map(void* c, std::size_t) { item_of(c) = {Item::Map}; }
-void on_map_start(void* c) { item_of(c) = {Item::Map}; }
-void on_tag(void* c, std::uint64_t v) { item_of(c) = {Item::Tag, v}; }
-void on_float(void* c, float v) {
-  item_of(c) = {Item::Float};
-  item_of(c).real = v;
-}
-void on_double(void* c, double v) {
-  item_of(c) = {Item::Float};
-  item_of(c).real = v;
-}
-void on_undefined(void* c) { item_of(c) = {Item::Undefined}; }
-void on_null(void* c) { item_of(c) = {Item::Null}; }
-void on_boolean(void* c, bool v) {
-  item_of(c) = {Item::Boolean};
-  item_of(c).flag = v;
-}
-void on_break(void* c) { item_of(c) = {Item::Break}; }
-
-const cbor_callbacks kCallbacks = [] {
-  cbor_callbacks cb = cbor_empty_callbacks;
-  cb.uint8 = on_uint8;
-  cb.uint16 = on_uint16;
-  cb.uint32 = on_uint32;
-  cb.uint64 = on_uint;
-  cb.negint8 = on_negint8;
-  cb.negint16 = on_negint16;
-  cb.negint32 = on_negint32;
-  cb.negint64 = on_negint;
-  cb.byte_string = on_bytes;
-  cb.byte_string_start = on_bytes_start;
-  cb.string = on_text;
-  cb.string_start = on_text_start;
-  cb.array_start = on_array;
-  cb.indef_array_start = on_array_start;
-  cb.map_start = on_map;
-  cb.indef_map_start = on_map_start;
-  cb.tag = on_tag;
-  cb.float2 = on_float;
-  cb.float4 = on_float;
-  cb.float8 = on_double;
-  cb.undefined = on_undefined;
-  cb.null = on_null;
-  cb.boolean = on_boolean;
-  cb.indef_break = on_break;
-  return cb;
-}();
-
 enum class Status { Item, Truncated, Malformed };
 
-// Decodes the item at `offset`, advancing past it.
+std::uint64_t load_big_endian(const unsigned char* p, std::size_t bytes) noexcept {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | p[i];
+  return value;
+}
+
+// A half float widened exactly (every half is a float).
+double half_to_double(std::uint64_t half) noexcept {
+  const int exponent = static_cast<int>(half >> 10 & 0x1f);
+  const double mantissa = static_cast<double>(half & 0x3ff);
+  const double magnitude = exponent == 0    ? std::ldexp(mantissa, -24)
+                           : exponent != 31 ? std::ldexp(mantissa + 1024, exponent - 25)
+                           : mantissa == 0  ? std::numeric_limits<double>::infinity()
+                                            : std::numeric_limits<double>::quiet_NaN();
+  return half & 0x8000 ? -magnitude : magnitude;
+}
+
+// Decodes the item head at `offset` (with a definite string's content), advancing past it.
 Status next_item(std::string_view bytes, std::size_t& offset, Item& item) {
   if (offset >= bytes.size()) return Status::Truncated;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
   const std::size_t left = bytes.size() - offset;
-  const unsigned initial = p[0];
-  if (initial >= 0xe0 && initial <= 0xf3) {  // simple values 0..19
-    item = {Item::Simple, initial - 0xe0u};
-    offset += 1;
-    return Status::Item;
+  const unsigned major = p[0] >> 5;
+  const unsigned info = p[0] & 0x1f;
+  const bool indefinite = info == 31;
+  if (info >= 28 && info <= 30) return Status::Malformed;
+  if (indefinite && (major <= 1 || major == 6)) return Status::Malformed;
+  // The argument sits in the initial byte below 24, else in the 1, 2, 4 or 8 bytes after it.
+  std::size_t head = 1;
+  std::uint64_t argument = info;
+  if (info >= 24 && info <= 27) {
+    head += std::size_t{1} << (info - 24);
+    if (left < head) return Status::Truncated;
+    argument = load_big_endian(p + 1, head - 1);
   }
-  if (initial == 0xf8) {  // simple value in one extra byte; below 32 is not well-formed
-    if (left < 2) return Status::Truncated;
-    if (p[1] < 0x20) return Status::Malformed;
-    item = {Item::Simple, p[1]};
-    offset += 2;
-    return Status::Item;
-  }
-  if (initial >= 0xc6 && initial <= 0xd4) {  // tags 6..20 in the initial byte
-    item = {Item::Tag, initial - 0xc0u};
-    offset += 1;
-    return Status::Item;
-  }
-  const cbor_decoder_result result = cbor_stream_decode(p, left, &kCallbacks, &item);
-  switch (result.status) {
-    case CBOR_DECODER_FINISHED:
-      offset += result.read;
-      return Status::Item;
-    case CBOR_DECODER_NEDATA:
-      return Status::Truncated;
+  item = {};
+  switch (major) {
+    case 0:
+    case 1:
+      item.kind = major == 0 ? Item::Unsigned : Item::Negative;
+      item.number = argument;
+      break;
+    case 2:
+    case 3:
+      if (indefinite) {
+        item.kind = major == 2 ? Item::BytesStart : Item::TextStart;
+        break;
+      }
+      if (argument > left - head) return Status::Truncated;
+      item.kind = major == 2 ? Item::Bytes : Item::Text;
+      item.data = p + head;
+      item.size = static_cast<std::size_t>(argument);
+      head += item.size;
+      break;
+    case 4:
+      item.kind = indefinite ? Item::ArrayStart : Item::Array;
+      if (!indefinite) item.number = argument;
+      break;
+    case 5:
+      item.kind = Item::Map;
+      break;
+    case 6:
+      item.kind = Item::Tag;
+      item.number = argument;
+      break;
     default:
-      return Status::Malformed;
+      if (info < 20 || info == 24) {
+        // A simple value in an extra byte must be one the initial byte cannot hold.
+        if (info == 24 && argument < 0x20) return Status::Malformed;
+        item.kind = Item::Simple;
+        item.number = argument;
+      } else if (info <= 21) {
+        item.kind = Item::Boolean;
+        item.flag = info == 21;
+      } else if (info == 22) {
+        item.kind = Item::Null;
+      } else if (info == 23) {
+        item.kind = Item::Undefined;
+      } else if (info == 31) {
+        item.kind = Item::Break;
+      } else {
+        item.kind = Item::Float;
+        if (info == 25) {
+          item.real = half_to_double(argument);
+        } else if (info == 26) {
+          item.real = std::bit_cast<float>(static_cast<std::uint32_t>(argument));
+        } else {
+          item.real = std::bit_cast<double>(argument);
+        }
+      }
+      break;
   }
+  offset += head;
+  return Status::Item;
 }
 
 std::string semantic(std::string_view message) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "vantrel/param/asset.hpp"
-#include "vantrel/pretrade/outcome_amount.hpp"
+#include "vantrel/core/outcome_amount.hpp"
 
 namespace vantrel {
 

@@ -20,8 +20,10 @@
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 #include "vantrel/core/clock.hpp"
+#include "vantrel/pretrade/context.hpp"
 
 namespace vantrel::py {
 
@@ -75,13 +77,11 @@ PyObject* probe_class(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* account_ids(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("account_ids()", req("iterable"));
   auto [iterable] = parse(spec, args, nargs, kwnames);
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
   Ref values = Ref::steal(PyList_New(0));
   if (!values) throw_pending();
-  while (std::optional<AccountId> id = next_account_id_item(iterator.get())) {
-    if (PyList_Append(values.get(), new_int(id->value).get()) != 0) throw_pending();
-  }
+  for_each_item(iterable, [&](PyObject* item) {
+    if (PyList_Append(values.get(), new_int(account_id_item(item).value).get()) != 0) throw_pending();
+  });
   return PyList_AsTuple(values.get());
 }
 
@@ -213,16 +213,17 @@ PyObject* policy_group_id(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 // account_info_group(account_info, reads=1, then=None): an entry point that
 // follows the pending protocol around core work reading the group `reads` times
-// into one cell; `then(group)` stands for the work that goes on with the result
+// into one account-group cell; `then(group)` stands for the work that goes on with the result
 // (None for no group). Returns the group.
 PyObject* account_info_group(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("account_info_group()", req("account_info"), opt("reads"), opt("then"));
   auto [account_info, reads_obj, then] = parse(spec, args, nargs, kwnames);
   const std::uint64_t reads = reads_obj != nullptr ? u64_arg(reads_obj) : 1;
   PendingErrorScope scope;
-  AccountGroupCell cell;
-  for (std::uint64_t i = 0; i < reads; ++i) extract_account_info_group(cell, account_info);
-  Ref group = cell.state == AccountGroupCell::State::Group ? new_int(cell.group.value) : none();
+  AccountGroupCell cell;  // the engine's cell: resolved once, then fixed
+  for (std::uint64_t i = 0; i < reads; ++i)
+    if (!cell.resolved()) cell.set(read_account_info_group(account_info));
+  Ref group = cell.value() ? new_int(cell.value()->value) : none();
   if (then != nullptr && then != Py_None) {
     Ref ignored = Ref::steal(PyObject_CallFunctionObjArgs(then, group.get(), nullptr));
     if (!ignored) throw_pending();

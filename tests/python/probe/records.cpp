@@ -7,6 +7,7 @@
 #include "core/extract_records.hpp"
 #include "core/record_fields.hpp"
 #include "toolkit/args.hpp"
+#include "toolkit/iterate.hpp"
 #include "vantrel/core/execution_report.hpp"
 
 namespace vantrel::py {
@@ -201,12 +202,11 @@ PyObject* execution_report_record(PyObject*, PyObject* const* args, Py_ssize_t n
 PyObject* account_adjustment_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("account_adjustment_records()", req("iterable"));
   auto [iterable] = parse(spec, args, nargs, kwnames);
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
   Ref list = Ref::steal(PyList_New(0));
   if (!list) throw_pending();
-  while (std::optional<AccountAdjustmentRecord> record = next_account_adjustment(iterator.get()))
-    if (PyList_Append(list.get(), adjustment_dict(*record).get()) != 0) throw_pending();
+  for_each_item(iterable, [&](PyObject* item) {
+    if (PyList_Append(list.get(), adjustment_dict(extract_account_adjustment(item)).get()) != 0) throw_pending();
+  });
   return list.release();
 }
 

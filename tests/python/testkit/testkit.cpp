@@ -227,11 +227,14 @@ const ClassBehaviour* bound_behaviour();
 const ClassBehaviour* noctor_behaviour();
 const ClassBehaviour* broken_behaviour();
 
-const ClassSpec kCellSpec{"Cell", "vantrel_testkit", true, true, false, "(content=None)", "", &cell_behaviour};
-const ClassSpec kBoundSpec{"Bound", "vantrel_testkit", false, true, true, "()", "", &bound_behaviour};
-const ClassSpec kNoCtorSpec{"NoCtor", "vantrel_testkit", false, false, false, nullptr, "No constructor here.",
-                            &noctor_behaviour};
-const ClassSpec kBrokenSpec{"Broken", "vantrel_testkit", false, false, false, nullptr, "", &broken_behaviour};
+constexpr const char* kTestkit = "vantrel_testkit";
+const ClassSpec kCellSpec{.name = "Cell", .module = kTestkit, .subclassable = true, .text_signature = "(content=None)",
+                          .behaviour = &cell_behaviour};
+const ClassSpec kBoundSpec{.name = "Bound", .module = kTestkit, .thread_bound = true, .text_signature = "()",
+                           .behaviour = &bound_behaviour};
+const ClassSpec kNoCtorSpec{.name = "NoCtor", .module = kTestkit, .borrow_flag = false, .doc = "No constructor here.",
+                            .behaviour = &noctor_behaviour};
+const ClassSpec kBrokenSpec{.name = "Broken", .module = kTestkit, .borrow_flag = false, .behaviour = &broken_behaviour};
 
 PyObject* cell_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr auto spec = params("Cell.__new__()", opt("content"));

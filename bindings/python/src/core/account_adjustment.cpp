@@ -258,15 +258,6 @@ AccountAdjustmentRecord extract_account_adjustment(PyObject* obj) {
   return record;
 }
 
-std::optional<AccountAdjustmentRecord> next_account_adjustment(PyObject* iterator) {
-  Ref item = Ref::steal(PyIter_Next(iterator));
-  if (!item) {
-    if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-    return std::nullopt;
-  }
-  return extract_account_adjustment(item.get());
-}
-
 const ClassBehaviour* account_adjustment_balance_operation_behaviour() {
   using V = BalanceValue;
   static PyGetSetDef getset[] = {

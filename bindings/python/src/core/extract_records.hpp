@@ -30,8 +30,4 @@ ExecutionReportRecord extract_execution_report(PyObject* report);
 // inherit from vantrel.AccountAdjustment".
 AccountAdjustmentRecord extract_account_adjustment(PyObject* adjustment);
 
-// The next element of a Python iterator as a record; nullopt at the end. The
-// iterator's own errors and the element's type error are raised.
-std::optional<AccountAdjustmentRecord> next_account_adjustment(PyObject* iterator);
-
 }  // namespace vantrel::py

@@ -37,18 +37,13 @@ std::optional<AccountGroupId> read_group(PyObject* value) {
 
 }  // namespace
 
-const AccountGroupCell& extract_account_info_group(AccountGroupCell& cell, PyObject* account_info) {
-  if (cell.state != AccountGroupCell::State::NotRead) return cell;
+std::optional<AccountGroupId> read_account_info_group(PyObject* account_info) {
   Ref value = Ref::steal(PyObject_GetAttr(account_info, interned(Name::account_group)));
-  std::optional<AccountGroupId> group;
   if (!value) {
     park_pending_error(PyErrState::fetch());
-  } else {
-    group = read_group(value.get());
+    return std::nullopt;
   }
-  cell.state = group ? AccountGroupCell::State::Group : AccountGroupCell::State::NoGroup;
-  if (group) cell.group = *group;
-  return cell;
+  return read_group(value.get());
 }
 
 }  // namespace vantrel::py

@@ -15,6 +15,7 @@
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 
 namespace vantrel::py {
 
@@ -229,12 +230,6 @@ PyObject* push_by_instrument(PyObject* self, PyObject* const* args, Py_ssize_t n
   return wrap_instrument_id(id).release();
 }
 
-Ref iterate(PyObject* iterable) {
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw ErrorAlreadySet{};
-  return iterator;
-}
-
 template <PushMode Mode>
 PyObject* push_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec =
@@ -243,17 +238,8 @@ PyObject* push_for(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   auto [id_obj, quote_obj, accounts_obj, groups_obj] = parse(spec, args, nargs, kwnames);
   const InstrumentId id = extract_instrument_id("instrument_id", id_obj);
   const Quote& quote = extract_quote("quote", quote_obj);
-  std::vector<AccountId> accounts;
-  {
-    Ref iterator = iterate(accounts_obj);
-    while (std::optional<AccountId> account = next_account_id_item(iterator.get())) accounts.push_back(*account);
-  }
-  std::vector<AccountGroupId> groups;
-  {
-    Ref iterator = iterate(groups_obj);
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) groups.push_back(extract_account_group_id(item.get()));
-    if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-  }
+  const std::vector<AccountId> accounts = collect_items(accounts_obj, account_id_item);
+  const std::vector<AccountGroupId> groups = collect_items(groups_obj, extract_account_group_id);
   MarketDataService& service = service_of(self);
   const PushStatus status = run_on_service(service, [&] { return service.push_for(id, quote, accounts, groups, Mode); });
   if (status == PushStatus::NoTargets) throw_error(PyExc_ValueError, kNoTargets);

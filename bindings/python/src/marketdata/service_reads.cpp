@@ -31,11 +31,7 @@ QuoteLookup host_lookup(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
   PendingErrorScope pending;
   QuoteLookup result = service.lookup(id, account, resolution, GroupHint::unknown());
   if (result.status == LookupStatus::NeedGroup) {
-    AccountGroupCell cell;
-    extract_account_info_group(cell, account_info);
-    std::optional<AccountGroupId> group;
-    if (cell.state == AccountGroupCell::State::Group) group = cell.group;
-    result = service.lookup(id, account, resolution, GroupHint::of(group));
+    result = service.lookup(id, account, resolution, GroupHint::of(read_account_info_group(account_info)));
   }
   pending.finish();  // an account_info error wins over every outcome
   return result;

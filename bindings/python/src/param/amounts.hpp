@@ -4,7 +4,7 @@
 
 #include "toolkit/ref.hpp"
 #include "vantrel/param/tagged.hpp"
-#include "vantrel/pretrade/outcome_amount.hpp"
+#include "vantrel/core/outcome_amount.hpp"
 
 namespace vantrel::py {
 

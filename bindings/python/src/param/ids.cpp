@@ -172,14 +172,9 @@ Ref wrap_instrument_id(InstrumentId id) {
 bool is_instrument_id(PyObject* obj) { return is_instance(obj, ClassId::InstrumentId); }
 InstrumentId instrument_id_of(PyObject* obj) { return object_cast<InstrumentId>(obj)->value; }
 
-std::optional<AccountId> next_account_id_item(PyObject* iterator) {
-  Ref item = Ref::steal(PyIter_Next(iterator));
-  if (!item) {
-    if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-    return std::nullopt;
-  }
-  if (!is_account_id(item.get())) throw_error(PyExc_TypeError, kNotAccountId);
-  return account_id_of(item.get());
+AccountId account_id_item(PyObject* item) {
+  if (!is_account_id(item)) throw_error(PyExc_TypeError, kNotAccountId);
+  return account_id_of(item);
 }
 
 AccountGroupId extract_account_group_id(PyObject* obj) {

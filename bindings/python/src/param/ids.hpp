@@ -21,10 +21,9 @@ Ref wrap_instrument_id(InstrumentId id);
 bool is_instrument_id(PyObject* obj);
 InstrumentId instrument_id_of(PyObject* obj);  // precondition: is_instrument_id(obj)
 
-// The next item of a Python iterator as an AccountId; nullopt at the end. An item of
-// another type (a plain int included) raises TypeError "account_id must be
-// vantrel.param.AccountId"; the iterator's own errors pass through.
-std::optional<AccountId> next_account_id_item(PyObject* iterator);
+// An item of a collection of account ids. An item of another type (a plain int
+// included) raises TypeError "account_id must be vantrel.param.AccountId".
+AccountId account_id_item(PyObject* item);
 
 // An AccountGroupId (DEFAULT gives group 0) or an integer in 1..=4294967295. The
 // integer 0 and anything else raise ValueError with their own texts.

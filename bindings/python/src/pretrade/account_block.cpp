@@ -9,6 +9,7 @@
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 
 namespace vantrel::py {
 namespace {
@@ -45,17 +46,6 @@ PyObject* account_block_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
   return make_instance<AccountBlock>(type, std::move(block)).release();
 }
 
-PyObject* code_getter(PyObject* self, void*) {
-  return make_str(reject_code_name(account_block_of(self).code)).release();
-}
-PyObject* policy_getter(PyObject* self, void*) { return make_str(account_block_of(self).policy).release(); }
-PyObject* reason_getter(PyObject* self, void*) { return make_str(account_block_of(self).reason).release(); }
-PyObject* details_getter(PyObject* self, void*) { return make_str(account_block_of(self).details).release(); }
-PyObject* user_data_getter(PyObject* self, void*) {
-  PyObject* value = PyLong_FromUnsignedLongLong(account_block_of(self).user_data);
-  if (value == nullptr) throw_pending();
-  return value;
-}
 PyObject* account_block_repr(PyObject* self) {
   return make_str(account_block_text(account_block_of(self))).release();
 }
@@ -117,23 +107,11 @@ AccountBlock extract_account_block(PyObject* obj) {
 }
 
 std::vector<AccountBlock> extract_account_blocks(PyObject* iterable) {
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
-  std::vector<AccountBlock> blocks;
-  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) blocks.push_back(extract_account_block(item.get()));
-  if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-  return blocks;
+  return collect_items(iterable, extract_account_block);
 }
 
 const ClassBehaviour* account_block_behaviour() {
-  static PyGetSetDef getset[] = {
-      {"code", entry<&code_getter>, nullptr, nullptr, nullptr},
-      {"policy", entry<&policy_getter>, nullptr, nullptr, nullptr},
-      {"reason", entry<&reason_getter>, nullptr, nullptr, nullptr},
-      {"details", entry<&details_getter>, nullptr, nullptr, nullptr},
-      {"user_data", entry<&user_data_getter>, nullptr, nullptr, nullptr},
-      {nullptr, nullptr, nullptr, nullptr, nullptr},
-  };
+  static PyGetSetDef* getset = BlockFieldGetters<AccountBlock>::table();
   static const ClassBehaviour behaviour = [] {
     ClassBehaviour b = base_behaviour<AccountBlock>();
     b.slots.push_back({Py_tp_new, slot_entry<&account_block_new>()});

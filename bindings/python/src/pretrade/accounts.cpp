@@ -10,6 +10,7 @@
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
+#include "toolkit/iterate.hpp"
 
 namespace vantrel::py {
 
@@ -22,14 +23,6 @@ namespace {
 
 const AccountsValue& accounts_of(PyObject* self) { return object_cast<AccountsValue>(self)->value; }
 
-std::vector<AccountId> read_accounts(PyObject* iterable) {
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
-  std::vector<AccountId> accounts;
-  while (std::optional<AccountId> account = next_account_id_item(iterator.get())) accounts.push_back(*account);
-  return accounts;
-}
-
 template <bool Register>
 PyObject* accounts_change(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params(Register ? "Accounts.register_group()" : "Accounts.unregister_group()",
@@ -37,7 +30,7 @@ PyObject* accounts_change(PyObject* self, PyObject* const* args, Py_ssize_t narg
   auto [accounts_obj, group_obj] = parse(spec, args, nargs, kwnames);
   const AccountsValue& value = accounts_of(self);
   const AccountGroupId group = extract_account_group_id(group_obj);
-  const std::vector<AccountId> accounts = read_accounts(accounts_obj);
+  const std::vector<AccountId> accounts = collect_items(accounts_obj, account_id_item);
   std::optional<AccountGroupError> error;
   {
     CoreWorkScope work(value.sync);

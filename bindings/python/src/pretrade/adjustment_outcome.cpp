@@ -7,6 +7,7 @@
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 
 namespace vantrel::py {
 namespace {
@@ -68,12 +69,7 @@ Ref wrap_adjustment_outcomes(const std::vector<AdjustmentOutcomeRecord>& outcome
 }
 
 std::vector<AdjustmentOutcomeRecord> extract_adjustment_outcomes(PyObject* iterable) {
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
-  std::vector<AdjustmentOutcomeRecord> outcomes;
-  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) outcomes.push_back(extract_adjustment_outcome(item.get()));
-  if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-  return outcomes;
+  return collect_items(iterable, extract_adjustment_outcome);
 }
 
 const ClassBehaviour* account_adjustment_outcome_behaviour() {

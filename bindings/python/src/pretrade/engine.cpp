@@ -13,6 +13,7 @@
 #include "pretrade/results.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
+#include "toolkit/iterate.hpp"
 #include "vantrel/core/execution_report.hpp"
 
 namespace vantrel::py {
@@ -89,13 +90,7 @@ PyObject* engine_apply_account_adjustment(PyObject* self, PyObject* const* args,
   if (!is_account_id(account_obj)) throw_error(PyExc_TypeError, "account_id must be vantrel.param.AccountId");
   const AccountId account = account_id_of(account_obj);
   // Every item is converted before any policy sees the batch.
-  std::vector<AccountAdjustmentRecord> batch;
-  {
-    Ref iterator = Ref::steal(PyObject_GetIter(adjustments_obj));
-    if (!iterator) throw_pending();
-    while (std::optional<AccountAdjustmentRecord> record = next_account_adjustment(iterator.get()))
-      batch.push_back(std::move(*record));
-  }
+  const std::vector<AccountAdjustmentRecord> batch = collect_items(adjustments_obj, extract_account_adjustment);
   std::optional<AdjustmentBatchOutcome> outcome;
   {
     CoreWorkScope work(engine.sync);

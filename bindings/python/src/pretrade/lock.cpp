@@ -15,6 +15,7 @@
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 
 namespace vantrel::py {
 namespace {
@@ -30,32 +31,14 @@ std::uint16_t group_id_of(PyObject* obj) {
   return id;
 }
 
-Ref iterate(PyObject* iterable, const char* refusal) {
-  PyObject* it = PyObject_GetIter(iterable);
-  if (it == nullptr) {
-    discard_conversion_error();
-    throw_error(PyExc_TypeError, refusal);
-  }
-  return Ref::steal(it);
-}
-
-// The next item, or an empty Ref at the end; the iterator's own errors pass through.
-Ref next_item(PyObject* it) {
-  Ref item = Ref::steal(PyIter_Next(it));
-  if (!item && PyErr_Occurred() != nullptr) throw_pending();
-  return item;
-}
-
 // Reads (policy_group_id, price) pairs, pushing each one before fetching the next.
 void push_entries(PyObject* entries, LockAppender& appender) {
-  Ref it = iterate(entries, kEntriesIterable);
-  while (Ref item = next_item(it.get())) {
-    PyObject* pair = item.get();
+  for_each_item(entries, kEntriesIterable, [&](PyObject* pair) {
     if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2) throw_error(PyExc_TypeError, kEntryShape);
     const std::uint16_t group = group_id_of(PyTuple_GetItem(pair, 0));
     const Price price = extract_price(PyTuple_GetItem(pair, 1));
     appender.push_price(group, price.value);
-  }
+  });
 }
 
 Ref group_id_object(std::uint16_t policy_group_id) {
@@ -97,9 +80,8 @@ PyObject* lock_push_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   auto [group_arg, prices_arg] = parse(spec, args, nargs, kwnames);
   Exclusive<Lock> lock(self);
   const std::uint16_t group = group_id_of(group_arg);
-  Ref it = iterate(prices_arg, kPricesIterable);
   std::vector<Decimal> prices;  // all converted before the first append
-  while (Ref item = next_item(it.get())) prices.push_back(extract_price(item.get()).value);
+  for_each_item(prices_arg, kPricesIterable, [&](PyObject* item) { prices.push_back(extract_price(item).value); });
   lock->push_many(group, prices);
   Py_RETURN_NONE;
 }

@@ -7,6 +7,7 @@
 #include "pretrade/reject.hpp"
 #include "pretrade/results.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
@@ -24,20 +25,6 @@ class PythonAction {
  private:
   Ref callable_;
 };
-
-Ref iterate(PyObject* iterable) {
-  Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-  if (!iterator) throw_pending();
-  return iterator;
-}
-
-// Calls `f` with every item of `iterable`; the iteration's own errors raise.
-template <class F>
-void for_each_item(PyObject* iterable, F&& f) {
-  Ref iterator = iterate(iterable);
-  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) f(item.get());
-  if (PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
-}
 
 std::string text_attr(PyObject* obj, const char* name, const char* refusal) {
   Ref value = attr_required(obj, name);

@@ -12,17 +12,8 @@ namespace {
 
 const Reject& reject_of(PyObject* obj) { return object_cast<Reject>(obj)->value; }
 
-PyObject* code_getter(PyObject* self, void*) { return make_str(reject_code_name(reject_of(self).code)).release(); }
 PyObject* scope_getter(PyObject* self, void*) {
   return make_str(reject_scope_name(reject_of(self).scope)).release();
-}
-PyObject* policy_getter(PyObject* self, void*) { return make_str(reject_of(self).policy).release(); }
-PyObject* reason_getter(PyObject* self, void*) { return make_str(reject_of(self).reason).release(); }
-PyObject* details_getter(PyObject* self, void*) { return make_str(reject_of(self).details).release(); }
-PyObject* user_data_getter(PyObject* self, void*) {
-  PyObject* value = PyLong_FromUnsignedLongLong(reject_of(self).user_data);
-  if (value == nullptr) throw_pending();
-  return value;
 }
 PyObject* reject_repr(PyObject* self) { return make_str(reject_text(reject_of(self))).release(); }
 
@@ -46,15 +37,8 @@ Ref wrap_rejects(const std::vector<Reject>& rejects) {
 }
 
 const ClassBehaviour* reject_behaviour() {
-  static PyGetSetDef getset[] = {
-      {"code", entry<&code_getter>, nullptr, nullptr, nullptr},
-      {"scope", entry<&scope_getter>, nullptr, nullptr, nullptr},
-      {"policy", entry<&policy_getter>, nullptr, nullptr, nullptr},
-      {"reason", entry<&reason_getter>, nullptr, nullptr, nullptr},
-      {"details", entry<&details_getter>, nullptr, nullptr, nullptr},
-      {"user_data", entry<&user_data_getter>, nullptr, nullptr, nullptr},
-      {nullptr, nullptr, nullptr, nullptr, nullptr},
-  };
+  static PyGetSetDef* getset =
+      BlockFieldGetters<Reject>::table({"scope", entry<&scope_getter>, nullptr, nullptr, nullptr});
   static const ClassBehaviour behaviour = [] {
     ClassBehaviour b = base_behaviour<Reject>();
     b.slots.push_back({Py_tp_getset, getset});

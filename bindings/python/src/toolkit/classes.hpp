@@ -59,15 +59,16 @@ struct ClassBehaviour {
 };
 
 // One row of a module's class table: the metadata every class carries.
+// Rows are written with designated initialisers; a field left out keeps its default here.
 struct ClassSpec {
-  const char* name;
-  const char* module;
-  bool subclassable;
-  bool borrow_flag;
-  bool thread_bound;
-  const char* text_signature;  // null: none
-  const char* doc;             // the docstring text after the signature
-  const ClassBehaviour* (*behaviour)();  // null: not offered yet
+  const char* name = nullptr;
+  const char* module = nullptr;
+  bool subclassable = false;
+  bool borrow_flag = true;
+  bool thread_bound = false;                    // bound to its creating thread
+  const char* text_signature = nullptr;         // null: none
+  const char* doc = "";                         // the docstring text after the signature
+  const ClassBehaviour* (*behaviour)() = nullptr;  // null: not offered yet
 };
 
 // Process-wide cell of one class: the type object, its docstring and the

@@ -1,4 +1,4 @@
-#include "vantrel/pretrade/outcome_amount.hpp"
+#include "vantrel/core/outcome_amount.hpp"
 
 namespace vantrel {
 
