@@ -19,9 +19,9 @@ FUZZ_SECONDS ?= 60
 WHEEL_VENV := build/wheel-venv
 WHEEL ?= dist/vantrel-*.whl
 
-.PHONY: test deps venv wheel wheel-check cpp asan tsan python-install pytest pytest-asan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv wheel wheel-check cpp asan tsan symbols python-install pytest pytest-asan pytest-tsan bench dev demo fuzz fuzz-build clean
 
-test: deps venv cpp asan tsan python-install wheel-check pytest pytest-asan
+test: deps venv cpp asan tsan symbols python-install wheel-check pytest pytest-asan pytest-tsan
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
@@ -53,12 +53,31 @@ asan: deps venv
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The core tests under ThreadSanitizer.
-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_TESTS=ON \
-	  -DVANTREL_SANITIZE_THREAD=ON
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vantrel_tests
+# The core tests under ThreadSanitizer; the extension is built there too, for pytest-tsan.
+tsan: deps venv
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_TESTS=ON \
+	  -DVANTREL_SANITIZE_THREAD=ON -DPython_EXECUTABLE=$(abspath $(VPY))
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vantrel_tests _vantrel
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Eight Python threads through every entry point of the extension built with
+# ThreadSanitizer, for STRESS_SECONDS. The interpreter is not instrumented, so
+# the runtime is preloaded; its lock is a pthread mutex the sanitizer sees.
+# Any report ends the run with an error; `timeout` bounds a hang.
+STRESS_SECONDS ?= 60
+TSAN_RUNTIME = $(shell $(CXX) -print-file-name=libtsan.so) $(shell $(CXX) -print-file-name=libstdc++.so)
+pytest-tsan: tsan venv
+	cd tests/python && LD_PRELOAD="$(TSAN_RUNTIME)" TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1 \
+	  PYTHONPATH=$(abspath $(TSAN_BUILD))/stage timeout -k 10 $$(( $(STRESS_SECONDS) * 4 + 120 )) \
+	  sh -c '../../$(VPY) -c "import vantrel._vantrel as m; assert m.__file__.startswith(\"$(abspath $(TSAN_BUILD))\"), m.__file__" && \
+	    ../../$(VPY) threads_stress.py --seconds $(STRESS_SECONDS)'
+
+# No object of the core, the extension or the test-only extensions may hold an
+# external symbol from an anonymous namespace: the linker would merge the
+# instantiations of two files' same-named types (see the script). The wheel's
+# build tree holds the released extension's objects, the C++ build the rest.
+symbols: cpp wheel
+	$(PYTHON) tests/check_anonymous_symbols.py $(CPP_BUILD) build/wheel/bindings/python/CMakeFiles/_vantrel.dir
 
 # The release wheel. Its build tree (build/wheel) is kept, so a rebuild is incremental.
 wheel: venv deps

@@ -94,7 +94,7 @@ void BM_SizeLimitBrokerOnly(benchmark::State& s) {
 void BM_RateBrokerWindow(benchmark::State& s) {
   RateLimitConfig c;
   c.broker = RateBarrier{UINT64_MAX, kSecond};
-  const RateLimitPolicy p(c, Instant{0, 0}, SyncMode::Recursive);
+  const RateLimitPolicy p(c, Instant{0, 0}, SyncMode::Full);
   run(s, order(false), [&](const OrderRecord& o) { return p.check_start(o); });
 }
 void BM_RateAccountLog(benchmark::State& s) {
@@ -111,7 +111,7 @@ void BM_RateAllBarriers(benchmark::State& s) {
     c.account_barriers.push_back({a, {100, 5'000'000}});
     c.account_asset_barriers.push_back({a, "USD", {100, 5'000'000}});
   }
-  const RateLimitPolicy p(c, Instant{0, 0}, SyncMode::Recursive);
+  const RateLimitPolicy p(c, Instant{0, 0}, SyncMode::Full);
   run(s, order(false), [&](const OrderRecord& o) { return p.check_start(o); });
 }
 
@@ -123,15 +123,15 @@ PnlKillSwitchConfig pnl_config(bool covered) {
   return c;
 }
 void BM_KillSwitchStartCovered(benchmark::State& s) {
-  const PnlBoundsKillSwitchPolicy p(pnl_config(true), SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy p(pnl_config(true), SyncMode::Full);
   run(s, order(false), [&](const OrderRecord& o) { return p.check_start(o); });
 }
 void BM_KillSwitchStartUncovered(benchmark::State& s) {
-  const PnlBoundsKillSwitchPolicy p(pnl_config(false), SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy p(pnl_config(false), SyncMode::Full);
   run(s, order(false), [&](const OrderRecord& o) { return p.check_start(o); });
 }
 void BM_KillSwitchReport(benchmark::State& s) {
-  const PnlBoundsKillSwitchPolicy p(pnl_config(true), SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy p(pnl_config(true), SyncMode::Full);
   std::vector<ExecutionReportRecord> reports;
   for (std::uint64_t a = 0; a < kAccounts; ++a) {
     ExecutionReportRecord r;
@@ -159,8 +159,8 @@ void BM_AllThreeStartChecks(benchmark::State& s) {
   RateLimitConfig c;
   c.broker = RateBarrier{UINT64_MAX, kSecond};
   for (std::uint64_t a = 0; a < kAccounts; ++a) c.account_barriers.push_back({a, {100, 5'000'000}});
-  const RateLimitPolicy rate(c, Instant{0, 0}, SyncMode::Recursive);
-  const PnlBoundsKillSwitchPolicy pnl(pnl_config(true), SyncMode::Recursive);
+  const RateLimitPolicy rate(c, Instant{0, 0}, SyncMode::Full);
+  const PnlBoundsKillSwitchPolicy pnl(pnl_config(true), SyncMode::Full);
   run(s, order(false), [&](const OrderRecord& o) {
     auto a = size.check_start(o);
     auto b = rate.check_start(o);
@@ -178,8 +178,8 @@ void BM_EngineStartWithLimits(benchmark::State& s) {
   RateLimitConfig c;
   c.broker = RateBarrier{UINT64_MAX, kSecond};
   for (std::uint64_t a = 0; a < kAccounts; ++a) c.account_barriers.push_back({a, {1'000'000, kSecond / 1000}});
-  state.append(std::make_unique<RateLimitPolicy>(c, monotonic_now(), SyncMode::Recursive));
-  state.append(std::make_unique<PnlBoundsKillSwitchPolicy>(pnl_config(true), SyncMode::Recursive));
+  state.append(std::make_unique<RateLimitPolicy>(c, monotonic_now(), SyncMode::Full));
+  state.append(std::make_unique<PnlBoundsKillSwitchPolicy>(pnl_config(true), SyncMode::Full));
   const std::shared_ptr<EngineCore> engine = build_engine(std::move(state)).engine;
   const Instrument instrument{*Asset::from_text("BTC"), *Asset::from_text("USD")};
   std::uint64_t account = 0;
@@ -223,7 +223,7 @@ BENCHMARK(BM_SizeLimitQuantity);
 BENCHMARK(BM_SizeLimitVolume);
 BENCHMARK(BM_SizeLimitBrokerOnly);
 BENCHMARK(BM_RateBrokerWindow);
-BENCHMARK(BM_RateAccountLog)->Arg(static_cast<int>(SyncMode::None))->Arg(static_cast<int>(SyncMode::Recursive))->Arg(static_cast<int>(SyncMode::Plain));
+BENCHMARK(BM_RateAccountLog)->Arg(static_cast<int>(SyncMode::None))->Arg(static_cast<int>(SyncMode::Full))->Arg(static_cast<int>(SyncMode::Account));
 BENCHMARK(BM_RateAllBarriers);
 BENCHMARK(BM_KillSwitchStartCovered);
 BENCHMARK(BM_KillSwitchStartUncovered);

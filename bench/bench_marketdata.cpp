@@ -34,7 +34,7 @@ std::unique_ptr<MarketDataService> make_service(QuoteTtl ttl, SyncMode mode) {
 }
 
 void BM_ResolveInstrumentId(benchmark::State& state) {
-  auto service = make_service(QuoteTtl::infinite(), SyncMode::Recursive);
+  auto service = make_service(QuoteTtl::infinite(), SyncMode::Full);
   const Instrument wanted = instrument(17);
   const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(service->resolve_instrument_id(wanted));
@@ -45,7 +45,7 @@ BENCHMARK(BM_ResolveInstrumentId);
 // arg 0: infinite limit with locks; 1: infinite without locks; 2: finite limit with locks.
 void BM_LookupHit(benchmark::State& state) {
   const bool finite = state.range(0) == 2;
-  const SyncMode mode = state.range(0) == 1 ? SyncMode::None : SyncMode::Recursive;
+  const SyncMode mode = state.range(0) == 1 ? SyncMode::None : SyncMode::Full;
   auto service = make_service(finite ? QuoteTtl::within({3600, 0}) : QuoteTtl::infinite(), mode);
   const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) {
@@ -60,7 +60,7 @@ void BM_LookupHit(benchmark::State& state) {
 BENCHMARK(BM_LookupHit)->Arg(0)->Arg(1)->Arg(2);
 
 void BM_PushExistingBucket(benchmark::State& state) {
-  auto service = make_service(QuoteTtl::infinite(), SyncMode::Recursive);
+  auto service = make_service(QuoteTtl::infinite(), SyncMode::Full);
   const Quote quote{Price{Decimal::from_i64(101)}, Price{Decimal::from_i64(100)}, Price{Decimal::from_i64(102)}};
   const std::size_t before = vantrel::bench::allocations();
   for (auto _ : state) benchmark::DoNotOptimize(service->push(InstrumentId{17}, quote, PushMode::Replace));
@@ -75,7 +75,7 @@ void BM_RegisterInstruments(benchmark::State& state) {
   std::vector<Instrument> instruments;
   for (int i = 0; i < n; ++i) instruments.push_back(instrument(i));
   for (auto _ : state) {
-    MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+    MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
     for (const Instrument& each : instruments) benchmark::DoNotOptimize(service.register_instrument(each, std::nullopt));
   }
   state.SetItemsProcessed(state.iterations() * n);
@@ -87,7 +87,7 @@ BENCHMARK(BM_RegisterInstruments)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->
 // since no lock word of the service is shared between readers.
 MarketDataService* g_shared = nullptr;
 void BM_ReadersOnDistinctInstruments(benchmark::State& state) {
-  const SyncMode mode = state.range(0) == 0 ? SyncMode::Recursive : SyncMode::None;
+  const SyncMode mode = state.range(0) == 0 ? SyncMode::Full : SyncMode::None;
   if (state.thread_index() == 0) g_shared = make_service(QuoteTtl::within({3600, 0}), mode).release();
   // benchmark's own barrier runs before the loop starts.
   for (auto _ : state) {

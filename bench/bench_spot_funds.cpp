@@ -47,7 +47,7 @@ EngineSync sync_of(int index) {
 // One policy and the registries a stage context borrows.
 struct PolicyBench {
   explicit PolicyBench(EngineSync sync, SpotFundsPricing pricing = {})
-      : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync), entry_sync_mode(sync))),
+      : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync))),
         groups(registry_sync_mode(sync), entry_sync_mode(sync)),
         policy(0, std::move(pricing), registry_sync_mode(sync), blocks) {}
 
@@ -80,9 +80,9 @@ void BM_SlotHoldAndRelease(benchmark::State& state) {
       return step.verdict == HoldVerdict::Held;
     });
     holdings.change(key, [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> after = release_step(old, step.moved);
-      if (after) next = *after;
-      return after.has_value();
+      const std::optional<Released> released = release_step(old, step.moved);
+      if (released) next = released->after;
+      return released.has_value();
     });
   }
 }
@@ -144,11 +144,11 @@ BENCHMARK(BM_RefusedHold);
 void BM_ValueMarketOrder(benchmark::State& state) {
   const bool synced = state.range(0) != 0;
   auto md = std::make_shared<MarketDataService>(QuoteTtl::within(Duration{5, 0}),
-                                                synced ? SyncMode::Recursive : SyncMode::None);
+                                                synced ? SyncMode::Full : SyncMode::None);
   const Instrument instrument{*Asset::from_text("BTC"), *Asset::from_text("USD")};
   const InstrumentId id = *md->register_instrument(instrument, std::nullopt);
   md->push(id, Quote{Price{d("100")}, std::nullopt, std::nullopt}, PushMode::Replace);
-  auto configured = SpotFundsPricing::configure(synced ? SyncMode::Recursive : SyncMode::None, md, 25, std::nullopt, {});
+  auto configured = SpotFundsPricing::configure(synced ? SyncMode::Full : SyncMode::None, md, 25, std::nullopt, {});
   const SpotFundsPricing& pricing = std::get<SpotFundsPricing>(configured);
   auto no_group = []() -> std::optional<AccountGroupId> { return std::nullopt; };
   const std::size_t before = vantrel::bench::allocations();

@@ -19,7 +19,7 @@ std::string error_text(const std::optional<AccountGroupError>& e) { return e ? e
 
 class AccountGroups : public ::testing::TestWithParam<SyncMode> {
  protected:
-  AccountGroupRegistry registry{GetParam(), GetParam() == SyncMode::Recursive ? SyncMode::Recursive : SyncMode::None};
+  AccountGroupRegistry registry{GetParam(), GetParam() == SyncMode::Full ? SyncMode::Full : SyncMode::None};
 };
 
 TEST_P(AccountGroups, RegisterAndUnregisterTexts) {
@@ -85,7 +85,7 @@ TEST_P(AccountGroups, BatchesAreNeverSeenHalfApplied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, AccountGroups,
-                         ::testing::Values(SyncMode::None, SyncMode::Recursive, SyncMode::Plain));
+                         ::testing::Values(SyncMode::None, SyncMode::Full, SyncMode::Account));
 
 }  // namespace
 }  // namespace vantrel

@@ -12,7 +12,7 @@ namespace {
 using testing::dec;
 using testing::text;
 
-enum class Op { Add, Sub, Mul, Div, Rem };
+enum class Op { Add, Sub, Mul, Div, Rem, ExactAdd };
 
 struct ArithCase {
   const char* a;
@@ -32,6 +32,7 @@ std::optional<Decimal> apply(Decimal a, Op op, Decimal b) {
     case Op::Mul: return a.checked_mul(b);
     case Op::Div: return a.checked_div(b);
     case Op::Rem: return a.checked_rem(b);
+    case Op::ExactAdd: return a.exact_add(b);
   }
   return std::nullopt;
 }
@@ -118,6 +119,17 @@ const ArithCase kArithCases[] = {
     {"-10", Op::Rem, "0.0000000000000000000000000003", "-0.0000000000000000000000000001"},
     {"79228162514264337593543950335", Op::Rem, "18446744073709551617", "18446744069414584320"},
     {"1", Op::Rem, "0.0000000000000000000000000007", "0.0000000000000000000000000004"},
+    // Sums that need no rounding; "none" where checked_add would round or overflow.
+    {"1.5", Op::ExactAdd, "-1.5", "0.0"},
+    {"20000", Op::ExactAdd, "-0.0251256281407035175879396985", "none"},
+    {"20000", Op::ExactAdd, "-0.025125628140703517587940", "19999.974874371859296482412060"},
+    {"-20000", Op::ExactAdd, "0.0000000000000000000000000001", "none"},
+    {"7922816251426433759354395033.5", Op::ExactAdd, "0.05", "none"},
+    {"7922816251426433759354395033.5", Op::ExactAdd, "0.50", "7922816251426433759354395034"},
+    {"-7922816251426433759354395033.5", Op::ExactAdd, "-0.50", "-7922816251426433759354395034"},
+    {"-7922816251426433759354395033.5", Op::ExactAdd, "-0.49", "none"},
+    {"79228162514264337593543950335", Op::ExactAdd, "0.0", "79228162514264337593543950335"},
+    {"79228162514264337593543950335", Op::ExactAdd, "1", "none"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ArithTable, ::testing::ValuesIn(kArithCases));

@@ -16,17 +16,17 @@ using testing::text;
 constexpr std::uint64_t kMaxLo = ~std::uint64_t{0};
 constexpr std::uint32_t kMaxHi = ~std::uint32_t{0};
 
-struct TextCase {
+struct ConvertTextCase {
   Decimal value;
   const char* expected;
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.expected; }
+void PrintTo(const ConvertTextCase& c, std::ostream* os) { *os << c.expected; }
 
-class TextTable : public ::testing::TestWithParam<TextCase> {};
+class TextTable : public ::testing::TestWithParam<ConvertTextCase> {};
 
 TEST_P(TextTable, WritesCanonicalText) {
-  const TextCase& c = GetParam();
+  const ConvertTextCase& c = GetParam();
   char buf[Decimal::kMaxTextLength];
   const std::size_t n = c.value.write_text(buf);
   EXPECT_EQ(std::string(buf, n), c.expected);
@@ -36,18 +36,18 @@ TEST_P(TextTable, WritesCanonicalText) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TextTable,
     ::testing::Values(
-        TextCase{Decimal(), "0"}, TextCase{Decimal::from_parts(0, 0, 2, true), "-0.00"},
-        TextCase{Decimal::from_parts(0, 0, 0, true), "-0"}, TextCase{Decimal::from_parts(150, 0, 2, false), "1.50"},
-        TextCase{Decimal::from_parts(5, 0, 3, true), "-0.005"}, TextCase{Decimal::from_i64(-100), "-100"},
-        TextCase{Decimal::from_i64(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
-        TextCase{Decimal::from_u64(kMaxLo), "18446744073709551615"},
-        TextCase{Decimal::from_parts(0, 1, 0, false), "18446744073709551616"},
+        ConvertTextCase{Decimal(), "0"}, ConvertTextCase{Decimal::from_parts(0, 0, 2, true), "-0.00"},
+        ConvertTextCase{Decimal::from_parts(0, 0, 0, true), "-0"}, ConvertTextCase{Decimal::from_parts(150, 0, 2, false), "1.50"},
+        ConvertTextCase{Decimal::from_parts(5, 0, 3, true), "-0.005"}, ConvertTextCase{Decimal::from_i64(-100), "-100"},
+        ConvertTextCase{Decimal::from_i64(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+        ConvertTextCase{Decimal::from_u64(kMaxLo), "18446744073709551615"},
+        ConvertTextCase{Decimal::from_parts(0, 1, 0, false), "18446744073709551616"},
         // 10^28: the low 19 digits are all zeros and must be padded.
-        TextCase{Decimal::from_parts(0x3E25026110000000ULL, 0x204FCE5E, 0, false), "10000000000000000000000000000"},
-        TextCase{Decimal::from_parts(kMaxLo, kMaxHi, 0, false), "79228162514264337593543950335"},
+        ConvertTextCase{Decimal::from_parts(0x3E25026110000000ULL, 0x204FCE5E, 0, false), "10000000000000000000000000000"},
+        ConvertTextCase{Decimal::from_parts(kMaxLo, kMaxHi, 0, false), "79228162514264337593543950335"},
         // The two longest texts: kMaxTextLength characters.
-        TextCase{Decimal::from_parts(kMaxLo, kMaxHi, 28, true), "-7.9228162514264337593543950335"},
-        TextCase{Decimal::from_parts(1, 0, 28, true), "-0.0000000000000000000000000001"}));
+        ConvertTextCase{Decimal::from_parts(kMaxLo, kMaxHi, 28, true), "-7.9228162514264337593543950335"},
+        ConvertTextCase{Decimal::from_parts(1, 0, 28, true), "-0.0000000000000000000000000001"}));
 
 TEST(DecimalText, LongestTextsFillTheBufferExactly) {
   EXPECT_EQ(Decimal::from_parts(kMaxLo, kMaxHi, 28, true).to_string().size(), Decimal::kMaxTextLength);

@@ -66,6 +66,24 @@ TEST(EngineBuild, EveryStateHasRegistriesOfItsOwn) {
 
 // ---------------------------------------------------------------- start stage and blocks
 
+// Each locking mode builds its registries with the locks it promises: a
+// registry of an account_sync engine is shared by every thread, so it locks.
+TEST(EngineBuild, RegistriesLockPerMode) {
+  struct Row {
+    EngineSync sync;
+    SyncMode blocks, groups, group_entries;
+  };
+  for (const Row& row : {Row{EngineSync::NoSync, SyncMode::None, SyncMode::None, SyncMode::None},
+                         Row{EngineSync::FullSync, SyncMode::Full, SyncMode::Full, SyncMode::Full},
+                         Row{EngineSync::AccountSync, SyncMode::Account, SyncMode::Account, SyncMode::None}}) {
+    EngineState state(row.sync);
+    SCOPED_TRACE(static_cast<int>(row.sync));
+    EXPECT_EQ(state.blocks->lock_mode(), row.blocks);
+    EXPECT_EQ(state.groups->lock_mode(), row.groups);
+    EXPECT_EQ(state.groups->entry_lock_mode(), row.group_entries);
+  }
+}
+
 TEST(StartStage, AllPoliciesRunAndRejectsKeepPolicyOrder) {
   EngineFixture f;
   auto& p1 = f.add("p1");
@@ -181,7 +199,7 @@ TEST(Blocks, FirstAccountScopeRejectBlocksWithCodeAccountBlocked) {
 }
 
 TEST(Blocks, FirstBlockOfAnAccountIsNeverReplaced) {
-  auto registry = std::make_shared<AccountBlockRegistry>(SyncMode::Recursive, SyncMode::Recursive);
+  auto registry = std::make_shared<AccountBlockRegistry>(SyncMode::Full);
   AccountBlock first{.policy = "p1", .reason = "r1", .details = "d1", .user_data = 1, .code = RejectCode::Custom};
   AccountBlock second{.policy = "p2", .reason = "r2", .details = "d2", .user_data = 2, .code = RejectCode::Other};
   registry->record(AccountId{1}, first);
@@ -222,7 +240,7 @@ TEST(Blocks, AccountScopeRejectWithoutAccountBlocksEveryUnblockedAccount) {
 }
 
 TEST(Blocks, AccountsWithBlocksOfTheirOwnKeepTheirTextsUnderAnAccountlessBlock) {
-  auto registry = std::make_shared<AccountBlockRegistry>(SyncMode::Plain, SyncMode::None);
+  auto registry = std::make_shared<AccountBlockRegistry>(SyncMode::Account);
   registry->record(AccountId{1}, AccountBlock{.policy = "P", .reason = "mine", .details = "", .user_data = 4,
                                               .code = RejectCode::PnlKillSwitchTriggered});
   registry->record_accountless();
@@ -529,7 +547,7 @@ TEST(Adjustments, ContextAlwaysOffersAccountControl) {
 TEST(PolicyDefaults, APolicyWithOnlyAStartCheckTakesNoOtherPart) {
   OrderValidationPolicy policy(3);
   auto groups = std::make_shared<AccountGroupRegistry>(SyncMode::None, SyncMode::None);
-  auto blocks = std::make_shared<AccountBlockRegistry>(SyncMode::None, SyncMode::None);
+  auto blocks = std::make_shared<AccountBlockRegistry>(SyncMode::None);
   PreTradeContext ctx(AccountId{1}, *groups, *blocks);
   Mutations m;
   EXPECT_TRUE(policy.perform_pre_trade_check(ctx, order_for(1), m).is_nothing());
@@ -580,7 +598,7 @@ TEST(OrderValidation, RefusesMissingAndZeroAmounts) {
 
   OrderValidationPolicy policy;
   auto groups = std::make_shared<AccountGroupRegistry>(SyncMode::None, SyncMode::None);
-  auto blocks = std::make_shared<AccountBlockRegistry>(SyncMode::None, SyncMode::None);
+  auto blocks = std::make_shared<AccountBlockRegistry>(SyncMode::None);
   PreTradeContext ctx(AccountId{1}, *groups, *blocks);
   for (const Case& c : cases) {
     std::optional<Rejects> rejects = policy.check_pre_trade_start(ctx, c.order);

@@ -26,13 +26,13 @@ Instant fake_now() noexcept {
 }
 
 // The engine's clock, replaced for the test's life.
-class FakeClock {
+class LimitTestClock {
  public:
-  explicit FakeClock(std::uint64_t start_ns) {
+  explicit LimitTestClock(std::uint64_t start_ns) {
     g_now_ns = start_ns;
     set_test_clock(&fake_now);
   }
-  ~FakeClock() { set_test_clock(nullptr); }
+  ~LimitTestClock() { set_test_clock(nullptr); }
   void advance(std::uint64_t ns) { g_now_ns += ns; }
 };
 
@@ -48,10 +48,10 @@ const Reject* refused(const std::variant<Rejects, StartedOrder>& outcome) {
 }
 
 TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
-  FakeClock clock(50 * kSecond);
+  LimitTestClock clock(50 * kSecond);
   RateLimitConfig config;
   config.account_barriers = {{7, {1, kSecond}}};
-  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Recursive));
+  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Full));
   EXPECT_FALSE(refused(engine->start(order_for(7))));
   const auto outcome = engine->start(order_for(7));
   const Reject* first = refused(outcome);
@@ -71,11 +71,11 @@ TEST(LimitEngine, AccountRateBarrierBlocksForGood) {
 }
 
 TEST(LimitEngine, BrokerRateRejectBlocksNothing) {
-  FakeClock clock(kSecond);
+  LimitTestClock clock(kSecond);
   RateLimitConfig config;
   config.broker = RateBarrier{1, kSecond};
   config.account_barriers = {{7, {1, 10 * kSecond}}};
-  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Plain),
+  auto engine = engine_of(std::make_unique<RateLimitPolicy>(config, fake_now(), SyncMode::Account),
                           EngineSync::AccountSync);
   EXPECT_FALSE(refused(engine->start(order_for(7))));
   // Both barriers exceeded: only the broker's reject, scope order, so nothing is blocked.
@@ -107,7 +107,7 @@ TEST(LimitEngine, KillSwitchBlocksKeepTheirCodes) {
   PnlKillSwitchConfig config;
   config.broker_barriers = {{"USD", {dec("-100"), std::nullopt}}};
   config.account_barriers = {{9, "USD", dec("-150"), {dec("-100"), std::nullopt}}};
-  auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(config, SyncMode::Recursive));
+  auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(config, SyncMode::Full));
 
   // A breach found by a report keeps the kill-switch code.
   engine->apply_execution_report(report(7, "USD", "-60.00", "10"));
@@ -130,7 +130,7 @@ TEST(LimitEngine, KillSwitchBlocksKeepTheirCodes) {
 
 TEST(LimitEngine, KillSwitchReportWithoutAccountRefusesEveryAccount) {
   auto engine = engine_of(std::make_unique<PnlBoundsKillSwitchPolicy>(
-      PnlKillSwitchConfig{0, {{"USD", {dec("-1"), std::nullopt}}}, {}}, SyncMode::Recursive));
+      PnlKillSwitchConfig{0, {{"USD", {dec("-1"), std::nullopt}}}, {}}, SyncMode::Full));
   const PostTradeOutcome outcome = engine->apply_execution_report(report(std::nullopt, "EUR", "1"));
   ASSERT_EQ(outcome.account_blocks.size(), 1u);
   EXPECT_EQ(outcome.account_blocks[0].reason, "failed to access required field 'account ID'");

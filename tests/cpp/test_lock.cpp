@@ -11,17 +11,6 @@ namespace {
 
 Decimal dec(const char* text) { return Decimal::parse(text).value; }
 
-struct Entry {
-  std::uint16_t group;
-  const char* price;
-};
-
-Lock lock_of(std::initializer_list<Entry> entries) {
-  Lock lock;
-  for (const Entry& e : entries) lock.push_price(e.group, dec(e.price));
-  return lock;
-}
-
 std::vector<std::pair<int, std::string>> entries_of(const Lock& lock) {
   std::vector<std::pair<int, std::string>> out;
   lock.for_each_entry([&](std::uint16_t g, Decimal p) { out.emplace_back(g, p.to_string()); });
@@ -182,17 +171,17 @@ namespace vantrel {
 namespace {
 
 // An element that counts its live copies and can be told to fail its next copies.
-struct Counted {
+struct CopyCounted {
   static inline int live = 0;
   static inline int copies_left = 1 << 30;
   int value = 0;
-  explicit Counted(int v) : value(v) { ++live; }
-  Counted(const Counted& other) : value(other.value) {
+  explicit CopyCounted(int v) : value(v) { ++live; }
+  CopyCounted(const CopyCounted& other) : value(other.value) {
     if (copies_left-- <= 0) throw std::bad_alloc();
     ++live;
   }
-  Counted(Counted&& other) noexcept : value(other.value) { ++live; }
-  ~Counted() { --live; }
+  CopyCounted(CopyCounted&& other) noexcept : value(other.value) { ++live; }
+  ~CopyCounted() { --live; }
 };
 
 // A copy that fails part-way destroys what it had built and leaves the source whole,
@@ -201,24 +190,24 @@ TEST(InlineVector, FailedCopyReleasesWhatItBuilt) {
   for (int size : {1, 2, 5}) {
     for (int fail_at = 0; fail_at < size; ++fail_at) {
       {
-        InlineVector<Counted, 2> source;
+        InlineVector<CopyCounted, 2> source;
         for (int i = 0; i < size; ++i) source.emplace_back(i);
-        InlineVector<Counted, 2> target;
+        InlineVector<CopyCounted, 2> target;
         target.emplace_back(99);
-        const int before = Counted::live;
-        Counted::copies_left = fail_at;
-        EXPECT_THROW((InlineVector<Counted, 2>(source)), std::bad_alloc) << size << "/" << fail_at;
-        EXPECT_EQ(Counted::live, before) << size << "/" << fail_at;
-        Counted::copies_left = fail_at;
+        const int before = CopyCounted::live;
+        CopyCounted::copies_left = fail_at;
+        EXPECT_THROW((InlineVector<CopyCounted, 2>(source)), std::bad_alloc) << size << "/" << fail_at;
+        EXPECT_EQ(CopyCounted::live, before) << size << "/" << fail_at;
+        CopyCounted::copies_left = fail_at;
         EXPECT_THROW(target = source, std::bad_alloc) << size << "/" << fail_at;
-        Counted::copies_left = 1 << 30;
-        EXPECT_EQ(Counted::live, before) << size << "/" << fail_at;
+        CopyCounted::copies_left = 1 << 30;
+        EXPECT_EQ(CopyCounted::live, before) << size << "/" << fail_at;
         ASSERT_EQ(target.size(), 1u);
         EXPECT_EQ(target[0].value, 99);
         ASSERT_EQ(source.size(), static_cast<std::size_t>(size));
         for (int i = 0; i < size; ++i) EXPECT_EQ(source[i].value, i);
       }
-      EXPECT_EQ(Counted::live, 0);
+      EXPECT_EQ(CopyCounted::live, 0);
     }
   }
 }

@@ -14,17 +14,6 @@ namespace {
 
 Decimal dec(const std::string& text) { return Decimal::parse(text).value; }
 
-struct Entry {
-  std::uint16_t group;
-  std::string price;
-};
-
-Lock lock_of(const std::vector<Entry>& entries) {
-  Lock lock;
-  for (const Entry& e : entries) lock.push_price(e.group, dec(e.price));
-  return lock;
-}
-
 std::string hex(const std::vector<std::uint8_t>& bytes) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -58,15 +47,15 @@ std::vector<std::uint8_t> to_cbor(const Lock& lock) {
 }
 std::string bytes_of(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
-std::vector<Entry> many(std::uint16_t group, int count) {
-  std::vector<Entry> out;
+std::vector<LockEntry> many(std::uint16_t group, int count) {
+  std::vector<LockEntry> out;
   for (int i = 0; i < count; ++i) out.push_back({group, std::to_string(i % 10)});
   return out;
 }
 
 struct WriteCase {
   const char* name;
-  std::vector<Entry> entries;
+  std::vector<LockEntry> entries;
   std::string json, msgpack, cbor;  // hex for the binary forms
 };
 
@@ -93,6 +82,15 @@ TEST(LockCodec, WritersAreByteExact) {
     EXPECT_EQ(to_json(lock), c.json) << c.name;
     EXPECT_EQ(hex(to_msgpack(lock)), c.msgpack) << c.name;
     EXPECT_EQ(hex(to_cbor(lock)), c.cbor) << c.name;
+    // And the table's bytes read back as the lock they were written from.
+    Lock from_json, from_msgpack, from_cbor;
+    std::string error;
+    EXPECT_TRUE(read_lock_json(c.json, from_json, error)) << c.name << ": " << error;
+    EXPECT_TRUE(read_lock_msgpack(unhex(c.msgpack), from_msgpack, error)) << c.name << ": " << error;
+    EXPECT_TRUE(read_lock_cbor(unhex(c.cbor), from_cbor, error)) << c.name << ": " << error;
+    EXPECT_EQ(from_json, lock) << c.name;
+    EXPECT_EQ(from_msgpack, lock) << c.name;
+    EXPECT_EQ(from_cbor, lock) << c.name;
   }
 }
 
@@ -128,7 +126,7 @@ TEST(LockCodec, CountHeadersAtTheirBoundaries) {
 TEST(LockCodec, ReadersNormaliseThroughPush) {
   struct Case {
     const char* json;
-    std::vector<Entry> entries;
+    std::vector<LockEntry> entries;
     const char* rewritten;
   };
   const Case cases[] = {
@@ -317,7 +315,7 @@ TEST(LockCodec, CborAcceptedForms) {
   struct Case {
     const char* name;
     std::string bytes;
-    std::vector<Entry> entries;
+    std::vector<LockEntry> entries;
   };
   const Case cases[] = {
       {"tags before every array", unhex("c6d820d9ffff82c0816131c0c782076132"), {{0, "1"}, {7, "2"}}},

@@ -21,10 +21,10 @@ Instant fake_now() noexcept {
   return {ns / 1'000'000'000u, static_cast<std::uint32_t>(ns % 1'000'000'000u)};
 }
 
-class FakeClock {
+class QuoteTestClock {
  public:
-  FakeClock() { set_test_clock(&fake_now); }
-  ~FakeClock() { set_test_clock(nullptr); }
+  QuoteTestClock() { set_test_clock(&fake_now); }
+  ~QuoteTestClock() { set_test_clock(nullptr); }
   void advance_ns(std::int64_t ns) { g_now_ns += static_cast<std::uint64_t>(ns); }
 };
 
@@ -144,7 +144,7 @@ TEST(QuoteValues, EqualityIsNumericPerField) {
 }
 
 TEST(MarketDataService, AutomaticIdsStartAtZeroAndSkipExplicitOnes) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+  MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
   EXPECT_EQ(service.register_instrument_with_id(instrument("X"), InstrumentId{1}, std::nullopt),
             RegisterWithIdStatus::Ok);
   EXPECT_EQ(service.register_instrument(instrument("Y"), std::nullopt), InstrumentId{0});
@@ -181,7 +181,7 @@ TEST(MarketDataService, ManyInstrumentsStayReachable) {
 }
 
 TEST(MarketDataService, TheGroupIsNeededOnlyWhenTheWalkReachesIt) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+  MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   const AccountId accounts[] = {kAlice};
   service.push_for(id, quote(1), accounts, {}, PushMode::Replace);
@@ -207,8 +207,8 @@ TEST(MarketDataService, TheGroupIsNeededOnlyWhenTheWalkReachesIt) {
 // The limit that applies at each step of a set / clear chain over the eight
 // levels, probed with ages just below and at the limit.
 TEST(MarketDataService, StalenessChainAcrossEveryLevel) {
-  FakeClock clock;
-  MarketDataService service(within_ns(800), SyncMode::Recursive);
+  QuoteTestClock clock;
+  MarketDataService service(within_ns(800), SyncMode::Full);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(1), PushMode::Replace);
 
@@ -261,9 +261,28 @@ TEST(MarketDataService, StalenessChainAcrossEveryLevel) {
   EXPECT_FALSE(service.clear_instrument_account_ttl(InstrumentId{12345}, kAlice));
 }
 
+// A fresh service whose only override is one account's limit: that account's
+// quotes go stale at its limit, everyone else's at the default, in both modes.
+TEST(MarketDataService, AnAccountLimitAloneIsInForce) {
+  QuoteTestClock clock;
+  for (SyncMode mode : {SyncMode::None, SyncMode::Full}) {
+    MarketDataService service(within_ns(800), mode);
+    const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
+    service.set_account_ttl(kAlice, within_ns(400));
+    service.push(id, quote(1), PushMode::Replace);
+    clock.advance_ns(400);
+    EXPECT_EQ(service.resolve_quote(id, kAlice, std::nullopt).status, LookupStatus::QuoteUnavailable);
+    EXPECT_EQ(service.resolve_quote(id, kBob, std::nullopt).status, LookupStatus::Found);
+    clock.advance_ns(399);
+    EXPECT_EQ(service.resolve_quote(id, kBob, std::nullopt).status, LookupStatus::Found);
+    clock.advance_ns(1);
+    EXPECT_EQ(service.resolve_quote(id, kBob, std::nullopt).status, LookupStatus::QuoteUnavailable);
+  }
+}
+
 TEST(MarketDataService, AZeroLimitIsAlwaysStaleAndAPushFromTheFutureHasAgeZero) {
-  FakeClock clock;
-  MarketDataService service(within_ns(0), SyncMode::Recursive);
+  QuoteTestClock clock;
+  MarketDataService service(within_ns(0), SyncMode::Full);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(1), PushMode::Replace);
   EXPECT_EQ(service.resolve_quote(id, kAlice, std::nullopt).status, LookupStatus::QuoteUnavailable);
@@ -277,7 +296,7 @@ TEST(MarketDataService, AZeroLimitIsAlwaysStaleAndAPushFromTheFutureHasAgeZero) 
 }
 
 TEST(MarketDataService, HugeLimitsNeverGoStale) {
-  FakeClock clock;
+  QuoteTestClock clock;
   g_now_ns = std::numeric_limits<std::uint64_t>::max() - 1;
   MarketDataService service(QuoteTtl::within({86'399'999'999'999, 999'999'000}), SyncMode::None);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
@@ -288,8 +307,8 @@ TEST(MarketDataService, HugeLimitsNeverGoStale) {
 }
 
 TEST(MarketDataService, PushesReplaceAndPatchesMergeWithAFreshTime) {
-  FakeClock clock;
-  MarketDataService service(within_ns(100), SyncMode::Recursive);
+  QuoteTestClock clock;
+  MarketDataService service(within_ns(100), SyncMode::Full);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   service.push(id, quote(10, 9, 11), PushMode::Replace);
   clock.advance_ns(90);

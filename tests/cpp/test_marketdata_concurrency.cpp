@@ -34,7 +34,7 @@ std::optional<std::int64_t> as_int(const std::optional<Price>& p) {
 }
 
 TEST(MarketDataConcurrency, ReadersNeverSeeATornQuoteOrASequenceGoingBack) {
-  MarketDataService service(QuoteTtl::within({3600, 0}), SyncMode::Recursive);
+  MarketDataService service(QuoteTtl::within({3600, 0}), SyncMode::Full);
   std::vector<InstrumentId> ids;
   for (int i = 0; i < kInstruments; ++i) ids.push_back(*service.register_instrument(instrument('I', i), std::nullopt));
 
@@ -103,7 +103,7 @@ TEST(MarketDataConcurrency, ReadersNeverSeeATornQuoteOrASequenceGoingBack) {
 
 TEST(MarketDataConcurrency, EightThreadsRegisteringOneInstrumentHaveOneWinner) {
   for (int round = 0; round < 50; ++round) {
-    MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+    MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
     std::atomic<int> winners{0};
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
@@ -136,7 +136,7 @@ TEST(MarketDataConcurrency, EightThreadsRegisteringOneInstrumentHaveOneWinner) {
 }
 
 TEST(MarketDataConcurrency, ConcurrentPatchesOfDifferentFieldsKeepBoth) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+  MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
   const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
   constexpr int kRounds = 2000;
   for (int round = 0; round < kRounds; round += 100) {
@@ -158,7 +158,7 @@ TEST(MarketDataConcurrency, ConcurrentPatchesOfDifferentFieldsKeepBoth) {
 }
 
 TEST(MarketDataConcurrency, ReadersRacingRegistrationWithIdNeverReachAMissingSlot) {
-  MarketDataService service(QuoteTtl::infinite(), SyncMode::Recursive);
+  MarketDataService service(QuoteTtl::infinite(), SyncMode::Full);
   std::atomic<bool> done{false};
   std::atomic<int> failures{0};
   std::thread reader([&] {

@@ -78,6 +78,29 @@ TEST(OrderSizeLimitPolicy, MissingFieldsInOrder) {
   EXPECT_EQ(r->details, "price not provided for evaluating cash flow/notional/volume");
 }
 
+// A volume order at price 0 has no quantity, whatever its volume and whichever
+// limit applies: volume 0 would otherwise pass every bound.
+TEST(OrderSizeLimitPolicy, VolumeAtZeroPriceIsRefused) {
+  OrderSizeLimitConfig broker, asset, account_asset;
+  broker.broker = limit("10", "100");
+  asset.asset_barriers = {{limit("10", "100"), "USD"}};
+  account_asset.account_asset_barriers = {{limit("10", "100"), 7, "USD"}};
+  for (const OrderSizeLimitConfig* config : {&broker, &asset, &account_asset}) {
+    const OrderSizeLimitPolicy policy(*config);
+    for (const char* volume : {"0", "5", "0.000"}) {
+      for (const char* price : {"0", "-0.0"}) {
+        const std::optional<Reject> r = policy.check_start(
+            order(OrderSpec{7, "USD", TradeAmount::of_volume(Volume{dec(volume)}), dec(price)}));
+        ASSERT_TRUE(r) << volume << " at " << price;
+        EXPECT_EQ(r->code, RejectCode::OrderValueCalculationFailed) << volume << " at " << price;
+        EXPECT_EQ(r->details, "price or volume could not be used to evaluate order quantity");
+      }
+    }
+    // The same volumes at a price are judged by the limits.
+    EXPECT_FALSE(policy.check_start(order(OrderSpec{7, "USD", TradeAmount::of_volume(Volume{dec("0")}), dec("2")})));
+  }
+}
+
 TEST(OrderSizeLimitPolicy, LaterBarrierForTheSameKeyWins) {
   OrderSizeLimitConfig config;
   config.asset_barriers = {{limit("1", "1e9"), "USD"}, {limit("100", "1e9"), "USD"}};

@@ -33,18 +33,18 @@ TEST(ValueKind, NamesAndSignRulesInDeclarationOrder) {
   }
 }
 
-struct TextCase {
+struct KindTextCase {
   const char* input;
   const char* accepted;       // result for every kind that takes it
   const char* negative_rule;  // result for Quantity, Volume, Notional when it differs ("" = same)
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << testing::printable(c.input); }
+void PrintTo(const KindTextCase& c, std::ostream* os) { *os << testing::printable(c.input); }
 
-class FromTextAllKinds : public ::testing::TestWithParam<TextCase> {};
+class FromTextAllKinds : public ::testing::TestWithParam<KindTextCase> {};
 
 TEST_P(FromTextAllKinds, ParsesWithTheKindsRules) {
-  const TextCase& c = GetParam();
+  const KindTextCase& c = GetParam();
   for (ValueKind k : kDecimalKinds) {
     std::string expected = never_negative(k) && *c.negative_rule ? c.negative_rule : c.accepted;
     const std::string::size_type at = expected.find("{}");
@@ -56,18 +56,18 @@ TEST_P(FromTextAllKinds, ParsesWithTheKindsRules) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FromTextAllKinds,
     ::testing::Values(
-        TextCase{"1_000.5", "1000.5", ""}, TextCase{"+2", "2", ""}, TextCase{"1e3", "1000", ""},
-        TextCase{"1E3", "1000", ""}, TextCase{"1.50", "1.50", ""}, TextCase{"-0", "0", ""},
-        TextCase{"-0.00", "0.00", ""},
-        TextCase{"-0.0001", "-0.0001", "error: value must be non-negative for {}"},
-        TextCase{"-1e-3", "-0.001", "error: value must be non-negative for {}"},
-        TextCase{"_1", "error: invalid format for {}: '_1'", ""},
-        TextCase{" 1", "error: invalid format for {}: ' 1'", ""},
-        TextCase{"e", "error: invalid format for {}: 'e'", ""},
-        TextCase{"abc", "error: invalid format for {}: 'abc'", ""},
-        TextCase{"", "error: invalid format for {}: ''", ""},
-        TextCase{"1e-29", "error: invalid format for {}: '1e-29'", ""},
-        TextCase{"-abc ", "error: invalid format for {}: '-abc '", ""}));
+        KindTextCase{"1_000.5", "1000.5", ""}, KindTextCase{"+2", "2", ""}, KindTextCase{"1e3", "1000", ""},
+        KindTextCase{"1E3", "1000", ""}, KindTextCase{"1.50", "1.50", ""}, KindTextCase{"-0", "0", ""},
+        KindTextCase{"-0.00", "0.00", ""},
+        KindTextCase{"-0.0001", "-0.0001", "error: value must be non-negative for {}"},
+        KindTextCase{"-1e-3", "-0.001", "error: value must be non-negative for {}"},
+        KindTextCase{"_1", "error: invalid format for {}: '_1'", ""},
+        KindTextCase{" 1", "error: invalid format for {}: ' 1'", ""},
+        KindTextCase{"e", "error: invalid format for {}: 'e'", ""},
+        KindTextCase{"abc", "error: invalid format for {}: 'abc'", ""},
+        KindTextCase{"", "error: invalid format for {}: ''", ""},
+        KindTextCase{"1e-29", "error: invalid format for {}: '1e-29'", ""},
+        KindTextCase{"-abc ", "error: invalid format for {}: '-abc '", ""}));
 
 TEST(FromText, TypedEntryPointKeepsTheKind) {
   EXPECT_EQ(outcome(from_text<ValueKind::Quantity>("-1")), "error: value must be non-negative for Quantity");

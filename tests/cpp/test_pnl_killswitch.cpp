@@ -22,7 +22,7 @@ PnlKillSwitchConfig broker_lower(const char* asset, const char* lower) {
 TEST(PnlKillSwitch, InitialPnlOutsideBoundsRejectsBeforeAnyReport) {
   PnlKillSwitchConfig config;
   config.account_barriers = {{7, "USD", dec("-150"), {dec("-100"), std::nullopt}}};
-  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Full);
   const std::optional<Reject> r = policy.check_start(order_for(7));
   ASSERT_TRUE(r);
   EXPECT_EQ(*r, (Reject{"PnlBoundsKillSwitchPolicy", "pnl kill switch triggered: account + asset barrier",
@@ -34,7 +34,7 @@ TEST(PnlKillSwitch, InitialPnlOutsideBoundsRejectsBeforeAnyReport) {
 }
 
 TEST(PnlKillSwitch, ReportsAccumulateUntilTheBoundBreaks) {
-  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-100"), SyncMode::Plain);
+  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-100"), SyncMode::Account);
   EXPECT_FALSE(policy.apply_report(report(7, "USD", "-60.00", "10")));
   EXPECT_EQ(policy.running_pnl(7, "USD")->to_string(), "-70.00");
   EXPECT_FALSE(policy.check_start(order_for(7)));
@@ -64,7 +64,7 @@ TEST(PnlKillSwitch, BrokerBreachIsReportedFirst) {
   PnlKillSwitchConfig config;
   config.broker_barriers = {{"USD", {dec("-10"), std::nullopt}}};
   config.account_barriers = {{7, "USD", dec("-50"), {dec("10"), dec("-20")}}};
-  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Full);
   const std::optional<Reject> r = policy.check_start(order_for(7));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->reason, "pnl kill switch triggered: broker barrier");
@@ -77,7 +77,7 @@ TEST(PnlKillSwitch, BrokerBreachIsReportedFirst) {
 }
 
 TEST(PnlKillSwitch, MissingFields) {
-  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1"), SyncMode::Plain);
+  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1"), SyncMode::Account);
   ExecutionReportRecord no_op;
   struct Case {
     ExecutionReportRecord report;
@@ -104,7 +104,7 @@ TEST(PnlKillSwitch, MissingFields) {
 }
 
 TEST(PnlKillSwitch, UncoveredAssetCreatesNoRunningPnl) {
-  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1"), SyncMode::Plain);
+  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1"), SyncMode::Account);
   EXPECT_FALSE(policy.apply_report(report(7, "EUR", "-1000")));
   EXPECT_FALSE(policy.running_pnl(7, "EUR"));
 }
@@ -113,7 +113,7 @@ TEST(PnlKillSwitch, OverflowsLeaveThePnlUnchanged) {
   const char* kMax = "79228162514264337593543950335";
   PnlKillSwitchConfig config;
   config.account_barriers = {{7, "USD", dec(kMax), {std::nullopt, dec(kMax)}}};
-  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Recursive);
+  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Full);
   std::optional<AccountBlock> b = policy.apply_report(report(7, "USD", kMax, "-1"));
   ASSERT_TRUE(b);
   EXPECT_EQ(b->reason, "pnl accumulation overflow");
@@ -134,7 +134,7 @@ TEST(PnlKillSwitch, ConcurrentReportsSumExactly) {
   for (bool with_account_barrier : {false, true}) {
     PnlKillSwitchConfig config = broker_lower("USD", "-1");
     if (with_account_barrier) config.account_barriers = {{7, "USD", dec("0"), {std::nullopt, dec("1")}}};
-    const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Recursive);
+    const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Full);
     std::mutex m;
     std::vector<std::string> lowest;
     std::vector<std::thread> threads;
@@ -159,7 +159,7 @@ TEST(PnlKillSwitch, ConcurrentReportsSumExactly) {
 // account_sync trusts the host with one thread per account; a host that breaks that promise
 // must not corrupt memory. Many broker-only keys are created concurrently as well.
 TEST(PnlKillSwitch, AccountSyncMisuseStaysSound) {
-  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1000000"), SyncMode::Plain);
+  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1000000"), SyncMode::Account);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t)
     threads.emplace_back([&, t] {

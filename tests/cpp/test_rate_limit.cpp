@@ -47,7 +47,7 @@ TEST(RateLimitPolicy, BrokerWindowCountsAndResets) {
 TEST(RateLimitPolicy, AccountBarrierWithZeroMaxRejectsOnlyThatAccount) {
   RateLimitConfig config;
   config.account_barriers = {{7, {0, kSecond}}};
-  const RateLimitPolicy policy(config, kCreated, SyncMode::Plain);
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Account);
   const std::optional<Reject> r = check_at(policy, order_for(7), after(0));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->reason, "rate limit exceeded: account barrier");
@@ -60,7 +60,7 @@ TEST(RateLimitPolicy, BrokerRejectWinsAndAccountLogStillGrows) {
   RateLimitConfig config;
   config.broker = RateBarrier{1, kSecond};
   config.account_barriers = {{7, {2, 10 * kSecond}}};
-  const RateLimitPolicy policy(config, kCreated, SyncMode::Recursive);
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Full);
   EXPECT_FALSE(check_at(policy, order_for(7), after(0)));
   EXPECT_EQ(check_at(policy, order_for(7), after(1))->reason, "rate limit exceeded: broker barrier");
   EXPECT_EQ(check_at(policy, order_for(7), after(2))->reason, "rate limit exceeded: broker barrier");
@@ -75,7 +75,7 @@ TEST(RateLimitPolicy, AccountAssetBarrierAndItsText) {
   RateLimitConfig config;
   config.asset_barriers = {{"EUR", {100, kSecond}}};
   config.account_asset_barriers = {{7, " USD", {1, 1500}}};
-  const RateLimitPolicy policy(config, kCreated, SyncMode::Plain);
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Account);
   EXPECT_FALSE(check_at(policy, order_for(7, " USD"), after(0)));
   const std::optional<Reject> r = check_at(policy, order_for(7, " USD"), after(0));
   ASSERT_TRUE(r);
@@ -122,7 +122,7 @@ TEST(RateLimitPolicy, BrokerBarrierCountsBareOrders) {
 TEST(RateLimitPolicy, LateLogEntryDoesNotOverCount) {
   RateLimitConfig config;
   config.account_barriers = {{7, {2, kSecond}}};
-  const RateLimitPolicy policy(config, kCreated, SyncMode::Plain);
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Account);
   EXPECT_FALSE(check_at(policy, order_for(7), after(1000)));
   EXPECT_FALSE(check_at(policy, order_for(7), after(999)));
   const Instant t{kCreated.seconds + 1, 999'500'000};
@@ -142,7 +142,7 @@ TEST(RateLimitPolicy, InstantBeforeCreationCountsFromZero) {
 TEST(RateLimitPolicy, ConcurrentPhasesAdmitExactlyMax) {
   constexpr int kThreads = 8, kPerThread = 100, kPhases = 10;
   constexpr std::uint64_t kMax = 250;
-  for (SyncMode mode : {SyncMode::Recursive, SyncMode::Plain}) {
+  for (SyncMode mode : {SyncMode::Full, SyncMode::Account}) {
     RateLimitConfig config;
     config.broker = RateBarrier{kMax, kSecond};
     const RateLimitPolicy policy(config, kCreated, mode);
@@ -186,7 +186,7 @@ TEST(RateLimitPolicy, OneAccountLogSurvivesMisuse) {
   constexpr std::uint64_t kMax = 3000;
   RateLimitConfig config;
   config.account_barriers = {{7, {kMax, 3600 * kSecond}}};
-  const RateLimitPolicy policy(config, kCreated, SyncMode::Plain);
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Account);
   std::atomic<int> admitted{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)

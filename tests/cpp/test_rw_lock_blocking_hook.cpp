@@ -91,14 +91,14 @@ TEST_P(RwLockBlockingHook, RunsOnceBeforeParkingAndNeverOnTheFastPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Contention, RwLockBlockingHook,
-    ::testing::Values(BlockingHookCase{SyncMode::Recursive, LockTake::Shared, std::nullopt, 0},
-                      BlockingHookCase{SyncMode::Recursive, LockTake::Exclusive, std::nullopt, 0},
-                      BlockingHookCase{SyncMode::Recursive, LockTake::Shared, LockTake::Shared, 0},
-                      BlockingHookCase{SyncMode::Plain, LockTake::Shared, LockTake::Shared, 0},
-                      BlockingHookCase{SyncMode::Recursive, LockTake::Shared, LockTake::Exclusive, 1},
-                      BlockingHookCase{SyncMode::Plain, LockTake::Shared, LockTake::Exclusive, 1},
-                      BlockingHookCase{SyncMode::Recursive, LockTake::Exclusive, LockTake::Shared, 1},
-                      BlockingHookCase{SyncMode::Plain, LockTake::Exclusive, LockTake::Exclusive, 1},
+    ::testing::Values(BlockingHookCase{SyncMode::Full, LockTake::Shared, std::nullopt, 0},
+                      BlockingHookCase{SyncMode::Full, LockTake::Exclusive, std::nullopt, 0},
+                      BlockingHookCase{SyncMode::Full, LockTake::Shared, LockTake::Shared, 0},
+                      BlockingHookCase{SyncMode::Account, LockTake::Shared, LockTake::Shared, 0},
+                      BlockingHookCase{SyncMode::Full, LockTake::Shared, LockTake::Exclusive, 1},
+                      BlockingHookCase{SyncMode::Account, LockTake::Shared, LockTake::Exclusive, 1},
+                      BlockingHookCase{SyncMode::Full, LockTake::Exclusive, LockTake::Shared, 1},
+                      BlockingHookCase{SyncMode::Account, LockTake::Exclusive, LockTake::Exclusive, 1},
                       BlockingHookCase{SyncMode::None, LockTake::Exclusive, LockTake::Exclusive, 0}));
 
 }  // namespace

@@ -22,6 +22,10 @@ const Decimal kMin = kMax.negated();
 
 Holdings H(const char* a, const char* h, const char* i = "0") { return Holdings{D(a), D(h), D(i)}; }
 
+// The slot a release or fill leg leaves, if it was allowed.
+std::optional<Holdings> after(const std::optional<Released>& r) { return r ? std::optional(r->after) : std::nullopt; }
+std::optional<Holdings> after(const std::optional<FilledLeg>& f) { return f ? std::optional(f->after) : std::nullopt; }
+
 TEST(HoldingsText, PrintsEachAmountWithItsScale) {
   EXPECT_EQ(holdings_text(H("1.50", "-2", "0")),
             "Holdings { available: PositionSize(1.50), held: PositionSize(-2), incoming: PositionSize(0) }");
@@ -57,7 +61,7 @@ TEST_P(HoldStepTable, DecidesAndMovesAsExpected) {
   // Conservation: a hold moves funds, it creates none.
   EXPECT_EQ(*step.after.available.checked_add(step.after.held), *before.available.checked_add(before.held));
   // The undo restores the slot exactly.
-  EXPECT_EQ(release_step(step.after, step.moved), before);
+  EXPECT_EQ(after(release_step(step.after, step.moved)), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,24 +90,112 @@ TEST(HoldStep, DebtIsSettledOnceSoRepeatedHoldsCannotOverspend) {
   const HoldStep second = hold_step(slot, D("5"));
   EXPECT_EQ(second.verdict, HoldVerdict::Insufficient);
   EXPECT_EQ(second.usable, D("0"));
-  EXPECT_EQ(release_step(slot, first.moved), H("25", "-20"));
+  EXPECT_EQ(after(release_step(slot, first.moved)), H("25", "-20"));
 }
 
 TEST(ReleaseStep, OverflowOfEitherAmountGivesNothing) {
-  EXPECT_EQ(release_step(H("79228162514264337593543950335", "5"), D("1")), std::nullopt);
-  EXPECT_EQ(release_step(H("0", "-79228162514264337593543950335"), D("1")), std::nullopt);
-  EXPECT_EQ(release_step(H("1", "3", "2"), D("2")), H("3", "1", "2"));
+  EXPECT_EQ(after(release_step(H("79228162514264337593543950335", "5"), D("1"))), std::nullopt);
+  EXPECT_EQ(after(release_step(H("0", "-79228162514264337593543950335"), D("1"))), std::nullopt);
+  EXPECT_EQ(after(release_step(H("1", "3", "2"), D("2"))), H("3", "1", "2"));
 }
 
 TEST(FillLegStep, ConsumesHeldAndCreditsAvailable) {
-  EXPECT_EQ(fill_leg_step(H("0", "20", "1"), D("20"), D("2")), H("2", "0", "1"));
+  EXPECT_EQ(after(fill_leg_step(H("0", "20", "1"), D("20"), D("2"))), H("2", "0", "1"));
   // A zero credit leaves available exactly as it was, scale included.
-  const std::optional<Holdings> same = fill_leg_step(H("1.50", "3"), D("3"), Decimal());
+  const std::optional<Holdings> same = after(fill_leg_step(H("1.50", "3"), D("3"), Decimal()));
   ASSERT_TRUE(same);
   EXPECT_EQ(same->available.to_string(), "1.50");
-  EXPECT_EQ(fill_leg_step(H("0", "79228162514264337593543950335"), D("-1"), D("0")), std::nullopt);
-  EXPECT_EQ(fill_leg_step(H("79228162514264337593543950335", "3"), D("3"), D("1")), std::nullopt);
+  EXPECT_EQ(after(fill_leg_step(H("0", "79228162514264337593543950335"), D("-1"), D("0"))), std::nullopt);
+  EXPECT_EQ(after(fill_leg_step(H("79228162514264337593543950335", "3"), D("3"), D("1"))), std::nullopt);
 }
+
+// Amounts with more digits than a slot can take next to its own: each step
+// moves one amount that every side holds exactly, rounded against the account.
+enum class Move : std::uint8_t { Hold, Release, Fill };
+struct ExactMoveCase {
+  Move move;
+  const char* available;
+  const char* held;
+  const char* amount;  // held, released or consumed
+  const char* credit;  // fills only
+  const char* moved;   // what left or entered held; "refused" when the step is refused
+  const char* available_after;
+  const char* held_after;
+};
+
+void PrintTo(const ExactMoveCase& c, std::ostream* os) {
+  *os << static_cast<int>(c.move) << " (" << c.available << ", " << c.held << ") " << c.amount;
+}
+
+class ExactMoves : public ::testing::TestWithParam<ExactMoveCase> {};
+
+TEST_P(ExactMoves, EverySideMovesByExactlyTheAmount) {
+  const ExactMoveCase& c = GetParam();
+  const Holdings before = H(c.available, c.held);
+  std::optional<Holdings> next;
+  Decimal moved, credited;
+  switch (c.move) {
+    case Move::Hold: {
+      const HoldStep step = hold_step(before, D(c.amount));
+      if (step.verdict == HoldVerdict::Insufficient) {
+        EXPECT_EQ(step.requested.to_string(), c.available_after);
+      }
+      if (step.verdict == HoldVerdict::Held) next = step.after, moved = step.moved;
+      break;
+    }
+    case Move::Release:
+      if (const std::optional<Released> r = release_step(before, D(c.amount))) next = r->after, moved = r->amount;
+      break;
+    case Move::Fill:
+      if (const std::optional<FilledLeg> f = fill_leg_step(before, D(c.amount), D(c.credit)))
+        next = f->after, moved = f->consumed, credited = f->credited;
+      break;
+  }
+  if (std::string(c.moved) == "refused") {
+    EXPECT_EQ(next, std::nullopt);
+    return;
+  }
+  ASSERT_TRUE(next);
+  EXPECT_EQ(moved.to_string(), c.moved);
+  EXPECT_EQ(next->available.to_string(), c.available_after);
+  EXPECT_EQ(next->held.to_string(), c.held_after);
+  // Each side moved by exactly the amount: nothing was rounded away.
+  const Decimal into_held = c.move == Move::Hold ? moved : moved.negated();
+  const Decimal into_available = c.move == Move::Fill ? credited : into_held.negated();
+  EXPECT_EQ(before.held.exact_add(into_held), next->held);
+  EXPECT_EQ(before.available.exact_add(into_available), next->available);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holdings, ExactMoves,
+    ::testing::Values(
+        // 2.5 / 99.5 held out of 20000: rounded up to the 24 digits 20000 leaves room for.
+        ExactMoveCase{Move::Hold, "20000", "0", "0.0251256281407035175879396985", "", "0.025125628140703517587940",
+                      "19999.974874371859296482412060", "0.025125628140703517587940"},
+        // Rounded up past what is available: refused, naming the rounded amount.
+        ExactMoveCase{Move::Hold, "0.5000000000000000000000000001", "20000", "0.5000000000000000000000000001", "",
+                      "refused", "0.500000000000000000000001", ""},
+        // A debt settled by the hold: held ends at the amount.
+        ExactMoveCase{Move::Hold, "30000", "-10000", "0.0251256281407035175879396985", "",
+                      "10000.025125628140703517587940", "19999.974874371859296482412060",
+                      "0.025125628140703517587940"},
+        // The whole quantity released: the rounded-up hold comes back in full.
+        ExactMoveCase{Move::Release, "19999.974874371859296482412060", "0.025125628140703517587940",
+                      "0.0251256281407035175879396985", "", "0.025125628140703517587940", "20000.000000000000000000000000",
+                      "0.000000000000000000000000"},
+        // Other holds open: rounded down, the rest stays held.
+        ExactMoveCase{Move::Release, "19999", "1.5", "0.0251256281407035175879396985", "", "0.025125628140703517587939",
+                      "19999.025125628140703517587939", "1.474874371859296482412061"},
+        // A fill consumes at least the amount and credits at most the credit.
+        ExactMoveCase{Move::Fill, "20000", "30000", "0.0000000000000000000000000015", "0.0000000000000000000000000025",
+                      "0.000000000000000000000001", "20000", "29999.999999999999999999999999"},
+        // Only whole units fit next to a 29-digit balance.
+        ExactMoveCase{Move::Hold, "70000000000000000000000000000", "0", "0.5", "", "1",
+                      "69999999999999999999999999999", "1"},
+        // No scale takes the amount exactly.
+        ExactMoveCase{Move::Hold, "79228162514264337593543950335", "79228162514264337593543950335", "1", "", "refused",
+                      "", ""},
+        ExactMoveCase{Move::Release, "79228162514264337593543950335", "5", "1", "", "refused", "", ""}));
 
 BalanceAdjustment adjustment(std::optional<FieldAdjustment> balance, std::optional<FieldAdjustment> held = {},
                              std::optional<FieldAdjustment> incoming = {}) {
@@ -160,12 +252,22 @@ TEST(AdjustStep, FirstFailureInFieldOrderDecides) {
   const AdjustStep delta_overflow = adjust_step(Holdings{kMin, Decimal(), Decimal()}, adjustment(absolute("1")));
   EXPECT_EQ(delta_overflow.verdict, AdjustVerdict::DeltaOverflow);
   EXPECT_EQ(delta_overflow.field, HoldingsField::Balance);
+  // ...or it fits only rounded: the entry's old + delta would not be its new value.
+  EXPECT_EQ(adjust_step(H("20000", "0"), adjustment(absolute("0.0000000000000000000000000001"))).verdict,
+            AdjustVerdict::DeltaOverflow);
+  // A sum too long for the field is rounded, and its delta is the change made.
+  const AdjustStep rounded = adjust_step(H("20000", "0"), adjustment(delta("0.0000000000000000000000000001")));
+  ASSERT_EQ(rounded.verdict, AdjustVerdict::Adjusted);
+  EXPECT_EQ(rounded.after.available.exact_sub(rounded.delta.available), D("20000"));
 }
 
 TEST(UnadjustStep, AllOrNothing) {
   const HoldingsDelta d{D("1"), D("-1"), D("0")};
   EXPECT_EQ(unadjust_step(Holdings{kMin, Decimal(), Decimal()}, d), std::nullopt);
   EXPECT_EQ(unadjust_step(Holdings{Decimal(), kMax, Decimal()}, d), std::nullopt);
+  // Taken back only exactly.
+  EXPECT_EQ(unadjust_step(H("20000", "0"), HoldingsDelta{D("0.0000000000000000000000000001"), D("0"), D("0")}),
+            std::nullopt);
 }
 
 // ---- valuation ----

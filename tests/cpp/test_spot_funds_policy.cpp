@@ -67,6 +67,45 @@ TEST_P(FundsModes, UnfundedOrdersLeaveNoSlotAndTakeNoWriteLock) {
   EXPECT_EQ(f.funds().holdings().slot_count(), 1u);
 }
 
+// 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: the
+// hold moves one amount both sides take exactly, so nothing appears or vanishes.
+TEST_P(FundsModes, SellByVolumeMovesFundsExactly) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "BTC", D(20000));
+  const auto total = [&] { return f.slot(1, "BTC").available.exact_add(f.slot(1, "BTC").held); };
+  const auto held_by = [&](MainOutcome& out) {
+    CoreReservation* r = std::get_if<CoreReservation>(&out);
+    EXPECT_NE(r, nullptr);
+    if (r == nullptr || r->account_adjustments().size() != 1) return Decimal();
+    const OutcomeEntryRecord& e = r->account_adjustments().front().entry;
+    // Each entry's delta is exactly what its amount moved by.
+    EXPECT_EQ(D(20000).exact_add(e.balance->delta.value), e.balance->absolute.value);
+    EXPECT_EQ(e.held->delta.value, e.held->absolute.value);
+    EXPECT_EQ(e.balance->delta.value, e.held->delta.value.negated());
+    return e.held->delta.value;
+  };
+
+  MainOutcome undone = engine.execute(order(1, Side::Sell, vol("2.5"), D("99.5")));
+  EXPECT_EQ(held_by(undone).to_string(), "0.025125628140703517587940");  // the quotient rounded up
+  EXPECT_EQ(total(), D(20000));
+  std::get<CoreReservation>(undone).rollback();
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
+
+  MainOutcome kept = engine.execute(order(1, Side::Sell, vol("2.5"), D("99.5")));
+  held_by(kept);
+  std::get<CoreReservation>(kept).commit();
+  EXPECT_EQ(total(), D(20000));
+  // Cancelled in full: the whole quotient comes back, and held with it.
+  const PostTradeOutcome out =
+      engine.apply_execution_report(report(1, Side::Sell, std::nullopt, "0.0251256281407035175879396985", true, Lock()));
+  ASSERT_EQ(out.account_adjustments.size(), 1u);
+  const OutcomeEntryRecord& e = out.account_adjustments.front().entry;
+  EXPECT_EQ(e.held->delta.value.to_string(), "-0.025125628140703517587940");
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FundsModes,
                          ::testing::Values(EngineSync::NoSync, EngineSync::FullSync, EngineSync::AccountSync));
 
@@ -351,7 +390,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReportScenario{"release balance record overflow", Side::Sell, P{"79228162514264337593543950334", "1"}, "1",
                        true, {{0, "-1"}}, H(-5, 2), H(0, 2), HD(D("79228162514264337593543950330"), D(1)), H(1, 0),
                        "arithmetic overflow | cancel balance delta overflow: account 1, asset USD, release 1;",
-                       "BTC 1/1 -2/0;USD 79228162514264337593543950335/79228162514264337593543950330 -1/1;"}),
+                       "BTC 1/1 -2/0;USD 79228162514264337593543950335/79228162514264337593543950330 -1/1;"},
+        // The report's own totals are sides of every move: a release that the running held
+        // delta cannot take exactly is rounded (here down to nothing) so each entry stays exact.
+        ReportScenario{"release rounded to the record", Side::Sell, P{"1", "20000"}, "0.0000000000000000000000000001",
+                       true, {}, H(0, 0), HD(D(0), D("20000.000000000000000000000001")), H(20000, 0),
+                       HD(D(0), D("0.000000000000000000000001")), "",
+                       "BTC - -20000/0.000000000000000000000001;USD 20000/20000 -;"}),
     [](const ::testing::TestParamInfo<ReportScenario>& info) {
       std::string name = info.param.name;
       for (char& ch : name)

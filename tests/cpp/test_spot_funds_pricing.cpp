@@ -17,7 +17,7 @@ Price P(const char* text) { return Price{D(text)}; }
 
 Instrument btc_usd() { return Instrument{*Asset::from_text("BTC"), *Asset::from_text("USD")}; }
 
-std::shared_ptr<MarketDataService> service(SyncMode mode = SyncMode::Recursive,
+std::shared_ptr<MarketDataService> service(SyncMode mode = SyncMode::Full,
                                            QuoteTtl ttl = QuoteTtl::infinite()) {
   return std::make_shared<MarketDataService>(ttl, mode);
 }
@@ -26,7 +26,7 @@ std::variant<SpotFundsPricing, std::string> configure(std::shared_ptr<const Mark
                                                       std::optional<std::uint16_t> bps,
                                                       std::optional<std::string_view> source = std::nullopt,
                                                       std::vector<SlippageOverride> overrides = {},
-                                                      SyncMode engine = SyncMode::Recursive) {
+                                                      SyncMode engine = SyncMode::Full) {
   return SpotFundsPricing::configure(engine, std::move(md), bps, source, overrides);
 }
 
@@ -41,9 +41,9 @@ TEST(SpotFundsConfigure, ChecksRunInTheirOrder) {
   ASSERT_TRUE(std::holds_alternative<SpotFundsPricing>(none));
   EXPECT_EQ(std::get<SpotFundsPricing>(none).mode(), PricingMode::None);
 
-  EXPECT_EQ(error_of(configure(service(SyncMode::None), std::nullopt, "x", {}, SyncMode::Plain)),
+  EXPECT_EQ(error_of(configure(service(SyncMode::None), std::nullopt, "x", {}, SyncMode::Account)),
             kMultiThreadedNoSyncMarketDataMessage);
-  EXPECT_EQ(error_of(configure(service(SyncMode::None), 5, "x", {}, SyncMode::Recursive)),
+  EXPECT_EQ(error_of(configure(service(SyncMode::None), 5, "x", {}, SyncMode::Full)),
             kMultiThreadedNoSyncMarketDataMessage);
   EXPECT_EQ(error_of(configure(service(SyncMode::None), 5, std::nullopt, {}, SyncMode::None)), "<configured>");
   EXPECT_EQ(error_of(configure(service(), std::nullopt, "x")), kSlippageRequiredMessage);
@@ -105,9 +105,9 @@ TEST(SpotFundsSlippage, AccountBeatsGroupBeatsInstrumentBeatsDefault) {
 Instant g_now{};
 Instant fake_clock() noexcept { return g_now; }
 
-struct FakeClock {
-  FakeClock() { set_test_clock(&fake_clock); }
-  ~FakeClock() { set_test_clock(nullptr); }
+struct PricingTestClock {
+  PricingTestClock() { set_test_clock(&fake_clock); }
+  ~PricingTestClock() { set_test_clock(nullptr); }
 };
 
 std::string describe(const Valuation& v) {
@@ -121,9 +121,9 @@ Decimal price_of(const Valuation& v) {
 }
 
 TEST(SpotFundsValuation, PricesFromTheQuoteWithSlippage) {
-  FakeClock clock;
+  PricingTestClock clock;
   g_now = Instant{100, 0};
-  auto md = service(SyncMode::Recursive, QuoteTtl::within(Duration{1, 0}));
+  auto md = service(SyncMode::Full, QuoteTtl::within(Duration{1, 0}));
   const InstrumentId id = *md->register_instrument(btc_usd(), std::nullopt);
   GroupOf group{std::nullopt};
   const Instrument unknown{*Asset::from_text("ETH"), *Asset::from_text("USD")};

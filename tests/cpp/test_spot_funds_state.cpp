@@ -86,13 +86,13 @@ TEST_P(StateModes, SlotsExistOnlyForNonZeroValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StateModes,
-                         ::testing::Values(SyncMode::None, SyncMode::Recursive, SyncMode::Plain));
+                         ::testing::Values(SyncMode::None, SyncMode::Full, SyncMode::Account));
 
 // One account and asset, full locking. Holders hold 1 and either keep it or
 // undo it; a churner deposits and withdraws (never below zero), emptying the
 // slot again and again so that it is removed and recreated under the holders.
 TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
-  HoldingsState state(SyncMode::Recursive);
+  HoldingsState state(SyncMode::Full);
   const HoldingsKey key{AccountId{7}, state.assets().intern("USD")};
   constexpr int kHolders = 8, kRounds = 20000;
   std::atomic<bool> overdrawn{false}, stop{false};
@@ -130,9 +130,9 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
           kept += 1;
         } else {
           state.change(key, [&](const Holdings& old, Holdings& next) {
-            const std::optional<Holdings> after = release_step(old, moved);
-            if (!after) return false;
-            next = *after;
+            const std::optional<Released> released = release_step(old, moved);
+            if (!released) return false;
+            next = released->after;
             return true;
           });
         }
@@ -159,7 +159,7 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
 // never take a slot that another thread refilled between the change and the
 // removal, or that thread's deposit is lost.
 TEST(HoldingsStateConcurrency, RemovalNeverLosesARefill) {
-  HoldingsState state(SyncMode::Recursive);
+  HoldingsState state(SyncMode::Full);
   const HoldingsKey key{AccountId{1}, state.assets().intern("USD")};
   auto add = [&](std::int64_t amount) {
     state.change(key, [&](const Holdings& old, Holdings& next) {
@@ -184,7 +184,7 @@ TEST(HoldingsStateConcurrency, RemovalNeverLosesARefill) {
 // Accounts partitioned per thread, shared assets and shards: each account ends
 // exactly where the same operations take a lone slot.
 TEST(HoldingsStateConcurrency, AccountSyncPartitionedAccountsMatchTheirSequentialModel) {
-  HoldingsState state(SyncMode::Plain);
+  HoldingsState state(SyncMode::Account);
   const std::string* assets[] = {state.assets().intern("USD"), state.assets().intern("BTC")};
   constexpr int kThreads = 8, kAccountsPerThread = 4, kRounds = 6000;
   std::vector<std::vector<Holdings>> models(kThreads * kAccountsPerThread, std::vector<Holdings>(2));

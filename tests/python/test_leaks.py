@@ -24,6 +24,7 @@ from vantrel.pretrade import AccountBlock, Lock, OutcomeAmount, PostTradeResult
 from vantrel.core import ExecutionReport, Order, OrderOperation
 from vantrel.pretrade.policies import OrderValidationPolicy
 from md_kit import CountingInfo, kit
+from engine_kit import Scripted, build, order
 
 ITERATIONS = int(os.environ.get("VANTREL_LEAK_ITERATIONS", "100000"))
 UNDER_SANITIZER = os.environ.get("VANTREL_SANITIZED") == "1"
@@ -188,3 +189,19 @@ def test_live_counts_see_instances():
     assert live().get(f"{__name__}.test_live_counts_see_instances.<locals>.Sub") == 1
     del kept, sub
     assert live().get("vantrel.param.Price", 0) == before
+
+
+# A reservation kept is counted and one released is not, whichever way it ends.
+def test_live_counts_see_reservations():
+    if not hasattr(_vantrel, "_live_instances"):
+        pytest.skip("instance counts exist in checked builds only")
+    engine, name = build(Scripted()), "vantrel.pretrade.Reservation"
+    before = live().get(name, 0)
+    kept = [engine.execute_pre_trade(order(n)).reservation for n in range(4)]
+    assert live().get(name, 0) == before + 4
+    kept[0].commit()
+    kept[1].rollback()
+    del kept[:3]  # finished, finished, dropped open
+    assert live().get(name, 0) == before + 1
+    del kept
+    assert live().get(name, 0) == before

@@ -1,6 +1,8 @@
 """The binding toolkit's rules, driven through the test-only module."""
 
 import gc
+import os
+import subprocess
 import sys
 import threading
 
@@ -115,6 +117,47 @@ def test_thread_bound_object_refuses_other_threads(testkit):
     thread.join()
     assert len(errors) == 1 and not isinstance(errors[0], Exception)
     assert str(errors[0]) == "_vantrel::PyBound is unsendable, but sent to another thread"
+
+
+# The system hands a finished thread's id to the next thread it starts; the
+# object's creator is still the finished thread, whatever the id.
+def test_thread_bound_object_refuses_a_later_thread_with_its_creators_id(testkit):
+    made, errors = {}, []
+    run = lambda target: (thread := threading.Thread(target=target)).start() or thread.join()
+    run(lambda: made.update(bound=testkit.Bound(), ident=threading.get_ident()))
+
+    def use():
+        if threading.get_ident() == made["ident"]:
+            try:
+                errors.append(made["bound"].ping())
+            except BaseException as error:
+                errors.append(error)
+
+    for _ in range(50):
+        run(use)
+        if errors:
+            break
+    reports = []
+    old_hook, sys.unraisablehook = sys.unraisablehook, reports.append
+    try:
+        del made["bound"]
+        gc.collect()
+    finally:
+        sys.unraisablehook = old_hook
+    assert len(reports) == 1  # nor may this thread pass for the creator when it drops the object
+    if not errors:
+        pytest.skip("no later thread was given the creator's id")
+    assert str(errors[0]) == "_vantrel::PyBound is unsendable, but sent to another thread"
+
+
+# Checked on every acquisition, not once: after the interpreter has finished, a
+# token is refused.
+def test_token_is_refused_once_the_interpreter_has_finished(testkit):
+    where = os.path.dirname(testkit.__file__)
+    code = f"import sys; sys.path.insert(0, {where!r}); import {testkit.__name__} as t; t.token_after_exit()"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "the interpreter is not initialized\n"
 
 
 def test_thread_bound_object_dropped_elsewhere_is_reported_not_destroyed(testkit):

@@ -1,32 +1,66 @@
 #pragma once
-// The one reader-writer lock of the engine, its policies and the market data.
+// The one reader-writer lock of the engine, its policies and the market data,
+// and the one statement of the order in which they are taken.
 //
-// Lock order and the rule that keeps it deadlock-free: the interpreter lock is
-// never acquired, and Python never runs (calls, attribute reads, releases that
-// may reach __del__, allocations that may start a collection), while a thread
-// holds any RwLock. Every acquisition counts in `core_locks_held()`, which the
-// bindings check before they wait for the interpreter lock. Below that rule,
-// locks are taken downwards only:
-//   market data: instrument table, bucket index, then a slot's quote and TTL
-//     locks, then (when a lookup needs an account's group) the account-group
-//     registry; the engine registries: map lock, then entry lock;
-//   a policy's map lock, then the lock of one of its values, then the blocked-
-//     account registry.
-// Exclusive acquisitions never nest on one thread, and no shared acquisition
-// is ever upgraded: code releases the read lock, takes the write lock and
-// looks again.
+// Rule above all: the interpreter lock is never acquired, and Python never
+// runs (calls, attribute reads, releases that may reach __del__, allocations
+// that may start a collection), while a thread holds any lock below. Every
+// acquisition counts in `core_locks_held()`, which the bindings check before
+// they wait for the interpreter lock; an entry point that gives the interpreter
+// lock up (before its first lock, or through the blocking hook below when a
+// lock is contended) retakes it only after its last.
+//
+// Lock order. Locks are taken downwards only: while holding a lock, a thread
+// takes only locks listed in its "then" column. Modes per engine locking mode
+// (no_sync / full_sync / account_sync): "-" no lock, "rw" writer-preferring
+// reader-writer lock, "spin" the P&L cell's sequence word. A market-data
+// service locks "rw" unless it was built no_sync.
+//
+//   lock                          modes         guards                       then
+//   ----------------------------  ------------  ---------------------------  ---------------------
+//   md registry (C)               - / rw / rw   instrument index, ids        slot list (D), only
+//                                                                            while registering
+//   md slot list (D)              - / rw / rw   the slots' addresses         quote, TTL of a slot
+//   md slot quote lock            - / rw / rw   that slot's quote buckets    nothing
+//   md slot TTL lock              - / rw / rw   that slot's limits           A or B, one at a time
+//   md account TTLs (A)           - / rw / rw   service per-account limits   nothing
+//   md group TTLs (B)             - / rw / rw   service per-group limits     nothing
+//   group registry op lock        - / rw / rw   a change is seen whole       group map
+//   group registry map lock       - / rw / rw   account -> group map         group entry
+//   group registry entry lock     - / rw / -    a stored group               nothing
+//   block registry map lock       - / rw / rw   account -> block map         nothing
+//   rate-limit log lock           - / rw / rw   one barrier's order log      nothing
+//   P&L shard lock                - / rw / rw   one shard's cell map         nothing (cells are
+//                                                                            never removed)
+//   P&L cell                      - / spin/spin one running P&L              nothing
+//   holdings shard lock           - / rw / rw   one shard's slot map         a slot of that shard
+//   holdings slot lock            - / rw / -    one (account, asset) value   nothing
+//
+// Between components: market data is read, and an order's account group
+// resolved (by a Python policy before it retakes the interpreter lock),
+// before any policy lock is taken; blocks are recorded only after a
+// policy's own locks are gone; no market-data lock is held while the group
+// registry is read. A read lock is never upgraded (release it, take the write
+// lock, look again), and no thread takes one lock twice: a writer-preferring
+// lock would deadlock on a nested read behind a waiting writer. Checked builds
+// abort on such a nesting. The binding layer's deferred-release mutex and
+// pending-exception flag are leaves: nothing is taken and no Python runs under
+// them.
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace vantrel {
 
-// How a lock behaves; chosen once per engine (or market-data service).
+// The locking mode of the engine (or market-data service) a lock belongs to.
+// Every mode but None takes the lock; both take it the same, writer-preferring
+// way. The policies read the mode to decide which of their locks exist at all.
 enum class SyncMode : std::uint8_t {
-  None,       // no locking at all: the host promises a single thread
-  Recursive,  // readers are admitted whenever no writer holds the lock, even with
-              // one waiting, so a thread may nest shared acquisitions freely
-  Plain,      // writer-preferring: a waiting writer holds back new readers
+  None,     // no locking at all: the host promises a single thread
+  Full,     // full_sync engines and synced market data: every lock in the table
+  Account,  // account_sync engines: per-account values are the host's to keep apart
 };
 
 // Per-thread count of RwLock acquisitions currently held (shared or exclusive).
@@ -43,13 +77,72 @@ inline void before_blocking() noexcept {
     std::exchange(t_before_blocking, nullptr)();
 }
 
+#if !defined(NDEBUG) || defined(VANTREL_CHECKED)
+inline constexpr bool kLockNestingChecks = true;
+
+namespace rw_lock_detail {
+// Checked builds remember which locks this thread holds, to catch a second
+// acquisition of one of them (a deadlock once a writer queues in between).
+struct HeldLocks {
+  static constexpr int kCapacity = 64;
+  const void* locks[kCapacity];
+  int stored;
+  int untracked;  // acquisitions beyond the capacity, not checked
+};
+// On the heap: an extension's whole thread-local block goes into the loader's
+// small static reserve, which an array here would overflow. malloc, not new:
+// tests replace the global allocation functions.
+struct HeldLocksOwner {
+  HeldLocks* held = nullptr;
+  ~HeldLocksOwner() { std::free(held); }
+};
+inline thread_local HeldLocksOwner t_held_locks;
+
+inline void note_acquire(const void* lock) noexcept {
+  HeldLocks*& held = t_held_locks.held;
+  if (held == nullptr && (held = static_cast<HeldLocks*>(std::calloc(1, sizeof(HeldLocks)))) == nullptr) return;
+  for (int i = 0; i < held->stored; ++i) {
+    if (held->locks[i] == lock) {
+      std::fputs("vantrel: internal fault: a lock taken twice on one thread\n", stderr);
+      std::abort();
+    }
+  }
+  if (held->stored < HeldLocks::kCapacity) {
+    held->locks[held->stored++] = lock;
+  } else {
+    ++held->untracked;
+  }
+}
+
+inline void note_release(const void* lock) noexcept {
+  HeldLocks* held = t_held_locks.held;
+  if (held == nullptr) return;
+  for (int i = held->stored; i-- > 0;) {
+    if (held->locks[i] == lock) {
+      held->locks[i] = held->locks[--held->stored];
+      return;
+    }
+  }
+  --held->untracked;
+}
+}  // namespace rw_lock_detail
+#else
+inline constexpr bool kLockNestingChecks = false;
+
+namespace rw_lock_detail {
+inline void note_acquire(const void*) noexcept {}
+inline void note_release(const void*) noexcept {}
+}  // namespace rw_lock_detail
+#endif
+
 // One 32-bit word: reader count, writer-held, writer-waiting and readers-waiting
-// bits; waiters park on the word itself. Writers may starve in Recursive mode;
-// that resolves itself because readers always return to the host.
-// Thread-safe; not copyable.
+// bits; waiters park on the word itself. Writer-preferring: once a writer
+// waits, new readers queue behind it, so a writer waits at most for the
+// readers inside when it arrived, however busy the lock is.
+// Thread-safe; not copyable; never taken twice by one thread (see above).
 class RwLock {
  public:
-  explicit RwLock(SyncMode mode = SyncMode::Recursive) noexcept : mode_(mode) {}
+  explicit RwLock(SyncMode mode = SyncMode::Full) noexcept : mode_(mode) {}
   RwLock(const RwLock&) = delete;
   RwLock& operator=(const RwLock&) = delete;
 
@@ -58,17 +151,18 @@ class RwLock {
   void lock_shared() noexcept {
     ++t_core_locks_held;
     if (mode_ == SyncMode::None) return;
-    const std::uint32_t blocking = mode_ == SyncMode::Plain ? (kWriterHeld | kWriterWaiting) : kWriterHeld;
+    rw_lock_detail::note_acquire(this);
     std::uint32_t s = state_.load(std::memory_order_relaxed);
-    if ((s & blocking) == 0 &&
+    if ((s & kReadersBlocked) == 0 &&
         state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed)) [[likely]]
       return;
-    lock_shared_slow(blocking);
+    lock_shared_slow();
   }
 
   void unlock_shared() noexcept {
     --t_core_locks_held;
     if (mode_ == SyncMode::None) return;
+    rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.fetch_sub(1, std::memory_order_release);
     if ((prev & kReaderMask) == 1 && (prev & kWriterWaiting) != 0) state_.notify_all();
   }
@@ -76,6 +170,7 @@ class RwLock {
   void lock() noexcept {
     ++t_core_locks_held;
     if (mode_ == SyncMode::None) return;
+    rw_lock_detail::note_acquire(this);
     std::uint32_t s = 0;
     if (state_.compare_exchange_weak(s, kWriterHeld, std::memory_order_acquire, std::memory_order_relaxed))
         [[likely]]
@@ -86,6 +181,7 @@ class RwLock {
   void unlock() noexcept {
     --t_core_locks_held;
     if (mode_ == SyncMode::None) return;
+    rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.exchange(0, std::memory_order_release);
     if ((prev & (kWriterWaiting | kReadersWaiting)) != 0) state_.notify_all();
   }
@@ -95,11 +191,12 @@ class RwLock {
   static constexpr std::uint32_t kWriterWaiting = 1u << 30;
   static constexpr std::uint32_t kReadersWaiting = 1u << 29;
   static constexpr std::uint32_t kReaderMask = kReadersWaiting - 1;
+  static constexpr std::uint32_t kReadersBlocked = kWriterHeld | kWriterWaiting;
 
-  void lock_shared_slow(std::uint32_t blocking) noexcept {
+  void lock_shared_slow() noexcept {
     std::uint32_t s = state_.load(std::memory_order_relaxed);
     for (;;) {
-      if ((s & blocking) == 0) {
+      if ((s & kReadersBlocked) == 0) {
         if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed)) return;
         continue;
       }

@@ -3,14 +3,10 @@
 // account, per account group, and the default bucket under group key 0), and
 // staleness limits at every level.
 //
-// Locks, always taken in this order when more than one is held:
-//   registry (C) -> slot list (D) -> a slot's quote lock -> that slot's TTL lock
-//   -> service account TTLs (A) -> service group TTLs (B).
-// C is released before D is taken, except by registration, which appends the
-// slot while it holds C for writing; A is released before B is taken. No lock
-// of the registry or slot list is taken while a slot's lock is held. No lock
-// here is ever held while Python runs: host reads that need the account group
-// release everything, resolve it, and walk again (see lookup()).
+// Locks C, D, A, B and each slot's quote and TTL locks are taken in the order
+// of the table in core/rw_lock.hpp. No lock here is ever held while Python
+// runs: host reads that need the account group release everything, resolve
+// it, and walk again (see lookup()).
 // With SyncMode::None there are no locks at all and one thread must do everything.
 #include <atomic>
 #include <cstdint>
@@ -63,7 +59,7 @@ struct GroupHint {
 
 class MarketDataService {
  public:
-  // `mode` is SyncMode::None (no locks) or SyncMode::Recursive.
+  // `mode` is SyncMode::None (no locks) or SyncMode::Full.
   MarketDataService(QuoteTtl default_ttl, SyncMode mode);
   ~MarketDataService();
   MarketDataService(const MarketDataService&) = delete;

@@ -124,6 +124,10 @@ class Decimal {
 
   std::optional<Decimal> checked_add(Decimal other) const noexcept;
   std::optional<Decimal> checked_sub(Decimal other) const noexcept { return checked_add(other.negated()); }
+  // The sum when it needs no rounding: nullopt when it overflows or when no scale from 0 to 28
+  // holds it exactly (checked_add would round it).
+  std::optional<Decimal> exact_add(Decimal other) const noexcept;
+  std::optional<Decimal> exact_sub(Decimal other) const noexcept { return exact_add(other.negated()); }
   std::optional<Decimal> checked_mul(Decimal other) const noexcept;
   // Exact when the quotient terminates within scale 28 and 96 bits, else rounded half to even
   // at the largest scale <= 28 that fits. Division by zero: nullopt.
@@ -161,6 +165,8 @@ class Decimal {
   static constexpr std::uint32_t kSignBit = 0x80000000u;
   static int compare_slow(Decimal a, Decimal b) noexcept;
   std::optional<Decimal> add_slow(Decimal other) const noexcept;
+  // `sum` when it is exactly *this + other, else nullopt.
+  std::optional<Decimal> exact_or_none(Decimal other, Decimal sum) const noexcept;
   std::optional<Decimal> mul_slow(Decimal other) const noexcept;
 
   std::uint64_t lo_ = 0;
@@ -237,6 +243,13 @@ inline std::optional<Decimal> Decimal::checked_add(Decimal other) const noexcept
   r.hi_ = static_cast<std::uint32_t>(m >> 64);
   r.flags_ = ((sa > sb ? sa : sb) << 16) | (neg && m != 0 ? kSignBit : 0u);
   return r;
+}
+
+inline std::optional<Decimal> Decimal::exact_add(Decimal other) const noexcept {
+  const std::optional<Decimal> sum = checked_add(other);
+  // A sum kept at the larger scale lost no digit; one at a smaller scale may have.
+  if (!sum || sum->scale() >= (scale() > other.scale() ? scale() : other.scale())) return sum;
+  return exact_or_none(other, *sum);
 }
 
 inline std::optional<Decimal> Decimal::checked_mul(Decimal other) const noexcept {

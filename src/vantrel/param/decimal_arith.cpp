@@ -55,6 +55,22 @@ std::optional<Decimal> Decimal::add_slow(Decimal other) const noexcept {
   return fit_wide(sub_wide(b, a), s, other.is_negative());
 }
 
+std::optional<Decimal> Decimal::exact_or_none(Decimal other, Decimal sum) const noexcept {
+  // this + other - sum at the largest scale, positive and negative terms summed apart:
+  // each term is below 2^96 * 10^28 < 2^190, so neither side leaves 192 bits.
+  const unsigned s = std::max(scale(), other.scale());
+  U192 plus, minus;
+  const auto add = [&](Decimal d, bool subtract) {
+    U192& side = d.is_negative() != subtract ? minus : plus;
+    side = add_wide(side, mul_wide(d.mantissa(), kPow10.v[s - d.scale()]));
+  };
+  add(*this, false);
+  add(other, false);
+  add(sum, true);
+  if (cmp_wide(plus, minus) != 0) return std::nullopt;
+  return sum;
+}
+
 std::optional<Decimal> Decimal::mul_slow(Decimal other) const noexcept {
   const bool neg = is_negative() != other.is_negative();
   return fit_wide(mul_wide(mantissa(), other.mantissa()), scale() + other.scale(), neg);

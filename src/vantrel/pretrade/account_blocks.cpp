@@ -13,8 +13,7 @@ Reject engine_reject(RejectScope scope, RejectCode code, const char* reason, con
 
 }  // namespace
 
-AccountBlockRegistry::AccountBlockRegistry(SyncMode map_mode, SyncMode entry_mode)
-    : map_lock_(map_mode), entry_lock_(entry_mode) {}
+AccountBlockRegistry::AccountBlockRegistry(SyncMode mode) : map_lock_(mode) {}
 
 std::optional<Reject> AccountBlockRegistry::check_slow(std::optional<AccountId> account) const {
   if (!account) {
@@ -25,10 +24,7 @@ std::optional<Reject> AccountBlockRegistry::check_slow(std::optional<AccountId> 
   {
     SharedGuard map(map_lock_);
     auto found = blocks_.find(*account);
-    if (found != blocks_.end()) {
-      SharedGuard entry(entry_lock_);
-      return found->second.to_reject();
-    }
+    if (found != blocks_.end()) return found->second.to_reject();
   }
   if (accountless_.load(std::memory_order_acquire)) {
     return engine_reject(RejectScope::Account, RejectCode::AccountBlocked, "account is blocked due to kill-switch",
@@ -42,16 +38,11 @@ void AccountBlockRegistry::record(AccountId account, AccountBlock block) {
   {
     SharedGuard map(map_lock_);
     present = blocks_.find(account) != blocks_.end();
-    if (present) {
-      // Writers of stored blocks serialise on the entry lock; nothing changes.
-      ExclusiveGuard entry(entry_lock_);
-    }
   }
   if (!present) {
     ExclusiveGuard map(map_lock_);
     // Another thread may have recorded one meanwhile; the first block wins.
     blocks_.try_emplace(account, std::move(block));
-    ExclusiveGuard entry(entry_lock_);
   }
   any_block_.store(true, std::memory_order_release);
 }
@@ -66,7 +57,6 @@ std::optional<AccountBlock> AccountBlockRegistry::block_of(AccountId account) co
   SharedGuard map(map_lock_);
   auto found = blocks_.find(account);
   if (found == blocks_.end()) return std::nullopt;
-  SharedGuard entry(entry_lock_);
   return found->second;
 }
 

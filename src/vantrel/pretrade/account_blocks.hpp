@@ -3,10 +3,9 @@
 // first block recorded for an account wins, and the two flags only ever go
 // from false to true.
 // Thread-safety: map behind `map_lock_` (shared to read, exclusive to insert);
-// in full_sync stored blocks are read under `entry_lock_` too. The flags are
+// a stored block never changes, so a reader needs nothing more. The flags are
 // atomics, so while no block exists a check is one acquire load and no lock.
-// Lock order: map, then entry. No Python runs and the interpreter lock is never
-// awaited while either is held.
+// Place in the lock order: the table in core/rw_lock.hpp.
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -21,8 +20,7 @@ namespace vantrel {
 
 class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockRegistry> {
  public:
-  // `map_mode` guards the map; `entry_mode` is Recursive only in full_sync.
-  AccountBlockRegistry(SyncMode map_mode, SyncMode entry_mode);
+  explicit AccountBlockRegistry(SyncMode mode);
 
   // nullopt: the account may trade. Otherwise the one reject that refuses it.
   std::optional<Reject> check(std::optional<AccountId> account) const {
@@ -37,6 +35,7 @@ class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockReg
   // block of its own is refused.
   void record_accountless() noexcept;
 
+  SyncMode lock_mode() const noexcept { return map_lock_.mode(); }
   bool any_block() const noexcept { return any_block_.load(std::memory_order_acquire); }
   bool accountless_block() const noexcept { return accountless_.load(std::memory_order_acquire); }
   // A copy of the stored block, if any.
@@ -46,7 +45,6 @@ class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockReg
   std::optional<Reject> check_slow(std::optional<AccountId> account) const;
 
   mutable RwLock map_lock_;
-  mutable RwLock entry_lock_;
   std::unordered_map<AccountId, AccountBlock> blocks_;
   std::atomic<bool> any_block_{false};
   std::atomic<bool> accountless_{false};

@@ -3,8 +3,7 @@
 // to the default group 0, which is never stored and never a valid target.
 // Thread-safety: `op_lock_` is held exclusively for the whole of a
 // multi-account change and shared by every lookup, so no lookup sees a change
-// half applied. Lock order: op, map, entry. No Python runs and the interpreter
-// lock is never awaited while any of them is held.
+// half applied. Place in the lock order: the table in core/rw_lock.hpp.
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,7 +17,7 @@ namespace vantrel {
 
 class AccountGroupRegistry : public std::enable_shared_from_this<AccountGroupRegistry> {
  public:
-  // `entry_mode` is Recursive only in full_sync.
+  // `entry_mode` locks only in full_sync.
   AccountGroupRegistry(SyncMode mode, SyncMode entry_mode);
 
   // All or nothing: on an error the membership is unchanged.
@@ -26,6 +25,10 @@ class AccountGroupRegistry : public std::enable_shared_from_this<AccountGroupReg
   std::optional<AccountGroupError> unregister_group(std::span<const AccountId> accounts, AccountGroupId group);
   // nullopt: the account is in no group.
   std::optional<AccountGroupId> group_of(AccountId account) const;
+
+  // The modes of the op and map locks, and of the entry lock.
+  SyncMode lock_mode() const noexcept { return op_lock_.mode(); }
+  SyncMode entry_lock_mode() const noexcept { return entry_lock_.mode(); }
 
  private:
   // Callers hold the op lock.

@@ -10,9 +10,9 @@ namespace vantrel {
 SyncMode registry_sync_mode(EngineSync sync) noexcept {
   switch (sync) {
     case EngineSync::FullSync:
-      return SyncMode::Recursive;
+      return SyncMode::Full;
     case EngineSync::AccountSync:
-      return SyncMode::Plain;
+      return SyncMode::Account;
     case EngineSync::NoSync:
       break;
   }
@@ -20,11 +20,11 @@ SyncMode registry_sync_mode(EngineSync sync) noexcept {
 }
 
 SyncMode entry_sync_mode(EngineSync sync) noexcept {
-  return sync == EngineSync::FullSync ? SyncMode::Recursive : SyncMode::None;
+  return sync == EngineSync::FullSync ? SyncMode::Full : SyncMode::None;
 }
 
 EngineState::EngineState(EngineSync sync_mode)
-    : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync_mode), entry_sync_mode(sync_mode))),
+    : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync_mode))),
       groups(std::make_shared<AccountGroupRegistry>(registry_sync_mode(sync_mode), entry_sync_mode(sync_mode))),
       sync(sync_mode) {}
 

@@ -3,24 +3,10 @@
 // the post-trade path and the account-adjustment path.
 //
 // Locks and the interpreter lock. The engine itself takes only the registries'
-// locks (block registry: map, then entry; group registry: op, map, entry), and
-// only before a policy is called or after all have returned; policies take
-// their own. Rules that keep the whole system free of deadlocks:
-//  - never wait for the interpreter lock, and never run Python (a call, an
-//    attribute lookup, a release that may reach __del__, an allocation that
-//    may start the collector), while holding an engine, policy or market-data
-//    lock;
-//  - the scope that gives the interpreter lock up is the outermost one, so
-//    every lock guard is gone before the interpreter lock is retaken;
-//  - a Python policy resolves its account group before it takes the
-//    interpreter lock;
-//  - a policy releases its own locks before recording a block (rollback overflow);
-//  - market-data locks, then group-registry locks, then block-registry locks;
-//    a policy's map lock before its entry locks.
-// full_sync's reader-writer locks grant a shared acquisition whenever only
-// readers hold them, so nested reads never queue behind a waiting writer.
-// account_sync's are writer-preferring and never nested by engine code; its
-// policies change values without a further lock, so calls touching one
+// locks, and only before a policy is called or after all have returned;
+// policies take their own. Which lock exists in which locking mode, and the
+// order they are taken in: the table in core/rw_lock.hpp. In account_sync the
+// policies change per-account values without a lock, so calls touching one
 // account must not overlap (the host's contract).
 #include <cstddef>
 #include <cstdint>
@@ -47,9 +33,9 @@ namespace vantrel {
 // The locking mode chosen on the builder; the numbers are internal.
 enum class EngineSync : std::uint8_t { NoSync = 0, FullSync = 1, AccountSync = 2 };
 
-// Shared access per mode: none, recursive reads, writer-preferring reads.
+// The lock mode of the registries and policies of an engine in `sync`.
 SyncMode registry_sync_mode(EngineSync sync) noexcept;
-// The extra lock around stored values, used in full_sync only.
+// The extra lock around the group registry's stored values: full_sync only.
 SyncMode entry_sync_mode(EngineSync sync) noexcept;
 
 // What a builder collects before build(). Not thread-safe: owned by one builder.

@@ -251,11 +251,11 @@ PyObject* market_data_builder(PyObject*, PyObject* const* args, Py_ssize_t nargs
   static constexpr auto spec = params("market_data_builder()", req("sync_mode"), req("default_ttl"));
   auto [mode_obj, ttl_obj] = parse(spec, args, nargs, kwnames);
   std::string_view mode_text = arg_utf8("sync_mode", mode_obj);
-  SyncMode mode = SyncMode::Recursive;
+  SyncMode mode = SyncMode::Full;
   if (mode_text == "no_sync") {
     mode = SyncMode::None;
   } else if (mode_text == "account_sync") {
-    mode = SyncMode::Plain;
+    mode = SyncMode::Account;
   } else if (mode_text != "full_sync") {
     throw_error(PyExc_ValueError, cat("no sync mode ", mode_text));
   }

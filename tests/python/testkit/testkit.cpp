@@ -2,6 +2,7 @@
 // functions of its own, so its rules are checked without the engine.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
@@ -113,7 +114,7 @@ PyObject* under_core_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i)
     callables.push_back(Ref::borrow(PyList_GetItem(list.get(), i)));
   Ref dropped = Ref::borrow(release);
-  static RwLock core_lock(SyncMode::Recursive);
+  static RwLock core_lock(SyncMode::Full);
   PendingErrorScope scope;
   std::size_t queued_under_lock = 0;
   auto work = [&] {
@@ -180,6 +181,25 @@ PyObject* release_time(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   Py_XDECREF(type);
   Py_XDECREF(traceback);
   return value;
+}
+
+// Prints what a GilToken reports once the interpreter has finished: the
+// interpreter is gone, so the token must refuse rather than take a lock.
+void report_token_after_exit() {
+  GilToken token(std::nothrow);
+  std::printf("%s\n", token.refusal() != nullptr ? token.refusal() : "taken");
+  std::fflush(stdout);
+}
+
+// token_after_exit(): takes a token once while the interpreter runs, then has
+// report_token_after_exit run after it has finished.
+PyObject* token_after_exit(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  {
+    AllowThreads released;
+    GilToken token;
+  }
+  if (Py_AtExit(&report_token_after_exit) != 0) throw_error(PyExc_RuntimeError, "no room for an exit function");
+  Py_RETURN_NONE;
 }
 
 // A function without a failure value, as the interpreter calls a deallocation.
@@ -393,7 +413,7 @@ PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   const double held_for = PyFloat_AsDouble(held_obj);
   if (PyErr_Occurred() != nullptr) throw_pending();
   const bool armed = armed_obj == nullptr || PyObject_IsTrue(armed_obj) == 1;
-  static RwLock core_lock(SyncMode::Plain);
+  static RwLock core_lock(SyncMode::Full);
   std::atomic<bool> taken{false};
   std::thread holder;
   if (held_for > 0) {
@@ -453,6 +473,7 @@ PyMethodDef kFunctions[] = {
     {"queued_releases", method_entry<&queued_releases>(), kFastcallFlags, nullptr},
     {"release_time", method_entry<&release_time>(), kFastcallFlags, nullptr},
     {"call_failing_void", method_entry<&call_failing_void>(), kFastcallFlags, nullptr},
+    {"token_after_exit", method_entry<&token_after_exit>(), kFastcallFlags, nullptr},
     {"protocol_depth", method_entry<&protocol_depth>(), kFastcallFlags, nullptr},
     {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
     {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},

@@ -261,8 +261,8 @@ AccountAdjustmentRecord extract_account_adjustment(PyObject* obj) {
 const ClassBehaviour* account_adjustment_balance_operation_behaviour() {
   using V = BalanceValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::asset, AssetField>("asset"),
-      field_property<&V::average_entry_price, PriceField>("average_entry_price"),
+      field_property<V, &V::asset, AssetField>("asset"),
+      field_property<V, &V::average_entry_price, PriceField>("average_entry_price"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&balance_new>, getset, entry<&balance_repr>);
@@ -272,12 +272,12 @@ const ClassBehaviour* account_adjustment_balance_operation_behaviour() {
 const ClassBehaviour* account_adjustment_position_operation_behaviour() {
   using V = PositionValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::underlying_asset, AssetField>("underlying_asset"),
-      field_property<&V::settlement_asset, AssetField>("settlement_asset"),
-      field_property<&V::collateral_asset, AssetField>("collateral_asset"),
-      field_property<&V::average_entry_price, PriceField>("average_entry_price"),
-      field_property<&V::mode, PositionModeField>("mode"),
-      field_property<&V::leverage, LeverageField>("leverage"),
+      field_property<V, &V::underlying_asset, AssetField>("underlying_asset"),
+      field_property<V, &V::settlement_asset, AssetField>("settlement_asset"),
+      field_property<V, &V::collateral_asset, AssetField>("collateral_asset"),
+      field_property<V, &V::average_entry_price, PriceField>("average_entry_price"),
+      field_property<V, &V::mode, PositionModeField>("mode"),
+      field_property<V, &V::leverage, LeverageField>("leverage"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&position_new>, getset, entry<&position_repr>);
@@ -287,9 +287,9 @@ const ClassBehaviour* account_adjustment_position_operation_behaviour() {
 const ClassBehaviour* account_adjustment_amount_behaviour() {
   using V = AmountValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::balance, AdjustmentAmountField>("balance"),
-      field_property<&V::held, AdjustmentAmountField>("held"),
-      field_property<&V::incoming, AdjustmentAmountField>("incoming"),
+      field_property<V, &V::balance, AdjustmentAmountField>("balance"),
+      field_property<V, &V::held, AdjustmentAmountField>("held"),
+      field_property<V, &V::incoming, AdjustmentAmountField>("incoming"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&amount_new>, getset, entry<&amount_repr>);
@@ -299,12 +299,12 @@ const ClassBehaviour* account_adjustment_amount_behaviour() {
 const ClassBehaviour* account_adjustment_bounds_behaviour() {
   using V = BoundsValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::balance_upper, PositionSizeField>("balance_upper"),
-      field_property<&V::balance_lower, PositionSizeField>("balance_lower"),
-      field_property<&V::held_upper, PositionSizeField>("held_upper"),
-      field_property<&V::held_lower, PositionSizeField>("held_lower"),
-      field_property<&V::incoming_upper, PositionSizeField>("incoming_upper"),
-      field_property<&V::incoming_lower, PositionSizeField>("incoming_lower"),
+      field_property<V, &V::balance_upper, PositionSizeField>("balance_upper"),
+      field_property<V, &V::balance_lower, PositionSizeField>("balance_lower"),
+      field_property<V, &V::held_upper, PositionSizeField>("held_upper"),
+      field_property<V, &V::held_lower, PositionSizeField>("held_lower"),
+      field_property<V, &V::incoming_upper, PositionSizeField>("incoming_upper"),
+      field_property<V, &V::incoming_lower, PositionSizeField>("incoming_lower"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&bounds_new>, getset, entry<&bounds_repr>);

@@ -4,21 +4,20 @@
 // by their borrow flags; used with the interpreter lock held.
 #include "class_behaviours.hpp"
 #include "core/extract_records.hpp"
-#include "core/record_fields.hpp"
+#include "core/operation_fields.hpp"
 #include "pretrade/lock.hpp"
 #include "toolkit/args.hpp"
 #include "vantrel/core/execution_report.hpp"
 
 namespace vantrel::py {
+
+// What an ExecutionReportOperation holds: the shared operation fields alone.
+// Named outside any anonymous namespace: its field accessors are instantiated
+// over pointers to its members.
+struct ReportOperationValue : OperationFields {};
+
 namespace {
 
-// What an ExecutionReportOperation holds: the assets apart, as given.
-struct OperationValue {
-  std::optional<Asset> underlying_asset;
-  std::optional<Asset> settlement_asset;
-  std::optional<AccountId> account_id;
-  std::optional<Side> side;
-};
 using ImpactValue = ExecutionReportRecord::FinancialImpact;
 using FillValue = ExecutionReportRecord::Fill;
 using PositionImpactValue = ExecutionReportRecord::PositionImpact;
@@ -46,19 +45,14 @@ PyObject* operation_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr auto spec = params("ExecutionReportOperation.__new__()", kw_opt("underlying_asset"),
                                       kw_opt("settlement_asset"), kw_opt("account_id"), kw_opt("side"));
   auto [underlying, settlement, account_id, side] = parse(spec, args, kwargs);
-  OperationValue value;
-  convert_arg_into<AssetField>(value.underlying_asset, underlying, "underlying_asset");
-  convert_arg_into<AssetField>(value.settlement_asset, settlement, "settlement_asset");
-  convert_arg_into<AccountIdField>(value.account_id, account_id, "account_id");
-  convert_arg_into<SideField>(value.side, side, "side");
-  return make_instance<OperationValue>(type, std::move(value)).release();
+  ReportOperationValue value;
+  convert_operation_args(value, underlying, settlement, account_id, side);
+  return make_instance<ReportOperationValue>(type, std::move(value)).release();
 }
 
-std::string operation_text(const OperationValue& v) {
-  std::string out = "ExecutionReportOperation(underlying_asset=";
-  append_optional_asset(out, v.underlying_asset);
-  out += ", settlement_asset=";
-  append_optional_asset(out, v.settlement_asset);
+std::string operation_text(const ReportOperationValue& v) {
+  std::string out = "ExecutionReportOperation(";
+  append_operation_assets(out, v);
   out += ", account_id=";
   append_optional(out, v.account_id, [](std::string& o, AccountId id) { o += cat(id.value); });
   out += ", side=";
@@ -67,7 +61,7 @@ std::string operation_text(const OperationValue& v) {
   return out;
 }
 
-PyObject* operation_repr(PyObject* self) { return make_str(operation_text(*Shared<OperationValue>(self))).release(); }
+PyObject* operation_repr(PyObject* self) { return make_str(operation_text(*Shared<ReportOperationValue>(self))).release(); }
 
 // ---- FinancialImpact
 
@@ -157,9 +151,9 @@ PyObject* position_impact_repr(PyObject* self) {
 
 // ---- ExecutionReport
 
-struct OperationPart {
+struct ReportOperationPart {
   using Parent = ReportValue;
-  using Value = OperationValue;
+  using Value = ReportOperationValue;
   static constexpr ClassId kClass = ClassId::ExecutionReportOperation;
   static constexpr const char* kRefusal = "operation must be vantrel.core.ExecutionReportOperation";
   static constexpr Ref ReportValue::*kSlot = &ReportValue::operation;
@@ -195,7 +189,7 @@ PyObject* report_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                       kw_opt("fill"), kw_opt("position_impact"));
   auto [operation, financial_impact, fill, position_impact] = parse(spec, args, kwargs);
   ReportValue value;
-  value.operation = part_from_py<OperationPart>(operation);
+  value.operation = part_from_py<ReportOperationPart>(operation);
   value.financial_impact = part_from_py<ImpactPart>(financial_impact);
   value.fill = part_from_py<FillPart>(fill);
   value.position_impact = part_from_py<PositionImpactPart>(position_impact);
@@ -205,7 +199,7 @@ PyObject* report_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* report_repr(PyObject* self) {
   Shared<ReportValue> report(self);
   std::string out = "ExecutionReport(operation=";
-  append_part<OperationPart>(out, report->operation);
+  append_part<ReportOperationPart>(out, report->operation);
   out += ", financial_impact=";
   append_part<ImpactPart>(out, report->financial_impact);
   out += ", fill=";
@@ -224,12 +218,8 @@ ExecutionReportRecord extract_execution_report(PyObject* obj) {
   Shared<ReportValue> report(obj);
   ExecutionReportRecord record;
   if (report->operation) {
-    Shared<OperationValue> part(report->operation.get());
-    ExecutionReportRecord::Operation& operation = record.operation.emplace();
-    if (part->underlying_asset && part->settlement_asset)
-      operation.instrument = Instrument{*part->underlying_asset, *part->settlement_asset};
-    operation.account_id = part->account_id;
-    operation.side = part->side;
+    Shared<ReportOperationValue> part(report->operation.get());
+    fill_operation(record.operation.emplace(), *part);
   }
   if (report->financial_impact) record.financial_impact = *Shared<ImpactValue>(report->financial_impact.get());
   if (report->fill) record.fill = *Shared<FillValue>(report->fill.get());
@@ -239,24 +229,18 @@ ExecutionReportRecord extract_execution_report(PyObject* obj) {
 }
 
 const ClassBehaviour* execution_report_operation_behaviour() {
-  using V = OperationValue;
-  static PyGetSetDef getset[] = {
-      field_property<&V::underlying_asset, AssetField>("underlying_asset"),
-      field_property<&V::settlement_asset, AssetField>("settlement_asset"),
-      field_property<&V::account_id, AccountIdField>("account_id"),
-      field_property<&V::side, SideField>("side"),
-      {nullptr, nullptr, nullptr, nullptr, nullptr},
-  };
+  using V = ReportOperationValue;
+  static auto getset = operation_getset<V>();
   static const ClassBehaviour behaviour =
-      record_behaviour<V>(entry<&operation_new>, getset, entry<&operation_repr>);
+      record_behaviour<V>(entry<&operation_new>, getset.data(), entry<&operation_repr>);
   return &behaviour;
 }
 
 const ClassBehaviour* financial_impact_behaviour() {
   using V = ImpactValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::pnl, PnlField>("pnl"),
-      field_property<&V::fee, FeeField>("fee"),
+      field_property<V, &V::pnl, PnlField>("pnl"),
+      field_property<V, &V::fee, FeeField>("fee"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&impact_new>, getset, entry<&impact_repr>);
@@ -266,10 +250,10 @@ const ClassBehaviour* financial_impact_behaviour() {
 const ClassBehaviour* execution_report_fill_details_behaviour() {
   using V = FillValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::last_trade, TradeField>("last_trade"),
-      field_property<&V::leaves_quantity, QuantityField>("leaves_quantity"),
-      field_property<&V::lock, LockField>("lock"),
-      field_property<&V::is_final, FlagField>("is_final"),
+      field_property<V, &V::last_trade, TradeField>("last_trade"),
+      field_property<V, &V::leaves_quantity, QuantityField>("leaves_quantity"),
+      field_property<V, &V::lock, LockField>("lock"),
+      field_property<V, &V::is_final, FlagField>("is_final"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&fill_new>, getset, entry<&fill_repr>);
@@ -279,8 +263,8 @@ const ClassBehaviour* execution_report_fill_details_behaviour() {
 const ClassBehaviour* execution_report_position_impact_behaviour() {
   using V = PositionImpactValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::position_effect, PositionEffectField>("position_effect"),
-      field_property<&V::position_side, PositionSideField>("position_side"),
+      field_property<V, &V::position_effect, PositionEffectField>("position_effect"),
+      field_property<V, &V::position_side, PositionSideField>("position_side"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour =
@@ -290,7 +274,7 @@ const ClassBehaviour* execution_report_position_impact_behaviour() {
 
 const ClassBehaviour* execution_report_behaviour() {
   static PyGetSetDef getset[] = {
-      part_property<OperationPart>("operation"),
+      part_property<ReportOperationPart>("operation"),
       part_property<ImpactPart>("financial_impact"),
       part_property<FillPart>("fill"),
       part_property<PositionImpactPart>("position_impact"),

@@ -3,22 +3,20 @@
 // borrow flags; used with the interpreter lock held.
 #include "class_behaviours.hpp"
 #include "core/extract_records.hpp"
-#include "core/record_fields.hpp"
+#include "core/operation_fields.hpp"
 #include "toolkit/args.hpp"
 
 namespace vantrel::py {
-namespace {
 
-// What an OrderOperation holds: the assets apart, as given, so a lone asset
-// reads back until the order is converted.
-struct OperationValue {
-  std::optional<Asset> underlying_asset;
-  std::optional<Asset> settlement_asset;
-  std::optional<AccountId> account_id;
-  std::optional<Side> side;
+// What an OrderOperation holds. Named outside any anonymous namespace: its
+// field accessors are instantiated over pointers to its members.
+struct OrderOperationValue : OperationFields {
   std::optional<TradeAmount> trade_amount;
   std::optional<Price> price;
 };
+
+namespace {
+
 using PositionValue = OrderRecord::Position;
 using MarginValue = OrderRecord::Margin;
 
@@ -36,21 +34,16 @@ PyObject* operation_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       params("OrderOperation.__new__()", kw_opt("underlying_asset"), kw_opt("settlement_asset"),
              kw_opt("account_id"), kw_opt("side"), kw_opt("trade_amount"), kw_opt("price"));
   auto [underlying, settlement, account_id, side, trade_amount, price] = parse(spec, args, kwargs);
-  OperationValue value;
-  convert_arg_into<AssetField>(value.underlying_asset, underlying, "underlying_asset");
-  convert_arg_into<AssetField>(value.settlement_asset, settlement, "settlement_asset");
-  convert_arg_into<AccountIdField>(value.account_id, account_id, "account_id");
-  convert_arg_into<SideField>(value.side, side, "side");
+  OrderOperationValue value;
+  convert_operation_args(value, underlying, settlement, account_id, side);
   convert_arg_into<TradeAmountField>(value.trade_amount, trade_amount, "trade_amount");
   convert_arg_into<PriceField>(value.price, price, "price");
-  return make_instance<OperationValue>(type, std::move(value)).release();
+  return make_instance<OrderOperationValue>(type, std::move(value)).release();
 }
 
-std::string operation_text(const OperationValue& v) {
-  std::string out = "OrderOperation(underlying_asset=";
-  append_optional_asset(out, v.underlying_asset);
-  out += ", settlement_asset=";
-  append_optional_asset(out, v.settlement_asset);
+std::string operation_text(const OrderOperationValue& v) {
+  std::string out = "OrderOperation(";
+  append_operation_assets(out, v);
   out += ", side=";
   append_optional_side(out, v.side);
   out += ", trade_amount=";
@@ -61,7 +54,7 @@ std::string operation_text(const OperationValue& v) {
   return out;
 }
 
-PyObject* operation_repr(PyObject* self) { return make_str(operation_text(*Shared<OperationValue>(self))).release(); }
+PyObject* operation_repr(PyObject* self) { return make_str(operation_text(*Shared<OrderOperationValue>(self))).release(); }
 
 // ---- OrderPosition
 
@@ -118,9 +111,9 @@ PyObject* margin_repr(PyObject* self) { return make_str(margin_text(*Shared<Marg
 // ---- Order
 
 // How each part is checked, copied and shown.
-struct OperationPart {
+struct OrderOperationPart {
   using Parent = OrderValue;
-  using Value = OperationValue;
+  using Value = OrderOperationValue;
   static constexpr ClassId kClass = ClassId::OrderOperation;
   static constexpr const char* kRefusal = "operation must be vantrel.core.OrderOperation";
   static constexpr Ref OrderValue::*kSlot = &OrderValue::operation;
@@ -149,7 +142,7 @@ PyObject* order_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       params("Order.__new__()", kw_opt("operation"), kw_opt("position"), kw_opt("margin"));
   auto [operation, position, margin] = parse(spec, args, kwargs);
   OrderValue value;
-  value.operation = part_from_py<OperationPart>(operation);
+  value.operation = part_from_py<OrderOperationPart>(operation);
   value.position = part_from_py<PositionPart>(position);
   value.margin = part_from_py<MarginPart>(margin);
   return make_instance<OrderValue>(type, std::move(value)).release();
@@ -158,7 +151,7 @@ PyObject* order_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* order_repr(PyObject* self) {
   Shared<OrderValue> order(self);
   std::string out = "Order(operation=";
-  append_part<OperationPart>(out, order->operation);
+  append_part<OrderOperationPart>(out, order->operation);
   out += ", position=";
   append_part<PositionPart>(out, order->position);
   out += ", margin=";
@@ -174,12 +167,9 @@ OrderRecord extract_order(PyObject* obj) {
   Shared<OrderValue> order(obj);
   OrderRecord record;
   if (order->operation) {
-    Shared<OperationValue> part(order->operation.get());
+    Shared<OrderOperationValue> part(order->operation.get());
     OrderRecord::Operation& operation = record.operation.emplace();
-    if (part->underlying_asset && part->settlement_asset)
-      operation.instrument = Instrument{*part->underlying_asset, *part->settlement_asset};
-    operation.account_id = part->account_id;
-    operation.side = part->side;
+    fill_operation(operation, *part);
     operation.trade_amount = part->trade_amount;
     operation.price = part->price;
   }
@@ -190,27 +180,20 @@ OrderRecord extract_order(PyObject* obj) {
 }
 
 const ClassBehaviour* order_operation_behaviour() {
-  using V = OperationValue;
-  static PyGetSetDef getset[] = {
-      field_property<&V::underlying_asset, AssetField>("underlying_asset"),
-      field_property<&V::settlement_asset, AssetField>("settlement_asset"),
-      field_property<&V::account_id, AccountIdField>("account_id"),
-      field_property<&V::side, SideField>("side"),
-      field_property<&V::trade_amount, TradeAmountField>("trade_amount"),
-      field_property<&V::price, PriceField>("price"),
-      {nullptr, nullptr, nullptr, nullptr, nullptr},
-  };
+  using V = OrderOperationValue;
+  static auto getset = operation_getset<V>(field_property<V, &V::trade_amount, TradeAmountField>("trade_amount"),
+                                           field_property<V, &V::price, PriceField>("price"));
   static const ClassBehaviour behaviour =
-      record_behaviour<V>(entry<&operation_new>, getset, entry<&operation_repr>);
+      record_behaviour<V>(entry<&operation_new>, getset.data(), entry<&operation_repr>);
   return &behaviour;
 }
 
 const ClassBehaviour* order_position_behaviour() {
   using V = PositionValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::position_side, PositionSideField>("position_side"),
-      field_property<&V::reduce_only, FlagField>("reduce_only"),
-      field_property<&V::close_position, FlagField>("close_position"),
+      field_property<V, &V::position_side, PositionSideField>("position_side"),
+      field_property<V, &V::reduce_only, FlagField>("reduce_only"),
+      field_property<V, &V::close_position, FlagField>("close_position"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&position_new>, getset, entry<&position_repr>);
@@ -220,9 +203,9 @@ const ClassBehaviour* order_position_behaviour() {
 const ClassBehaviour* order_margin_behaviour() {
   using V = MarginValue;
   static PyGetSetDef getset[] = {
-      field_property<&V::leverage, LeverageField>("leverage"),
-      field_property<&V::collateral_asset, AssetField>("collateral_asset"),
-      field_property<&V::auto_borrow, FlagField>("auto_borrow"),
+      field_property<V, &V::leverage, LeverageField>("leverage"),
+      field_property<V, &V::collateral_asset, AssetField>("collateral_asset"),
+      field_property<V, &V::auto_borrow, FlagField>("auto_borrow"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
   static const ClassBehaviour behaviour = record_behaviour<V>(entry<&margin_new>, getset, entry<&margin_repr>);
@@ -231,7 +214,7 @@ const ClassBehaviour* order_margin_behaviour() {
 
 const ClassBehaviour* order_behaviour() {
   static PyGetSetDef getset[] = {
-      part_property<OperationPart>("operation"),
+      part_property<OrderOperationPart>("operation"),
       part_property<PositionPart>("position"),
       part_property<MarginPart>("margin"),
       {nullptr, nullptr, nullptr, nullptr, nullptr},

@@ -148,27 +148,30 @@ Ref field_to_py(const M& value) {
 
 template <class P>
 struct member_traits;
-template <class V, class M>
-struct member_traits<M V::*> {
-  using Owner = V;
+template <class O, class M>
+struct member_traits<M O::*> {
+  using Owner = O;
   using Type = M;
 };
 
-// The property pair of one plain field: the getter reads under a shared borrow;
-// the setter holds an exclusive borrow across the conversion too (a conversion
-// may run Python code that reads the record back) and stores only once the value
-// converted, so a failed conversion leaves the field as it was.
-template <auto Member, class Conv>
+// The property pair of one plain field of a record whose value type is V; the
+// member may be one V inherits. V is named, never deduced from the member, so
+// the borrow flag is always found in V's own instance layout. The getter reads
+// under a shared borrow; the setter holds an exclusive borrow across the
+// conversion too (a conversion may run Python code that reads the record back)
+// and stores only once the value converted, so a failed conversion leaves the
+// field as it was.
+template <class V, auto Member, class Conv>
 PyObject* field_get(PyObject* self, void*) {
-  using V = typename member_traits<decltype(Member)>::Owner;
+  static_assert(std::is_base_of_v<typename member_traits<decltype(Member)>::Owner, V>);
   Shared<V> value(self);
   return field_to_py<Conv>((*value).*Member).release();
 }
 
-template <auto Member, class Conv>
+template <class V, auto Member, class Conv>
 int field_set(PyObject* self, PyObject* obj, void*) {
-  using V = typename member_traits<decltype(Member)>::Owner;
   using M = typename member_traits<decltype(Member)>::Type;
+  static_assert(std::is_base_of_v<typename member_traits<decltype(Member)>::Owner, V>);
   if (obj == nullptr) refuse_delete();
   Exclusive<V> value(self);
   M converted = field_from_py<Conv, M>(obj, "value");
@@ -176,9 +179,9 @@ int field_set(PyObject* self, PyObject* obj, void*) {
   return 0;
 }
 
-template <auto Member, class Conv>
+template <class V, auto Member, class Conv>
 constexpr PyGetSetDef field_property(const char* name) {
-  return {name, entry<&field_get<Member, Conv>>, entry<&field_set<Member, Conv>>, nullptr, nullptr};
+  return {name, entry<&field_get<V, Member, Conv>>, entry<&field_set<V, Member, Conv>>, nullptr, nullptr};
 }
 
 // The slots every record class has: constructor, field properties, representation.

@@ -39,7 +39,7 @@ PyObject* builder_build(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   static constexpr auto spec = params("MarketDataBuilder.build()");
   parse(spec, args, nargs, kwnames);
   Shared<MarketDataBuilderState> builder(self);
-  const SyncMode mode = builder->sync_mode == kMarketDataNoSync ? SyncMode::None : SyncMode::Recursive;
+  const SyncMode mode = builder->sync_mode == kMarketDataNoSync ? SyncMode::None : SyncMode::Full;
   return wrap_market_data_service(std::make_shared<MarketDataService>(builder->default_ttl, mode)).release();
 }
 

@@ -90,7 +90,7 @@ PyObject* reservation_finalise(PyObject* self, PyObject* const* args, Py_ssize_t
 void reservation_dealloc(PyObject* obj) {
   PyTypeObject* type = Py_TYPE(obj);  // alive until the instance is freed
   auto* self = object_cast<ReservationCell>(obj);
-  if (self->owner != std::this_thread::get_id()) {
+  if (!on_creating_thread<ReservationCell>(obj)) {
     report_foreign_drop(obj, kReservationName);
   } else {
     std::optional<CoreReservation>& reservation = self->value.reservation;

@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <string>
@@ -25,6 +27,15 @@ concept ThreadBoundValue = requires {
 };
 struct NoOwner {};
 
+// Thread ids are reused once a thread ends, so a thread-bound object records
+// this number instead: one per thread, never handed out twice in a process.
+inline std::atomic<std::uint64_t> g_thread_serials{0};
+inline thread_local std::uint64_t t_thread_serial __attribute__((tls_model("initial-exec"))) = 0;
+inline std::uint64_t this_thread_serial() noexcept {
+  if (t_thread_serial == 0) t_thread_serial = g_thread_serials.fetch_add(1, std::memory_order_relaxed) + 1;
+  return t_thread_serial;
+}
+
 // Instance layout shared by every class: header, the wrapped value, the
 // borrow flag (0 free, n > 0 shared borrows, -1 one exclusive borrow), and for
 // thread-bound classes the creating thread. The flag is used only by the
@@ -34,7 +45,7 @@ struct Object {
   PyObject ob_base;
   T value;
   Py_ssize_t borrow_flag;
-  [[no_unique_address]] std::conditional_t<ThreadBoundValue<T>, std::thread::id, NoOwner> owner;
+  [[no_unique_address]] std::conditional_t<ThreadBoundValue<T>, std::uint64_t, NoOwner> owner;
 };
 
 static_assert(sizeof(Object<Py_ssize_t>) == sizeof(PyObject) + 2 * sizeof(Py_ssize_t),
@@ -93,10 +104,15 @@ const std::string& class_doc(const ClassSpec& spec, ClassCell& cell);
 // Constructor slot of every class without a constructor.
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
+template <ThreadBoundValue T>
+inline bool on_creating_thread(PyObject* self) noexcept {
+  return object_cast<T>(self)->owner == this_thread_serial();
+}
+
 // The creating thread check of thread-bound classes.
 template <ThreadBoundValue T>
 inline void check_thread(PyObject* self, const char* unsendable_name) {
-  if (object_cast<T>(self)->owner != std::this_thread::get_id())
+  if (!on_creating_thread<T>(self))
     fail(cat(unsendable_name, " is unsendable, but sent to another thread"));
 }
 void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept;
@@ -129,13 +145,10 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
   }
   count_instance(type, 1);
   self->borrow_flag = 0;
-  if constexpr (ThreadBoundValue<T>) new (&self->owner) std::thread::id(std::this_thread::get_id());
+  if constexpr (ThreadBoundValue<T>) self->owner = this_thread_serial();
   return owned;
 }
 
-// make_instance for a class that cannot be subclassed, so `type` is the class
-// itself and an instance is exactly an Object<T>: the memory comes straight
-// from the interpreter's allocator, unzeroed, since every field is set here.
 // One freed instance's memory, kept for the next instance of a final class whose
 // instances outgrow the interpreter's small-object allocator. Used under the
 // interpreter lock only.
@@ -144,6 +157,10 @@ struct SpareInstanceMemory {
   static inline void* block = nullptr;
 };
 
+// make_instance for a class that cannot be subclassed, so `type` is the class
+// itself and an instance is exactly an Object<T>: the memory comes straight
+// from the interpreter's allocator (or the spare), unzeroed, since every field
+// is set here.
 template <class T, class... Args>
 Ref make_final_instance(PyTypeObject* type, Args&&... args) {
   if constexpr (kCheckedBuild) {
@@ -165,7 +182,7 @@ Ref make_final_instance(PyTypeObject* type, Args&&... args) {
   PyObject* obj = PyObject_Init(reinterpret_cast<PyObject*>(self), type);  // takes a reference to the type
   count_instance(type, 1);
   self->borrow_flag = 0;
-  if constexpr (ThreadBoundValue<T>) new (&self->owner) std::thread::id(std::this_thread::get_id());
+  if constexpr (ThreadBoundValue<T>) self->owner = this_thread_serial();
   return Ref::steal(obj);
 }
 
@@ -189,7 +206,7 @@ void dealloc_object(PyObject* obj) {
   Object<T>* self = object_cast<T>(obj);
   bool foreign = false;
   if constexpr (Unsendable != nullptr) {
-    foreign = self->owner != std::this_thread::get_id();
+    foreign = !on_creating_thread<T>(obj);
     if (foreign) report_foreign_drop(obj, *Unsendable);
   }
   if (!foreign) self->value.~T();

@@ -79,8 +79,9 @@ const char* GilToken::acquire() noexcept {
   std::intptr_t& depth = lock_depth();
   if (depth < 0) return "interpreter lock depth is negative";
   if (depth == 0) {
-    static const bool initialized = Py_IsInitialized() != 0;
-    if (!initialized) return "the interpreter is not initialized";
+    // Asked at every acquisition: a thread that outlives the interpreter (a
+    // native thread still running at exit) must be refused, not let in.
+    if (Py_IsInitialized() == 0) return "the interpreter is not initialized";
     if (lock_depth() == 0) {
       state_ = PyGILState_Ensure();
       already_held_ = false;

@@ -1,16 +1,12 @@
 #pragma once
 // The interpreter lock as the binding layer sees it.
 //
-// Lock order: the interpreter lock is never acquired, and Python never runs
-// (calls, attribute reads, releases that may reach __del__), while this thread
-// holds an engine, policy or market-data lock (any vantrel::RwLock, counted by
-// vantrel::core_locks_held()). So an entry point retakes a lock it gave up
-// (AllowThreads, AllowThreadsIfBlocked) only after the last core lock is gone:
-// that scope is always the outermost guard. GilToken
-// refuses to wait while a core lock is held, and releases requested under one
-// are queued instead of done. The deferred-release queue's mutex and the
-// pending-exception slot's flag are leaves: nothing is taken and no Python
-// runs while either is held.
+// Lock order: the table in vantrel/core/rw_lock.hpp; the interpreter lock sits
+// above every lock there. So an entry point retakes an interpreter lock it gave
+// up (AllowThreads, AllowThreadsIfBlocked) only after the last core lock is gone
+// (counted by vantrel::core_locks_held()): that scope is always the outermost
+// guard. GilToken refuses to wait while a core lock is held, and releases
+// requested under one are queued instead of done.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

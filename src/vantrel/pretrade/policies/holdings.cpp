@@ -13,16 +13,38 @@ std::string holdings_text(const Holdings& h) {
   return out;
 }
 
-std::optional<Holdings> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
-  const std::optional<Decimal> held = slot.held.checked_sub(consume);
-  if (!held) return std::nullopt;
-  Decimal available = slot.available;
-  if (!credit.is_zero()) {
-    const std::optional<Decimal> a = slot.available.checked_add(credit);
-    if (!a) return std::nullopt;
-    available = *a;
+namespace holdings_detail {
+
+std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy toward,
+                                            std::initializer_list<Decimal> from,
+                                            std::initializer_list<Decimal> to) noexcept {
+  for (std::uint32_t scale = amount.scale(); scale-- > 0;) {
+    const Decimal rounded = amount.round_to(scale, toward);
+    if (absorbs(rounded, from, to)) return rounded;
   }
-  return Holdings{available, *held, slot.incoming};
+  return std::nullopt;
+}
+
+std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Decimal held_record,
+                                       Decimal balance_record) noexcept {
+  const std::initializer_list<Decimal> from = {slot.held, held_record}, to = {slot.available, balance_record};
+  const std::optional<Decimal> down = coarser_exact_amount(amount, RoundingStrategy::Down, from, to);
+  if (!down) return std::nullopt;
+  const std::optional<Decimal> up = down->checked_add(Decimal::from_parts(1, 0, down->scale(), false));
+  if (up && slot.held > *down && slot.held <= *up && absorbs(slot.held, from, to)) return slot.held;
+  return without_scale_if_zero(*down);
+}
+
+}  // namespace holdings_detail
+
+std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
+  const std::optional<Decimal> consumed = exact_amount(consume, RoundingStrategy::Up, {slot.held}, {});
+  const std::optional<Decimal> credited = exact_amount(credit, RoundingStrategy::Down, {}, {slot.available});
+  if (!consumed || !credited) return std::nullopt;
+  const std::optional<Decimal> held = slot.held.checked_sub(*consumed);
+  const std::optional<Decimal> available = slot.available.checked_add(*credited);
+  if (!held || !available) return std::nullopt;
+  return FilledLeg{*consumed, *credited, Holdings{*available, *held, slot.incoming}};
 }
 
 namespace {
@@ -68,7 +90,8 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
   }
   for (std::size_t i = 0; i < 3; ++i) {
     if (!adjustment.fields[i]) continue;
-    const std::optional<Decimal> d = field_of(step.after, i).checked_sub(field_of(slot, i));
+    // Exact, so that old + delta is the new value; a delta no scale holds is refused.
+    const std::optional<Decimal> d = field_of(step.after, i).exact_sub(field_of(slot, i));
     if (!d) {
       step.verdict = AdjustVerdict::DeltaOverflow;
       step.field = static_cast<HoldingsField>(i);
@@ -81,9 +104,9 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
 }
 
 std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta) noexcept {
-  const std::optional<Decimal> available = slot.available.checked_sub(delta.available);
-  const std::optional<Decimal> held = slot.held.checked_sub(delta.held);
-  const std::optional<Decimal> incoming = slot.incoming.checked_sub(delta.incoming);
+  const std::optional<Decimal> available = slot.available.exact_sub(delta.available);
+  const std::optional<Decimal> held = slot.held.exact_sub(delta.held);
+  const std::optional<Decimal> incoming = slot.incoming.exact_sub(delta.incoming);
   if (!available || !held || !incoming) return std::nullopt;
   return Holdings{*available, *held, *incoming};
 }

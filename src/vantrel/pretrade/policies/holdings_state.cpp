@@ -60,7 +60,7 @@ namespace {
 
 SyncMode map_mode_for(SyncMode engine_mode) noexcept { return engine_mode; }
 SyncMode slot_mode_for(SyncMode engine_mode) noexcept {
-  return engine_mode == SyncMode::Recursive ? SyncMode::Plain : SyncMode::None;
+  return engine_mode == SyncMode::Full ? SyncMode::Full : SyncMode::None;
 }
 
 }  // namespace

@@ -2,15 +2,15 @@
 // The holdings of one funds policy: one slot per (account, asset), shared by
 // the policy and every staged undo of its changes.
 //
-// Locks, per the engine's sync mode. The map is split into shards, each behind
-// its own map lock. full_sync: a slot is found under the shard's lock in
-// (recursive) read mode and changed, still under it, inside the slot's own
-// exclusive lock. account_sync: found under the shard's lock in (plain) read
-// mode and changed with no further lock: the host keeps calls that touch one
-// account from overlapping. no_sync: nothing is locked. Inserts and removals
-// take the shard's lock in write mode. Order: map lock, then slot lock; a read
-// lock is never upgraded: it is released, the write lock taken and the key
-// looked up again. Every change of a value holds at least the map read lock,
+// Locks, per the engine's sync mode (lock order: the table in
+// core/rw_lock.hpp). The map is split into shards, each behind its own map
+// lock. full_sync: a slot is found under the shard's lock in read mode and
+// changed, still under it, inside the slot's own exclusive lock. account_sync:
+// found under the shard's lock in read mode and changed with no further lock:
+// the host keeps calls that touch one account from overlapping. no_sync:
+// nothing is locked. Inserts and removals take the shard's lock in write
+// mode; a read lock is never upgraded: it is released, the write lock taken
+// and the key looked up again. Every change of a value holds at least the map read lock,
 // so under the write lock values are stable without the slot lock.
 // Nothing here calls Python or records blocks.
 #include <array>

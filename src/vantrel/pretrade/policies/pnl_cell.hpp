@@ -43,9 +43,11 @@ class PnlCell {
     return Decimal::from_parts(lo, static_cast<std::uint32_t>(hi), static_cast<std::uint32_t>((hi >> 32) & 0xFF),
                                ((hi >> 40) & 1) != 0);
   }
+  // Release stores: a reader that sees either half also sees the odd
+  // sequence written before it (see load()).
   void store(Decimal d) noexcept {
-    lo_.store(d.lo64(), std::memory_order_relaxed);
-    hi_.store(pack_high(d), std::memory_order_relaxed);
+    lo_.store(d.lo64(), std::memory_order_release);
+    hi_.store(pack_high(d), std::memory_order_release);
   }
   // Spins until the word is even and this thread made it odd; returns the even value.
   std::uint32_t lock() noexcept;

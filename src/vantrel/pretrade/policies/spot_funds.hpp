@@ -4,9 +4,9 @@
 // funds of accepted ones are held until reports consume or release them.
 //
 // Concurrency: configuration is read-only; holdings live in HoldingsState
-// behind its locks (map lock, then slot lock). Market data is read before any
-// holdings lock is taken, and a block for a failed undo is recorded only after
-// the holdings locks are released. Nothing here calls Python.
+// behind its locks, taken in the order of the table in core/rw_lock.hpp
+// (market data first, a block for a failed undo only after the holdings locks
+// are gone). Nothing here calls Python.
 //
 // Held funds are one total per account and asset, not one per order: a host
 // sends one final report per committed order, never rolls back an order it has

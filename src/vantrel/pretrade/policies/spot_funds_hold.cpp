@@ -21,7 +21,11 @@ struct HoldRollback {
 
   void operator()() noexcept {
     const std::optional<Holdings> refused = shared->holdings.change_or_refuse(
-        HoldingsKey{account, asset}, [&](const Holdings& old) { return release_step(old, moved); });
+        HoldingsKey{account, asset}, [&](const Holdings& old) -> std::optional<Holdings> {
+          const std::optional<Released> released = release_step(old, moved);
+          if (!released) return std::nullopt;
+          return released->after;
+        });
     // Recorded with every holdings lock released.
     if (refused && control != nullptr)
       control->record(account, hold_rollback_overflow_block(account, *asset, moved, *refused));
@@ -155,7 +159,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   }
   switch (step.verdict) {
     case HoldVerdict::Insufficient:
-      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
+      return insufficient_funds_reject(account, asset.name(), step.usable, step.requested);
     case HoldVerdict::Overflow:
       return hold_overflow_reject(account, asset.name(), amount);
     case HoldVerdict::Held:

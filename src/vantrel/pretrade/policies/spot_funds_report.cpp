@@ -57,19 +57,28 @@ class ReportRun {
     return true;
   }
 
+  enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta };
+
+  // What refused a release run with the asset's records among its sides: the
+  // slot alone, else the held record, else the balance record.
+  static Failed refused_by(bool slot_refuses, bool held_record_refuses) {
+    return slot_refuses ? Failed::Slot : (held_record_refuses ? Failed::HeldDelta : Failed::BalanceDelta);
+  }
+
   // held - consume, available + credit, and the asset's record, all computed
   // before anything is written.
   bool fill_leg(const Asset& asset, AssetChange& change, Decimal consume, Decimal credit) {
-    enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta } failed = Failed::None;
+    Failed failed = Failed::None;
     Decimal held_delta, balance_delta;
     Holdings after;
     state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> leg = fill_leg_step(old, consume, credit);
-      const std::optional<Decimal> hd = change.held_delta.checked_sub(consume);
-      const std::optional<Decimal> bd = change.balance_delta.checked_add(credit);
+      // A fill is its asset's first change in a report: the records start from zero.
+      const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
+      const std::optional<Decimal> hd = leg ? change.held_delta.checked_sub(leg->consumed) : std::nullopt;
+      const std::optional<Decimal> bd = leg ? change.balance_delta.checked_add(leg->credited) : std::nullopt;
       failed = !leg ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
       if (failed != Failed::None) return false;
-      next = after = *leg;
+      next = after = leg->after;
       held_delta = *hd;
       balance_delta = *bd;
       return true;
@@ -93,16 +102,19 @@ class ReportRun {
   // `amount` back from held to available; zero does nothing.
   bool release(const Asset& asset, AssetChange& change, Decimal amount) {
     if (amount.is_zero()) return true;
-    enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta } failed = Failed::None;
+    Failed failed = Failed::None;
     Decimal held_delta, balance_delta;
     Holdings after;
     state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
-      const std::optional<Holdings> released = release_step(old, amount);
-      const std::optional<Decimal> hd = change.held_delta.checked_sub(amount);
-      const std::optional<Decimal> bd = change.balance_delta.checked_add(amount);
-      failed = !released ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
+      // The records are sides of the move, so the entry's old + delta is its new value.
+      const std::optional<Released> released =
+          release_step(old, amount, change.held_delta, change.balance_delta);
+      const std::optional<Decimal> hd = released ? change.held_delta.checked_sub(released->amount) : std::nullopt;
+      const std::optional<Decimal> bd = released ? change.balance_delta.checked_add(released->amount) : std::nullopt;
+      failed = hd && bd ? Failed::None
+                        : refused_by(!release_step(old, amount), !release_step(old, amount, change.held_delta));
       if (failed != Failed::None) return false;
-      next = after = *released;
+      next = after = released->after;
       held_delta = *hd;
       balance_delta = *bd;
       return true;
