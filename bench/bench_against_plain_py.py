@@ -221,7 +221,7 @@ def threaded_seconds(engine, per_thread_orders):
 
 def threads():
     counts = (1, 2, 4, 8)
-    per_thread = ORDERS // 2
+    per_thread = ORDERS
     print(f"Python threads on one engine (five built-ins, distinct accounts, {per_thread} orders per thread, "
           f"wall clock; ratios to one thread within each round, medians of {ROUNDS} rounds; "
           f"load {os.getloadavg()[0]:.2f})")
