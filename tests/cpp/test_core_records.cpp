@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocation_refusal.hpp"
 #include "decimal_test_util.hpp"
 #include "vantrel/core/account_adjustment.hpp"
 #include "vantrel/core/execution_report.hpp"
@@ -19,15 +20,35 @@ namespace {
 thread_local long t_allocations = 0;
 }
 
+namespace vantrel::testing {
+thread_local int t_refused_allocations = 0;
+}  // namespace vantrel::testing
+
 // These forward to malloc/free as the default ones do.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
+  if (vantrel::testing::t_refused_allocations > 0) {
+    --vantrel::testing::t_refused_allocations;
+    throw std::bad_alloc();
+  }
   ++t_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+void* operator new(std::size_t size, std::align_val_t align) {
+  if (vantrel::testing::t_refused_allocations > 0) {
+    --vantrel::testing::t_refused_allocations;
+    throw std::bad_alloc();
+  }
+  ++t_allocations;
+  const std::size_t alignment = static_cast<std::size_t>(align);
+  if (void* p = std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)) return p;
+  throw std::bad_alloc();
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace vantrel {
 namespace {

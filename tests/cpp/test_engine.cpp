@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine_test_util.hpp"
@@ -443,6 +445,44 @@ TEST(PostTrade, GathersEverythingAndRecordsOnlyTheFirstBlockWithItsOwnCode) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->code, RejectCode::PnlKillSwitchTriggered);
   EXPECT_EQ(refused->policy, "b");
+}
+
+TEST(PostTrade, FirstBlockWinsWithinAReportAndAcrossReports) {
+  EngineFixture f;
+  std::vector<AccountBlock> next;  // what the next report's policies block with, one each
+  for (const char* name : {"a", "b"})
+    f.add(name).on_report = [&next, name](auto&, auto&) -> std::optional<PostTradeContribution> {
+      PostTradeContribution c;
+      const AccountBlock* mine = nullptr;
+      for (const AccountBlock& block : next)
+        if (block.policy == name) mine = &block;
+      if (mine != nullptr) c.account_blocks.push_back(*mine);
+      return c;
+    };
+  auto engine = f.build();
+  const AccountBlock first{.policy = "a", .reason = "first", .details = "d1", .user_data = 1,
+                           .code = RejectCode::PnlKillSwitchTriggered};
+  const AccountBlock second{.policy = "b", .reason = "second", .details = "d2", .user_data = 2,
+                            .code = RejectCode::Other};
+  next = {first, second};
+  EXPECT_EQ(engine->apply_execution_report(report_for(3)).account_blocks, next);
+  next = {AccountBlock{.policy = "b", .reason = "third", .details = "d3", .user_data = 3, .code = RejectCode::Custom}};
+  EXPECT_EQ(engine->apply_execution_report(report_for(3)).account_blocks.size(), 1u);
+  EXPECT_EQ(engine->blocks().block_of(AccountId{3}), first);
+  const std::optional<Reject> refused = engine->blocks().check(AccountId{3});
+  ASSERT_TRUE(refused);
+  EXPECT_EQ((std::tuple(refused->policy, refused->reason, refused->code, refused->user_data)),
+            (std::tuple(std::string("a"), std::string("first"), RejectCode::PnlKillSwitchTriggered, 1ull)));
+}
+
+TEST(Blocks, RecordThatCannotBeBuiltRefusesEveryUnblockedAccount) {
+  AccountBlockRegistry registry(SyncMode::None);
+  registry.record_or_refuse_all(AccountId{1}, [] { return AccountBlock{.policy = "p", .reason = "kept"}; });
+  EXPECT_FALSE(registry.accountless_block());
+  registry.record_or_refuse_all(AccountId{2}, []() -> AccountBlock { throw std::bad_alloc(); });
+  EXPECT_TRUE(registry.accountless_block());
+  EXPECT_EQ(registry.check(AccountId{1})->reason, "kept");
+  EXPECT_EQ(registry.check(AccountId{2})->reason, "account is blocked due to kill-switch");
 }
 
 TEST(PostTrade, NothingReturnedRecordsNothing) {

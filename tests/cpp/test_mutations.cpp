@@ -125,11 +125,21 @@ TEST(Mutations, EmptyListFinalisesWithoutEffect) {
   EXPECT_TRUE(b.empty());
 }
 
-TEST(Mutations, ReleasedUnfinalisedRunsNothing) {
+TEST(Mutations, ReleasedUnfinalisedRollsBack) {
+  // A stage that ends early (a throw) drops its list: its changes are undone.
   Journal j;
   { Mutations m = staged(j, {"A", "B"}); }
-  EXPECT_TRUE(j.ran.empty());
+  EXPECT_EQ(j.ran, (std::vector<std::string>{"rollback B", "rollback A"}));
   EXPECT_EQ(j.released.size(), 4u);
+  // So is a list assigned over, before it takes the other's pairs; a list
+  // moved out of is empty and undoes nothing.
+  j = {};
+  Mutations kept = staged(j, {"C"});
+  Mutations source = staged(j, {"D"});
+  kept = std::move(source);
+  EXPECT_EQ(j.ran, std::vector<std::string>{"rollback C"});
+  { Mutations gone = std::move(kept); }
+  EXPECT_EQ(j.ran, (std::vector<std::string>{"rollback C", "rollback D"}));
 }
 
 TEST(Mutations, OrderHoldsPastTheInlineRoom) {

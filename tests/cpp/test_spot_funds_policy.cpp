@@ -2,6 +2,10 @@
 // Scenarios assert the slots and verdicts after every step.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
+#include "allocation_refusal.hpp"
 #include "engine_test_util.hpp"
 #include "spot_funds_test_util.hpp"
 
@@ -65,6 +69,43 @@ TEST_P(FundsModes, UnfundedOrdersLeaveNoSlotAndTakeNoWriteLock) {
   EXPECT_EQ(only_reject(last)->details, "account 1, asset USD: available 0, requested 20");
   EXPECT_EQ(f.funds().holdings().write_locks_taken(), writes);
   EXPECT_EQ(f.funds().holdings().slot_count(), 1u);
+}
+
+// A policy after the funds policy throws once the funds policy has staged
+// its changes: the stage must keep none of them, in the main stage and in an
+// adjustment batch (where earlier items, a slot emptied and a slot created,
+// are undone too). Slots and blocks read back exactly as before the call.
+TEST_P(FundsModes, ThrowAfterStagedChangesKeepsNoneOfThem) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  auto& thrower = f.add<testing::ScriptedPolicy>("Thrower");
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(20));
+  f.deposit(1, "BTC", D(5));
+  const auto snapshot = [&] {
+    std::vector<std::optional<Holdings>> out;
+    for (const char* name : {"USD", "BTC", "EUR"})
+      out.push_back(f.has_slot(1, name) ? std::optional<Holdings>(f.slot(1, name)) : std::nullopt);
+    return out;
+  };
+  const auto before = snapshot();
+  thrower.on_main = [](const PreTradeContext&, const OrderRecord&, Mutations&) -> PreTradeCheck {
+    throw std::bad_alloc();
+  };
+  thrower.on_adjust = [](const AccountAdjustmentContext&, AccountId, const AccountAdjustmentRecord& a,
+                         Mutations&) -> AdjustmentCheck {
+    if (a.balance_operation()->asset->name() == "EUR") throw std::runtime_error("late failure");
+    return {};
+  };
+  // A buy holds USD, a sell holds BTC.
+  EXPECT_THROW(engine.execute(order(1, Side::Buy, qty("2"), D(10))), std::bad_alloc);
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_THROW(engine.execute(order(1, Side::Sell, qty("5"), D(10))), std::bad_alloc);
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_THROW(f.apply(1, adjust("USD", delta(D(7))), adjust("BTC", absolute(D(0))), adjust("EUR", delta(D(1)))),
+               std::runtime_error);
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_FALSE(engine.blocks().any_block());
 }
 
 // 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: the
@@ -477,6 +518,30 @@ TEST(SpotFundsAdjustments, UndoThatNoLongerFitsBlocksTheAccount) {
             "slot Holdings { available: PositionSize(-79228162514264337593543950335), held: PositionSize(0), "
             "incoming: PositionSize(0) }");
   EXPECT_EQ(block->code, RejectCode::ArithmeticOverflow);
+}
+
+TEST(SpotFundsAdjustments, UndoThatCannotRemakeItsSlotBlocksTheAccount) {
+  FundsEngine f;
+  f.add_funds();
+  f.add<testing::ScriptedPolicy>("Failing").on_adjust = [](const AccountAdjustmentContext&, AccountId,
+                                                           const AccountAdjustmentRecord& a, Mutations&) {
+    if (a.balance_operation()->asset->name() != "EUR") return AdjustmentCheck();
+    AdjustmentCheck no(Rejects(Reject::make("Failing", RejectCode::Other, "no", "")));
+    testing::t_refused_allocations = 1;  // the next one: the emptied USD slot made again by its undo
+    return no;
+  };
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(10));
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", absolute(D(0))), adjust("EUR", delta(D(1))));
+  EXPECT_EQ(testing::t_refused_allocations, 0);
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_FALSE(f.has_slot(1, "USD"));
+  EXPECT_FALSE(f.has_slot(1, "EUR"));
+  const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{1});
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->details,
+            "adjustment rollback overflow: account 1, asset USD, available_delta -10, held_delta 0, incoming_delta 0, "
+            "slot Holdings { available: PositionSize(0), held: PositionSize(0), incoming: PositionSize(0) }");
 }
 
 // ---- account adjustments ----

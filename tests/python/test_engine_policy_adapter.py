@@ -518,6 +518,37 @@ def test_main_result_error_restores_an_earlier_funds_hold(sync, answer):
     assert funds.slot(engine, 1, "USD") != before
 
 
+@pytest.mark.parametrize("sync", SYNC_MODES)
+def test_raising_adjustment_hook_rolls_back_the_funds_policys_staged_deposits(sync):
+    import spot_funds_util as funds
+
+    armed = []
+
+    def adjust(ctx, account_id, adjustment):
+        if armed and adjustment.operation.asset == "EUR":
+            raise OSError("disk")
+        return None
+
+    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
+              .pre_trade(Scripted(adjust=adjust)).build())
+    funds.deposit(engine, 1, "USD", 1000)
+    before = {asset: funds.slot(engine, 1, asset) for asset in ("USD", "EUR")}
+    armed.append(True)
+    # The funds policy deposits USD, then EUR, before the hook raises on EUR.
+    with pytest.raises(OSError, match="disk"):
+        engine.apply_account_adjustment(acct(1), [funds.adjustment("USD", balance=7), funds.adjustment("EUR", balance=5)])
+    armed.clear()
+    assert {asset: funds.slot(engine, 1, asset) for asset in ("USD", "EUR")} == before
+    assert engine.execute_pre_trade(funds.order(1, qty=10, price=100)).ok
+
+
+def test_a_refused_interpreter_lock_fails_the_hook_and_raises_at_the_entry_point(probe):
+    policy = Scripted(adjust=lambda c, a, adj: pytest.fail("the hook ran without the interpreter lock"))
+    assert probe.adjustment_hook_under_core_lock(policy) == (
+        "python policy callback failed", "the interpreter lock was requested while a core lock is held")
+    assert policy.calls["adjust"] == 0
+
+
 # ------------------------------------------------------------------ order validation
 
 @pytest.mark.parametrize(

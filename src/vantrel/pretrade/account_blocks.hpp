@@ -34,6 +34,17 @@ class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockReg
   // A block arose without an account id: from now on every account without a
   // block of its own is refused.
   void record_accountless() noexcept;
+  // record(account, make()) for paths that must not fail (an undo): when the
+  // block cannot be built or stored (out of memory), every account without a
+  // block of its own is refused instead, this one included: fail closed.
+  template <class MakeBlock>
+  void record_or_refuse_all(AccountId account, MakeBlock&& make) noexcept {
+    try {
+      record(account, make());
+    } catch (...) {
+      record_accountless();
+    }
+  }
 
   SyncMode lock_mode() const noexcept { return map_lock_.mode(); }
   bool any_block() const noexcept { return any_block_.load(std::memory_order_acquire); }

@@ -105,7 +105,7 @@ MainOutcome EngineCore::main(StartedOrder& started) const {
   PreTradeContext& ctx = started.context;
   if (std::optional<Reject> blocked = blocks_->check(ctx.account_id())) return Rejects(std::move(*blocked));
 
-  Mutations mutations;
+  Mutations mutations;  // rolled back on its release if anything below throws
   Lock lock;
   std::vector<AdjustmentOutcomeRecord> outcomes;
   std::optional<Rejects> rejects;
@@ -171,7 +171,7 @@ AdjustmentBatchOutcome EngineCore::apply_account_adjustment(AccountId account_id
   AdjustmentBatchOutcome outcome;
   if (adjustments.empty()) return outcome;
   AccountAdjustmentContext ctx(account_id, *groups_, *blocks_);
-  Mutations mutations;
+  Mutations mutations;  // rolled back on its release if anything below throws
   for (std::size_t i = 0; i < adjustments.size(); ++i) {
     for (const BoxedPolicy& policy : policies_) {
       AdjustmentCheck check = policy.apply_account_adjustment(ctx, account_id, adjustments[i], mutations);

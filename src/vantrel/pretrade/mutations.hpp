@@ -3,6 +3,8 @@
 // one-shot actions (commit, rollback) in the order the policies staged them.
 // Exactly one side of every pair ever runs: all commits first to last, or all
 // rollbacks last to first, so a change resting on an earlier one is undone first.
+// A list released while it still holds pairs rolls them back: a stage that
+// ends early (a throw, an allocation that fails) keeps none of its changes.
 // Not thread-safe: owned by one stage, then by one reservation.
 #include <cstddef>
 #include <memory>
@@ -15,12 +17,14 @@
 namespace vantrel {
 
 // A move-only action that runs at most once. Callables up to kInlineSize bytes
-// live inside the action; larger ones are boxed on the heap. An empty action
+// live inside the action; larger ones are boxed on the heap (so an undo staged
+// after its change must fit inline: see Mutations::push_reserved_undo). An empty action
 // does nothing. Actions cannot fail towards the engine: one that can fail
 // reports on its own terms (a block, a parked exception).
 class MutationAction {
  public:
-  static constexpr std::size_t kInlineSize = 64;
+  // Room for the largest undo a built-in policy stages (a funds adjustment's).
+  static constexpr std::size_t kInlineSize = 96;
 
   MutationAction() noexcept = default;
 
@@ -62,6 +66,14 @@ class MutationAction {
 
   explicit operator bool() const noexcept { return ops_ != nullptr; }
 
+  // Whether a callable of type Fn is kept inside the action: building such an
+  // action allocates nothing and cannot fail.
+  template <class Fn>
+  static constexpr bool fits_inline() {
+    return sizeof(Fn) <= kInlineSize && alignof(Fn) <= alignof(std::max_align_t) &&
+           std::is_nothrow_move_constructible_v<Fn>;
+  }
+
   // Runs the action, then releases it; the action is empty afterwards.
   void run() noexcept {
     if (ops_ == nullptr) return;
@@ -82,12 +94,6 @@ class MutationAction {
     void (*destroy)(void*) noexcept;
     void (*relocate)(void* dst, void* src) noexcept;
   };
-
-  template <class Fn>
-  static constexpr bool fits_inline() {
-    return sizeof(Fn) <= kInlineSize && alignof(Fn) <= alignof(std::max_align_t) &&
-           std::is_nothrow_move_constructible_v<Fn>;
-  }
 
   template <class Fn>
   static Fn* as(void* p) noexcept {
@@ -143,14 +149,37 @@ class Mutations {
 
   Mutations() noexcept = default;
   Mutations(Mutations&&) noexcept = default;
-  Mutations& operator=(Mutations&&) noexcept = default;
-  // Released unfinalised: every action is dropped unrun.
-  ~Mutations() = default;
+  Mutations& operator=(Mutations&& other) noexcept {
+    if (this != &other) {
+      rollback();
+      items_ = std::move(other.items_);
+    }
+    return *this;
+  }
+  Mutations(const Mutations&) = delete;
+  Mutations& operator=(const Mutations&) = delete;
+  // Released unfinalised (the stage did not complete, or the reservation was
+  // dropped open): rolled back. A list that was committed, rolled back or
+  // moved into a reservation is empty and does nothing here.
+  ~Mutations() { rollback(); }
 
   void push(MutationAction commit, MutationAction rollback) {
     items_.emplace_back(Mutation{std::move(commit), std::move(rollback)});
   }
+  // Room for `count` more pairs; throws std::bad_alloc with nothing changed.
   void reserve_more(std::size_t count) { items_.reserve_more(count); }
+
+  // Stages the undo of a change already made, with nothing to commit. Cannot
+  // fail: the room was taken by reserve_more() before the change, and the undo
+  // lives inside its action. So a change is never left without its undo.
+  template <class Undo>
+  void push_reserved_undo(Undo&& undo) noexcept {
+    static_assert(MutationAction::fits_inline<std::decay_t<Undo>>(),
+                  "an undo staged after its change must live inside the action");
+    // A missing reserve_more() is a programming error: growing here may throw,
+    // which ends the process rather than keep a change without its undo.
+    items_.emplace_back(Mutation{MutationAction(), MutationAction(std::forward<Undo>(undo))});
+  }
   std::size_t size() const noexcept { return items_.size(); }
   bool empty() const noexcept { return items_.empty(); }
 

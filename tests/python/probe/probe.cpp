@@ -17,13 +17,17 @@
 #include "param/enums.hpp"
 #include "param/ids.hpp"
 #include "pretrade/policy_group_id.hpp"
+#include "pretrade/python_policy.hpp"
 #include "registry_errors.hpp"
 #include "toolkit/args.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/gil.hpp"
 #include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 #include "vantrel/core/clock.hpp"
+#include "vantrel/core/rw_lock.hpp"
 #include "vantrel/pretrade/context.hpp"
+#include "vantrel/pretrade/engine.hpp"
 
 namespace vantrel::py {
 
@@ -232,6 +236,36 @@ PyObject* account_info_group(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return group.release();
 }
 
+// adjustment_hook_under_core_lock(policy): an entry point that calls the
+// Python policy's adjustment hook as the engine would, but with a core lock
+// held, so the hook cannot have the interpreter lock. Returns the reason of
+// the reject the hook gave and the message of what the entry point raised.
+PyObject* adjustment_hook_under_core_lock(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("adjustment_hook_under_core_lock()", req("policy"));
+  auto [policy] = parse(spec, args, nargs, kwnames);
+  const std::unique_ptr<Policy> adapter = extract_python_policy(policy);
+  EngineState state(EngineSync::NoSync);
+  AccountAdjustmentContext ctx(AccountId{1}, *state.groups, *state.blocks);
+  const AccountAdjustmentRecord adjustment;
+  PendingErrorScope scope;
+  std::string reason;
+  {
+    AllowThreads released;
+    RwLock lock(SyncMode::None);
+    ExclusiveGuard held(lock);
+    Mutations mutations;
+    AdjustmentCheck check = adapter->apply_account_adjustment(ctx, AccountId{1}, adjustment, mutations);
+    if (const Rejects* rejects = check.rejects()) reason = rejects->front().reason;
+  }
+  std::string raised;
+  try {
+    scope.finish();
+  } catch (const Fault& fault) {
+    raised = fault.what();
+  }
+  return new_tuple(make_str(reason), make_str(raised)).release();
+}
+
 // probe_exception(name): this module's exception type of that name.
 PyObject* probe_exception(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("probe_exception()", req("name"));
@@ -326,6 +360,8 @@ PyMethodDef kFunctions[] = {
     {"policy_group_id", method_entry<&policy_group_id>(), kFastcallFlags, "policy_group_id(value)\n--\n\n"},
     {"account_info_group", method_entry<&account_info_group>(), kFastcallFlags,
      "account_info_group(account_info, reads=1, then=None)\n--\n\n"},
+    {"adjustment_hook_under_core_lock", method_entry<&adjustment_hook_under_core_lock>(), kFastcallFlags,
+     "adjustment_hook_under_core_lock(policy)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -111,6 +111,27 @@ void park_current() noexcept {
   }
 }
 
+// Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
+// refused lock included, is parked for the entry point (under the lock, which
+// the inner handler still holds) and the hook gives `failed()` instead: a hook
+// never throws into a stage that has changes staged.
+template <class Body, class Failed>
+auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
+  {
+    GilToken lock(std::nothrow);
+    if (const char* refusal = lock.refusal()) {
+      park_lock_refusal(refusal);
+    } else {
+      try {
+        return body();
+      } catch (...) {
+        park_current();
+      }
+    }
+  }
+  return failed();
+}
+
 class PythonPolicy final : public Policy {
  public:
   PythonPolicy(std::string name, HookMethods hooks, std::uint16_t group) noexcept
@@ -121,65 +142,56 @@ class PythonPolicy final : public Policy {
 
   std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override {
     ctx.account_group();
-    GilToken lock;
-    try {
-      ContextLease py_ctx(ctx);
-      Ref result = hooks_[kStart](py_ctx.get(), source_of(order.source));
-      return read_start_result(result.get(), name_);
-    } catch (...) {
-      park_current();
-    }
-    return Rejects(callback_failure());
+    return run_hook(
+        [&] {
+          ContextLease py_ctx(ctx);
+          Ref result = hooks_[kStart](py_ctx.get(), source_of(order.source));
+          return read_start_result(result.get(), name_);
+        },
+        [this] { return std::optional<Rejects>(callback_failure()); });
   }
 
   PreTradeCheck perform_pre_trade_check(const PreTradeContext& ctx, const OrderRecord& order,
                                         Mutations& mutations) const override {
     ctx.account_group();
-    GilToken lock;
-    try {
-      ContextLease py_ctx(ctx);
-      Ref result = hooks_[kMain](py_ctx.get(), source_of(order.source));
-      return read_main_result(result.get(), name_, mutations);
-    } catch (...) {
-      park_current();
-    }
-    return Rejects(callback_failure());
+    return run_hook(
+        [&] {
+          ContextLease py_ctx(ctx);
+          Ref result = hooks_[kMain](py_ctx.get(), source_of(order.source));
+          return read_main_result(result.get(), name_, mutations);
+        },
+        [this] { return PreTradeCheck(Rejects(callback_failure())); });
   }
 
   std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
                                                               const ExecutionReportRecord& report) const override {
     ctx.account_group();
-    GilToken lock;
-    try {
-      ContextLease py_ctx(ctx);
-      Ref kwargs = Ref::steal(PyDict_New());
-      if (!kwargs) throw_pending();
-      if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
-          PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
-        throw ErrorAlreadySet{};
-      Ref result = hooks_[kPostTrade].call_with_keywords(kwargs.get());
-      if (!result) throw_pending();
-      return read_post_trade_result(result.get());
-    } catch (...) {
-      park_current();
-    }
-    return std::nullopt;
+    return run_hook(
+        [&] {
+          ContextLease py_ctx(ctx);
+          Ref kwargs = Ref::steal(PyDict_New());
+          if (!kwargs) throw_pending();
+          if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
+              PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
+            throw ErrorAlreadySet{};
+          Ref result = hooks_[kPostTrade].call_with_keywords(kwargs.get());
+          return read_post_trade_result(result.get());
+        },
+        [] { return std::optional<PostTradeContribution>(); });
   }
 
   AdjustmentCheck apply_account_adjustment(const AccountAdjustmentContext& ctx, AccountId account_id,
                                            const AccountAdjustmentRecord& adjustment,
                                            Mutations& mutations) const override {
     ctx.account_group();
-    GilToken lock;
-    try {
-      ContextLease py_ctx(ctx);
-      Ref account = wrap_account_id(account_id);
-      Ref result = hooks_[kAdjustment](py_ctx.get(), account.get(), source_of(adjustment.source));
-      return read_adjustment_result(result.get(), name_, mutations);
-    } catch (...) {
-      park_current();
-    }
-    return Rejects(callback_failure());
+    return run_hook(
+        [&] {
+          ContextLease py_ctx(ctx);
+          Ref account = wrap_account_id(account_id);
+          Ref result = hooks_[kAdjustment](py_ctx.get(), account.get(), source_of(adjustment.source));
+          return read_adjustment_result(result.get(), name_, mutations);
+        },
+        [this] { return AdjustmentCheck(Rejects(callback_failure())); });
   }
 
  private:

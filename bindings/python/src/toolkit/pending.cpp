@@ -269,14 +269,18 @@ bool has_user_data_attr(PyObject* obj) {
   throw ErrorAlreadySet{};
 }
 
+void park_lock_refusal(const char* text) noexcept {
+  SlotAccess<OnFault::Abort> access;
+  access.fault() = text;
+}
+
 void py_call_action(Ref callable) noexcept {
   {
     GilToken lock(std::nothrow);
     if (const char* refusal = lock.refusal()) {
       // No Python exception can be made without the lock: the fault waits in
       // the slot for the entry point, and the callable's release is queued.
-      SlotAccess<OnFault::Abort> access;
-      access.fault() = refusal;
+      park_lock_refusal(refusal);
       return;
     }
     try {

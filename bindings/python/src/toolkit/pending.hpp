@@ -79,6 +79,10 @@ Ref py_call_method_2(PyObject* obj, std::string_view name, Ref a, Ref b);
 Ref py_call_build(PyObject* builder, PyObject* arg);
 // true: obj has `user_data`; false: looking it up raised AttributeError.
 bool has_user_data_attr(PyObject* obj);
+// Parks an internal fault met where no Python exception can be made (the
+// interpreter lock was refused); the entry point raises it. `text` must
+// outlive the call (a literal). Needs no lock.
+void park_lock_refusal(const char* text) noexcept;
 // Runs a Python callable as a staged-mutation action from any thread: takes
 // the lock itself, parks a raised exception, consumes the callable.
 void py_call_action(Ref callable) noexcept;

@@ -91,6 +91,24 @@ class SpotFundsShared {
   Stripe stripes_[kStripes];
 };
 
+// The body of every funds undo: `step(old) -> optional<Holdings>` applied to
+// the slot of `key`. When the step refuses (an overflow), or the slot that must
+// be made again cannot be had (out of memory), nothing changes and the account
+// is blocked on `control` with `make_block(slot seen)`, recorded once every
+// holdings lock is released. Never throws; allocates only on those failure paths.
+template <class Step, class MakeBlock>
+void undo_or_block(HoldingsState& holdings, AccountBlockRegistry* control, HoldingsKey key, Step&& step,
+                   MakeBlock&& make_block) noexcept {
+  std::optional<Holdings> refused;
+  try {
+    refused = holdings.change_or_refuse(key, step);
+  } catch (...) {
+    refused = Holdings{};  // only a missing slot's insert allocates; it saw all zero
+  }
+  if (refused && control != nullptr)
+    control->record_or_refuse_all(key.account, [&] { return make_block(*refused); });
+}
+
 class SpotFundsPolicy final : public Policy {
  public:
   // `mode` is the engine's lock mode; `engine_blocks` the engine's block registry.

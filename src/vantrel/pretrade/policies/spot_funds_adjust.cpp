@@ -16,12 +16,14 @@ struct AdjustmentRollback {
   HoldingsDelta delta;
 
   void operator()() noexcept {
-    const std::optional<Holdings> refused = shared->holdings.change_or_refuse(
-        HoldingsKey{account, asset}, [&](const Holdings& old) { return unadjust_step(old, delta); });
-    // Recorded with every holdings lock released.
-    if (refused && control) control->record(account, adjustment_rollback_overflow_block(account, *asset, delta, *refused));
+    undo_or_block(
+        shared->holdings, control.get(), HoldingsKey{account, asset},
+        [&](const Holdings& old) { return unadjust_step(old, delta); },
+        [&](const Holdings& seen) { return adjustment_rollback_overflow_block(account, *asset, delta, seen); });
   }
 };
+// Staged after the adjustment without allocating: see Mutations::push_reserved_undo.
+static_assert(MutationAction::fits_inline<AdjustmentRollback>(), "an adjustment's undo lives inside its action");
 
 std::optional<FieldAdjustment> field(const std::optional<AdjustmentAmount>& amount) {
   if (!amount) return std::nullopt;
@@ -61,6 +63,7 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
   HoldingsState& state = shared_->holdings;
   const std::string* name = state.assets().intern(asset.name());
   mutations.reserve_more(1);
+  std::shared_ptr<AccountBlockRegistry> control = ctx.account_control().shared_from_this();
   AdjustStep step;
   state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
     step = adjust_step(old, change);
@@ -79,8 +82,8 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
     case AdjustVerdict::Adjusted:
       break;
   }
-  mutations.push(MutationAction(), AdjustmentRollback{SpotFundsShared::Lease(*shared_), ctx.account_control().shared_from_this(), account,
-                                                      name, step.delta});
+  mutations.push_reserved_undo(
+      AdjustmentRollback{SpotFundsShared::Lease(*shared_), std::move(control), account, name, step.delta});
   std::vector<OutcomeEntryRecord> entries;
   entries.push_back(OutcomeEntryRecord{
       asset,

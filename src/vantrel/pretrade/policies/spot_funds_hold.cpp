@@ -20,22 +20,23 @@ struct HoldRollback {
   Decimal moved;
 
   void operator()() noexcept {
-    const std::optional<Holdings> refused = shared->holdings.change_or_refuse(
-        HoldingsKey{account, asset}, [&](const Holdings& old) -> std::optional<Holdings> {
+    undo_or_block(
+        shared->holdings, control, HoldingsKey{account, asset},
+        [&](const Holdings& old) -> std::optional<Holdings> {
           const std::optional<Released> released = release_step(old, moved);
           if (!released) return std::nullopt;
           return released->after;
-        });
-    // Recorded with every holdings lock released.
-    if (refused && control != nullptr)
-      control->record(account, hold_rollback_overflow_block(account, *asset, moved, *refused));
+        },
+        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
   }
 };
-static_assert(sizeof(HoldRollback) <= MutationAction::kInlineSize, "a hold's undo is staged without allocating");
 
 struct HoldRollbackKeepingControl : HoldRollback {
   std::shared_ptr<AccountBlockRegistry> keep;
 };
+// Staged after the hold without allocating: see Mutations::push_reserved_undo.
+static_assert(MutationAction::fits_inline<HoldRollback>() && MutationAction::fits_inline<HoldRollbackKeepingControl>(),
+              "a hold's undo lives inside its action");
 
 Rejects one(Reject reject) { return Rejects(std::move(reject)); }
 
@@ -145,11 +146,13 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
   HoldStep step;
+  std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
     step = hold_step(Holdings{}, amount);
   } else {
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
+    if (control != nullptr && control != shared_->blocks.get()) keep_control = control->shared_from_this();
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
       step = hold_step(old, amount);
       if (step.verdict != HoldVerdict::Held) return false;
@@ -165,12 +168,11 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     case HoldVerdict::Held:
       break;
   }
-  if (control == nullptr || control == shared_->blocks.get())
-    mutations.push(MutationAction(), HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
+  if (!keep_control)
+    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
   else
-    mutations.push(MutationAction(),
-                   HoldRollbackKeepingControl{{SpotFundsShared::Lease(*shared_), control, account, name, step.moved},
-                                              control->shared_from_this()});
+    mutations.push_reserved_undo(HoldRollbackKeepingControl{
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved}, std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.moved)}, PositionSize{step.after.available}},

@@ -68,70 +68,47 @@ class ReportRun {
   // held - consume, available + credit, and the asset's record, all computed
   // before anything is written.
   bool fill_leg(const Asset& asset, AssetChange& change, Decimal consume, Decimal credit) {
-    Failed failed = Failed::None;
-    Decimal held_delta, balance_delta;
-    Holdings after;
-    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
-      // A fill is its asset's first change in a report: the records start from zero.
-      const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
-      const std::optional<Decimal> hd = leg ? change.held_delta.checked_sub(leg->consumed) : std::nullopt;
-      const std::optional<Decimal> bd = leg ? change.balance_delta.checked_add(leg->credited) : std::nullopt;
-      failed = !leg ? Failed::Slot : (!hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None));
-      if (failed != Failed::None) return false;
-      next = after = leg->after;
-      held_delta = *hd;
-      balance_delta = *bd;
-      return true;
-    });
-    const std::string head = failed == Failed::None ? std::string() : account_asset(account_, asset.name());
-    switch (failed) {
-      case Failed::Slot:
-        return block("fill leg mutation overflow: " + head + ", consume " + consume.to_string() + ", credit " +
-                     credit.to_string());
-      case Failed::HeldDelta:
-        return block("fill held delta overflow: " + head + ", consume " + consume.to_string());
-      case Failed::BalanceDelta:
-        return block("fill balance delta overflow: " + head + ", credit " + credit.to_string());
-      case Failed::None:
-        break;
-    }
-    record(change, after, held_delta, balance_delta);
-    return true;
+    return move(
+        asset, change,
+        [&](const Holdings& old) -> std::optional<SlotMove> {
+          // A fill is its asset's first change in a report: the records start from zero.
+          const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
+          if (!leg) return std::nullopt;
+          return SlotMove{leg->consumed, leg->credited, leg->after};
+        },
+        [](const Holdings&, bool moved, bool held_fits) {
+          return !moved ? Failed::Slot : (!held_fits ? Failed::HeldDelta : Failed::BalanceDelta);
+        },
+        [&](Failed failed, const std::string& head) {
+          const std::string consumed = ", consume " + consume.to_string();
+          const std::string credited = ", credit " + credit.to_string();
+          if (failed == Failed::Slot) return "fill leg mutation overflow: " + head + consumed + credited;
+          if (failed == Failed::HeldDelta) return "fill held delta overflow: " + head + consumed;
+          return "fill balance delta overflow: " + head + credited;
+        });
   }
 
   // `amount` back from held to available; zero does nothing.
   bool release(const Asset& asset, AssetChange& change, Decimal amount) {
     if (amount.is_zero()) return true;
-    Failed failed = Failed::None;
-    Decimal held_delta, balance_delta;
-    Holdings after;
-    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
-      // The records are sides of the move, so the entry's old + delta is its new value.
-      const std::optional<Released> released =
-          release_step(old, amount, change.held_delta, change.balance_delta);
-      const std::optional<Decimal> hd = released ? change.held_delta.checked_sub(released->amount) : std::nullopt;
-      const std::optional<Decimal> bd = released ? change.balance_delta.checked_add(released->amount) : std::nullopt;
-      failed = hd && bd ? Failed::None
-                        : refused_by(!release_step(old, amount), !release_step(old, amount, change.held_delta));
-      if (failed != Failed::None) return false;
-      next = after = released->after;
-      held_delta = *hd;
-      balance_delta = *bd;
-      return true;
-    });
-    const std::string head = failed == Failed::None ? std::string() : account_asset(account_, asset.name());
-    switch (failed) {
-      case Failed::Slot:
-        return block("cancel release overflow: " + head + ", requested " + amount.to_string());
-      case Failed::HeldDelta:
-        return block("cancel held delta overflow: " + head + ", release " + amount.to_string());
-      case Failed::BalanceDelta:
-        return block("cancel balance delta overflow: " + head + ", release " + amount.to_string());
-      case Failed::None:
-        break;
-    }
-    record(change, after, held_delta, balance_delta);
-    return true;
+    return move(
+        asset, change,
+        [&](const Holdings& old) -> std::optional<SlotMove> {
+          // The records are sides of the move, so the entry's old + delta is its new value.
+          const std::optional<Released> released =
+              release_step(old, amount, change.held_delta, change.balance_delta);
+          if (!released) return std::nullopt;
+          return SlotMove{released->amount, released->amount, released->after};
+        },
+        [&](const Holdings& old, bool, bool) {
+          return refused_by(!release_step(old, amount), !release_step(old, amount, change.held_delta));
+        },
+        [&](Failed failed, const std::string& head) {
+          const std::string released = amount.to_string();
+          if (failed == Failed::Slot) return "cancel release overflow: " + head + ", requested " + released;
+          if (failed == Failed::HeldDelta) return "cancel held delta overflow: " + head + ", release " + released;
+          return "cancel balance delta overflow: " + head + ", release " + released;
+        });
   }
 
   bool block(std::string details) {
@@ -140,6 +117,38 @@ class ReportRun {
   }
 
  private:
+  // What one step takes out of held and puts into available, and the slot after it.
+  struct SlotMove {
+    Decimal consumed;
+    Decimal credited;
+    Holdings after;
+  };
+
+  // Runs `step` on the asset's slot: the slot, the asset's records and its
+  // entry change together or not at all. When a side cannot take the move,
+  // `refused(old, moved, held_fits)` names it and `details(side, head)` gives
+  // the block's text, built only then.
+  template <class Step, class Refused, class Details>
+  bool move(const Asset& asset, AssetChange& change, Step&& step, Refused&& refused, Details&& details) {
+    Failed failed = Failed::None;
+    Decimal held_delta, balance_delta;
+    Holdings after;
+    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
+      const std::optional<SlotMove> moved = step(old);
+      const std::optional<Decimal> hd = moved ? change.held_delta.checked_sub(moved->consumed) : std::nullopt;
+      const std::optional<Decimal> bd = moved ? change.balance_delta.checked_add(moved->credited) : std::nullopt;
+      failed = hd && bd ? Failed::None : refused(old, moved.has_value(), hd.has_value());
+      if (failed != Failed::None) return false;
+      next = after = moved->after;
+      held_delta = *hd;
+      balance_delta = *bd;
+      return true;
+    });
+    if (failed != Failed::None) return block(details(failed, account_asset(account_, asset.name())));
+    record(change, after, held_delta, balance_delta);
+    return true;
+  }
+
   HoldingsKey key(const Asset& asset) { return HoldingsKey{account_, state_.assets().intern(asset.name())}; }
 
   static void record(AssetChange& change, const Holdings& after, Decimal held_delta, Decimal balance_delta) {
