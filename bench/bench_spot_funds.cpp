@@ -47,9 +47,9 @@ EngineSync sync_of(int index) {
 // One policy and the registries a stage context borrows.
 struct PolicyBench {
   explicit PolicyBench(EngineSync sync, SpotFundsPricing pricing = {})
-      : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync))),
-        groups(registry_sync_mode(sync), entry_sync_mode(sync)),
-        policy(0, std::move(pricing), registry_sync_mode(sync), blocks) {}
+      : blocks(std::make_shared<AccountBlockRegistry>(engine_lock_mode(sync))),
+        groups(engine_lock_mode(sync), group_entry_lock_mode(sync)),
+        policy(0, std::move(pricing), engine_lock_mode(sync), blocks) {}
 
   void fund(std::uint64_t account, const char* asset, const char* amount) {
     Mutations m;
@@ -65,7 +65,7 @@ struct PolicyBench {
 
 // The slot work alone: a hold and its undo on an existing slot.
 void BM_SlotHoldAndRelease(benchmark::State& state) {
-  HoldingsState holdings(registry_sync_mode(sync_of(static_cast<int>(state.range(0)))));
+  HoldingsState holdings(engine_lock_mode(sync_of(static_cast<int>(state.range(0)))));
   const HoldingsKey key{AccountId{1}, holdings.assets().intern("USD")};
   holdings.change(key, [](const Holdings&, Holdings& next) {
     next.available = d("1000000000");
@@ -164,7 +164,7 @@ BENCHMARK(BM_ValueMarketOrder)->ArgName("synced")->Arg(0)->Arg(1);
 // The engine end to end (validation and funds): execute, then commit.
 void BM_EngineExecuteCommit(benchmark::State& state) {
   EngineState s(sync_of(static_cast<int>(state.range(0))));
-  const SyncMode mode = registry_sync_mode(s.sync);
+  const SyncMode mode = engine_lock_mode(s.sync);
   s.append(std::make_unique<OrderValidationPolicy>());
   s.append(std::make_unique<SpotFundsPolicy>(0, SpotFundsPricing{}, mode, s.blocks));
   std::shared_ptr<EngineCore> engine = build_engine(std::move(s)).engine;
@@ -186,7 +186,7 @@ std::shared_ptr<EngineCore> g_shared_engine;
 void BM_AccountSyncThreads(benchmark::State& state) {
   if (state.thread_index() == 0) {
     EngineState s(EngineSync::AccountSync);
-    s.append(std::make_unique<SpotFundsPolicy>(0, SpotFundsPricing{}, registry_sync_mode(s.sync), s.blocks));
+    s.append(std::make_unique<SpotFundsPolicy>(0, SpotFundsPricing{}, engine_lock_mode(s.sync), s.blocks));
     g_shared_engine = build_engine(std::move(s)).engine;
     const AccountAdjustmentRecord funds = deposit("USD", "1000000000000000");
     for (std::uint64_t a = 1; a <= 64; ++a)

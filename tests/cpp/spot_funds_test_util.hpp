@@ -75,7 +75,7 @@ class FundsEngine {
 
   // Without `share_blocks` the policy learns the block registry only from the stages.
   SpotFundsPolicy& add_funds(std::uint16_t group = 0, SpotFundsPricing pricing = {}, bool share_blocks = true) {
-    auto policy = std::make_unique<SpotFundsPolicy>(group, std::move(pricing), registry_sync_mode(sync_),
+    auto policy = std::make_unique<SpotFundsPolicy>(group, std::move(pricing), engine_lock_mode(sync_),
                                                     share_blocks ? state_.blocks : nullptr);
     SpotFundsPolicy& ref = *policy;
     state_.append(std::move(policy));

@@ -231,7 +231,7 @@ TEST(Blocks, AccountScopeRejectWithoutAccountBlocksEveryUnblockedAccount) {
   auto started = fresh->start(order_for(std::nullopt));
   ASSERT_TRUE(std::holds_alternative<StartedOrder>(started));
   q.on_main = [](auto&, auto&, auto&) { return PreTradeCheck(Rejects(reject_of("q", "kill", RejectScope::Account))); };
-  EXPECT_EQ(rejects_of(fresh->main(std::get<StartedOrder>(started)))[0].reason, "kill");
+  EXPECT_EQ(rejects_of(fresh->main_stage(std::get<StartedOrder>(started)))[0].reason, "kill");
   EXPECT_TRUE(fresh->blocks().accountless_block());
   q.on_main = nullptr;
   Rejects refused = rejects_of(fresh->start(order_for(3)));
@@ -370,7 +370,7 @@ TEST(MainStage, GroupResolvedAtTheStartStageIsReusedByTheMainStage) {
   ASSERT_FALSE(engine->groups().register_group(std::span(&account, 1), AccountGroupId{5}));
   auto started = engine->start(order_for(8));
   ASSERT_FALSE(engine->groups().unregister_group(std::span(&account, 1), AccountGroupId{5}));
-  engine->main(std::get<StartedOrder>(started));
+  engine->main_stage(std::get<StartedOrder>(started));
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0], AccountGroupId{5});
   EXPECT_EQ(seen[1], AccountGroupId{5});

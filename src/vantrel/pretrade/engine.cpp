@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-SyncMode registry_sync_mode(EngineSync sync) noexcept {
+SyncMode engine_lock_mode(EngineSync sync) noexcept {
   switch (sync) {
     case EngineSync::FullSync:
       return SyncMode::Full;
@@ -19,13 +19,13 @@ SyncMode registry_sync_mode(EngineSync sync) noexcept {
   return SyncMode::None;
 }
 
-SyncMode entry_sync_mode(EngineSync sync) noexcept {
+SyncMode group_entry_lock_mode(EngineSync sync) noexcept {
   return sync == EngineSync::FullSync ? SyncMode::Full : SyncMode::None;
 }
 
 EngineState::EngineState(EngineSync sync_mode)
-    : blocks(std::make_shared<AccountBlockRegistry>(registry_sync_mode(sync_mode))),
-      groups(std::make_shared<AccountGroupRegistry>(registry_sync_mode(sync_mode), entry_sync_mode(sync_mode))),
+    : blocks(std::make_shared<AccountBlockRegistry>(engine_lock_mode(sync_mode))),
+      groups(std::make_shared<AccountGroupRegistry>(engine_lock_mode(sync_mode), group_entry_lock_mode(sync_mode))),
       sync(sync_mode) {}
 
 void EngineState::append(std::unique_ptr<Policy> policy) {
@@ -101,7 +101,7 @@ StartOutcome EngineCore::start_request(OrderRecord order) const {
   return RequestClosure{std::move(std::get<StartedOrder>(outcome)), weak_from_this()};
 }
 
-MainOutcome EngineCore::main(StartedOrder& started) const {
+MainOutcome EngineCore::main_stage(StartedOrder& started) const {
   PreTradeContext& ctx = started.context;
   if (std::optional<Reject> blocked = blocks_->check(ctx.account_id())) return Rejects(std::move(*blocked));
 
@@ -135,13 +135,13 @@ MainOutcome EngineCore::main(StartedOrder& started) const {
 MainOutcome EngineCore::execute(OrderRecord order) const {
   std::variant<Rejects, StartedOrder> started = start(std::move(order));
   if (Rejects* rejects = std::get_if<Rejects>(&started)) return std::move(*rejects);
-  return main(std::get<StartedOrder>(started));
+  return main_stage(std::get<StartedOrder>(started));
 }
 
 MainOutcome run_request(RequestClosure closure) {
   std::shared_ptr<const EngineCore> engine = closure.engine.lock();
   if (!engine) return Rejects(engine_gone_reject());
-  return engine->main(closure.started);
+  return engine->main_stage(closure.started);
 }
 
 PostTradeOutcome EngineCore::apply_execution_report(const ExecutionReportRecord& report) const {

@@ -33,10 +33,11 @@ namespace vantrel {
 // The locking mode chosen on the builder; the numbers are internal.
 enum class EngineSync : std::uint8_t { NoSync = 0, FullSync = 1, AccountSync = 2 };
 
-// The lock mode of the registries and policies of an engine in `sync`.
-SyncMode registry_sync_mode(EngineSync sync) noexcept;
+// The lock mode of everything an engine in `sync` locks: its registries, its
+// policies and the market data it builds.
+SyncMode engine_lock_mode(EngineSync sync) noexcept;
 // The extra lock around the group registry's stored values: full_sync only.
-SyncMode entry_sync_mode(EngineSync sync) noexcept;
+SyncMode group_entry_lock_mode(EngineSync sync) noexcept;
 
 // What a builder collects before build(). Not thread-safe: owned by one builder.
 struct EngineState {
@@ -142,7 +143,7 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   // The same, packed for a request that outlives this call.
   StartOutcome start_request(OrderRecord order) const;
   // The main stage on an order that passed the start stage here.
-  MainOutcome main(StartedOrder& started) const;
+  MainOutcome main_stage(StartedOrder& started) const;
   // Both stages in one call; no weak handle is made.
   MainOutcome execute(OrderRecord order) const;
 

@@ -10,7 +10,7 @@ namespace vantrel::py {
 namespace {
 
 using BalanceValue = AccountAdjustmentRecord::BalanceOperation;
-using PositionValue = AccountAdjustmentRecord::PositionOperation;
+using AdjustmentPositionValue = AccountAdjustmentRecord::PositionOperation;
 using AmountValue = AccountAdjustmentRecord::Amount;
 using BoundsValue = AccountAdjustmentRecord::Bounds;
 
@@ -52,17 +52,17 @@ PyObject* position_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       params("AccountAdjustmentPositionOperation.__new__()", kw_opt("underlying_asset"), kw_opt("settlement_asset"),
              kw_opt("collateral_asset"), kw_opt("average_entry_price"), kw_opt("mode"), kw_opt("leverage"));
   auto [underlying, settlement, collateral, price, mode, leverage] = parse(spec, args, kwargs);
-  PositionValue value;
+  AdjustmentPositionValue value;
   convert_arg_into<AssetField>(value.underlying_asset, underlying, "underlying_asset");
   convert_arg_into<AssetField>(value.settlement_asset, settlement, "settlement_asset");
   convert_arg_into<AssetField>(value.collateral_asset, collateral, "collateral_asset");
   convert_arg_into<PriceField>(value.average_entry_price, price, "average_entry_price");
   convert_arg_into<PositionModeField>(value.mode, mode, "mode");
   convert_arg_into<LeverageField>(value.leverage, leverage, "leverage");
-  return make_instance<PositionValue>(type, std::move(value)).release();
+  return make_instance<AdjustmentPositionValue>(type, std::move(value)).release();
 }
 
-std::string position_text(const PositionValue& v) {
+std::string position_text(const AdjustmentPositionValue& v) {
   std::string out = "AccountAdjustmentPositionOperation(underlying_asset=";
   append_optional_asset(out, v.underlying_asset);
   out += ", settlement_asset=";
@@ -79,7 +79,7 @@ std::string position_text(const PositionValue& v) {
   return out;
 }
 
-PyObject* position_repr(PyObject* self) { return make_str(position_text(*Shared<PositionValue>(self))).release(); }
+PyObject* position_repr(PyObject* self) { return make_str(position_text(*Shared<AdjustmentPositionValue>(self))).release(); }
 
 // ---- AccountAdjustmentAmount
 
@@ -162,7 +162,7 @@ Ref operation_from_py(PyObject* obj) {
   if (is_instance(obj, ClassId::AccountAdjustmentBalanceOperation))
     return copy_child<BalanceValue>(obj, ClassId::AccountAdjustmentBalanceOperation);
   if (is_instance(obj, ClassId::AccountAdjustmentPositionOperation))
-    return copy_child<PositionValue>(obj, ClassId::AccountAdjustmentPositionOperation);
+    return copy_child<AdjustmentPositionValue>(obj, ClassId::AccountAdjustmentPositionOperation);
   throw_error(PyExc_TypeError, kNotOperation);
 }
 
@@ -220,7 +220,7 @@ PyObject* adjustment_repr(PyObject* self) {
   } else if (is_balance_operation(adjustment->operation)) {
     append_some_quoted(out, balance_text(*Shared<BalanceValue>(adjustment->operation.get())));
   } else {
-    append_some_quoted(out, position_text(*Shared<PositionValue>(adjustment->operation.get())));
+    append_some_quoted(out, position_text(*Shared<AdjustmentPositionValue>(adjustment->operation.get())));
   }
   out += ", amount=";
   if (adjustment->amount) {
@@ -249,7 +249,7 @@ AccountAdjustmentRecord extract_account_adjustment(PyObject* obj) {
     if (is_balance_operation(adjustment->operation)) {
       record.operation = *Shared<BalanceValue>(adjustment->operation.get());
     } else {
-      record.operation = *Shared<PositionValue>(adjustment->operation.get());
+      record.operation = *Shared<AdjustmentPositionValue>(adjustment->operation.get());
     }
   }
   if (adjustment->amount) record.amount = *Shared<AmountValue>(adjustment->amount.get());
@@ -270,7 +270,7 @@ const ClassBehaviour* account_adjustment_balance_operation_behaviour() {
 }
 
 const ClassBehaviour* account_adjustment_position_operation_behaviour() {
-  using V = PositionValue;
+  using V = AdjustmentPositionValue;
   static PyGetSetDef getset[] = {
       field_property<V, &V::underlying_asset, AssetField>("underlying_asset"),
       field_property<V, &V::settlement_asset, AssetField>("settlement_asset"),

@@ -17,7 +17,7 @@ struct OrderOperationValue : OperationFields {
 
 namespace {
 
-using PositionValue = OrderRecord::Position;
+using OrderPositionValue = OrderRecord::Position;
 using MarginValue = OrderRecord::Margin;
 
 // Each part is a stored object of exactly its base class, or empty.
@@ -62,14 +62,14 @@ PyObject* position_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr auto spec = params("OrderPosition.__new__()", kw_opt("position_side"), kw_opt("reduce_only"),
                                       kw_opt("close_position"));
   auto [position_side, reduce_only, close_position] = parse(spec, args, kwargs);
-  PositionValue value;
+  OrderPositionValue value;
   convert_arg_into<FlagField>(value.reduce_only, reduce_only, "reduce_only");
   convert_arg_into<FlagField>(value.close_position, close_position, "close_position");
   convert_arg_into<PositionSideField>(value.position_side, position_side, "position_side");
-  return make_instance<PositionValue>(type, value).release();
+  return make_instance<OrderPositionValue>(type, value).release();
 }
 
-std::string position_text(const PositionValue& v) {
+std::string position_text(const OrderPositionValue& v) {
   std::string out = "OrderPosition(position_side=";
   append_optional_position_side(out, v.position_side);
   out += ", reduce_only=";
@@ -80,7 +80,7 @@ std::string position_text(const PositionValue& v) {
   return out;
 }
 
-PyObject* position_repr(PyObject* self) { return make_str(position_text(*Shared<PositionValue>(self))).release(); }
+PyObject* position_repr(PyObject* self) { return make_str(position_text(*Shared<OrderPositionValue>(self))).release(); }
 
 // ---- OrderMargin
 
@@ -121,7 +121,7 @@ struct OrderOperationPart {
 };
 struct PositionPart {
   using Parent = OrderValue;
-  using Value = PositionValue;
+  using Value = OrderPositionValue;
   static constexpr ClassId kClass = ClassId::OrderPosition;
   static constexpr const char* kRefusal = "position must be vantrel.core.OrderPosition";
   static constexpr Ref OrderValue::*kSlot = &OrderValue::position;
@@ -173,7 +173,7 @@ OrderRecord extract_order(PyObject* obj) {
     operation.trade_amount = part->trade_amount;
     operation.price = part->price;
   }
-  if (order->position) record.position = *Shared<PositionValue>(order->position.get());
+  if (order->position) record.position = *Shared<OrderPositionValue>(order->position.get());
   if (order->margin) record.margin = *Shared<MarginValue>(order->margin.get());
   record.source = make_source(obj);
   return record;
@@ -189,7 +189,7 @@ const ClassBehaviour* order_operation_behaviour() {
 }
 
 const ClassBehaviour* order_position_behaviour() {
-  using V = PositionValue;
+  using V = OrderPositionValue;
   static PyGetSetDef getset[] = {
       field_property<V, &V::position_side, PositionSideField>("position_side"),
       field_property<V, &V::reduce_only, FlagField>("reduce_only"),

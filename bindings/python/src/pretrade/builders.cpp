@@ -83,7 +83,7 @@ PyObject* builder_market_data(PyObject* self, PyObject* const* args, Py_ssize_t 
   static constexpr auto spec = params("market_data()", req("default_ttl"));
   auto [ttl_obj] = parse(spec, args, nargs, kwnames);
   const QuoteTtl ttl = extract_quote_ttl("default_ttl", ttl_obj);
-  return make_market_data_builder(market_data_sync_mode(registry_sync_mode(sync_of(self))), ttl);
+  return make_market_data_builder(market_data_sync_mode(engine_lock_mode(sync_of(self))), ttl);
 }
 
 PyObject* ready_build(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

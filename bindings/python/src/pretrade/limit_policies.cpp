@@ -152,7 +152,7 @@ PyObject* add_rate_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   if (ready_builder_spent(self)) throw_error(PyExc_ValueError, kSpent);
   const Instant created = monotonic_now();
   if (auto error = rate_limit_config_error(config)) raise_config_error(*error);
-  const SyncMode mode = registry_sync_mode(ready_builder_sync(self));
+  const SyncMode mode = engine_lock_mode(ready_builder_sync(self));
   append_policy(self, std::make_unique<RateLimitPolicy>(config, created, mode));
   return Ref::borrow(self).release();
 }
@@ -222,7 +222,7 @@ PyObject* add_pnl_killswitch(PyObject* self, PyObject* const* args, Py_ssize_t n
         {account_id_of(account_obj.get()).value, std::move(b.settlement_asset), initial.value, b.bounds});
   }
   if (auto error = pnl_killswitch_config_error(config)) raise_config_error(*error);
-  const SyncMode mode = registry_sync_mode(ready_builder_sync(self));
+  const SyncMode mode = engine_lock_mode(ready_builder_sync(self));
   append_policy(self, std::make_unique<PnlBoundsKillSwitchPolicy>(config, mode));
   return Ref::borrow(self).release();
 }

@@ -109,7 +109,7 @@ PyObject* ready_add_spot_funds(PyObject* self, PyObject* const* args, Py_ssize_t
   if (!blocks) throw_error(PyExc_ValueError, "engine builder is no longer available");
 
   // 3.-8. The pricing configuration.
-  const SyncMode mode = registry_sync_mode(ready_builder_sync(self));
+  const SyncMode mode = engine_lock_mode(ready_builder_sync(self));
   std::variant<SpotFundsPricing, std::string> pricing =
       SpotFundsPricing::configure(mode, std::move(market_data), default_bps, pricing_source, overrides);
   if (std::string* error = std::get_if<std::string>(&pricing)) throw_error(PyExc_ValueError, *error);
