@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocation_probe.hpp"
 #include "allocation_refusal.hpp"
 #include "decimal_test_util.hpp"
 #include "vantrel/core/account_adjustment.hpp"
@@ -49,6 +50,8 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+long thread_allocations() noexcept { return t_allocations; }
 
 namespace vantrel {
 namespace {

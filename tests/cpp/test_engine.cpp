@@ -28,7 +28,7 @@ Rejects rejects_of(MainOutcome v) { return std::get<Rejects>(std::move(v)); }
 
 std::vector<std::string> reasons(const Rejects& rejects) {
   std::vector<std::string> out;
-  for (const Reject& r : rejects) out.push_back(r.reason);
+  for (const Reject& r : rejects) out.push_back(r.reason.str());
   return out;
 }
 

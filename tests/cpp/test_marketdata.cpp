@@ -343,6 +343,35 @@ TEST(MarketDataService, PushesReplaceAndPatchesMergeWithAFreshTime) {
 namespace vantrel {
 namespace {
 
+// The default bucket lives in the instrument's slot, other buckets beside it:
+// each is written, patched and cleared on its own, and a cleared default bucket
+// patched again holds just the patch.
+TEST(MarketDataService, TheDefaultBucketAndGroupBucketsAreKeptApart) {
+  MarketDataService service(QuoteTtl::infinite(), SyncMode::None);
+  const InstrumentId id = *service.register_instrument(instrument("BTC"), std::nullopt);
+  const AccountGroupId groups[] = {kDefaultGroup, kDesk};
+  EXPECT_EQ(service.push_for(id, quote(10, 9), {}, groups, PushMode::Patch), PushStatus::Ok);
+  service.push(id, quote(std::nullopt, std::nullopt, 12), PushMode::Patch);
+  EXPECT_EQ(service.resolve_quote(id, kAlice, std::nullopt).quote, quote(10, 9, 12));
+  EXPECT_EQ(service.resolve_quote(id, kAlice, kDefaultGroup).quote, quote(10, 9, 12));
+  EXPECT_EQ(service.resolve_quote(id, kAlice, kDesk).quote, quote(10, 9));
+  EXPECT_EQ(service.lookup(id, kAlice, QuoteResolution::AccountThenGroup, GroupHint::of(AccountGroupId{9})).status,
+            LookupStatus::QuoteUnavailable);
+  service.clear(id);
+  service.push(id, quote(std::nullopt, 3), PushMode::Patch);
+  EXPECT_EQ(service.resolve_quote(id, kAlice, std::nullopt).quote, quote(std::nullopt, 3));
+  EXPECT_EQ(service.resolve_quote(id, kAlice, kDesk).quote, quote(std::nullopt, 3)) << "the desk bucket was cleared too";
+
+  // Found by names in one walk: the same id and quote as the two-step reads.
+  auto no_group = []() -> std::optional<AccountGroupId> { return std::nullopt; };
+  const auto both = service.resolve_instrument_quote(instrument("BTC"), kAlice, no_group);
+  EXPECT_EQ(both.id, service.resolve_instrument_id(instrument("BTC")));
+  EXPECT_EQ(both.lookup.quote, quote(std::nullopt, 3));
+  const auto unknown = service.resolve_instrument_quote(instrument("ETH"), kAlice, no_group);
+  EXPECT_FALSE(unknown.id);
+  EXPECT_EQ(unknown.lookup.status, LookupStatus::UnknownInstrument);
+}
+
 TEST(InstrumentOverride, CascadeTakesTheFirstLevelSetAndResolvesTheGroupOnlyWhenNeeded) {
   InstrumentOverrides<int> overrides;
   overrides.default_value = 4;

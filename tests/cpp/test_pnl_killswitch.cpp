@@ -51,6 +51,43 @@ TEST(PnlKillSwitch, ReportsAccumulateUntilTheBoundBreaks) {
   EXPECT_FALSE(policy.running_pnl(8, "USD"));
 }
 
+// Barriers with equal bounds share one copy of them, but only bounds written
+// alike: 1.0 and 1.00 are equal numbers with different texts.
+TEST(PnlKillSwitch, BarriersKeepTheirOwnBoundsTexts) {
+  PnlKillSwitchConfig config;
+  config.account_barriers = {{7, "USD", dec("2"), {std::nullopt, dec("1.0")}},
+                             {8, "USD", dec("2"), {std::nullopt, dec("1.00")}},
+                             {9, "USD", dec("2"), {std::nullopt, dec("1.0")}},
+                             {10, "USD", dec("20"), {std::nullopt, dec("10")}},  // the same digits as 1.0
+                             {9, "EUR", dec("0"), {dec("-1"), std::nullopt}}};
+  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Full);
+  for (const auto& [account, upper] : {std::pair{7, "Some(Pnl(1.0))"}, {8, "Some(Pnl(1.00))"}, {9, "Some(Pnl(1.0))"},
+                                      {10, "Some(Pnl(10))"}}) {
+    const std::optional<Reject> r = policy.check_start(order_for(account));
+    ASSERT_TRUE(r) << account;
+    EXPECT_NE(r->details.find(std::string("upper_bound ") + upper), std::string::npos) << r->details;
+  }
+  EXPECT_FALSE(policy.check_start(order_for(9, "EUR")));
+}
+
+// Broker-only cells are made by first reports, many per shard; each keeps its own sum as the
+// table grows around it.
+TEST(PnlKillSwitch, BrokerOnlyCellsKeepTheirSumsAsMoreAreMade) {
+  PnlKillSwitchConfig config = broker_lower("USD", "-1000000");
+  config.broker_barriers.push_back({"EUR", {dec("-1000000"), std::nullopt}});
+  const PnlBoundsKillSwitchPolicy policy(config, SyncMode::Account);
+  for (int round = 1; round <= 3; ++round)
+    for (std::uint64_t account = 0; account < 300; ++account) {
+      ASSERT_FALSE(policy.apply_report(report(account, "USD", "-1", "0")));
+      if (account % 2 == 0) ASSERT_FALSE(policy.apply_report(report(account, "EUR", "2", "0")));
+    }
+  for (std::uint64_t account = 0; account < 300; ++account) {
+    EXPECT_EQ(policy.running_pnl(account, "USD")->to_string(), "-3") << account;
+    EXPECT_EQ(policy.running_pnl(account, "EUR").has_value(), account % 2 == 0) << account;
+  }
+  EXPECT_FALSE(policy.running_pnl(1, "JPY"));
+}
+
 TEST(PnlKillSwitch, EqualToABoundBreachesNothing) {
   PnlKillSwitchConfig config;
   config.account_barriers = {{7, "USD", dec("0"), {dec("-10"), dec("10")}}};

@@ -85,6 +85,24 @@ TEST(RateLimitPolicy, AccountAssetBarrierAndItsText) {
   EXPECT_FALSE(check_at(policy, order_for(7, "USD"), after(0))) << "the stored name keeps its blank";
 }
 
+// Each (account, asset) pair has a log of its own, whatever other pairs share its account or asset.
+TEST(RateLimitPolicy, AccountAssetLogsAreKeptApart) {
+  RateLimitConfig config;
+  config.account_asset_barriers = {{7, "USD", {2, kSecond}}, {7, "EUR", {1, kSecond}}, {8, "USD", {3, kSecond}},
+                                   {7, "USD", {1, kSecond}}};  // replaces the first
+  const RateLimitPolicy policy(config, kCreated, SyncMode::Full);
+  struct Step {
+    std::uint64_t account;
+    const char* asset;
+    bool refused;
+  };
+  const Step steps[] = {{7, "USD", false}, {7, "EUR", false}, {8, "USD", false}, {8, "USD", false},
+                        {7, "USD", true},  {7, "EUR", true},  {8, "USD", false}, {8, "USD", true},
+                        {9, "USD", false}, {7, "JPY", false}};
+  int i = 0;
+  for (const Step& s : steps) EXPECT_EQ(check_at(policy, order_for(s.account, s.asset), after(0)).has_value(), s.refused) << i++;
+}
+
 TEST(RateLimitPolicy, MissingFieldsCountNothing) {
   RateLimitConfig config;
   config.broker = RateBarrier{1, kSecond};

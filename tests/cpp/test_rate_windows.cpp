@@ -140,6 +140,25 @@ TEST(TimestampLog, EntriesLaterThanNowStayAndCount) {
 }
 
 // Random arrival order against a sorted reference, across ring growth and wrap-around.
+TEST(TimestampLog, GrowsOnlyAsFarAsTheWindowHoldsAndKeepsItsEntriesWhenMoved) {
+  TimestampLog log;
+  // One order per window never leaves the log's own room.
+  for (std::uint64_t i = 0; i < 100; ++i) ASSERT_EQ(log.record(i * kSecond, kSecond), 1u);
+  EXPECT_EQ(log.capacity(), 2u);
+  EXPECT_EQ(log.record(99 * kSecond + 1, kSecond), 2u);
+  EXPECT_EQ(log.capacity(), 2u);
+  TimestampLog inline_copy(std::move(log));
+  EXPECT_EQ(entries(inline_copy), (std::vector<std::uint64_t>{99 * kSecond, 99 * kSecond + 1}));
+  EXPECT_EQ(log.size(), 0u);
+  // Five orders in one window: the ring doubles to 8, never further.
+  for (std::uint64_t i = 2; i <= 4; ++i) inline_copy.record(99 * kSecond + i, kSecond);
+  EXPECT_EQ(inline_copy.capacity(), 8u);
+  log = std::move(inline_copy);
+  EXPECT_EQ(entries(log), (std::vector<std::uint64_t>{99 * kSecond, 99 * kSecond + 1, 99 * kSecond + 2,
+                                                      99 * kSecond + 3, 99 * kSecond + 4}));
+  EXPECT_EQ(log.record(100 * kSecond + 2, kSecond), 3u);  // the first three are a window old
+}
+
 TEST(TimestampLog, MatchesSortedModel) {
   std::mt19937_64 rng(12345);
   for (int round = 0; round < 50; ++round) {

@@ -106,5 +106,35 @@ TEST(Outcome, Texts) {
             "balance=None, held=None, incoming=Some(\"OutcomeAmount(delta=-1.50, absolute=0)\")))");
 }
 
+TEST(RejectText, ConstantTextsAreBorrowedAndCompareAsTexts) {
+  static constexpr std::string_view kName = "SomePolicy";
+  const RejectText fixed = RejectText::fixed(kName);
+  const RejectText copy = fixed;  // NOLINT: the copy is the point
+  EXPECT_EQ(copy.data(), kName.data()) << "a constant text is kept by reference, copies too";
+  const RejectText owned(kName);
+  EXPECT_NE(owned.data(), kName.data());
+  EXPECT_EQ(fixed, owned);
+  EXPECT_EQ(fixed, "SomePolicy");
+  EXPECT_EQ(fixed, std::string("SomePolicy"));
+  EXPECT_FALSE(fixed == "SomePolicyX");
+  EXPECT_EQ(owned.str(), "SomePolicy");
+  const Reject a = Reject::fixed(kName, RejectScope::Account, RejectCode::Custom, "why", "details");
+  const Reject b{"SomePolicy", "why", "details", 0, RejectScope::Account, RejectCode::Custom};
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(reject_text(a), reject_text(b));
+}
+
+TEST(NonEmptyRejects, KeepsOrderBeyondItsInlineRoom) {
+  NonEmptyRejects rejects(Reject::make("A", RejectCode::Custom, "r1", "d"));
+  rejects.push_back(Reject::make("B", RejectCode::Custom, "r2", "d"));
+  rejects.push_back(Reject::make("C", RejectCode::Custom, "r3", "d"));
+  ASSERT_EQ(rejects.items().size(), 3u);
+  EXPECT_EQ(rejects.items()[2].policy, "C");
+  NonEmptyRejects moved = std::move(rejects);
+  std::string order;
+  for (const Reject& r : std::move(moved).take()) order += r.reason.view();
+  EXPECT_EQ(order, "r1r2r3");
+}
+
 }  // namespace
 }  // namespace vantrel

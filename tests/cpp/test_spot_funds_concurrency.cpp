@@ -36,7 +36,7 @@ TEST(SpotFundsConcurrency, FullSyncOneAccountConservesFunds) {
         MainOutcome out = engine.execute(order(1, Side::Buy, qty("1"), D(1)));
         CoreReservation* r = std::get_if<CoreReservation>(&out);
         if (r == nullptr) continue;
-        if (r->account_adjustments().at(0).entry.balance->absolute.value < Decimal()) overdrawn = true;
+        if (r->account_adjustments()[0].entry.balance->absolute.value < Decimal()) overdrawn = true;
         switch (rng() % 3) {
           case 0:
             r->commit();

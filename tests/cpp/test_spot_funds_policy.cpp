@@ -14,7 +14,7 @@ namespace {
 
 using namespace funds_testing;
 
-std::string outcome_texts(const std::vector<AdjustmentOutcomeRecord>& outcomes) {
+std::string outcome_texts(std::span<const AdjustmentOutcomeRecord> outcomes) {
   std::string out;
   for (const AdjustmentOutcomeRecord& o : outcomes) out += adjustment_outcome_text(o) + "\n";
   return out;
@@ -193,7 +193,7 @@ TEST(SpotFundsMainStage, NegativeHeldIsSettledByTheNextHold) {
   CoreReservation* r = std::get_if<CoreReservation>(&first);
   ASSERT_NE(r, nullptr);
   // What moved is the amount plus the debt; held ends at the amount.
-  EXPECT_EQ(r->account_adjustments().at(0).entry.balance->delta.value, D(-25));
+  EXPECT_EQ(r->account_adjustments()[0].entry.balance->delta.value, D(-25));
   EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(0), D(5), D(0)}));
   const MainOutcome second = engine.execute(order(1, Side::Buy, vol("5"), D(1)));
   ASSERT_NE(only_reject(second), nullptr);

@@ -31,6 +31,12 @@ TEST(AssetNames, InternsOncePerNameEvenPastTheTable) {
     EXPECT_EQ(names.intern(std::string("A").append(std::to_string(i))), seen[i]);
   }
   EXPECT_EQ(names.find("B1"), nullptr);
+  // Every name has its own number from 1, the overflow list's included, read from its pointer.
+  std::set<std::uint32_t> numbers{AssetNames::number(usd)};
+  for (const std::string* name : seen) numbers.insert(AssetNames::number(name));
+  EXPECT_EQ(numbers.size(), seen.size() + 1);
+  EXPECT_EQ(*numbers.begin(), 1u);
+  EXPECT_EQ(AssetNames::number(names.intern("A4999")), AssetNames::number(seen[4999]));
 }
 
 TEST(AssetNames, ConcurrentInternsAgree) {
@@ -50,6 +56,35 @@ TEST(AssetNames, ConcurrentInternsAgree) {
 }
 
 class StateModes : public ::testing::TestWithParam<SyncMode> {};
+
+// Many accounts and assets: slots made, changed, emptied and made again keep
+// their own values while the tables grow and shift around them.
+TEST_P(StateModes, ManySlotsKeepTheirValuesAsTablesGrowAndShrink) {
+  HoldingsState state(GetParam());
+  const std::string* assets[3] = {state.assets().intern("USD"), state.assets().intern("BTC"), state.assets().intern("E")};
+  auto set = [&](std::uint64_t account, int asset, std::int64_t value) {
+    state.change(HoldingsKey{AccountId{account}, assets[asset]}, [&](const Holdings&, Holdings& next) {
+      next = Holdings{D(value), D(0), D(0)};
+      return true;
+    });
+  };
+  constexpr std::uint64_t kAccounts = 3000;
+  for (std::uint64_t a = 0; a < kAccounts; ++a)
+    for (int k = 0; k < 3; ++k) set(a, k, static_cast<std::int64_t>(a * 3 + k + 1));
+  EXPECT_EQ(state.slot_count(), 3 * kAccounts);
+  for (std::uint64_t a = 0; a < kAccounts; a += 2) set(a, 1, 0);  // emptied: removed
+  EXPECT_EQ(state.slot_count(), 3 * kAccounts - kAccounts / 2);
+  for (std::uint64_t a = 0; a < kAccounts; ++a)
+    for (int k = 0; k < 3; ++k) {
+      const std::optional<Holdings> h = state.read(HoldingsKey{AccountId{a}, assets[k]});
+      if (k == 1 && a % 2 == 0) {
+        ASSERT_FALSE(h) << a;
+      } else {
+        ASSERT_TRUE(h) << a << " " << k;
+        ASSERT_EQ(h->available, D(static_cast<std::int64_t>(a * 3 + k + 1))) << a << " " << k;
+      }
+    }
+}
 
 TEST_P(StateModes, SlotsExistOnlyForNonZeroValues) {
   HoldingsState state(GetParam());

@@ -18,7 +18,7 @@ struct AccountBlock {
   // The block an account-scope reject leaves: its texts and token, and code
   // AccountBlocked whatever the reject's code was.
   static AccountBlock from_reject(const Reject& reject) {
-    return AccountBlock{reject.policy, reject.reason, reject.details, reject.user_data, RejectCode::AccountBlocked};
+    return AccountBlock{reject.policy.str(), reject.reason.str(), reject.details, reject.user_data, RejectCode::AccountBlocked};
   }
   // The reject that refuses an order of the blocked account: everything
   // copied, scope account.

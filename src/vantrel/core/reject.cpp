@@ -1,5 +1,7 @@
 #include "vantrel/core/reject.hpp"
 
+#include <ostream>
+
 #include "vantrel/core/debug_text.hpp"
 #include "vantrel/param/text.hpp"
 
@@ -32,6 +34,8 @@ std::optional<RejectScope> parse_reject_scope(std::string_view text) noexcept {
   if (word == "account") return RejectScope::Account;
   return std::nullopt;
 }
+
+std::ostream& operator<<(std::ostream& out, const RejectText& text) { return out << text.view(); }
 
 std::string reject_text(const Reject& reject) {
   std::string out = "Reject(code=";

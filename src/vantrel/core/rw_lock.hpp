@@ -13,7 +13,8 @@
 // Lock order. Locks are taken downwards only: while holding a lock, a thread
 // takes only locks listed in its "then" column. Modes per engine locking mode
 // (no_sync / full_sync / account_sync): "-" no lock, "rw" writer-preferring
-// reader-writer lock, "spin" the P&L cell's sequence word. A market-data
+// reader-writer lock, "spin" one word of the value itself (the P&L
+// cell's sequence word, the holdings slot's busy flag). A market-data
 // service locks "rw" unless it was built no_sync.
 //
 //   lock                          modes         guards                       then
@@ -30,11 +31,14 @@
 //   group registry entry lock     - / rw / -    a stored group               nothing
 //   block registry map lock       - / rw / rw   account -> block map         nothing
 //   rate-limit log lock           - / rw / rw   one barrier's order log      nothing
-//   P&L shard lock                - / rw / rw   one shard's cell map         nothing (cells are
-//                                                                            never removed)
+//   P&L shard lock                - / rw / rw   one shard's cell table       a cell of that shard
+//                                                                            (cells move as the
+//                                                                            table grows)
 //   P&L cell                      - / spin/spin one running P&L              nothing
-//   holdings shard lock           - / rw / rw   one shard's slot map         a slot of that shard
-//   holdings slot lock            - / rw / -    one (account, asset) value   nothing
+//   holdings shard lock           - / rw / rw   one shard's slot table       a slot of that shard
+//                                               (readers counted per thread
+//                                               group)
+//   holdings slot lock            - / spin/ -   one (account, asset) value   nothing
 //
 // Between components: market data is read, and an order's account group
 // resolved (by a Python policy before it retakes the interpreter lock),

@@ -42,46 +42,17 @@ std::uint64_t InstrumentIndex::hash_of(std::string_view underlying, std::string_
   return hash_text(hash_text(0x243F6A8885A308D3ull, underlying), settlement);
 }
 
-std::optional<InstrumentId> InstrumentIndex::find(std::string_view underlying,
-                                                  std::string_view settlement) const noexcept {
-  if (size_ == 0) return std::nullopt;
-  const std::uint64_t hash = hash_of(underlying, settlement);
-  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-    const Cell& cell = cells_[i];
-    if (!cell.instrument) return std::nullopt;
-    if (cell.hash == hash && cell.instrument->underlying_asset.name() == underlying &&
-        cell.instrument->settlement_asset.name() == settlement)
-      return cell.id;
-  }
+const IndexedInstrument* InstrumentIndex::find(std::string_view underlying,
+                                               std::string_view settlement) const noexcept {
+  if (table_.empty()) return nullptr;
+  const Names names{underlying, settlement, hash_of(underlying, settlement)};
+  const Cell* cell = table_.find(names);
+  return cell != nullptr ? cell->entry : nullptr;
 }
 
-void InstrumentIndex::reserve_one() {
-  if ((size_ + 1) * 2 > (cells_ ? mask_ + 1 : 0)) grow();
-}
-
-void InstrumentIndex::insert(std::unique_ptr<Instrument> instrument, InstrumentId id) noexcept {
-  const std::uint64_t hash = hash_of(instrument->underlying_asset.name(), instrument->settlement_asset.name());
-  std::size_t i = hash & mask_;
-  while (cells_[i].instrument) i = (i + 1) & mask_;
-  cells_[i].hash = hash;
-  cells_[i].id = id;
-  cells_[i].instrument = std::move(instrument);
-  ++size_;
-}
-
-void InstrumentIndex::grow() {
-  const std::size_t old_capacity = cells_ ? mask_ + 1 : 0;
-  const std::size_t capacity = old_capacity == 0 ? 16 : old_capacity * 2;
-  auto cells = std::make_unique<Cell[]>(capacity);
-  for (std::size_t j = 0; j < old_capacity; ++j) {
-    Cell& old = cells_[j];
-    if (!old.instrument) continue;
-    std::size_t i = old.hash & (capacity - 1);
-    while (cells[i].instrument) i = (i + 1) & (capacity - 1);
-    cells[i] = std::move(old);
-  }
-  cells_ = std::move(cells);
-  mask_ = capacity - 1;
+void InstrumentIndex::insert(const IndexedInstrument& entry) noexcept {
+  table_.insert_new(Cell{hash_of(entry.instrument.underlying_asset.name(), entry.instrument.settlement_asset.name()),
+                         &entry});
 }
 
 }  // namespace vantrel

@@ -1,16 +1,22 @@
 #pragma once
-// Instrument -> InstrumentId, looked up by the two asset names without building
-// an Instrument: open addressing on a 64-bit hash of the names; entries are
-// never removed. Not thread-safe: the registry lock guards it.
+// Instrument -> its registration, looked up by the two asset names without
+// building an Instrument: a flat table of {hash of the names, registration},
+// the names themselves kept once, in the registration. Entries are never
+// removed. Not thread-safe: the registry lock guards it.
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string_view>
 
+#include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/instrument.hpp"
 #include "vantrel/param/ids.hpp"
 
 namespace vantrel {
+
+// What the index points at; it lives as long as the index (never moves).
+struct IndexedInstrument {
+  Instrument instrument;
+  InstrumentId id;
+};
 
 class InstrumentIndex {
  public:
@@ -18,27 +24,37 @@ class InstrumentIndex {
   InstrumentIndex(const InstrumentIndex&) = delete;
   InstrumentIndex& operator=(const InstrumentIndex&) = delete;
 
-  std::optional<InstrumentId> find(std::string_view underlying, std::string_view settlement) const noexcept;
+  const IndexedInstrument* find(std::string_view underlying, std::string_view settlement) const noexcept;
   // Room for one more entry, so the following insert cannot throw.
-  void reserve_one();
+  void reserve_one() { table_.reserve_more(1); }
   // Precondition: not present, and reserve_one() called since the last insert.
-  // The caller makes the copy, so inserting cannot fail halfway.
-  void insert(std::unique_ptr<Instrument> instrument, InstrumentId id) noexcept;
-  std::size_t size() const noexcept { return size_; }
+  void insert(const IndexedInstrument& entry) noexcept;
+  std::size_t size() const noexcept { return table_.size(); }
+  std::size_t allocated_bytes() const noexcept { return table_.allocated_bytes(); }
+
+  static std::uint64_t hash_of(std::string_view underlying, std::string_view settlement) noexcept;
 
  private:
   struct Cell {
     std::uint64_t hash = 0;
-    InstrumentId id{0};
-    std::unique_ptr<Instrument> instrument;  // null: free cell
+    const IndexedInstrument* entry = nullptr;  // null: free cell
+  };
+  struct Names {
+    std::string_view underlying;
+    std::string_view settlement;
+    std::uint64_t hash;
+  };
+  struct Traits {
+    static bool used(const Cell& c) noexcept { return c.entry != nullptr; }
+    static std::uint64_t hash(const Cell& c) noexcept { return c.hash; }
+    static std::uint64_t hash(const Names& n) noexcept { return n.hash; }
+    static bool matches(const Cell& c, const Names& n) noexcept {
+      return c.hash == n.hash && c.entry->instrument.underlying_asset.name() == n.underlying &&
+             c.entry->instrument.settlement_asset.name() == n.settlement;
+    }
   };
 
-  static std::uint64_t hash_of(std::string_view underlying, std::string_view settlement) noexcept;
-  void grow();
-
-  std::unique_ptr<Cell[]> cells_;
-  std::size_t mask_ = 0;
-  std::size_t size_ = 0;
+  FlatTable<Cell, Traits> table_;
 };
 
 }  // namespace vantrel

@@ -6,39 +6,84 @@
 
 namespace vantrel {
 
-// One instrument's quotes and limits. The quote lock guards the buckets; the
-// TTL lock guards the limits; each on its own cache line.
-struct MarketDataService::Slot {
-  struct StoredQuote {
-    Instant pushed_at;
-    Quote quote;
+// A quote as stored: three prices, which of them are present, and when it was
+// pushed; 64 bytes where three optional prices and an instant took 88.
+struct CompactQuote {
+  Decimal prices[3];  // mark, bid, ask
+  std::uint64_t pushed_seconds = 0;
+  std::uint32_t pushed_nanos = 0;
+  std::uint8_t present = 0;  // bit i: prices[i] is set
+  bool filled = false;       // the slot's default bucket: it holds a quote (the padding's room)
+
+  Instant pushed_at() const noexcept { return {pushed_seconds, pushed_nanos}; }
+
+  Quote quote() const noexcept {
+    Quote q;
+    if (present & 1) q.mark = Price{prices[0]};
+    if (present & 2) q.bid = Price{prices[1]};
+    if (present & 4) q.ask = Price{prices[2]};
+    return q;
+  }
+
+  // A new bucket starts with every field absent, so a patch of it stores the patch.
+  void write(const Quote& quote, PushMode mode, Instant now) noexcept {
+    if (mode == PushMode::Replace) present = 0;
+    const std::optional<Price>* fields[3] = {&quote.mark, &quote.bid, &quote.ask};
+    for (int i = 0; i < 3; ++i) {
+      if (*fields[i]) {
+        prices[i] = (*fields[i])->value;
+        present |= static_cast<std::uint8_t>(1u << i);
+      } else if (mode == PushMode::Replace) {
+        prices[i] = Decimal();
+      }
+    }
+    pushed_seconds = now.seconds;
+    pushed_nanos = now.nanos;
+  }
+};
+static_assert(sizeof(CompactQuote) == 64);
+
+// One instrument's registration, quotes and limits. Most instruments only ever
+// have their default bucket and no limits of their own: those live in the slot;
+// account and group buckets, and limits per account or group, in parts made by
+// the first push or setting that needs them. The quote lock guards the buckets;
+// the TTL lock guards the limits.
+struct MarketDataService::Slot : IndexedInstrument {
+  struct Buckets {
+    IntMap<std::uint64_t, CompactQuote> accounts;
+    IntMap<std::uint32_t, CompactQuote> groups;  // never the default group: that bucket is in the slot
+  };
+  struct Limits {
+    IntMap<std::uint64_t, QuoteTtl> accounts;
+    IntMap<std::uint32_t, QuoteTtl> groups;  // key 0: the instrument's default-group level
   };
 
-  Slot(std::optional<QuoteTtl> ttl, SyncMode mode) noexcept
-      : quote_lock(mode), ttl_lock(mode), instrument_ttl(ttl) {}
+  Slot(const Instrument& instrument, InstrumentId id, std::optional<QuoteTtl> ttl, SyncMode mode)
+      : IndexedInstrument{instrument, id}, quote_lock(mode), ttl_lock(mode), instrument_ttl(ttl) {}
 
-  alignas(64) mutable RwLock quote_lock;
-  IntMap<std::uint64_t, StoredQuote> account_quotes;
-  IntMap<std::uint32_t, StoredQuote> group_quotes;  // key 0: the default bucket
+  Buckets& buckets() {
+    if (!more_buckets) more_buckets = std::make_unique<Buckets>();
+    return *more_buckets;
+  }
+  Limits& limits() {
+    if (!more_limits) more_limits = std::make_unique<Limits>();
+    return *more_limits;
+  }
 
-  alignas(64) mutable RwLock ttl_lock;
-  IntMap<std::uint64_t, QuoteTtl> account_ttls;
-  IntMap<std::uint32_t, QuoteTtl> group_ttls;  // key 0: the instrument's default-group level
+  mutable RwLock quote_lock;
+  CompactQuote default_quote;  // `filled` once pushed
+  std::unique_ptr<Buckets> more_buckets;
+
+  mutable RwLock ttl_lock;
   std::optional<QuoteTtl> instrument_ttl;
+  std::unique_ptr<Limits> more_limits;
 };
 
 namespace {
 
-// A new bucket starts with every field absent, so a patch of it stores the patch.
 template <class Map, class Key>
 void write_bucket(Map& buckets, Key key, const Quote& quote, PushMode mode, Instant now) {
-  auto& entry = buckets.try_emplace(key);
-  if (mode == PushMode::Replace) {
-    entry.quote = quote;
-  } else {
-    entry.quote.merge(quote);
-  }
-  entry.pushed_at = now;
+  buckets.try_emplace(key).write(quote, mode, now);
 }
 
 Duration age_of(Instant pushed_at, Instant now) noexcept {
@@ -69,10 +114,21 @@ MarketDataService::Slot* MarketDataService::find_slot(InstrumentId id) const noe
   return slot != nullptr ? *slot : nullptr;
 }
 
+MarketDataService::Slot* MarketDataService::find_slot(const Instrument& instrument) const noexcept {
+  ReadGuard c(registry_lock_);
+  const IndexedInstrument* found =
+      instrument_index_.find(instrument.underlying_asset.name(), instrument.settlement_asset.name());
+  // Every registration in the index is a slot's.
+  return found != nullptr ? static_cast<Slot*>(const_cast<IndexedInstrument*>(found)) : nullptr;
+}
+
+InstrumentId MarketDataService::slot_id(const Slot& slot) noexcept { return slot.id; }
+
 std::optional<InstrumentId> MarketDataService::resolve_instrument_id(std::string_view underlying,
                                                                      std::string_view settlement) const noexcept {
   ReadGuard c(registry_lock_);
-  return instrument_index_.find(underlying, settlement);
+  const IndexedInstrument* found = instrument_index_.find(underlying, settlement);
+  return found != nullptr ? std::optional<InstrumentId>(found->id) : std::nullopt;
 }
 
 // -- registration
@@ -88,8 +144,7 @@ InstrumentId MarketDataService::add_locked(const Instrument& instrument, Instrum
   // Everything that can fail happens first; then the slot and both index
   // entries appear together, before C is released.
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  auto slot = std::make_unique<Slot>(ttl, mode_);
-  auto copy = std::make_unique<Instrument>(instrument);
+  auto slot = std::make_unique<Slot>(instrument, id, ttl, mode_);
   instrument_index_.reserve_one();
   id_index_.reserve_more(1);
   Slot* raw = slot.get();
@@ -101,7 +156,7 @@ InstrumentId MarketDataService::add_locked(const Instrument& instrument, Instrum
     slots_.push_back(std::move(slot));
   }
   id_index_.try_emplace(id.value, raw);
-  instrument_index_.insert(std::move(copy), id);
+  instrument_index_.insert(*raw);
   return id;
 }
 
@@ -134,7 +189,7 @@ bool MarketDataService::set_instrument_account_ttl(InstrumentId id, AccountId ac
   if (slot == nullptr) return false;
   ReadGuard d(slot_list_lock_);
   WriteGuard t(slot->ttl_lock);
-  slot->account_ttls.insert_or_assign(account.value, ttl);
+  slot->limits().accounts.insert_or_assign(account.value, ttl);
   return true;
 }
 
@@ -143,7 +198,7 @@ bool MarketDataService::clear_instrument_account_ttl(InstrumentId id, AccountId 
   if (slot == nullptr) return false;
   ReadGuard d(slot_list_lock_);
   WriteGuard t(slot->ttl_lock);
-  slot->account_ttls.erase(account.value);
+  if (slot->more_limits) slot->more_limits->accounts.erase(account.value);
   return true;
 }
 
@@ -152,7 +207,7 @@ bool MarketDataService::set_instrument_group_ttl(InstrumentId id, AccountGroupId
   if (slot == nullptr) return false;
   ReadGuard d(slot_list_lock_);
   WriteGuard t(slot->ttl_lock);
-  slot->group_ttls.insert_or_assign(group.value, ttl);
+  slot->limits().groups.insert_or_assign(group.value, ttl);
   return true;
 }
 
@@ -161,7 +216,7 @@ bool MarketDataService::clear_instrument_group_ttl(InstrumentId id, AccountGroup
   if (slot == nullptr) return false;
   ReadGuard d(slot_list_lock_);
   WriteGuard t(slot->ttl_lock);
-  slot->group_ttls.erase(group.value);
+  if (slot->more_limits) slot->more_limits->groups.erase(group.value);
   return true;
 }
 
@@ -205,8 +260,11 @@ void MarketDataService::clear(InstrumentId id) noexcept {
   if (slot == nullptr) return;
   ReadGuard d(slot_list_lock_);
   WriteGuard q(slot->quote_lock);
-  slot->account_quotes.clear();
-  slot->group_quotes.clear();
+  slot->default_quote.filled = false;
+  if (slot->more_buckets) {
+    slot->more_buckets->accounts.clear();
+    slot->more_buckets->groups.clear();
+  }
 }
 
 // -- pushes
@@ -217,12 +275,23 @@ void MarketDataService::write_bucket_targets(Slot& slot, const Quote& quote, Pus
   ReadGuard d(slot_list_lock_);
   WriteGuard q(slot.quote_lock);
   // Room first, so no target is written unless all of them can be.
-  slot.account_quotes.reserve_more(accounts.size());
-  slot.group_quotes.reserve_more(groups.size());
-  for (AccountId account : accounts)
-    write_bucket(slot.account_quotes, account.value, quote, mode, now);
-  for (AccountGroupId group : groups)
-    write_bucket(slot.group_quotes, group.value, quote, mode, now);
+  std::size_t other_groups = 0;
+  for (AccountGroupId group : groups) other_groups += group.value != AccountGroupId::kDefault;
+  if (!accounts.empty() || other_groups != 0) {
+    Slot::Buckets& more = slot.buckets();
+    more.accounts.reserve_more(accounts.size());
+    more.groups.reserve_more(other_groups);
+  }
+  for (AccountId account : accounts) write_bucket(slot.more_buckets->accounts, account.value, quote, mode, now);
+  for (AccountGroupId group : groups) {
+    if (group.value != AccountGroupId::kDefault) {
+      write_bucket(slot.more_buckets->groups, group.value, quote, mode, now);
+    } else {
+      if (!slot.default_quote.filled) slot.default_quote = CompactQuote{};
+      slot.default_quote.write(quote, mode, now);
+      slot.default_quote.filled = true;
+    }
+  }
 }
 
 PushStatus MarketDataService::push(InstrumentId id, const Quote& quote, PushMode mode) {
@@ -238,7 +307,9 @@ InstrumentId MarketDataService::push_by_instrument(const Instrument& instrument,
   if (!id) {
     WriteGuard c(registry_lock_);
     // A concurrent registration of the same instrument is reused, not duplicated.
-    id = instrument_index_.find(instrument.underlying_asset.name(), instrument.settlement_asset.name());
+    if (const IndexedInstrument* found =
+            instrument_index_.find(instrument.underlying_asset.name(), instrument.settlement_asset.name()))
+      id = found->id;
     if (!id) {
       id = add_locked(instrument, next_free_id_locked(), std::nullopt);
       next_id_ = id->value + 1;
@@ -275,50 +346,67 @@ std::optional<QuoteTtl> MarketDataService::service_level_ttl(AccountId account, 
 
 QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteResolution resolution,
                                       const GroupHint& group) const {
-  // One result object, written in place on every path (no staging copies).
-  QuoteLookup result;
   const Slot* slot = find_slot(id);
   if (slot == nullptr) {
+    QuoteLookup result;
     result.status = LookupStatus::UnknownInstrument;
     return result;
   }
+  return lookup_in(*slot, account, resolution, group);
+}
+
+QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, QuoteResolution resolution,
+                                         const GroupHint& group) const {
+  // One result object, written in place on every path (no staging copies).
+  QuoteLookup result;
+  const Slot* slot = &found;
   ReadGuard d(slot_list_lock_);
 
   Instant pushed_at;
   {
     ReadGuard q(slot->quote_lock);
-    const Slot::StoredQuote* hit = slot->account_quotes.find(account.value);
+    const Slot::Buckets* more = slot->more_buckets.get();
+    const CompactQuote* hit = more != nullptr ? more->accounts.find(account.value) : nullptr;
     if (hit == nullptr && resolution != QuoteResolution::AccountOnly) {
       if (!group.known) {
         result.status = LookupStatus::NeedGroup;
         return result;
       }
       // The default group's bucket is the default bucket.
-      if (group.group) hit = slot->group_quotes.find(group.group->value);
-      if (hit == nullptr && resolution == QuoteResolution::AccountThenGroupThenDefault)
-        hit = slot->group_quotes.find(AccountGroupId::kDefault);
+      if (group.group) {
+        if (group.group->value == AccountGroupId::kDefault)
+          hit = slot->default_quote.filled ? &slot->default_quote : nullptr;
+        else if (more != nullptr)
+          hit = more->groups.find(group.group->value);
+      }
+      if (hit == nullptr && resolution == QuoteResolution::AccountThenGroupThenDefault && slot->default_quote.filled)
+        hit = &slot->default_quote;
     }
     if (hit == nullptr) {
       result.status = LookupStatus::QuoteUnavailable;
       return result;
     }
-    result.quote = hit->quote;
-    pushed_at = hit->pushed_at;
+    result.quote = hit->quote();
+    pushed_at = hit->pushed_at();
   }
 
   // The limit does not depend on which bucket supplied the quote.
   QuoteTtl ttl = default_ttl_;
   {
     ReadGuard t(slot->ttl_lock);
-    if (const QuoteTtl* level = slot->account_ttls.find(account.value)) {
+    const Slot::Limits* more = slot->more_limits.get();
+    if (const QuoteTtl* level = more != nullptr ? more->accounts.find(account.value) : nullptr) {
       ttl = *level;
     } else {
       if (!group.known) {
         result.status = LookupStatus::NeedGroup;
         return result;
       }
-      const QuoteTtl* instrument_group = group.group ? slot->group_ttls.find(group.group->value) : nullptr;
-      if (instrument_group == nullptr) instrument_group = slot->group_ttls.find(AccountGroupId::kDefault);
+      const QuoteTtl* instrument_group = nullptr;
+      if (more != nullptr) {
+        if (group.group) instrument_group = more->groups.find(group.group->value);
+        if (instrument_group == nullptr) instrument_group = more->groups.find(AccountGroupId::kDefault);
+      }
       if (instrument_group != nullptr) {
         ttl = *instrument_group;
       } else if (std::optional<QuoteTtl> service = service_level_ttl(account, group.group)) {

@@ -132,12 +132,40 @@ class MarketDataService {
     return lookup(id, account, QuoteResolution::AccountThenGroupThenDefault, hint);
   }
 
+  // resolve_instrument_id() then resolve_quote() in one walk: the registration
+  // found by the names leads straight to its quotes. `id` is empty for an
+  // unknown instrument (the lookup then says UnknownInstrument).
+  struct InstrumentQuote {
+    std::optional<InstrumentId> id;
+    QuoteLookup lookup;
+  };
+  template <class GroupSource>
+    requires std::is_invocable_r_v<std::optional<AccountGroupId>, GroupSource&>
+  InstrumentQuote resolve_instrument_quote(const Instrument& instrument, AccountId account,
+                                           GroupSource&& group_source) const {
+    InstrumentQuote out;
+    const Slot* slot = find_slot(instrument);
+    if (slot == nullptr) {
+      out.lookup.status = LookupStatus::UnknownInstrument;
+      return out;
+    }
+    out.id = slot_id(*slot);
+    out.lookup = lookup_in(*slot, account, QuoteResolution::AccountThenGroupThenDefault, GroupHint::unknown());
+    if (out.lookup.status == LookupStatus::NeedGroup)
+      out.lookup = lookup_in(*slot, account, QuoteResolution::AccountThenGroupThenDefault, GroupHint::of(group_source()));
+    return out;
+  }
+
   std::size_t instrument_count() const noexcept;
 
  private:
   struct Slot;
 
   Slot* find_slot(InstrumentId id) const noexcept;
+  Slot* find_slot(const Instrument& instrument) const noexcept;
+  static InstrumentId slot_id(const Slot& slot) noexcept;
+  // lookup() on a slot already found (slots never move or go away).
+  QuoteLookup lookup_in(const Slot& slot, AccountId account, QuoteResolution resolution, const GroupHint& group) const;
   // Under C held for writing: appends the slot and both index entries.
   InstrumentId add_locked(const Instrument& instrument, InstrumentId id, std::optional<QuoteTtl> ttl);
   InstrumentId next_free_id_locked() const noexcept;

@@ -107,7 +107,7 @@ MainOutcome EngineCore::main_stage(StartedOrder& started) const {
 
   Mutations mutations;  // rolled back on its release if anything below throws
   Lock lock;
-  std::vector<AdjustmentOutcomeRecord> outcomes;
+  ReservationOutcomes outcomes;
   std::optional<Rejects> rejects;
   for (const BoxedPolicy& policy : policies_) {
     PreTradeCheck check = policy.perform_pre_trade_check(ctx, started.order, mutations);

@@ -19,6 +19,7 @@
 
 #include "vantrel/core/account_adjustment.hpp"
 #include "vantrel/core/execution_report.hpp"
+#include "vantrel/core/inline_vector.hpp"
 #include "vantrel/core/lock.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/outcome.hpp"
@@ -74,11 +75,15 @@ struct RequestClosure {
   std::weak_ptr<const EngineCore> engine;
 };
 
+// The outcome entries of one reservation: the funds policy's two fit inline,
+// so an accepted order allocates nothing for them.
+using ReservationOutcomes = InlineVector<AdjustmentOutcomeRecord, 2>;
+
 // What a successful main stage hands the caller. Released while still open
 // it rolls back (last staged first).
 class CoreReservation {
  public:
-  CoreReservation(Lock lock, std::vector<AdjustmentOutcomeRecord> outcomes, Mutations mutations) noexcept
+  CoreReservation(Lock lock, ReservationOutcomes outcomes, Mutations mutations) noexcept
       : lock_(std::move(lock)), outcomes_(std::move(outcomes)), finalizer_(std::move(mutations)), open_(true) {}
   CoreReservation(CoreReservation&& other) noexcept
       : lock_(std::move(other.lock_)),
@@ -89,7 +94,9 @@ class CoreReservation {
   ~CoreReservation() { rollback(); }
 
   const Lock& lock() const noexcept { return lock_; }
-  const std::vector<AdjustmentOutcomeRecord>& account_adjustments() const noexcept { return outcomes_; }
+  std::span<const AdjustmentOutcomeRecord> account_adjustments() const noexcept {
+    return {outcomes_.data(), outcomes_.size()};
+  }
   bool open() const noexcept { return open_; }
 
   // Each finalises once; the list is taken out before any action runs.
@@ -104,7 +111,7 @@ class CoreReservation {
 
  private:
   Lock lock_;
-  std::vector<AdjustmentOutcomeRecord> outcomes_;
+  ReservationOutcomes outcomes_;
   Mutations finalizer_;
   bool open_;
 };

@@ -60,7 +60,7 @@ Ref wrap_adjustment_outcome(const AdjustmentOutcomeRecord& outcome) {
   return make_instance<AdjustmentOutcomeRecord>(class_type(ClassId::AccountAdjustmentOutcome), outcome);
 }
 
-Ref wrap_adjustment_outcomes(const std::vector<AdjustmentOutcomeRecord>& outcomes) {
+Ref wrap_adjustment_outcomes(std::span<const AdjustmentOutcomeRecord> outcomes) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(outcomes.size())));
   if (!list) throw_pending();
   for (std::size_t i = 0; i < outcomes.size(); ++i)

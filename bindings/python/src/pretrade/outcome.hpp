@@ -1,6 +1,7 @@
 #pragma once
 // The Python side of outcome entries and adjustment outcomes, and the readers
 // that turn Python objects into them.
+#include <span>
 #include <vector>
 
 #include "toolkit/ref.hpp"
@@ -11,7 +12,7 @@ namespace vantrel::py {
 // New vantrel.pretrade objects holding copies.
 Ref wrap_outcome_entry(const OutcomeEntryRecord& entry);
 Ref wrap_adjustment_outcome(const AdjustmentOutcomeRecord& outcome);
-Ref wrap_adjustment_outcomes(const std::vector<AdjustmentOutcomeRecord>& outcomes);  // a new list
+Ref wrap_adjustment_outcomes(std::span<const AdjustmentOutcomeRecord> outcomes);  // a new list
 
 bool is_outcome_entry(PyObject* obj);
 const OutcomeEntryRecord& outcome_entry_of(PyObject* obj);  // precondition: is_outcome_entry(obj)

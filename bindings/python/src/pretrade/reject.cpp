@@ -28,7 +28,7 @@ RejectCode reject_code_or_raise(std::string_view name) {
 
 Ref wrap_reject(const Reject& reject) { return make_instance<Reject>(class_type(ClassId::Reject), reject); }
 
-Ref wrap_rejects(const std::vector<Reject>& rejects) {
+Ref wrap_rejects(std::span<const Reject> rejects) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(rejects.size())));
   if (!list) throw_pending();
   for (std::size_t i = 0; i < rejects.size(); ++i)

@@ -3,6 +3,7 @@
 // Python objects into account blocks.
 #include <cstdint>
 #include <string_view>
+#include <span>
 #include <vector>
 
 #include "toolkit/classes.hpp"
@@ -20,7 +21,7 @@ RejectCode reject_code_or_raise(std::string_view name);
 // A new vantrel.pretrade.Reject holding a copy of `reject`.
 Ref wrap_reject(const Reject& reject);
 // A new list of new Reject objects, in order.
-Ref wrap_rejects(const std::vector<Reject>& rejects);
+Ref wrap_rejects(std::span<const Reject> rejects);
 
 Ref wrap_account_block(const AccountBlock& block);
 bool is_account_block(PyObject* obj);

@@ -21,10 +21,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <type_traits>
 #include <utility>
 
+#include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/rw_lock.hpp"
+#include "vantrel/marketdata/read_mostly_lock.hpp"
 #include "vantrel/param/ids.hpp"
 #include "vantrel/pretrade/policies/holdings.hpp"
 
@@ -32,7 +34,9 @@ namespace vantrel {
 
 // Asset names interned once per state: the keys of the map and of every staged
 // undo point at them, so neither a lookup nor an undo copies or compares text.
-// Entries are never removed. Lookups take no lock. Thread-safe.
+// Each name also has a number from 1, read straight from its pointer, which
+// the slots keep in place of the pointer. Entries are never removed. Lookups
+// take no lock. Thread-safe.
 class AssetNames {
  public:
   AssetNames();
@@ -43,18 +47,27 @@ class AssetNames {
   // nullptr when the name was never interned.
   const std::string* find(std::string_view name) const noexcept;
   const std::string* intern(std::string_view name);
+  // The number of an interned name (a pointer find() or intern() gave).
+  static std::uint32_t number(const std::string* interned) noexcept {
+    return reinterpret_cast<const Named*>(interned)->number;
+  }
 
  private:
-  struct Overflow {
+  // The name first, so a pointer to it is a pointer to the whole.
+  struct Named {
     std::string name;
-    const Overflow* next;
+    std::uint32_t number;
+    const Named* next;  // the overflow list's link
   };
+  static_assert(std::is_standard_layout_v<Named>);
   static constexpr std::size_t kCapacity = 4096;  // a power of two
 
-  const std::string* find_overflow(const Overflow* head, std::string_view name) const noexcept;
+  const std::string* find_overflow(const Named* head, std::string_view name) const noexcept;
+  std::unique_ptr<Named> make(std::string_view name);
 
-  std::unique_ptr<std::atomic<const std::string*>[]> table_;
-  std::atomic<const Overflow*> overflow_{nullptr};  // used once the table is full
+  std::unique_ptr<std::atomic<const Named*>[]> table_;
+  std::atomic<const Named*> overflow_{nullptr};  // used once the table is full
+  std::atomic<std::uint32_t> next_number_{1};
 };
 
 struct HoldingsKey {
@@ -95,39 +108,62 @@ class HoldingsState {
   std::optional<Holdings> change_or_refuse(HoldingsKey key, Step&& step);
 
  private:
-  // A line of its own: slots of accounts that different threads trade never share one.
-  struct alignas(64) Slot {
-    explicit Slot(SyncMode slot_mode) noexcept : lock(slot_mode) {}
+  // One slot, 64 bytes: one cache line of the table's array, which starts on a
+  // line. Asset number 0 marks a free cell.
+  struct Slot {
+    Slot() noexcept = default;
+    Slot(std::uint64_t account, std::uint32_t asset, const Holdings& value) noexcept
+        : account(account), asset(asset), value(value) {}
+    // Slots move only under their shard's write lock, when no slot lock is held.
+    Slot(Slot&& other) noexcept : account(other.account), asset(other.asset), value(other.value) {}
+    Slot& operator=(Slot&& other) noexcept {
+      account = other.account;
+      asset = other.asset;
+      value = other.value;
+      return *this;
+    }
+
+    std::uint64_t account = 0;
+    std::uint32_t asset = 0;
+    mutable std::atomic<std::uint32_t> busy{0};  // the slot's exclusive lock, taken in full_sync only
     Holdings value;
-    RwLock lock;  // exclusive only; a no-op outside full_sync
   };
-  struct KeyHash {
-    std::size_t operator()(HoldingsKey k) const noexcept { return static_cast<std::size_t>(mix(k)); }
+  static_assert(sizeof(Slot) == 64);
+  struct SlotKey {
+    std::uint64_t account;
+    std::uint32_t asset;
   };
+  struct SlotTraits {
+    static bool used(const Slot& s) noexcept { return s.asset != 0; }
+    static std::uint64_t hash(SlotKey k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
+    static std::uint64_t hash(const Slot& s) noexcept { return hash(SlotKey{s.account, s.asset}); }
+    static bool matches(const Slot& s, SlotKey k) noexcept { return s.account == k.account && s.asset == k.asset; }
+  };
+  // A shard's map lock counts its readers per thread group, each on a line of its own, so
+  // threads reading distinct accounts write no common line; only inserts and removals take
+  // every part.
   struct alignas(64) Shard {
     explicit Shard(SyncMode map_mode) noexcept : lock(map_mode) {}
-    mutable RwLock lock;
-    std::unordered_map<HoldingsKey, Slot, KeyHash> slots;
+    mutable ReadMostlyLock lock;
+    FlatTable<Slot, SlotTraits> slots;
   };
-  static constexpr std::size_t kShards = 64;  // indexed by the top 6 bits of the key's hash
+  // Indexed by the low bits of the key's hash: a table places keys by the high bits, which
+  // must vary within a shard. Few enough that a large book's shards reach huge pages.
+  static constexpr std::size_t kShards = 16;
 
-  static std::uint64_t mix(HoldingsKey k) noexcept {
-    std::uint64_t x = k.account.value ^ (reinterpret_cast<std::uintptr_t>(k.asset) * 0x9E3779B97F4A7C15ull);
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-  }
-  Shard& shard_of(HoldingsKey key) const noexcept { return shards_[mix(key) >> 58]; }
+  static SlotKey slot_key(HoldingsKey k) noexcept { return {k.account.value, AssetNames::number(k.asset)}; }
+  Shard& shard_of(SlotKey key) const noexcept { return shards_[SlotTraits::hash(key) & (kShards - 1)]; }
   template <std::size_t... I>
   static std::array<Shard, kShards> make_shards(SyncMode mode, std::index_sequence<I...>) {
     return {{((void)I, Shard(mode))...}};
   }
-  void remove_if_zero(Shard& shard, HoldingsKey key);
+  // The slot lock: exclusive, held for one step; a no-op outside full_sync.
+  void lock_slot(const Slot& slot) const noexcept;
+  void unlock_slot(const Slot& slot) const noexcept;
+  void remove_if_zero(Shard& shard, SlotKey key);
 
   SyncMode mode_;
-  SyncMode slot_mode_;
+  bool slot_locks_;
   AssetNames assets_;
   mutable std::array<Shard, kShards> shards_;
   std::atomic<std::uint64_t> write_locks_{0};
@@ -151,41 +187,42 @@ std::optional<Holdings> HoldingsState::change_or_refuse(HoldingsKey key, Step&& 
 
 template <class Step>
 bool HoldingsState::change(HoldingsKey key, Step&& step) {
-  Shard& shard = shard_of(key);
+  const SlotKey at = slot_key(key);
+  Shard& shard = shard_of(at);
   Holdings next;
+  bool found = false;
+  bool wrote = false;
   {
-    SharedGuard read(shard.lock);
-    const auto it = shard.slots.find(key);
-    if (it != shard.slots.end()) {
-      Slot& slot = it->second;
-      bool wrote;
-      {
-        ExclusiveGuard slot_guard(slot.lock);
-        wrote = step(static_cast<const Holdings&>(slot.value), next);
-        if (wrote) slot.value = next;
-      }
-      read.release();
-      if (wrote && next.all_zero()) remove_if_zero(shard, key);
-      return wrote;
+    ReadGuard<ReadMostlyLock> read(shard.lock);
+    if (Slot* slot = shard.slots.find(at)) {
+      found = true;
+      lock_slot(*slot);
+      wrote = step(static_cast<const Holdings&>(slot->value), next);
+      if (wrote) slot->value = next;
+      unlock_slot(*slot);
     }
+  }
+  if (found) {
+    if (wrote && next.all_zero()) remove_if_zero(shard, at);
+    return wrote;
   }
   // No slot: decide on zeros first, so that a refused change takes no write lock.
   if (!step(Holdings{}, next)) return false;
   if (next.all_zero()) return true;
   write_locks_.fetch_add(1, std::memory_order_relaxed);
-  ExclusiveGuard write(shard.lock);
-  const auto [it, inserted] = shard.slots.try_emplace(key, slot_mode_);
-  if (inserted) {
-    it->second.value = next;
+  WriteGuard<ReadMostlyLock> write(shard.lock);
+  Slot* slot = shard.slots.find(at);
+  if (slot == nullptr) {
+    shard.slots.insert_new(Slot(at.account, at.asset, next));
     return true;
   }
   // Inserted by another thread between our two lookups.
   Holdings again;
-  if (!step(static_cast<const Holdings&>(it->second.value), again)) return false;
+  if (!step(static_cast<const Holdings&>(slot->value), again)) return false;
   if (again.all_zero())
-    shard.slots.erase(it);
+    shard.slots.erase(at);
   else
-    it->second.value = again;
+    slot->value = again;
   return true;
 }
 

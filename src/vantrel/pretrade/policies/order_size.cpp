@@ -1,5 +1,7 @@
 #include "vantrel/pretrade/policies/order_size.hpp"
 
+#include <initializer_list>
+
 namespace vantrel {
 
 namespace {
@@ -132,7 +134,7 @@ SizeFinding evaluate_order_size(const TradeAmount& amount, const std::optional<P
   return {};
 }
 
-std::string order_size_reason(const SizeFinding& finding) {
+std::string_view order_size_reason(const SizeFinding& finding) noexcept {
   using Kind = SizeFinding::Kind;
   switch (finding.kind) {
     case Kind::Pass:
@@ -151,6 +153,30 @@ std::string order_size_reason(const SizeFinding& finding) {
   return {};
 }
 
+namespace {
+
+// A decimal's text in a buffer of its own, so joining texts allocates once.
+class DecimalText {
+ public:
+  explicit DecimalText(Decimal d) noexcept : size_(d.write_text(text_)) {}
+  operator std::string_view() const noexcept { return {text_, size_}; }  // NOLINT
+
+ private:
+  char text_[Decimal::kMaxTextLength];
+  std::size_t size_;
+};
+
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view p : parts) size += p.size();
+  std::string out;
+  out.reserve(size);
+  for (std::string_view p : parts) out.append(p);
+  return out;
+}
+
+}  // namespace
+
 std::string order_size_details(const SizeFinding& finding) {
   using Kind = SizeFinding::Kind;
   switch (finding.kind) {
@@ -163,15 +189,15 @@ std::string order_size_details(const SizeFinding& finding) {
     case Kind::QuantityUnavailable:
       return "price or volume could not be used to evaluate order quantity";
     case Kind::NotionalExceeded:
-      return "requested " + finding.notional.to_string() +
-             ", max allowed: " + finding.limit->max_notional.value.to_string();
+      return joined({"requested ", DecimalText(finding.notional), ", max allowed: ",
+                     DecimalText(finding.limit->max_notional.value)});
     case Kind::QuantityExceeded:
-      return "requested " + finding.quantity.to_string() +
-             ", max allowed: " + finding.limit->max_quantity.value.to_string();
+      return joined({"requested ", DecimalText(finding.quantity), ", max allowed: ",
+                     DecimalText(finding.limit->max_quantity.value)});
     case Kind::SizeExceeded:
-      return "requested quantity " + finding.quantity.to_string() +
-             ", max allowed: " + finding.limit->max_quantity.value.to_string() + "; requested notional " +
-             finding.notional.to_string() + ", max allowed: " + finding.limit->max_notional.value.to_string();
+      return joined({"requested quantity ", DecimalText(finding.quantity), ", max allowed: ",
+                     DecimalText(finding.limit->max_quantity.value), "; requested notional ",
+                     DecimalText(finding.notional), ", max allowed: ", DecimalText(finding.limit->max_notional.value)});
   }
   return {};
 }

@@ -43,7 +43,7 @@ struct SizeFinding {
 SizeFinding evaluate_order_size(const TradeAmount& amount, const std::optional<Price>& price,
                                 const OrderSizeLimit* specific, const OrderSizeLimit* broker) noexcept;
 
-std::string order_size_reason(const SizeFinding& finding);
+std::string_view order_size_reason(const SizeFinding& finding) noexcept;  // a constant text
 std::string order_size_details(const SizeFinding& finding);
 
 }  // namespace vantrel

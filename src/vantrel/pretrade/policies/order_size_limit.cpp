@@ -64,8 +64,8 @@ std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order
   const SizeFinding finding = evaluate_order_size(*op->trade_amount, op->price, specific, broker);
   if (finding.kind == SizeFinding::Kind::Pass) return std::nullopt;
   const RejectScope scope = finding.is_breach() && finding.by_specific ? specific_scope : RejectScope::Order;
-  return Reject::with_scope(kName, scope, breach_code(finding.kind), order_size_reason(finding),
-                            order_size_details(finding));
+  return Reject::fixed(kName, scope, breach_code(finding.kind), order_size_reason(finding),
+                       order_size_details(finding));
 }
 
 }  // namespace vantrel

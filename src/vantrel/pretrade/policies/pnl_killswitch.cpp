@@ -1,5 +1,7 @@
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 
+#include <map>
+
 namespace vantrel {
 
 namespace {
@@ -10,65 +12,94 @@ AccountBlock block(RejectCode code, std::string reason, std::string details) {
 
 AccountBlock missing_field_block(std::string_view label, std::string_view path) {
   Reject r = missing_field_reject(PnlBoundsKillSwitchPolicy::kName, label, path);
-  return block(RejectCode::MissingRequiredField, std::move(r.reason), std::move(r.details));
+  return block(RejectCode::MissingRequiredField, r.reason.str(), std::move(r.details));
+}
+
+// Bit for bit, so that bounds written differently (1.0 and 1.00) keep their own texts.
+using BoundsBits = std::array<std::uint64_t, 6>;
+BoundsBits bits_of(const PnlBounds& b) noexcept {
+  auto half = [](const std::optional<Decimal>& d, std::uint64_t* out) {
+    if (!d) return;
+    out[0] = d->lo64();
+    out[1] = std::uint64_t{d->hi32()} | (std::uint64_t{d->scale()} << 32) | (std::uint64_t{d->is_negative()} << 40) |
+             (std::uint64_t{1} << 41);
+  };
+  BoundsBits bits{};
+  half(b.lower, &bits[0]);
+  half(b.upper, &bits[2]);
+  return bits;
 }
 
 }  // namespace
 
 PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& config, SyncMode mode)
     : policy_group_id_(config.policy_group_id), locked_updates_(mode != SyncMode::None) {
-  FrozenMapBuilder<std::string, PnlBounds, LimitKeyHash, LimitKeyEqual> broker;
-  for (const PnlBrokerBarrier& b : config.broker_barriers) broker.put(b.settlement_asset, b.bounds);
-  broker_ = std::move(broker).freeze();
+  // Asset numbers in order of first mention; a later barrier for a key replaces the earlier one.
+  std::map<std::string, AssetInfo, std::less<>> assets;
+  auto number_of = [&](const std::string& name) -> AssetInfo& {
+    auto [it, fresh] = assets.try_emplace(name);
+    if (fresh) it->second.number = static_cast<std::uint32_t>(assets.size());
+    return it->second;
+  };
+  for (const PnlBrokerBarrier& b : config.broker_barriers) number_of(b.settlement_asset).broker = b.bounds;
   FrozenMapBuilder<AccountAssetKey, const PnlAccountBarrier*, LimitKeyHash, LimitKeyEqual> accounts;
-  for (const PnlAccountBarrier& b : config.account_barriers)
+  for (const PnlAccountBarrier& b : config.account_barriers) {
+    number_of(b.settlement_asset);
     accounts.put(AccountAssetKey{b.account_id, b.settlement_asset}, &b);
-  std::vector<std::pair<AccountAssetKey, std::unique_ptr<AccountEntry>>> entries;
-  for (auto& [key, b] : std::move(accounts).entries())
-    entries.emplace_back(std::move(key), std::make_unique<AccountEntry>(b->bounds, b->initial_pnl));
-  accounts_ = decltype(accounts_)(std::move(entries));
+  }
+  FrozenMapBuilder<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> by_name;
+  for (auto& [name, info] : assets) by_name.put(name, info);
+  assets_ = std::move(by_name).freeze();
+
+  std::map<BoundsBits, std::uint32_t> bounds_index;
+  const auto entries = std::move(accounts).entries();
+  accounts_.reserve_more(entries.size());
+  for (const auto& [key, b] : entries) {
+    const auto [it, fresh] = bounds_index.try_emplace(bits_of(b->bounds), static_cast<std::uint32_t>(bounds_.size()));
+    if (fresh) bounds_.push_back(b->bounds);
+    accounts_.insert_new(AccountEntry(key.account_id, assets.find(key.asset)->second.number, it->second, b->initial_pnl));
+  }
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
-const PnlBounds* PnlBoundsKillSwitchPolicy::broker_bounds(std::string_view asset) const noexcept {
-  return broker_.find(asset);
+const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(std::string_view asset) const noexcept {
+  return assets_.find(asset);
 }
 
-const PnlBoundsKillSwitchPolicy::AccountEntry* PnlBoundsKillSwitchPolicy::account_entry(
-    AccountAssetView key) const noexcept {
-  const std::unique_ptr<AccountEntry>* entry = accounts_.find(key);
-  return entry == nullptr ? nullptr : entry->get();
+PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
+  // The low bits: a table places keys by the high ones, which must vary within a shard.
+  return *shards_[EntryTraits::hash(key) % kShards];
 }
 
-PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAssetView key) const noexcept {
-  return *shards_[(LimitKeyHash{}(key) >> 7) % kShards];
-}
-
-const PnlCell* PnlBoundsKillSwitchPolicy::find_cell(AccountAssetView key) const {
+Decimal PnlBoundsKillSwitchPolicy::broker_only_pnl(AccountAsset key) const {
   Shard& shard = shard_for(key);
   SharedGuard guard(shard.lock);
-  const auto it = shard.cells.find(key);
-  // Cells are never removed and each has its own allocation: the pointer outlives the lock.
-  return it == shard.cells.end() ? nullptr : it->second.get();
+  const AccountEntry* entry = shard.cells.find(key);
+  return entry == nullptr ? Decimal() : entry->cell.load();
 }
 
-PnlCell& PnlBoundsKillSwitchPolicy::find_or_insert_cell(AccountAssetView key) const {
-  if (const PnlCell* cell = find_cell(key)) return const_cast<PnlCell&>(*cell);
-  // The shared lock is gone before the write lock is taken (no upgrade); look again under it.
+template <class Step>
+Decimal PnlBoundsKillSwitchPolicy::update_broker_only(AccountAsset key, Step&& step) const {
   Shard& shard = shard_for(key);
-  std::unique_ptr<PnlCell> fresh = std::make_unique<PnlCell>();
+  {
+    SharedGuard guard(shard.lock);
+    if (AccountEntry* entry = shard.cells.find(key)) return entry->cell.update(locked_updates_, step);
+  }
+  // The shared lock is gone before the write lock is taken (no upgrade); look again under it.
   ExclusiveGuard guard(shard.lock);
-  auto it = shard.cells.find(key);
-  if (it == shard.cells.end())
-    it = shard.cells.emplace(AccountAssetKey{key.account_id, std::string(key.asset)}, std::move(fresh)).first;
-  return *it->second;
+  AccountEntry& entry = shard.cells.find_or_insert(key, [&] { return AccountEntry(key.account, key.asset, 0, Decimal()); });
+  return entry.cell.update(locked_updates_, step);
 }
 
 std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t account_id,
                                                                std::string_view settlement_asset) const {
-  const AccountAssetView key{account_id, settlement_asset};
+  const AssetInfo* info = asset_info(settlement_asset);
+  if (info == nullptr) return std::nullopt;
+  const AccountAsset key{account_id, info->number};
   if (const AccountEntry* entry = account_entry(key)) return entry->cell.load();
-  if (const PnlCell* cell = find_cell(key)) return cell->load();
+  Shard& shard = shard_for(key);
+  SharedGuard guard(shard.lock);
+  if (const AccountEntry* cell = shard.cells.find(key)) return cell->cell.load();
   return std::nullopt;
 }
 
@@ -94,20 +125,15 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
   if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
 
   const std::string& asset = op->instrument->settlement_asset.name();
-  const AccountAssetView key{op->account_id->value, asset};
-  const std::uint64_t fnv = fnv1a_64(asset);
-  const PnlBounds* broker = broker_.find_hashed(std::string_view(asset), LimitKeyHash::of_asset(fnv));
-  const std::unique_ptr<AccountEntry>* entry =
-      accounts_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv));
-  const AccountEntry* account = entry != nullptr ? entry->get() : nullptr;
+  const AssetInfo* info = asset_info(asset);
+  if (info == nullptr) return std::nullopt;
+  const AccountAsset key{op->account_id->value, info->number};
+  const PnlBounds* broker = info->broker ? &*info->broker : nullptr;
+  const AccountEntry* account = account_entry(key);
   if (broker == nullptr && account == nullptr) return std::nullopt;
 
-  Decimal pnl;
-  if (account != nullptr) {
-    pnl = account->cell.load();
-  } else if (const PnlCell* cell = find_cell(key)) {
-    pnl = cell->load();
-  }
+  const Decimal pnl = account != nullptr ? account->cell.load() : broker_only_pnl(key);
+  const PnlBounds* account_bounds = account != nullptr ? &bounds_[account->bounds] : nullptr;
 
   const char* reason = nullptr;
   const PnlBounds* breached = nullptr;
@@ -115,14 +141,14 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
   if (broker != nullptr && !(words = broker->breached(pnl)).empty()) {
     reason = "pnl kill switch triggered: broker barrier";
     breached = broker;
-  } else if (account != nullptr && !(words = account->bounds.breached(pnl)).empty()) {
+  } else if (account_bounds != nullptr && !(words = account_bounds->breached(pnl)).empty()) {
     reason = "pnl kill switch triggered: account + asset barrier";
-    breached = &account->bounds;
+    breached = account_bounds;
   } else {
     return std::nullopt;
   }
-  return Reject::with_scope(kName, RejectScope::Account, RejectCode::PnlKillSwitchTriggered, reason,
-                            pnl_breach_details(words, pnl, *breached, asset, key.account_id));
+  return Reject::fixed(kName, RejectScope::Account, RejectCode::PnlKillSwitchTriggered, reason,
+                            pnl_breach_details(words, pnl, *breached, asset, key.account));
 }
 
 std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const ExecutionReportRecord& report) const {
@@ -133,8 +159,10 @@ std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const Execut
   if (!report.financial_impact) return missing_field_block("P&L", "financial_impact.pnl");
 
   const std::string& asset = op->instrument->settlement_asset.name();
-  const AccountAssetView key{op->account_id->value, asset};
-  const PnlBounds* broker = broker_bounds(asset);
+  const AssetInfo* info = asset_info(asset);
+  if (info == nullptr) return std::nullopt;
+  const AccountAsset key{op->account_id->value, info->number};
+  const PnlBounds* broker = info->broker ? &*info->broker : nullptr;
   const AccountEntry* account = account_entry(key);
   if (broker == nullptr && account == nullptr) return std::nullopt;
 
@@ -143,23 +171,24 @@ std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const Execut
   const std::optional<Decimal> increment = pnl.checked_sub(fee);
   if (!increment)
     return block(RejectCode::OrderValueCalculationFailed, "pnl accumulation overflow",
-                 pnl_increment_overflow_details(pnl, fee, asset, key.account_id));
+                 pnl_increment_overflow_details(pnl, fee, asset, key.account));
 
-  PnlCell& cell = account != nullptr ? const_cast<PnlCell&>(account->cell) : find_or_insert_cell(key);
   std::optional<Decimal> updated;
-  const Decimal previous = cell.update(locked_updates_, [&](Decimal p) {
+  auto step = [&](Decimal p) {
     updated = p.checked_add(*increment);
     return updated;
-  });
+  };
+  const Decimal previous = account != nullptr ? const_cast<PnlCell&>(account->cell).update(locked_updates_, step)
+                                              : update_broker_only(key, step);
   if (!updated)
     return block(RejectCode::OrderValueCalculationFailed, "pnl accumulation overflow",
-                 pnl_accumulation_overflow_details(previous, *increment, asset, key.account_id));
+                 pnl_accumulation_overflow_details(previous, *increment, asset, key.account));
 
   const bool breach = (broker != nullptr && !broker->breached(*updated).empty()) ||
-                      (account != nullptr && !account->bounds.breached(*updated).empty());
+                      (account != nullptr && !bounds_[account->bounds].breached(*updated).empty());
   if (!breach) return std::nullopt;
   return block(RejectCode::PnlKillSwitchTriggered, "pnl kill switch triggered",
-               pnl_block_details(*updated, asset, key.account_id));
+               pnl_block_details(*updated, asset, key.account));
 }
 
 }  // namespace vantrel

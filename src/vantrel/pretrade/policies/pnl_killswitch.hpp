@@ -2,10 +2,11 @@
 // PnlBoundsKillSwitchPolicy: keeps a running realized P&L per (account, settlement asset), fed
 // by execution reports, and stops an account whose P&L leaves its bounds: the post-trade hook
 // returns a block, the start check refuses the account's orders.
-// Cells of account barriers are made with the policy and reached through the barrier. Cells of
-// keys covered only by a broker barrier are made by the first report, in a sharded map whose
-// shard locks are held for the lookup or insert only. Every cell is read whole (see PnlCell) and,
-// in the locking modes, updated under its own sequence lock.
+// Cells of account barriers are made with the policy, in one flat table of 40-byte entries (key,
+// cell, and the index of the barrier's bounds). Cells of keys covered only by a broker barrier are
+// made by the first report, in a sharded table whose shard lock is held, shared, while a cell is
+// read or updated, and exclusively to insert. Every cell is read whole (see PnlCell) and, in the
+// locking modes, updated under its own sequence lock.
 // Thread-safety: any number of threads may check and report at once.
 
 #include <array>
@@ -14,10 +15,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "vantrel/core/account_block.hpp"
 #include "vantrel/core/execution_report.hpp"
+#include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
@@ -50,28 +52,69 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   std::optional<Decimal> running_pnl(std::uint64_t account_id, std::string_view settlement_asset) const;
 
  private:
+  // Every settlement asset the configuration names has a number from 1; keys
+  // of the cell tables are (account, number), so no entry holds a name.
+  struct AssetInfo {
+    std::uint32_t number = 0;
+    std::optional<PnlBounds> broker;
+  };
+  // An account barrier's cell; its bounds sit in `bounds_`, shared by every
+  // barrier with the same two bounds. Number 0 marks a free cell.
   struct AccountEntry {
-    AccountEntry(const PnlBounds& b, Decimal initial) : bounds(b), cell(initial) {}
-    PnlBounds bounds;
+    AccountEntry() noexcept = default;
+    AccountEntry(std::uint64_t account, std::uint32_t asset, std::uint32_t bounds, Decimal initial) noexcept
+        : account(account), asset(asset), bounds(bounds), cell(initial) {}
+    // Moved only while the policy is built or under its shard's write lock.
+    AccountEntry(AccountEntry&& other) noexcept
+        : account(other.account), asset(other.asset), bounds(other.bounds), cell(other.cell.load()) {}
+    AccountEntry& operator=(AccountEntry&& other) noexcept {
+      account = other.account;
+      asset = other.asset;
+      bounds = other.bounds;
+      std::destroy_at(&cell);
+      std::construct_at(&cell, other.cell.load());
+      return *this;
+    }
+    std::uint64_t account = 0;
+    std::uint32_t asset = 0;
+    std::uint32_t bounds = 0;  // index into bounds_; unused in broker-only cells
     PnlCell cell;
   };
+  struct AccountAsset {
+    std::uint64_t account;
+    std::uint32_t asset;
+  };
+  struct EntryTraits {
+    static bool used(const AccountEntry& e) noexcept { return e.asset != 0; }
+    static std::uint64_t hash(AccountAsset k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
+    static std::uint64_t hash(const AccountEntry& e) noexcept { return hash(AccountAsset{e.account, e.asset}); }
+    static bool matches(const AccountEntry& e, AccountAsset k) noexcept {
+      return e.account == k.account && e.asset == k.asset;
+    }
+  };
+  using CellTable = FlatTable<AccountEntry, EntryTraits>;
+  // Cells of keys that only a broker barrier covers, made by their first report.
   struct alignas(64) Shard {
     explicit Shard(SyncMode mode) : lock(mode) {}
     mutable RwLock lock;
-    std::unordered_map<AccountAssetKey, std::unique_ptr<PnlCell>, LimitKeyHash, LimitKeyEqual> cells;  // by lock
+    CellTable cells;  // guarded by `lock`; a cell is read or updated under it (cells move on insert)
   };
   static constexpr std::size_t kShards = 16;
 
-  const PnlBounds* broker_bounds(std::string_view asset) const noexcept;
-  const AccountEntry* account_entry(AccountAssetView key) const noexcept;
-  Shard& shard_for(AccountAssetView key) const noexcept;
-  const PnlCell* find_cell(AccountAssetView key) const;
-  PnlCell& find_or_insert_cell(AccountAssetView key) const;
+  const AssetInfo* asset_info(std::string_view asset) const noexcept;
+  const AccountEntry* account_entry(AccountAsset key) const noexcept { return accounts_.find(key); }
+  Shard& shard_for(AccountAsset key) const noexcept;
+  // The running P&L of a broker-only key; zero before its first report.
+  Decimal broker_only_pnl(AccountAsset key) const;
+  // Applies `step` to the broker-only key's cell, made when absent; the previous value.
+  template <class Step>
+  Decimal update_broker_only(AccountAsset key, Step&& step) const;
 
   std::uint16_t policy_group_id_;
   bool locked_updates_;
-  FrozenMap<std::string, PnlBounds, LimitKeyHash, LimitKeyEqual> broker_;
-  FrozenMap<AccountAssetKey, std::unique_ptr<AccountEntry>, LimitKeyHash, LimitKeyEqual> accounts_;
+  FrozenMap<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> assets_;
+  std::vector<PnlBounds> bounds_;
+  CellTable accounts_;
   std::array<std::unique_ptr<Shard>, kShards> shards_;
 };
 

@@ -1,5 +1,7 @@
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
+#include <unordered_map>
+
 namespace vantrel {
 
 namespace {
@@ -45,13 +47,25 @@ RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created,
   for (auto& [asset, b] : std::move(assets).entries())
     windows.emplace_back(std::move(asset), std::make_unique<FixedWindow>(b.max_orders, b.window_ns));
   asset_windows_ = decltype(asset_windows_)(std::move(windows));
-  std::vector<std::pair<std::uint64_t, std::unique_ptr<OrderLog>>> logs;
-  for (auto& [account, b] : std::move(accounts).entries()) logs.emplace_back(account, std::make_unique<OrderLog>(b, mode));
-  account_logs_ = decltype(account_logs_)(std::move(logs));
-  std::vector<std::pair<AccountAssetKey, std::unique_ptr<OrderLog>>> asset_logs;
-  for (auto& [key, b] : std::move(account_assets).entries())
-    asset_logs.emplace_back(std::move(key), std::make_unique<OrderLog>(b, mode));
-  account_asset_logs_ = decltype(account_asset_logs_)(std::move(asset_logs));
+  std::vector<std::pair<std::uint64_t, RateBarrier>> by_account = std::move(accounts).entries();
+  account_logs_.reserve_more(by_account.size());
+  for (const auto& [account, b] : by_account) account_logs_.insert_new(OrderLog(account, b, mode));
+  std::vector<std::pair<AccountAssetKey, RateBarrier>> by_account_asset = std::move(account_assets).entries();
+  FrozenMapBuilder<std::string, std::uint32_t, LimitKeyHash, LimitKeyEqual> numbers;
+  std::vector<std::uint32_t> numbered;  // each barrier's asset number
+  {
+    std::unordered_map<std::string_view, std::uint32_t> seen;
+    for (const auto& [key, b] : by_account_asset) {
+      const auto [it, fresh] = seen.try_emplace(key.asset, static_cast<std::uint32_t>(seen.size() + 1));
+      if (fresh) numbers.put(key.asset, it->second);
+      numbered.push_back(it->second);
+    }
+  }
+  asset_numbers_ = std::move(numbers).freeze();
+  account_asset_logs_.reserve_more(by_account_asset.size());
+  for (std::size_t i = 0; i < by_account_asset.size(); ++i)
+    account_asset_logs_.insert_new(
+        AssetOrderLog(by_account_asset[i].first.account_id, numbered[i], by_account_asset[i].second, mode));
 }
 
 std::optional<Rejects> RateLimitPolicy::check_pre_trade_start(const PreTradeContext&, const OrderRecord& order) const {
@@ -88,13 +102,13 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
     asset.count = (*w)->count(elapsed);
   }
   if (!account_logs_.empty()) {
-    if (const auto* log = account_logs_.find(op->account_id->value))
-      account = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
+    if (const OrderLog* log = account_logs_.find(op->account_id->value))
+      account = {record(*log, now_ns), log->barrier.max_orders, log->barrier.window_ns, true};
   }
   if (!account_asset_logs_.empty()) {
-    const AccountAssetView key{op->account_id->value, asset_name};
-    if (const auto* log = account_asset_logs_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv)))
-      account_asset = {record(**log, now_ns), (*log)->barrier.max_orders, (*log)->barrier.window_ns, true};
+    const std::uint32_t* number = asset_numbers_.find_hashed(asset_name, LimitKeyHash::of_asset(fnv));
+    const OrderLog* log = number ? account_asset_logs_.find(AccountAsset{op->account_id->value, *number}) : nullptr;
+    if (log != nullptr) account_asset = {record(*log, now_ns), log->barrier.max_orders, log->barrier.window_ns, true};
   }
 
   const struct {
@@ -110,7 +124,7 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
   for (const auto& check : order_of_checks) {
     if (!check.counted.exceeded()) continue;
     const Counted& c = check.counted;
-    return Reject::with_scope(kName, check.scope, RejectCode::RateLimitExceeded, check.reason,
+    return Reject::fixed(kName, check.scope, RejectCode::RateLimitExceeded, check.reason,
                               rate_limit_details(c.count, c.window_ns, c.max_orders));
   }
   return std::nullopt;

@@ -2,9 +2,11 @@
 // RateLimitPolicy: caps how many orders enter the start stage within a window.
 // Broker and asset barriers count in lock-free fixed windows. Account and account+asset
 // barriers keep sliding logs of order instants, one per configured key, created with the
-// policy so the maps never change shape and need no lock; each log has its own lock (no-op
+// policy so the tables never change shape and need no lock; each log has its own lock (no-op
 // under no_sync), so even a host that breaks account_sync's one-thread-per-account promise
-// sees wrong counts at worst, never a corrupted log.
+// sees wrong counts at worst, never a corrupted log. A log, its barrier and its lock share one
+// entry of a flat table (64 bytes for an account's log), so an order's count touches one line
+// until the log outgrows its inline room.
 // Thread-safety: any number of threads may check at once.
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <unordered_map>
 
 #include "vantrel/core/clock.hpp"
+#include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
@@ -45,19 +48,58 @@ class RateLimitPolicy final : public Policy {
   std::optional<Reject> check_start(const OrderRecord& order) const;
 
  private:
-  struct alignas(64) OrderLog {
-    OrderLog(RateBarrier b, SyncMode mode) : barrier(b), lock(mode) {}
+  // One log with its barrier; a free cell has a zero window (a configured window never is).
+  struct OrderLog {
+    OrderLog() noexcept = default;
+    OrderLog(std::uint64_t account, RateBarrier b, SyncMode mode) noexcept : account(account), barrier(b), lock(mode) {}
+    // Moved only while the tables are built, before any thread counts.
+    OrderLog(OrderLog&& other) noexcept
+        : account(other.account), barrier(other.barrier), lock(other.lock.mode()), log(std::move(other.log)) {}
+    OrderLog& operator=(OrderLog&& other) noexcept {
+      account = other.account;
+      barrier = other.barrier;
+      std::destroy_at(&lock);
+      std::construct_at(&lock, other.lock.mode());
+      log = std::move(other.log);
+      return *this;
+    }
+
+    std::uint64_t account = 0;
     RateBarrier barrier;
-    mutable RwLock lock;
+    mutable RwLock lock{SyncMode::None};
     mutable TimestampLog log;  // guarded by `lock`
+  };
+  static_assert(sizeof(OrderLog) <= 64, "an account's log fits one cache line");
+  struct AssetOrderLog : OrderLog {
+    AssetOrderLog() noexcept = default;
+    AssetOrderLog(std::uint64_t account, std::uint32_t asset, RateBarrier b, SyncMode mode) noexcept
+        : OrderLog(account, b, mode), asset(asset) {}
+    std::uint32_t asset = 0;  // index into asset_names_
+  };
+  struct AccountAsset {
+    std::uint64_t account;
+    std::uint32_t asset;
+  };
+  struct LogTraits {
+    static bool used(const OrderLog& e) noexcept { return e.barrier.window_ns != 0; }
+    static std::uint64_t hash(std::uint64_t account) noexcept { return mix_hash(account); }
+    static std::uint64_t hash(const OrderLog& e) noexcept { return mix_hash(e.account); }
+    static bool matches(const OrderLog& e, std::uint64_t account) noexcept { return e.account == account; }
+    static std::uint64_t hash(AccountAsset k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
+    static std::uint64_t hash(const AssetOrderLog& e) noexcept { return hash(AccountAsset{e.account, e.asset}); }
+    static bool matches(const AssetOrderLog& e, AccountAsset k) noexcept {
+      return e.account == k.account && e.asset == k.asset;
+    }
   };
 
   std::uint16_t policy_group_id_;
   Instant created_;
   std::unique_ptr<FixedWindow> broker_;
   FrozenMap<std::string, std::unique_ptr<FixedWindow>, LimitKeyHash, LimitKeyEqual> asset_windows_;
-  FrozenMap<std::uint64_t, std::unique_ptr<OrderLog>, AccountIdHash, std::equal_to<>> account_logs_;
-  FrozenMap<AccountAssetKey, std::unique_ptr<OrderLog>, LimitKeyHash, LimitKeyEqual> account_asset_logs_;
+  FlatTable<OrderLog, LogTraits> account_logs_;
+  // The assets of account+asset barriers, numbered from 1 for their table's keys.
+  FrozenMap<std::string, std::uint32_t, LimitKeyHash, LimitKeyEqual> asset_numbers_;
+  FlatTable<AssetOrderLog, LogTraits> account_asset_logs_;
 };
 
 }  // namespace vantrel

@@ -130,11 +130,10 @@ template <class GroupSource>
 Valuation SpotFundsPricing::value(const Instrument& instrument, AccountId account, Side side,
                                   GroupSource& group_source) const {
   if (mode_ == PricingMode::None) return kMarketOrdersUnsupported;
-  const std::optional<InstrumentId> id = market_data_->resolve_instrument_id(instrument);
-  if (!id) return kMarkPriceUnavailable;
-  const QuoteLookup found = market_data_->resolve_quote(*id, account, group_source);
-  if (found.status != LookupStatus::Found) return kMarkPriceUnavailable;
-  const std::optional<Decimal> base = base_price(side, found.quote);
+  const MarketDataService::InstrumentQuote found = market_data_->resolve_instrument_quote(instrument, account, group_source);
+  if (!found.id || found.lookup.status != LookupStatus::Found) return kMarkPriceUnavailable;
+  const std::optional<InstrumentId> id = found.id;
+  const std::optional<Decimal> base = base_price(side, found.lookup.quote);
   if (!base) return kMarkPriceUnavailable;
   const std::optional<Decimal> price = slipped_price(side, *base, slippage(*id, account, group_source));
   if (!price) return kPriceCalculationFailed;
