@@ -1,5 +1,8 @@
 """A Python object as a policy: registration, calling conventions, result shapes."""
 
+import functools
+import gc
+
 import pytest
 
 import vantrel
@@ -103,7 +106,7 @@ def test_post_trade_hook_is_called_by_keywords():
         engine.apply_execution_report(report())
 
 
-def test_hooks_get_the_callers_objects_and_methods_are_looked_up_per_call():
+def test_hooks_get_the_callers_objects_and_methods_are_looked_up_once():
     policy = Scripted()
     engine = build(policy)
     o, r, a = order(), report(), adjustments(1)
@@ -113,8 +116,10 @@ def test_hooks_get_the_callers_objects_and_methods_are_looked_up_per_call():
     assert policy.seen[0][2] is o and policy.seen[1][2] is o
     assert policy.seen[2][2] is r
     assert policy.seen[3][2] == acct(9) and policy.seen[3][3] is a[0]
+    # The methods found when the policy was added serve every order.
     policy.check_pre_trade_start = lambda ctx, o: [RejectLike("replaced")]
-    assert engine.start_pre_trade(order()).rejects[0].reason == "replaced"
+    assert engine.start_pre_trade(order()).ok
+    assert build(policy).start_pre_trade(order()).rejects[0].reason == "replaced"
 
 
 # ------------------------------------------------------------------ start-stage shapes
@@ -340,6 +345,83 @@ def test_context_objects():
     engine.apply_account_adjustment(acct(2), adjustments(1))
     assert seen["adjust"][0] is None and type(seen["adjust"][1]) is vantrel.AccountControl
     assert type(seen["adjust"][1]) is vantrel.AccountControl
+
+
+class KeepOdd:
+    """Keeps the start-stage context of orders for odd accounts only."""
+
+    name = "keep-odd"
+
+    def __init__(self):
+        self.kept = {}
+
+    def check_pre_trade_start(self, ctx, order):
+        account = order.operation.account_id.value
+        if account % 2:
+            self.kept.setdefault(account, ctx)
+
+    def perform_pre_trade_check(self, ctx, order):
+        return None
+
+    def apply_execution_report(self, *, ctx, report):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        return None
+
+
+@pytest.mark.parametrize("sync", SYNC_MODES)
+def test_a_kept_context_stays_its_own_snapshot_and_outlives_the_engine(sync):
+    policy = KeepOdd()
+    engine = build(policy, sync=sync)
+    for account in (1, 3):
+        engine.accounts().register_group([acct(account)], 10 + account)
+    for _ in range(3):
+        for account in (1, 2, 3, 4):
+            assert engine.execute_pre_trade(order(account)).ok
+    one, three = policy.kept[1], policy.kept[3]
+    assert (one.account_group, three.account_group) == (AccountGroupId.from_int(11), AccountGroupId.from_int(13))
+    del engine
+    gc.collect()
+    block = vantrel.pretrade.AccountBlock(policy="P", code="Custom", reason="r", details="d")
+    one.account_control.block(block)  # the registry outlives the engine through the kept context
+    assert three.account_group == AccountGroupId.from_int(13)
+
+
+def _hook_owner(kind, calls):
+    """A policy whose start hook is a callable of the given kind; each call
+    records what came before the order and the order."""
+
+    def record(*args):
+        calls.append(args)
+
+    class Policy(Bare):
+        if kind == "method":
+            def check_pre_trade_start(self, ctx, order):
+                record(self, order)
+        elif kind == "staticmethod":
+            check_pre_trade_start = staticmethod(lambda ctx, order: record(order))
+        elif kind == "classmethod":
+            check_pre_trade_start = classmethod(lambda cls, ctx, order: record(cls, order))
+
+    policy = Policy()
+    if kind == "instance attribute":
+        policy.check_pre_trade_start = lambda ctx, order: record(order)
+    elif kind == "partial":
+        policy.check_pre_trade_start = functools.partial(lambda tag, ctx, order: record(tag, order), "tag")
+    leading = {"method": (policy,), "classmethod": (Policy,), "partial": ("tag",)}.get(kind, ())
+    return policy, leading
+
+
+@pytest.mark.parametrize("kind", ["method", "staticmethod", "classmethod", "instance attribute", "partial"])
+def test_hooks_of_every_callable_kind_get_their_own_arguments(kind):
+    calls = []
+    policy, leading = _hook_owner(kind, calls)
+    engine = build(policy)
+    o = order(1)
+    for _ in range(2):
+        assert engine.start_pre_trade(o).ok
+    assert calls == [leading + (o,)] * 2
 
 
 def test_context_getters_make_new_objects_and_keep_the_first_group():

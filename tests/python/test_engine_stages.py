@@ -269,6 +269,26 @@ def test_commit_runs_every_action_then_raises_the_last_error():
     assert engine.execute_pre_trade(order()).ok
 
 
+@pytest.mark.parametrize("finish", ["commit", "rollback"])
+def test_an_action_finds_its_reservation_finalised_while_it_runs(finish):
+    seen = []
+
+    class Reentrant:
+        def _reach(self):
+            for method in (reservation.lock, reservation.commit, reservation.rollback):
+                try:
+                    method()
+                except RuntimeError as error:
+                    seen.append(str(error))
+
+        commit = rollback = _reach
+
+    engine = build(Scripted(main=lambda ctx, o: MainResult(mutations=[Reentrant()])))
+    reservation = engine.execute_pre_trade(order()).reservation
+    getattr(reservation, finish)()
+    assert seen == ["reservation has already been finalized"] * 3
+
+
 def test_rollback_error_is_raised_by_rollback():
     journal = []
     engine = build(Scripted(main=lambda ctx, o: MainResult(mutations=[Action(journal, "x", raise_on="rollback")])))

@@ -11,6 +11,7 @@ import os
 
 import pytest
 
+import vantrel
 from vantrel import ParamError, _vantrel
 from vantrel.core import Instrument
 from vantrel.marketdata import InstrumentId
@@ -21,6 +22,7 @@ from vantrel.param import (
 from vantrel.marketdata import Quote, QuoteTtl
 from vantrel.pretrade import AccountBlock, Lock, OutcomeAmount, PostTradeResult
 from vantrel.core import ExecutionReport, Order, OrderOperation
+from vantrel.pretrade.policies import OrderValidationPolicy
 from md_kit import CountingInfo, kit
 from engine_kit import Scripted, build, order
 
@@ -80,6 +82,41 @@ ENTRY_POINTS = {
     "AccountBlock": lambda: repr(AccountBlock(policy="Kill", code="AccountBlocked", reason="r", details="d")),
     "PostTradeResult": lambda: PostTradeResult(account_blocks=[]).account_blocks,
 }
+
+
+class _QuietPolicy:
+    """A Python policy that keeps nothing it is given."""
+
+    name = "quiet"
+
+    def check_pre_trade_start(self, ctx, order):
+        return None
+
+    def perform_pre_trade_check(self, ctx, order):
+        return None
+
+    def apply_execution_report(self, *, ctx, report):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        return None
+
+
+def _engine_round(sync, finish):
+    engine = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy()).pre_trade(_QuietPolicy()).build()
+    order = Order(operation=OrderOperation(account_id=AccountId.from_int(1), trade_amount=TradeAmount.quantity(QTY)))
+
+    def run():
+        result = engine.execute_pre_trade(order)
+        if finish:
+            getattr(result.reservation, finish)()
+
+    return run
+
+
+for _sync in ("no_sync", "full_sync"):
+    for _finish in ("commit", "rollback", None):
+        ENTRY_POINTS[f"Engine.execute_pre_trade {_sync} then {_finish}"] = _engine_round(_sync, _finish)
 
 
 def live():

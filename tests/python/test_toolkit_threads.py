@@ -120,3 +120,45 @@ def test_lock_checks_allow_a_queued_release(testkit):
     assert testkit.unlocked_misuse("release", obj) is None
     testkit.lock_depth()
     assert sys.getrefcount(obj) == before
+
+
+# ------------------------------------------ giving the lock up only to wait
+
+def _with_ticker(testkit, call):
+    """Calls `call` while a second Python thread keeps calling testkit.tick(),
+    which it can do during the call only if the lock was given up."""
+    stop = threading.Event()
+
+    def ticker():
+        while not stop.is_set():
+            testkit.tick()
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    try:
+        return call()
+    finally:
+        stop.set()
+        thread.join()
+
+
+@pytest.mark.parametrize("held_for, armed, gives_up", [
+    (0, True, False),  # nothing to wait for: kept throughout
+    (0.2, True, True),  # contended: given up before parking, depth zero meanwhile
+    (0.2, False, False),  # not armed: waits holding it, like the entry points that keep it
+])
+def test_core_work_gives_the_lock_up_only_when_it_must_wait(testkit, held_for, armed, gives_up):
+    gave_up, depth, others_ran = _with_ticker(testkit, lambda: testkit.core_work(held_for, armed))
+    assert (gave_up, others_ran) == (gives_up, gives_up)
+    assert depth == (0 if gives_up else 1)
+    assert testkit.lock_depth() == 1
+
+
+def test_a_hook_waiting_on_a_core_lock_keeps_the_lock_it_runs_under(testkit):
+    # The hook's own call into the module waits without arming: the outer
+    # work's arming must not give the lock up under running Python.
+    inner = []
+    outer = testkit.core_work(0, True, lambda: inner.append(testkit.core_work(0.05, False)))
+    [(gave_up, depth, _)] = inner
+    assert not gave_up and depth > 0
+    assert outer[:2] == (False, 1)

@@ -6,8 +6,9 @@
 // runs (calls, attribute reads, releases that may reach __del__, allocations
 // that may start a collection), while a thread holds any lock below. Every
 // acquisition counts in `core_locks_held()`, which the bindings check before
-// they wait for the interpreter lock; entry points give the interpreter lock
-// up before their first lock and retake it after their last.
+// they wait for the interpreter lock; an entry point that gives the interpreter
+// lock up (before its first lock, or through the blocking hook below when a
+// lock is contended) retakes it only after its last.
 //
 // Lock order. Locks are taken downwards only: while holding a lock, a thread
 // takes only locks listed in its "then" column. Modes per engine locking mode
@@ -69,6 +70,16 @@ enum class SyncMode : std::uint8_t {
 // Per-thread count of RwLock acquisitions currently held (shared or exclusive).
 inline thread_local std::int32_t t_core_locks_held __attribute__((tls_model("initial-exec"))) = 0;
 inline std::int32_t core_locks_held() noexcept { return t_core_locks_held; }
+
+// Run by a thread about to park on a contended RwLock, then disarmed. The Python
+// binding arms it to give the interpreter lock up only when its core work must
+// really wait. It must neither block nor take a lock.
+using BlockingHook = void (*)() noexcept;
+inline thread_local BlockingHook t_before_blocking __attribute__((tls_model("initial-exec"))) = nullptr;
+inline void before_blocking() noexcept {
+  if (t_before_blocking != nullptr) [[unlikely]]
+    std::exchange(t_before_blocking, nullptr)();
+}
 
 #if !defined(NDEBUG) || defined(VANTREL_CHECKED)
 inline constexpr bool kLockNestingChecks = true;
@@ -197,6 +208,7 @@ class RwLock {
           !state_.compare_exchange_weak(s, s | kReadersWaiting, std::memory_order_relaxed))
         continue;
       s |= kReadersWaiting;
+      before_blocking();
       state_.wait(s, std::memory_order_relaxed);
       s = state_.load(std::memory_order_relaxed);
     }
@@ -216,6 +228,7 @@ class RwLock {
           !state_.compare_exchange_weak(s, s | kWriterWaiting, std::memory_order_relaxed))
         continue;
       s |= kWriterWaiting;
+      before_blocking();
       state_.wait(s, std::memory_order_relaxed);
       s = state_.load(std::memory_order_relaxed);
     }

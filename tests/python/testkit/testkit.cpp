@@ -1,5 +1,7 @@
 // A test-only extension that drives the binding toolkit through classes and
 // functions of its own, so its rules are checked without the engine.
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -393,6 +395,65 @@ PyObject* unlocked_misuse(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   Py_RETURN_NONE;
 }
 
+// tick(): counts calls, so core work can tell whether another Python thread ran meanwhile.
+std::atomic<long> g_ticks{0};
+PyObject* tick(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  g_ticks.fetch_add(1, std::memory_order_relaxed);
+  Py_RETURN_NONE;
+}
+
+// core_work(held_for, armed=True, hook=None): core work that takes a core lock
+// which a native thread holds exclusively for `held_for` seconds (0: nobody
+// does), inside AllowThreadsIfBlocked when `armed`; `hook` runs first, as a
+// policy hook would (no core lock held). Returns (gave the lock up, lock depth
+// seen once the core lock was taken, whether tick() was called meanwhile).
+PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("core_work()", req("held_for"), opt("armed"), opt("hook"));
+  auto [held_obj, armed_obj, hook] = parse(spec, args, nargs, kwnames);
+  const double held_for = PyFloat_AsDouble(held_obj);
+  if (PyErr_Occurred() != nullptr) throw_pending();
+  const bool armed = armed_obj == nullptr || PyObject_IsTrue(armed_obj) == 1;
+  static RwLock core_lock(SyncMode::Full);
+  std::atomic<bool> taken{false};
+  std::thread holder;
+  if (held_for > 0) {
+    holder = std::thread([&] {
+      ExclusiveGuard guard(core_lock);
+      taken = true;
+      std::this_thread::sleep_for(std::chrono::duration<double>(held_for));
+    });
+    while (!taken) std::this_thread::yield();
+  }
+  bool gave_up = false;
+  std::intptr_t depth = -1;
+  const long ticks = g_ticks.load();
+  bool ticked = false;
+  auto work = [&] {
+    if (hook != nullptr && hook != Py_None) {
+      GilToken lock;
+      if (!Ref::steal(PyObject_CallNoArgs(hook))) throw_pending();
+    }
+    SharedGuard guard(core_lock);
+    depth = lock_depth();
+    ticked = g_ticks.load() != ticks;
+  };
+  struct JoinHolderOnExit {
+    std::thread& t;
+    ~JoinHolderOnExit() {
+      if (t.joinable()) t.join();
+    }
+  } join_holder{holder};
+  if (armed) {
+    AllowThreadsIfBlocked scope;
+    work();
+    gave_up = scope.gave_up();
+  } else {
+    work();
+  }
+  return Py_BuildValue("(OnO)", gave_up ? Py_True : Py_False, static_cast<Py_ssize_t>(depth),
+                       ticked ? Py_True : Py_False);
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -416,6 +477,8 @@ PyMethodDef kFunctions[] = {
     {"protocol_depth", method_entry<&protocol_depth>(), kFastcallFlags, nullptr},
     {"user_data_attr", method_entry<&user_data_attr>(), kFastcallFlags, nullptr},
     {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},
+    {"core_work", method_entry<&core_work>(), kFastcallFlags, nullptr},
+    {"tick", method_entry<&tick>(), kFastcallFlags, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -22,12 +22,13 @@ inline MarketDataService& service_of(PyObject* self) { return *object_cast<Servi
 InstrumentId extract_instrument_id(std::string_view arg, PyObject* obj);
 
 // Runs core work on the service. A service with locks gives the interpreter
-// lock up meanwhile; one without keeps it, since the interpreter lock is then
-// the only thing keeping two Python threads out of its unguarded state.
+// lock up only if the work must wait for one of them; one without keeps it,
+// since the interpreter lock is then the only thing keeping two Python threads
+// out of its unguarded state.
 template <class Work>
 decltype(auto) run_on_service(const MarketDataService& service, Work&& work) {
   if (!service.is_synced()) return std::forward<Work>(work)();
-  AllowThreads released;
+  AllowThreadsIfBlocked released;
   return std::forward<Work>(work)();
 }
 

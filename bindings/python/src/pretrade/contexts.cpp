@@ -21,17 +21,25 @@ struct AccountControlValue {
   AccountId account;
 };
 
-// The group as the stage first resolved it; the control only where offered.
+// The group as the stage first resolved it; the account control only where
+// offered. Its registry is borrowed from the stage while the hook runs, and
+// held once the context outlives the hook.
 struct ContextValue {
   std::optional<AccountGroupId> group;
-  std::optional<AccountControlValue> control;
+  AccountBlockRegistry* registry = nullptr;
+  std::shared_ptr<AccountBlockRegistry> held;
+  AccountId account{};
 };
 
 namespace {
 
-std::optional<AccountControlValue> control_of(AccountBlockRegistry* registry, std::optional<AccountId> account) {
-  if (registry == nullptr || !account) return std::nullopt;
-  return AccountControlValue{registry->shared_from_this(), *account};
+ContextValue context_value(const StageContext& ctx, AccountBlockRegistry* registry) {
+  ContextValue value{ctx.account_group(), nullptr, nullptr, {}};
+  if (registry != nullptr && ctx.account_id()) {
+    value.registry = registry;
+    value.account = *ctx.account_id();
+  }
+  return value;
 }
 
 PyObject* account_group_getter(PyObject* self, void*) {
@@ -41,9 +49,9 @@ PyObject* account_group_getter(PyObject* self, void*) {
 }
 
 PyObject* account_control_getter(PyObject* self, void*) {
-  const std::optional<AccountControlValue>& control = object_cast<ContextValue>(self)->value.control;
-  if (!control) Py_RETURN_NONE;
-  return make_account_control(control->registry, control->account).release();
+  const ContextValue& value = object_cast<ContextValue>(self)->value;
+  if (value.registry == nullptr) Py_RETURN_NONE;
+  return make_account_control(value.held ? value.held : value.registry->shared_from_this(), value.account).release();
 }
 
 PyObject* account_control_block(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -71,22 +79,54 @@ ClassBehaviour context_behaviour_with(bool with_control) {
   return b;
 }
 
-Ref make_context_of(ClassId id, ContextValue value) { return make_instance<ContextValue>(class_type(id), std::move(value)); }
+// One spare context object per class. A hook that kept no reference to its
+// context hands the object back for the next hook of its kind, so contexts cost
+// no allocation; one that kept it keeps a snapshot that never changes. Owned
+// references, kept for the life of the process; used under the interpreter lock.
+PyObject* g_spare_contexts[3] = {nullptr, nullptr, nullptr};
+
+PyObject*& spare_context(ClassId id) {
+  return g_spare_contexts[id == ClassId::Context ? 0 : id == ClassId::PostTradeContext ? 1 : 2];
+}
+
+Ref context_object(ClassId id, const StageContext& ctx, AccountBlockRegistry* registry) {
+  PyObject*& spare = spare_context(id);
+  if (spare != nullptr && Py_REFCNT(spare) == 1) {
+    Ref reused = Ref::steal(std::exchange(spare, nullptr));
+    ContextValue& value = object_cast<ContextValue>(reused.get())->value;
+    value.group = ctx.account_group();
+    if (registry != nullptr && ctx.account_id()) {
+      value.registry = registry;
+      value.account = *ctx.account_id();
+    }
+    return reused;
+  }
+  return make_final_instance<ContextValue>(class_type(id), context_value(ctx, registry));
+}
 
 }  // namespace
 
-Ref make_context(const PreTradeContext& ctx) {
-  return make_context_of(ClassId::Context,
-                         ContextValue{ctx.account_group(), control_of(ctx.account_control(), ctx.account_id())});
-}
+ContextLease::ContextLease(const PreTradeContext& ctx)
+    : id_(ClassId::Context), object_(context_object(id_, ctx, ctx.account_control())) {}
 
-Ref make_post_trade_context(const PostTradeContext& ctx) {
-  return make_context_of(ClassId::PostTradeContext, ContextValue{ctx.account_group(), std::nullopt});
-}
+ContextLease::ContextLease(const PostTradeContext& ctx)
+    : id_(ClassId::PostTradeContext), object_(context_object(id_, ctx, nullptr)) {}
 
-Ref make_adjustment_context(const AccountAdjustmentContext& ctx) {
-  return make_context_of(ClassId::AccountAdjustmentContext,
-                         ContextValue{ctx.account_group(), control_of(&ctx.account_control(), ctx.account_id())});
+ContextLease::ContextLease(const AccountAdjustmentContext& ctx)
+    : id_(ClassId::AccountAdjustmentContext), object_(context_object(id_, ctx, &ctx.account_control())) {}
+
+ContextLease::~ContextLease() {
+  ContextValue& value = object_cast<ContextValue>(object_.get())->value;
+  if (Py_REFCNT(object_.get()) > 1) {
+    // Kept by the hook: it must stand on its own once the stage is over.
+    if (value.registry != nullptr && !value.held) value.held = value.registry->weak_from_this().lock();
+    return;
+  }
+  // Spares hold nothing of the stage (a kept context never becomes a spare, so
+  // `held` is empty here).
+  value.registry = nullptr;
+  PyObject*& spare = spare_context(id_);
+  if (spare == nullptr) spare = object_.release();
 }
 
 Ref make_account_control(std::shared_ptr<AccountBlockRegistry> registry, AccountId account) {

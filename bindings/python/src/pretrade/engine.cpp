@@ -1,6 +1,7 @@
 // vantrel.Engine: the built engine. The four entry points follow the pending-
-// exception protocol and leave the interpreter lock for their core work
-// (except in no_sync); the engine state itself is shared and guards itself.
+// exception protocol and give the interpreter lock up only if their core work
+// must wait for a core lock (never in no_sync); the engine state itself is
+// shared and guards itself.
 #include <utility>
 #include <vector>
 
@@ -36,10 +37,10 @@ PyObject* engine_start_pre_trade(PyObject* self, PyObject* const* args, Py_ssize
   PendingErrorScope pending;
   OrderRecord order = extract_order(order_obj);
   std::optional<StartOutcome> outcome;
-  {
+  outcome.emplace(BuiltBy{[&] {
     CoreWorkScope work(engine.sync);
-    outcome.emplace(engine.core->start_request(std::move(order)));
-  }
+    return engine.core->start_request(std::move(order));
+  }});
   finish_or_discard(pending, outcome);
   return start_result_of(std::move(*outcome)).release();
 }
@@ -55,10 +56,10 @@ PyObject* engine_execute_pre_trade(PyObject* self, PyObject* const* args, Py_ssi
   // than queued from inside the stage.
   SourceRef owned = std::exchange(order.source, SourceRef(order.source.get(), nullptr));
   std::optional<MainOutcome> outcome;
-  {
+  outcome.emplace(BuiltBy{[&] {
     CoreWorkScope work(engine.sync);
-    outcome.emplace(engine.core->execute(std::move(order)));
-  }
+    return engine.core->execute(std::move(order));
+  }});
   finish_or_discard(pending, outcome);
   return execute_result_of(std::move(*outcome)).release();
 }
@@ -117,12 +118,12 @@ Ref wrap_engine(std::shared_ptr<const EngineCore> core, EngineSync sync) {
 
 PyObject* discard_report_context() { return class_object(ClassId::Reservation); }
 
-Ref start_result_of(StartOutcome outcome) {
+Ref start_result_of(StartOutcome&& outcome) {
   if (Rejects* rejects = std::get_if<Rejects>(&outcome)) return make_start_result(std::move(*rejects));
   return make_start_result(make_request(std::move(std::get<RequestClosure>(outcome))));
 }
 
-Ref execute_result_of(MainOutcome outcome) {
+Ref execute_result_of(MainOutcome&& outcome) {
   if (Rejects* rejects = std::get_if<Rejects>(&outcome)) return make_execute_result(std::move(*rejects));
   return make_execute_result(make_reservation(std::move(std::get<CoreReservation>(outcome))));
 }

@@ -4,6 +4,7 @@
 // policies are appended.
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "toolkit/gil.hpp"
 #include "toolkit/pending.hpp"
@@ -12,10 +13,12 @@
 
 namespace vantrel::py {
 
-// Gives the interpreter lock up around core work, except in no_sync: nothing
-// is guarded there, so the interpreter lock is what keeps a second Python
-// thread out of the engine's state. Construct it last, so that every lock the
-// core takes is released before the interpreter lock is retaken.
+// Around core work the interpreter lock is given up only if the work must wait
+// for a contended core lock: handing it to another thread around work that
+// cannot wait would cost more than the work. No_sync keeps it throughout:
+// nothing is guarded there, so the interpreter lock is what keeps a second
+// Python thread out of the engine's state. Construct it last, so that every
+// lock the core takes is released before the interpreter lock is retaken.
 class CoreWorkScope {
  public:
   explicit CoreWorkScope(EngineSync sync) {
@@ -23,8 +26,19 @@ class CoreWorkScope {
   }
 
  private:
-  std::optional<AllowThreads> released_;
+  std::optional<AllowThreadsIfBlocked> released_;
 };
+
+// Converts to what `make` returns by calling it, so that emplace() builds an
+// outcome straight from the core's result: a reservation is large, and is
+// moved once, into its Python object.
+template <class F>
+struct BuiltBy {
+  F make;
+  operator std::invoke_result_t<F&>() { return make(); }  // NOLINT: implicit by design
+};
+template <class F>
+BuiltBy(F) -> BuiltBy<F>;
 
 struct EngineValue {
   std::shared_ptr<const EngineCore> core;
@@ -33,12 +47,12 @@ struct EngineValue {
 
 Ref wrap_engine(std::shared_ptr<const EngineCore> core, EngineSync sync);
 Ref make_request(RequestClosure closure);
-Ref make_reservation(CoreReservation reservation);
+Ref make_reservation(CoreReservation&& reservation);
 Ref make_accounts(std::shared_ptr<AccountGroupRegistry> registry, EngineSync sync);
 
 // The results of a stage, as Python objects. Call with the interpreter lock.
-Ref start_result_of(StartOutcome outcome);
-Ref execute_result_of(MainOutcome outcome);
+Ref start_result_of(StartOutcome&& outcome);
+Ref execute_result_of(MainOutcome&& outcome);
 
 // What unraisable reports of discarded results name.
 PyObject* discard_report_context();

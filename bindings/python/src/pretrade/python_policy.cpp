@@ -1,10 +1,11 @@
 // The adapter that lets a Python object act as a policy. Its hooks run on
 // whatever thread drives the engine, with or without the interpreter lock:
 // each resolves the account group first (no Python involved), then takes the
-// interpreter lock for the call. No engine lock is held at that point.
+// interpreter lock for the call unless the thread still holds it. No engine
+// lock is held at that point.
 #include "pretrade/python_policy.hpp"
 
-#include <initializer_list>
+#include <array>
 #include <string>
 
 #include "param/ids.hpp"
@@ -17,12 +18,8 @@
 namespace vantrel::py {
 namespace {
 
-// Method and keyword names, made once.
+// Keyword names of the post-trade call, made once.
 struct Names {
-  Ref check_pre_trade_start = intern("check_pre_trade_start");
-  Ref perform_pre_trade_check = intern("perform_pre_trade_check");
-  Ref apply_execution_report = intern("apply_execution_report");
-  Ref apply_account_adjustment = intern("apply_account_adjustment");
   Ref ctx = intern("ctx");
   Ref report = intern("report");
 
@@ -39,21 +36,58 @@ const Names& names() {
   return *made;
 }
 
-constexpr const char* kHooks[] = {"check_pre_trade_start", "perform_pre_trade_check", "apply_execution_report",
-                                  "apply_account_adjustment"};
+// A hook as found when the policy was registered. A bound Python method is kept
+// as its function and instance, so the call goes straight to the function with
+// the arguments on the C stack, as the interpreter's own call of the method
+// would. Used under the interpreter lock only.
+class HookCall {
+ public:
+  HookCall() = default;
+  explicit HookCall(Ref method) : method_(std::move(method)) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(method_.get())) == bound_method_type()) {
+      self_ = attr_required(method_.get(), "__self__");
+      callable_ = attr_required(method_.get(), "__func__");
+    } else {
+      callable_ = method_;
+    }
+  }
+  // The call by keywords only (no tuple to reuse there).
+  Ref call_with_keywords(PyObject* kwargs) const {
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!no_args) throw_pending();
+    Ref result = Ref::steal(PyObject_Call(method_.get(), no_args.get(), kwargs));
+    if (!result) throw_pending();
+    return result;
+  }
 
-// obj.<name>(*args, **kwargs). The method is looked up at every call.
-Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args, PyObject* kwargs = nullptr) {
-  Ref method = Ref::steal(PyObject_GetAttr(obj, name));
-  if (!method) throw_pending();
-  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
-  if (!tuple) throw_pending();
-  Py_ssize_t i = 0;
-  for (PyObject* arg : args) PyTuple_SetItem(tuple.get(), i++, Ref::borrow(arg).release());
-  Ref result = Ref::steal(PyObject_Call(method.get(), tuple.get(), kwargs));
-  if (!result) throw_pending();
-  return result;
-}
+  template <class... Args>
+  Ref operator()(Args*... args) const {
+    Ref result = Ref::steal(self_ ? PyObject_CallFunctionObjArgs(callable_.get(), self_.get(), args..., nullptr)
+                                  : PyObject_CallFunctionObjArgs(callable_.get(), args..., nullptr));
+    if (!result) throw_pending();
+    return result;
+  }
+
+ private:
+  static PyObject* bound_method_type() {
+    // Kept for the life of the process; first asked for under the interpreter lock.
+    static PyObject* type = [] {
+      Ref types = Ref::steal(PyImport_ImportModule("types"));
+      if (!types) throw_pending();
+      return attr_required(types.get(), "MethodType").release();
+    }();
+    return type;
+  }
+
+  Ref method_;
+  Ref callable_;
+  Ref self_;
+};
+
+enum Hook { kStart, kMain, kPostTrade, kAdjustment, kHookCount };
+constexpr const char* kHooks[kHookCount] = {"check_pre_trade_start", "perform_pre_trade_check",
+                                            "apply_execution_report", "apply_account_adjustment"};
+using HookMethods = std::array<HookCall, kHookCount>;
 
 PyObject* source_of(const SourceRef& source) {
   PyObject* obj = static_cast<PyObject*>(source.get());
@@ -100,8 +134,8 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
 
 class PythonPolicy final : public Policy {
  public:
-  PythonPolicy(std::string name, Ref object, std::uint16_t group) noexcept
-      : name_(std::move(name)), object_(std::move(object)), group_(group) {}
+  PythonPolicy(std::string name, HookMethods hooks, std::uint16_t group) noexcept
+      : name_(std::move(name)), hooks_(std::move(hooks)), group_(group) {}
 
   std::string_view name() const noexcept override { return name_; }
   std::uint16_t policy_group_id() const noexcept override { return group_; }
@@ -110,9 +144,8 @@ class PythonPolicy final : public Policy {
     ctx.account_group();
     return run_hook(
         [&] {
-          Ref py_ctx = make_context(ctx);
-          Ref result =
-              call_method(object_.get(), names().check_pre_trade_start.get(), {py_ctx.get(), source_of(order.source)});
+          ContextLease py_ctx(ctx);
+          Ref result = hooks_[kStart](py_ctx.get(), source_of(order.source));
           return read_start_result(result.get(), name_);
         },
         [this] { return std::optional<Rejects>(callback_failure()); });
@@ -123,9 +156,8 @@ class PythonPolicy final : public Policy {
     ctx.account_group();
     return run_hook(
         [&] {
-          Ref py_ctx = make_context(ctx);
-          Ref result =
-              call_method(object_.get(), names().perform_pre_trade_check.get(), {py_ctx.get(), source_of(order.source)});
+          ContextLease py_ctx(ctx);
+          Ref result = hooks_[kMain](py_ctx.get(), source_of(order.source));
           return read_main_result(result.get(), name_, mutations);
         },
         [this] { return PreTradeCheck(Rejects(callback_failure())); });
@@ -136,13 +168,13 @@ class PythonPolicy final : public Policy {
     ctx.account_group();
     return run_hook(
         [&] {
-          Ref py_ctx = make_post_trade_context(ctx);
+          ContextLease py_ctx(ctx);
           Ref kwargs = Ref::steal(PyDict_New());
           if (!kwargs) throw_pending();
           if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
               PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
             throw ErrorAlreadySet{};
-          Ref result = call_method(object_.get(), names().apply_execution_report.get(), {}, kwargs.get());
+          Ref result = hooks_[kPostTrade].call_with_keywords(kwargs.get());
           return read_post_trade_result(result.get());
         },
         [] { return std::optional<PostTradeContribution>(); });
@@ -154,10 +186,9 @@ class PythonPolicy final : public Policy {
     ctx.account_group();
     return run_hook(
         [&] {
-          Ref py_ctx = make_adjustment_context(ctx);
+          ContextLease py_ctx(ctx);
           Ref account = wrap_account_id(account_id);
-          Ref result = call_method(object_.get(), names().apply_account_adjustment.get(),
-                                   {py_ctx.get(), account.get(), source_of(adjustment.source)});
+          Ref result = hooks_[kAdjustment](py_ctx.get(), account.get(), source_of(adjustment.source));
           return read_adjustment_result(result.get(), name_, mutations);
         },
         [this] { return AdjustmentCheck(Rejects(callback_failure())); });
@@ -170,7 +201,7 @@ class PythonPolicy final : public Policy {
   }
 
   std::string name_;
-  Ref object_;
+  HookMethods hooks_;
   std::uint16_t group_;
 };
 
@@ -184,13 +215,16 @@ std::unique_ptr<Policy> extract_python_policy(PyObject* policy) {
   if (Ref group_obj = attr_if_present(policy, "policy_group_id")) {
     if (!extract_policy_group_id(group_obj.get(), group)) throw ErrorAlreadySet{};
   }
-  for (const char* hook : kHooks) {
-    Ref method = attr_required(policy, hook);
+  // Looked up once: every order calls the methods found here.
+  HookMethods hooks;
+  for (int i = 0; i < kHookCount; ++i) {
+    Ref method = attr_required(policy, kHooks[i]);
     if (PyCallable_Check(method.get()) == 0)
-      throw_error(PyExc_TypeError, std::string("policy.") + hook + " must be callable");
+      throw_error(PyExc_TypeError, std::string("policy.") + kHooks[i] + " must be callable");
+    hooks[i] = HookCall(std::move(method));
   }
   names();  // made here, under the interpreter lock, before any hook needs them
-  return std::make_unique<PythonPolicy>(std::move(name_text), Ref::borrow(policy), group);
+  return std::make_unique<PythonPolicy>(std::move(name_text), std::move(hooks), group);
 }
 
 }  // namespace vantrel::py

@@ -2,6 +2,7 @@
 // A Python object acting as a policy, and the context objects its hooks receive.
 #include <memory>
 
+#include "class_table.hpp"
 #include "toolkit/ref.hpp"
 #include "vantrel/pretrade/policies/policy.hpp"
 
@@ -11,11 +12,24 @@ namespace vantrel::py {
 // order) and returns the engine-side policy; the first failure raises.
 std::unique_ptr<Policy> extract_python_policy(PyObject* policy);
 
-// The Python context objects, snapshots of an engine context (its account
-// group resolved first).
-Ref make_context(const PreTradeContext& ctx);
-Ref make_post_trade_context(const PostTradeContext& ctx);
-Ref make_adjustment_context(const AccountAdjustmentContext& ctx);
+// The Python context object of one hook call, a snapshot of an engine context
+// (its account group resolved first). Lives on the stack around the call, under
+// the interpreter lock; when the hook kept no reference to it, the object is
+// reused by the next call of its kind.
+class ContextLease {
+ public:
+  explicit ContextLease(const PreTradeContext& ctx);
+  explicit ContextLease(const PostTradeContext& ctx);
+  explicit ContextLease(const AccountAdjustmentContext& ctx);
+  ~ContextLease();
+  ContextLease(const ContextLease&) = delete;
+  ContextLease& operator=(const ContextLease&) = delete;
+  PyObject* get() const noexcept { return object_.get(); }
+
+ private:
+  ClassId id_;
+  Ref object_;
+};
 
 // A new AccountControl binding `registry` to `account`.
 Ref make_account_control(std::shared_ptr<AccountBlockRegistry> registry, AccountId account);

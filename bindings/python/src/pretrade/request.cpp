@@ -23,7 +23,8 @@ struct RequestCell {
 
 struct ReservationCell {
   static constexpr bool kThreadBound = true;
-  std::optional<CoreReservation> reservation;
+  explicit ReservationCell(CoreReservation&& taken) : reservation(std::move(taken)) {}
+  std::optional<CoreReservation> reservation;  // empty, or closed, once finalised
 };
 
 PyObject* request_execute(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -45,7 +46,8 @@ PyObject* request_execute(PyObject* self, PyObject* const* args, Py_ssize_t narg
 ReservationCell& open_reservation(PyObject* self) {
   check_thread<ReservationCell>(self, kReservationName);
   ReservationCell& cell = object_cast<ReservationCell>(self)->value;
-  if (!cell.reservation) throw_error(PyExc_RuntimeError, "reservation has already been finalized");
+  if (!cell.reservation || !cell.reservation->open())
+    throw_error(PyExc_RuntimeError, "reservation has already been finalized");
   return cell;
 }
 
@@ -71,13 +73,13 @@ PyObject* reservation_finalise(PyObject* self, PyObject* const* args, Py_ssize_t
   parse(spec, args, nargs, kwnames);
   ReservationCell& cell = open_reservation(self);
   PendingErrorScope pending;
-  std::optional<CoreReservation> taken = std::move(cell.reservation);
-  cell.reservation.reset();
+  // Closed by commit() or rollback() before the first action runs; the caller's
+  // reference keeps the object alive meanwhile.
   if (Commit)
-    taken->commit();
+    cell.reservation->commit();
   else
-    taken->rollback();
-  taken.reset();
+    cell.reservation->rollback();
+  cell.reservation.reset();
   pending.finish();
   Py_RETURN_NONE;
 }
@@ -86,7 +88,7 @@ PyObject* reservation_finalise(PyObject* self, PyObject* const* args, Py_ssize_t
 // reported as unraisable. Released on another thread: kept as it is (the
 // funds stay held), and reported.
 void reservation_dealloc(PyObject* obj) {
-  PyTypeObject* type = Py_TYPE(obj);
+  PyTypeObject* type = Py_TYPE(obj);  // alive until the instance is freed
   auto* self = object_cast<ReservationCell>(obj);
   if (!on_creating_thread<ReservationCell>(obj)) {
     report_foreign_drop(obj, kReservationName);
@@ -98,10 +100,7 @@ void reservation_dealloc(PyObject* obj) {
     }
     self->value.~ReservationCell();
   }
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_fn(obj);
-  count_instance(type, -1);
-  Py_DecRef(reinterpret_cast<PyObject*>(type));
+  free_final_instance<ReservationCell>(obj);
 }
 
 }  // namespace
@@ -110,10 +109,8 @@ Ref make_request(RequestClosure closure) {
   return make_instance<RequestCell>(class_type(ClassId::Request), RequestCell{std::move(closure)});
 }
 
-Ref make_reservation(CoreReservation reservation) {
-  ReservationCell cell;
-  cell.reservation.emplace(std::move(reservation));
-  return make_instance<ReservationCell>(class_type(ClassId::Reservation), std::move(cell));
+Ref make_reservation(CoreReservation&& reservation) {
+  return make_final_instance<ReservationCell>(class_type(ClassId::Reservation), std::move(reservation));
 }
 
 const ClassBehaviour* request_behaviour() {

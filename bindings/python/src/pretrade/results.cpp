@@ -46,7 +46,7 @@ constexpr const char* stage_name() {
 }
 
 Ref make_stage(ClassId id, StageResult result) {
-  return make_instance<StageResult>(class_type(id), std::move(result));
+  return make_final_instance<StageResult>(class_type(id), std::move(result));
 }
 
 Ref accepted_stage(ClassId id, Ref handle, const char* what) {

@@ -120,7 +120,7 @@ void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept;
 // Memory for an instance is handed out only while make_instance asks for it:
 // any other route (a replaced __new__ calling object.__new__) would produce an
 // object whose value was never constructed, and is refused with TypeError.
-inline thread_local bool t_allocation_permitted = false;
+inline thread_local bool t_allocation_permitted __attribute__((tls_model("initial-exec"))) = false;
 PyObject* guarded_alloc(PyTypeObject* type, Py_ssize_t items);
 
 // Allocates an instance of `type` holding T(args...).
@@ -147,6 +147,57 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
   self->borrow_flag = 0;
   if constexpr (ThreadBoundValue<T>) self->owner = this_thread_serial();
   return owned;
+}
+
+// One freed instance's memory, kept for the next instance of a final class whose
+// instances outgrow the interpreter's small-object allocator. Used under the
+// interpreter lock only.
+template <class T>
+struct SpareInstanceMemory {
+  static inline void* block = nullptr;
+};
+
+// make_instance for a class that cannot be subclassed, so `type` is the class
+// itself and an instance is exactly an Object<T>: the memory comes straight
+// from the interpreter's allocator (or the spare), unzeroed, since every field
+// is set here.
+template <class T, class... Args>
+Ref make_final_instance(PyTypeObject* type, Args&&... args) {
+  if constexpr (kCheckedBuild) {
+    if ((PyType_GetFlags(type) & Py_TPFLAGS_BASETYPE) != 0) fail("make_final_instance on a subclassable class");
+  }
+  void* memory = std::exchange(SpareInstanceMemory<T>::block, nullptr);
+  if (memory == nullptr) memory = PyObject_Malloc(sizeof(Object<T>));
+  if (memory == nullptr) {
+    PyErr_NoMemory();
+    throw ErrorAlreadySet{};
+  }
+  Object<T>* self = static_cast<Object<T>*>(memory);
+  try {
+    new (&self->value) T(std::forward<Args>(args)...);
+  } catch (...) {
+    SpareInstanceMemory<T>::block = memory;
+    throw;
+  }
+  PyObject* obj = PyObject_Init(reinterpret_cast<PyObject*>(self), type);  // takes a reference to the type
+  count_instance(type, 1);
+  self->borrow_flag = 0;
+  if constexpr (ThreadBoundValue<T>) self->owner = this_thread_serial();
+  return Ref::steal(obj);
+}
+
+// Frees an instance made by make_final_instance (its value already destroyed),
+// keeping the memory for the next one when none is kept yet.
+template <class T>
+void free_final_instance(PyObject* obj) noexcept {
+  PyTypeObject* type = Py_TYPE(obj);
+  count_instance(type, -1);
+  if (SpareInstanceMemory<T>::block == nullptr) {
+    SpareInstanceMemory<T>::block = obj;
+  } else {
+    PyObject_Free(obj);
+  }
+  Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 template <class T, const char* const* Unsendable = nullptr>

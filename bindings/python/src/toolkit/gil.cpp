@@ -65,7 +65,7 @@ void py_decref_deferred(PyObject* obj) noexcept {
   g_releases_queued.store(true, std::memory_order_release);
 }
 
-Entry::Entry() noexcept {
+Entry::Entry() noexcept : outer_hook_(std::exchange(t_before_blocking, nullptr)) {
   std::intptr_t& depth = lock_depth();
   if (depth < 0) fault_abort("interpreter lock depth is negative");
   ++depth;
@@ -117,5 +117,37 @@ AllowThreads::~AllowThreads() {
   lock_depth() = depth_;
   flush_if_queued();
 }
+
+namespace {
+
+thread_local AllowThreadsIfBlocked::GivenUp t_given_up __attribute__((tls_model("initial-exec")));
+
+// Armed by AllowThreadsIfBlocked; run by a core lock about to park.
+void give_up_before_blocking() noexcept {
+  if (kLockChecks && lock_depth() <= 0) fault_abort("giving up the lock without the interpreter lock");
+  t_given_up.depth = lock_depth();
+  t_given_up.state = PyEval_SaveThread();
+  lock_depth() = 0;
+}
+
+}  // namespace
+
+AllowThreadsIfBlocked::AllowThreadsIfBlocked() noexcept(!kLockChecks)
+    : outer_hook_(t_before_blocking), outer_(std::exchange(t_given_up, GivenUp{})) {
+  require_lock("arming the lock's release");
+  t_before_blocking = &give_up_before_blocking;
+}
+
+AllowThreadsIfBlocked::~AllowThreadsIfBlocked() {
+  t_before_blocking = outer_hook_;
+  const GivenUp given_up = std::exchange(t_given_up, outer_);
+  if (given_up.state == nullptr) return;
+  if (core_locks_held() != 0) fault_abort("the interpreter lock was retaken while a core lock is held");
+  PyEval_RestoreThread(given_up.state);
+  lock_depth() = given_up.depth;
+  flush_if_queued();
+}
+
+bool AllowThreadsIfBlocked::gave_up() const noexcept { return t_given_up.state != nullptr; }
 
 }  // namespace vantrel::py

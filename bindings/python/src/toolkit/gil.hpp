@@ -2,11 +2,11 @@
 // The interpreter lock as the binding layer sees it.
 //
 // Lock order: the table in vantrel/core/rw_lock.hpp; the interpreter lock sits
-// above every lock there. So an entry point gives the interpreter lock up
-// (AllowThreads) before it takes a core lock and retakes it only after the
-// last core lock is gone (counted by vantrel::core_locks_held()): AllowThreads
-// is always the outermost guard. GilToken refuses to wait while a core lock
-// is held, and releases requested under one are queued instead of done.
+// above every lock there. So an entry point retakes an interpreter lock it gave
+// up (AllowThreads, AllowThreadsIfBlocked) only after the last core lock is gone
+// (counted by vantrel::core_locks_held()): that scope is always the outermost
+// guard. GilToken refuses to wait while a core lock is held, and releases
+// requested under one are queued instead of done.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -50,13 +50,22 @@ inline void flush_if_queued() noexcept {
   if (g_releases_queued.load(std::memory_order_acquire)) py_flush_pending_decrefs();
 }
 
-// Held by every function the interpreter calls into this module.
+// Held by every function the interpreter calls into this module. Python code
+// runs here, so a blocking hook armed by an outer AllowThreadsIfBlocked (a hook
+// calling back into the module) is set aside: giving the lock up under running
+// Python would pull it from under the interpreter.
 class Entry {
  public:
   Entry() noexcept;
-  ~Entry() { --lock_depth(); }
+  ~Entry() {
+    --lock_depth();
+    t_before_blocking = outer_hook_;
+  }
   Entry(const Entry&) = delete;
   Entry& operator=(const Entry&) = delete;
+
+ private:
+  BlockingHook outer_hook_;
 };
 
 // Takes the interpreter lock from any thread; nests with entries and itself.
@@ -91,6 +100,31 @@ class AllowThreads {
  private:
   PyThreadState* saved_;
   std::intptr_t depth_;
+};
+
+// Keeps the lock through core work unless that work is about to park on a
+// contended core lock: the lock is given up there, once (the depth drops to
+// zero, as in AllowThreads), and retaken when the scope ends, after the last
+// core lock is gone. Work that never waits thus never hands the lock to another
+// thread, while no Python thread is held up by one that does.
+class AllowThreadsIfBlocked {
+ public:
+  AllowThreadsIfBlocked() noexcept(!kLockChecks);
+  ~AllowThreadsIfBlocked();
+  AllowThreadsIfBlocked(const AllowThreadsIfBlocked&) = delete;
+  AllowThreadsIfBlocked& operator=(const AllowThreadsIfBlocked&) = delete;
+  // True once the work gave the lock up.
+  bool gave_up() const noexcept;
+
+  // What a scope gave up, kept per thread for the hook.
+  struct GivenUp {
+    PyThreadState* state = nullptr;
+    std::intptr_t depth = 0;
+  };
+
+ private:
+  BlockingHook outer_hook_;
+  GivenUp outer_;
 };
 
 }  // namespace vantrel::py

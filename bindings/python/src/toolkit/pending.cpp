@@ -20,7 +20,9 @@ struct PendingSlot {
 };
 
 // Trivially destructible, so still readable while the slot itself is torn down.
-thread_local bool t_slot_destroyed = false;
+// Both are read on every entry point that follows the protocol, so they live in
+// static TLS rather than behind __tls_get_addr.
+thread_local bool t_slot_destroyed __attribute__((tls_model("initial-exec"))) = false;
 
 PendingSlot::~PendingSlot() {
   t_slot_destroyed = true;
@@ -32,7 +34,7 @@ PendingSlot::~PendingSlot() {
 
 // Created on first use in each thread, as the thread-exit hook needs.
 PendingSlot& this_thread_slot() noexcept {
-  thread_local PendingSlot slot;
+  thread_local PendingSlot slot __attribute__((tls_model("initial-exec")));
   return slot;
 }
 
@@ -133,7 +135,24 @@ int pending_protocol_depth() noexcept {
   return access.protocol_depth();
 }
 
+namespace {
+
+// The common case of an entry point: a thread whose slot is empty and free.
+// Nothing is moved then, and no Python can run between the check and the
+// change, so the flag need not be taken. Null when the slot needs the full path.
+PendingSlot* idle_slot() noexcept {
+  if (t_slot_destroyed) return nullptr;
+  PendingSlot& slot = this_thread_slot();
+  return !slot.in_use && !slot.content && slot.fault == nullptr ? &slot : nullptr;
+}
+
+}  // namespace
+
 PendingErrorScope::PendingErrorScope() {
+  if (PendingSlot* slot = idle_slot(); slot != nullptr && slot->protocol_depth == 0) {
+    ++slot->protocol_depth;
+    return;
+  }
   PyErrState stale;
   {
     SlotAccess access;
@@ -155,6 +174,10 @@ PendingErrorScope::~PendingErrorScope() {
 
 PyErrState PendingErrorScope::leave(const char** fault) noexcept {
   left_ = true;
+  if (PendingSlot* slot = nested_ ? nullptr : idle_slot()) {
+    --slot->protocol_depth;
+    return {};
+  }
   SlotAccess<OnFault::Abort> access;
   PyErrState own = std::move(access.content());
   if (fault != nullptr) *fault = std::exchange(access.fault(), nullptr);
