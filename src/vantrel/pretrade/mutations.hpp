@@ -138,6 +138,12 @@ class MutationAction {
 };
 
 struct Mutation {
+  // Each action is built straight from what it is given (an undo lands in its slot
+  // without a move); spelled out because not every compiler builds aggregates from parentheses.
+  template <class Commit, class Rollback>
+  Mutation(Commit&& commit_action, Rollback&& rollback_action)
+      : commit(std::forward<Commit>(commit_action)), rollback(std::forward<Rollback>(rollback_action)) {}
+
   MutationAction commit;
   MutationAction rollback;
 };
@@ -164,7 +170,7 @@ class Mutations {
   ~Mutations() { rollback(); }
 
   void push(MutationAction commit, MutationAction rollback) {
-    items_.emplace_back(Mutation{std::move(commit), std::move(rollback)});
+    items_.emplace_back(std::move(commit), std::move(rollback));
   }
   // Room for `count` more pairs; throws std::bad_alloc with nothing changed.
   void reserve_more(std::size_t count) { items_.reserve_more(count); }
