@@ -21,6 +21,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "baseline"))
 
 import plain_engine as plain  # noqa: E402
+from bench_engine_py import Trivial  # noqa: E402
 
 import vantrel  # noqa: E402
 from vantrel.core import (  # noqa: E402
@@ -52,22 +53,6 @@ class Barrier:
         self.__dict__.update(attributes)
 
 
-class NoOpPolicy:
-    """A Python policy whose hooks all return None."""
-
-    name = "NoOp"
-
-    def check_pre_trade_start(self, ctx, order):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order):
-        return None
-
-    def apply_execution_report(self, *, ctx, report):
-        return None
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        return None
 
 
 # -- the two engines, configured alike
@@ -86,7 +71,7 @@ def vantrel_engine(sync, kind, accounts):
         Barrier(account_id=AccountId.from_int(a), settlement_asset="USD", initial_pnl="0",
                 lower_bound="-100", upper_bound="100") for a in accounts]))
     if kind == "five+python":
-        builder = builder.pre_trade(NoOpPolicy())
+        builder = builder.pre_trade(Trivial())
     engine = builder.build()
     deposit = [AccountAdjustment(operation=AccountAdjustmentBalanceOperation(asset="USD"),
                                  amount=AccountAdjustmentAmount(balance=AdjustmentAmount.delta(PositionSize(DEPOSIT))))]

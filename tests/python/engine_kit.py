@@ -94,6 +94,24 @@ class MainResult:
             self.lock_prices = list(lock_prices)
 
 
+class NoOpPolicy:
+    """A Python policy whose hooks all return None and keep nothing they are given."""
+
+    name = "noop"
+
+    def check_pre_trade_start(self, ctx, order):
+        return None
+
+    def perform_pre_trade_check(self, ctx, order):
+        return None
+
+    def apply_execution_report(self, *, ctx, report):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        return None
+
+
 class Scripted:
     """A Python policy; each hook returns what its attribute (a value or a
     callable taking the hook's arguments) says, and every call is counted."""

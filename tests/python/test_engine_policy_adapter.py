@@ -9,26 +9,14 @@ import vantrel
 from vantrel.param import AccountGroupId, Price
 from vantrel.pretrade import AccountOutcomeEntry, OutcomeAmount, PostTradeResult
 
-from engine_kit import (SYNC_MODES, Action, BlockLike, EntryLike, MainResult, RejectLike, Scripted, acct, adjustments,
-                        build, order, report)
+from engine_kit import (SYNC_MODES, Action, BlockLike, EntryLike, MainResult, NoOpPolicy, RejectLike, Scripted, acct,
+                        adjustments, build, order, report)
 
 
 # ------------------------------------------------------------------ registration
 
-class Bare:
+class Bare(NoOpPolicy):
     name = "bare"
-
-    def check_pre_trade_start(self, ctx, order):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order):
-        return None
-
-    def apply_execution_report(self, *, ctx, report):
-        return None
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        return None
 
 
 def variant(**attrs):

@@ -12,6 +12,7 @@ import os
 import pytest
 
 import vantrel
+from engine_kit import NoOpPolicy
 from vantrel import ParamError, _vantrel
 from vantrel.core import Instrument
 from vantrel.marketdata import InstrumentId
@@ -84,26 +85,8 @@ ENTRY_POINTS = {
 }
 
 
-class _QuietPolicy:
-    """A Python policy that keeps nothing it is given."""
-
-    name = "quiet"
-
-    def check_pre_trade_start(self, ctx, order):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order):
-        return None
-
-    def apply_execution_report(self, *, ctx, report):
-        return None
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        return None
-
-
 def _engine_round(sync, finish):
-    engine = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy()).pre_trade(_QuietPolicy()).build()
+    engine = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy()).pre_trade(NoOpPolicy()).build()
     order = Order(operation=OrderOperation(account_id=AccountId.from_int(1), trade_amount=TradeAmount.quantity(QTY)))
 
     def run():
