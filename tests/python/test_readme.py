@@ -3,7 +3,6 @@ cannot drift from the code."""
 
 import os
 import pathlib
-import re
 import subprocess
 import sys
 
@@ -16,23 +15,27 @@ MARK = "<!-- runnable -->"
 
 
 def runnable_blocks():
-    """(line number, code) of every ```python block right after a line holding only MARK."""
+    """(line number, code) of every ```python block right after a line holding only MARK, and
+    the line numbers of marks that no such block follows."""
     lines = README.read_text(encoding="utf-8").splitlines()
-    blocks = []
+    blocks, stray = [], []
     for at, line in enumerate(lines):
         if line.strip() != MARK:
             continue
-        # A mark not followed by a Python block would silently test nothing.
-        assert at + 1 < len(lines) and lines[at + 1] == "```python", f"README line {at + 1}: {MARK} without a block"
-        end = lines.index("```", at + 2)
-        blocks.append((at + 3, "\n".join(lines[at + 2:end]) + "\n"))
-    return blocks
+        if at + 1 < len(lines) and lines[at + 1] == "```python" and "```" in lines[at + 2:]:
+            end = lines.index("```", at + 2)
+            blocks.append((at + 3, "\n".join(lines[at + 2:end]) + "\n"))
+        else:
+            stray.append(at + 1)
+    return blocks, stray
 
 
-BLOCKS = runnable_blocks()
+BLOCKS, STRAY_MARKS = runnable_blocks()
 
 
 def test_the_readme_marks_its_examples():
+    # A mark without a Python block would test nothing, silently.
+    assert not STRAY_MARKS, f"README lines {STRAY_MARKS}: {MARK} not followed by a ```python block"
     # The opening example and the Python policy at least; a renamed mark would leave none.
     assert len(BLOCKS) >= 2
     assert any(".pre_trade(" in code for _, code in BLOCKS)
