@@ -570,11 +570,15 @@ TEST(LockCodec, QuotesAreCutAtTheBound) {
                          std::to_string(feeds + 1) + " column 1")
         << feeds;
   }
-  // Spaces inside a string are never passed over.
-  Lock lock;
-  std::string error;
-  ASSERT_FALSE(read_lock_json("[[\"" + std::string(200, ' ') + "\"]]", lock, error));
-  EXPECT_EQ(error, "invalid value: string \"" + std::string(64, ' ') + "\"" + cut + price + " at line 1 column 204");
+  // Inside a string nothing is passed over: a tab after a long run of spaces is an error.
+  const std::string spaces(64, ' ');
+  expect_errors(read_lock_json, {
+      {"[[\"" + std::string(200, ' ') + "\"]]", "invalid value: string \"" + spaces + "\"" + cut + price + " at line 1 column 204"},
+      {"[[\"" + std::string(200, ' ') + "\t\"]]", "syntax error while parsing value - invalid string: control character "
+           "U+0009 (HT) must be escaped to \\u0009 or \\t; last read: '\"" + std::string(63, ' ') + "'" + cut + " at line 1 column 204"},
+      {"[[\"\\\"" + std::string(200, ' ') + "\t\"]]", "syntax error while parsing value - invalid string: control character "
+           "U+0009 (HT) must be escaped to \\u0009 or \\t; last read: '\"\\\"" + std::string(61, ' ') + "'" + cut + " at line 1 column 206"},
+  });
 }
 
 // Arrays and tags together nest at most 128 levels: every tag counts, those in front of an
@@ -596,6 +600,8 @@ TEST(LockCodec, CborNestingLimitCountsEveryTag) {
       {"129 tags, an empty array", tags(129) + unhex("80"), false},
       {"127 tags, an array holding an empty list", tags(127) + unhex("8180"), true},
       {"128 tags, an array holding an empty list", tags(128) + unhex("8180"), false},
+      {"126 tags, an array holding a price list", tags(126) + unhex("81816131"), true},
+      {"127 tags, an array holding a price list", tags(127) + unhex("81816131"), false},
       {"126 tags, an array, a tag inside", tags(126) + unhex("81") + tag + unhex("80"), true},
       {"127 tags, an array, a tag inside", tags(127) + unhex("81") + tag + unhex("80"), false},
       {"257 levels", tags(128) + unhex("81") + tags(127) + unhex("816131"), false},
