@@ -43,12 +43,33 @@ bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' 
 
 // How far the parser has read. Lines and columns are worked out only for a message.
 struct Position {
+  Position(const char* first, const char* last) noexcept : begin(first), end(last), scanned(first) {}
+
+  const char* begin;
   const char* end;
   std::size_t offset = 0;  // characters consumed
   bool at_end = false;     // the parser's last read found no character
+  const char* run = nullptr;  // where the run of white space being read began
+  // Whether a character stands inside a string, worked out only where a long run of white
+  // space needs it: the text before `scanned` has been walked, each character once.
+  const char* scanned;
   bool in_string = false;
-  bool escaped = false;        // in a string, after a backslash
-  std::size_t spaces = 0;      // white space read in a row outside strings
+  bool escaped = false;  // in a string, after a backslash
+
+  bool in_string_at(const char* at) noexcept {
+    for (; scanned < at; ++scanned) {
+      const char c = *scanned;
+      if (escaped) {
+        escaped = false;
+      } else if (in_string) {
+        escaped = c == '\\';
+        in_string = c != '"';
+      } else {
+        in_string = c == '"';
+      }
+    }
+    return in_string;
+  }
 };
 
 // The 1-based line (split at line feeds) and the code points read on it, after the
@@ -79,32 +100,24 @@ class CountingIterator {
 
   CountingIterator(const char* p, Position* position) noexcept : p_(p), position_(position) {}
   reference operator*() const noexcept { return *p_; }
-  // The parser keeps all it read since its last scalar for its messages: beyond the first
-  // kQuotedBytes + 1 of a run of white space outside strings, the run is passed over, so a
-  // refusal costs in proportion to what it can quote. The messages cut what they quote at
-  // kQuotedBytes, so they read as if the parser had seen every character.
+  // The parser keeps all it read since its last scalar for its messages: past the first
+  // kQuotedBytes + 1 characters of a run of white space outside strings, the run is passed
+  // over, so a refusal costs in proportion to what it can quote. Messages quote at most
+  // kQuotedBytes, so they read as if the parser had seen every character. Inside a string
+  // every character counts (a tab there is an error).
   CountingIterator& operator++() noexcept {
     Position& at = *position_;
     const char c = *p_++;
     ++at.offset;
-    if (at.in_string) {
-      if (at.escaped) {
-        at.escaped = false;
-      } else if (c == '\\') {
-        at.escaped = true;
-      } else if (c == '"') {
-        at.in_string = false;
-      }
-    } else if (is_json_space(c)) {
-      if (++at.spaces > lock_codec::kQuotedBytes) {
+    if (c <= ' ' && is_json_space(c)) [[unlikely]] {
+      const char* here = p_ - 1;
+      if (here == at.begin || !is_json_space(here[-1])) at.run = here;
+      if (static_cast<std::size_t>(p_ - at.run) > lock_codec::kQuotedBytes && !at.in_string_at(here)) {
         while (p_ != at.end && is_json_space(*p_)) {
           ++p_;
           ++at.offset;
         }
       }
-    } else {
-      at.spaces = 0;
-      at.in_string = c == '"';
     }
     return *this;
   }
@@ -252,7 +265,7 @@ void write_lock_json(const Lock& lock, char* out) noexcept {
 }
 
 bool read_lock_json(std::string_view text, Lock& out, std::string& error) {
-  Position position{text.data() + text.size()};
+  Position position(text.data(), text.data() + text.size());
   LockReader reader(out, lock_codec::Dialect::Json);
   JsonEvents events(reader, position);
   const CountingIterator first(text.data(), &position);
