@@ -486,3 +486,161 @@ TEST(LockCodec, SpecialFloatsInEveryWidth) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+std::string be32(std::size_t n) {
+  std::string out;
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(n >> shift);
+  return out;
+}
+
+// A refusal quotes at most 64 bytes of the offending value, however large the input: each
+// of these is a few MB, and its message stays a few hundred characters (the unbounded
+// quote was 5-8 times the input).
+TEST(LockCodec, RefusalsQuoteABoundedPrefix) {
+  constexpr std::size_t kSize = 3 << 20;
+  struct Case {
+    std::string name;
+    bool (*read)(std::string_view, Lock&, std::string&);
+    std::string input;
+  };
+  std::vector<Case> cases;
+  for (char c : {'\x01', '\0', '\x7f', '"', '\\'}) {
+    const std::string body(kSize, c);
+    const std::string name = "byte " + std::to_string(static_cast<int>(c));
+    cases.push_back({"cbor price of " + name, read_lock_cbor, unhex("81817a") + be32(kSize) + body});
+    cases.push_back({"msgpack price of " + name, read_lock_msgpack, unhex("9191db") + be32(kSize) + body});
+  }
+  std::string crlf;
+  while (crlf.size() < kSize) crlf += "\r\n";
+  for (const std::string& run : {std::string(kSize, '\n'), std::string(kSize, '\t'), crlf}) {
+    cases.push_back({"json white space then a letter", read_lock_json, "[" + run + "x"});
+    cases.push_back({"json white space after a price", read_lock_json, "[[\"1\"" + run + "x"});
+  }
+  cases.push_back({"json number", read_lock_json, "[[" + std::string(kSize, '1') + ".5]]"});
+  for (const Case& c : cases) {
+    Lock lock;
+    std::string error;
+    EXPECT_FALSE(c.read(c.input, lock, error)) << c.name;
+    EXPECT_LT(error.size(), 700u) << c.name;
+    EXPECT_NE(error.find(" (cut to its first 64 bytes)"), std::string::npos) << c.name << ": " << error.substr(0, 200);
+  }
+}
+
+// Up to the bound a message is what it always was; one byte past it, the quote is cut
+// there (backing off to the start of a code point) and says so.
+TEST(LockCodec, QuotesAreCutAtTheBound) {
+  const std::string cut = " (cut to its first 64 bytes)";
+  const std::string price = ", expected a Decimal type representing a fixed-point number";
+  const std::string a64(64, 'a'), backslashes(64, '\\');
+  auto msgpack = [](const std::string& text) { return unhex("9191d9") + static_cast<char>(text.size()) + text; };
+  auto cbor = [](const std::string& text) { return unhex("818178") + static_cast<char>(text.size()) + text; };
+  expect_errors(read_lock_msgpack, {
+      {msgpack(a64), "invalid value: string \"" + a64 + "\"" + price},
+      {msgpack(a64 + "a"), "invalid value: string \"" + a64 + "\"" + cut + price},
+      {msgpack(std::string(63, 'a') + "\xc3\xa9"), "invalid value: string \"" + std::string(63, 'a') + "\"" + cut + price},
+      {msgpack(backslashes + "x"), "invalid value: string \"" + std::string(128, '\\') + "\"" + cut + price},
+  });
+  // The CBOR form quotes the message: the quoted value inside is escaped twice, as before.
+  expect_errors(read_lock_cbor, {
+      {cbor(backslashes), "Semantic(None, \"invalid value: string \\\"" + std::string(256, '\\') + "\\\"" + price + "\")"},
+      {cbor(backslashes + "\""), "Semantic(None, \"invalid value: string \\\"" + std::string(256, '\\') + "\\\"" + cut +
+                                     price + "\")"},
+      {cbor("\"1\x01"), "Semantic(None, \"invalid value: string \\\"\\\\\\\"1\\\\u{1}\\\"" + price + "\")"},
+  });
+  expect_errors(read_lock_json, {
+      {"[[\"" + a64 + "\"]]", "invalid value: string \"" + a64 + "\"" + price + " at line 1 column 68"},
+      {"[[],[\"" + a64 + "a\"]]", "invalid type: string \"" + a64 + "\"" + cut + ", expected u16 at line 1 column 72"},
+      {"[[" + std::string(64, '1') + "e-64]]", "invalid value: number `" + std::string(64, '1') + "`" + cut + price +
+                                                 " at line 1 column 70"},
+  });
+  // The parser's own "last read" text: the '[', the run of line feeds, the stray letter. The
+  // reader passes over long runs, which must not show: the quote reads as if every
+  // character had been seen.
+  for (std::size_t feeds : {62u, 63u, 64u, 65u, 66u, 67u, 500u}) {
+    std::string last_read = "[";
+    for (std::size_t i = 0; i < std::min<std::size_t>(feeds, 63); ++i) last_read += "<U+000A>";
+    last_read += feeds <= 62 ? "x'" : "'" + cut;
+    Lock lock;
+    std::string error;
+    EXPECT_FALSE(read_lock_json("[" + std::string(feeds, '\n') + "x", lock, error));
+    EXPECT_EQ(error, "syntax error while parsing value - invalid literal; last read: '" + last_read + " at line " +
+                         std::to_string(feeds + 1) + " column 1")
+        << feeds;
+  }
+  // Inside a string nothing is passed over: a tab after a long run of spaces is an error.
+  const std::string spaces(64, ' ');
+  expect_errors(read_lock_json, {
+      {"[[\"" + std::string(200, ' ') + "\"]]", "invalid value: string \"" + spaces + "\"" + cut + price + " at line 1 column 204"},
+      {"[[\"" + std::string(200, ' ') + "\t\"]]", "syntax error while parsing value - invalid string: control character "
+           "U+0009 (HT) must be escaped to \\u0009 or \\t; last read: '\"" + std::string(63, ' ') + "'" + cut + " at line 1 column 204"},
+      {"[[\"\\\"" + std::string(200, ' ') + "\t\"]]", "syntax error while parsing value - invalid string: control character "
+           "U+0009 (HT) must be escaped to \\u0009 or \\t; last read: '\"\\\"" + std::string(61, ' ') + "'" + cut + " at line 1 column 206"},
+  });
+}
+
+// Arrays and tags together nest at most 128 levels: every tag counts, those in front of an
+// array as long as it is open.
+TEST(LockCodec, CborNestingLimitCountsEveryTag) {
+  const std::string tag = "\xc6";
+  auto tags = [&](std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += tag;
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool read;
+  };
+  const Case cases[] = {
+      {"128 tags, an empty array", tags(128) + unhex("80"), true},
+      {"129 tags, an empty array", tags(129) + unhex("80"), false},
+      {"127 tags, an array holding an empty list", tags(127) + unhex("8180"), true},
+      {"128 tags, an array holding an empty list", tags(128) + unhex("8180"), false},
+      {"126 tags, an array holding a price list", tags(126) + unhex("81816131"), true},
+      {"127 tags, an array holding a price list", tags(127) + unhex("81816131"), false},
+      {"126 tags, an array, a tag inside", tags(126) + unhex("81") + tag + unhex("80"), true},
+      {"127 tags, an array, a tag inside", tags(127) + unhex("81") + tag + unhex("80"), false},
+      {"257 levels", tags(128) + unhex("81") + tags(127) + unhex("816131"), false},
+      {"a byte string is an array", tags(128) + unhex("4100"), false},
+      {"an empty byte string holds nothing", tags(128) + unhex("40"), true},
+  };
+  for (const Case& c : cases) {
+    Lock lock;
+    std::string error;
+    EXPECT_EQ(read_lock_cbor(c.bytes, lock, error), c.read) << c.name << ": " << error;
+    if (!c.read) {
+      EXPECT_EQ(error, "RecursionLimitExceeded") << c.name;
+    }
+  }
+}
+
+TEST(LockCodec, CborMalformedWhateverFollows) {
+  // A simple value in an extra byte below 32 is malformed, wherever it stands.
+  for (int value = 0; value < 0x20; ++value) {
+    Lock lock;
+    std::string error;
+    const std::string item = unhex("f8") + static_cast<char>(value);
+    EXPECT_FALSE(read_lock_cbor(item, lock, error)) << value;
+    EXPECT_EQ(error, "Syntax(0)") << value;
+    EXPECT_FALSE(read_lock_cbor(unhex("8181") + item, lock, error)) << value;
+    EXPECT_EQ(error, "Syntax(2)") << value;
+  }
+  // A chunk of the wrong kind in a string of indefinite length: no later byte can help,
+  // whatever length it declares.
+  expect_errors(read_lock_cbor, {
+      {unhex("81817f5a00000002"), "Syntax(3)"},
+      {unhex("5f71""0000ff"), "Syntax(1)"},
+      {unhex("82805fdb00"), "Syntax(3)"},
+      {unhex("81817f7f"), "Syntax(3)"},
+      {unhex("5f5f"), "Syntax(1)"},
+      {unhex("5f4200"), "Io(\"failed to fill whole buffer\")"},  // the right kind, cut short
+      {unhex("81817f62"), "Io(\"failed to fill whole buffer\")"},
+  });
+}
+
+}  // namespace
+}  // namespace vantrel

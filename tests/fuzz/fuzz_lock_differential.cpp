@@ -1,7 +1,7 @@
-// libFuzzer target: the same input through all three readers. Whatever one reader accepts
-// must survive every form (decode, encode, decode reaches a fixed point; the forms agree).
-// The first byte chooses how the rest is also offered: as is, or re-encoded by the
-// writers from a lock built of the input's bytes.
+// libFuzzer target: every input is used twice. First it goes as is through all three
+// readers: whatever one accepts must survive every form (decode, encode, decode reaches a
+// fixed point; the forms agree). Then the same bytes build a lock directly, which the
+// writers encode and the readers read back the same way.
 #include "fuzz_common.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

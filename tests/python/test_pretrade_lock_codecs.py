@@ -114,12 +114,34 @@ def test_msgpack_errors(data, message):
         ("f7", 'Semantic(None, "invalid type: undefined, expected array")'),
         ("1c", "Syntax(0)"),
         ("c6" * 200 + "80", "RecursionLimitExceeded"),
+        ("c6" * 129 + "80", "RecursionLimitExceeded"),
+        ("c6" * 128 + "81" + "c6" * 127 + "81 61 31", "RecursionLimitExceeded"),
+        ("f8 18", "Syntax(0)"),
+        ("81 81 7f 5a 00 00 00 02", "Syntax(3)"),
     ],
 )
 def test_cbor_errors(data, message):
     with pytest.raises(ValueError) as info:
         Lock.from_cbor(bytes.fromhex(data))
     assert str(info.value) == "lock cbor decode failed: " + message
+
+
+BIG = 3 << 20
+
+
+@pytest.mark.parametrize(
+    "reader, data",
+    [
+        *[(Lock.from_cbor, b"\x81\x81\x7a" + BIG.to_bytes(4, "big") + byte * BIG) for byte in (b"\x01", b"\\")],
+        *[(Lock.from_msgpack, b"\x91\x91\xdb" + BIG.to_bytes(4, "big") + byte * BIG) for byte in (b"\x00", b'"')],
+        *[(Lock.from_json, "[" + space * (BIG // len(space)) + "x") for space in ("\n", "\t", "\r\n")],
+    ],
+)
+def test_refusals_of_large_inputs_quote_a_bounded_prefix(reader, data):
+    with pytest.raises(ValueError) as info:
+        reader(data)
+    assert len(str(info.value)) < 1000
+    assert " (cut to its first 64 bytes)" in str(info.value)
 
 
 def test_binary_readers_ignore_trailing_bytes():

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <limits>
 
-#include "vantrel/core/debug_text.hpp"
 #include "vantrel/core/lock_codec.hpp"
 #include "vantrel/core/lock_reader.hpp"
 
@@ -177,11 +176,22 @@ Status next_item(std::string_view bytes, std::size_t& offset, Item& item) {
   return Status::Item;
 }
 
+// The reader words CBOR refusals ready to stand in quotes (a quoted value inside is
+// escaped once more), so the message is wrapped, not quoted a second time.
 std::string semantic(std::string_view message) {
-  std::string out = "Semantic(None, ";
-  append_debug_quoted(out, message);
-  out += ')';
+  std::string out;
+  out.reserve(message.size() + 18);
+  out.append("Semantic(None, \"").append(message).append("\")");
   return out;
+}
+
+// Inside a string of indefinite length only chunks of its own kind and the closing break
+// may follow: any other initial byte is malformed whatever it declares, so no later byte
+// could make the input valid.
+bool is_chunk_or_break(std::string_view bytes, std::size_t offset, unsigned major) noexcept {
+  if (offset >= bytes.size()) return true;  // the end of input: truncated, not malformed
+  const unsigned initial = static_cast<unsigned char>(bytes[offset]);
+  return initial == 0xff || initial >> 5 == major;
 }
 
 class CborReader {
@@ -192,15 +202,24 @@ class CborReader {
 
  private:
   // An open array: counted, up to a break, or a byte string read as an array (chunks
-  // up to a break).
+  // up to a break), with the tags in front of it.
   struct Frame {
     enum Kind : std::uint8_t { Counted, UpToBreak, ByteChunks } kind;
     std::uint64_t remaining;
+    std::size_t tags = 0;
   };
 
   bool step(const Item& item);
   bool feed_bytes(const Item& item);
   bool complete_item();
+  bool open(Frame::Kind kind, std::uint64_t remaining);
+  bool close();
+  // A non-empty array at the current place: its items sit one level below it.
+  bool fits_one_more_level() {
+    if (frames_.levels + tags_ + 1 <= kNestingLimit) return true;
+    too_deep_ = true;
+    return false;
+  }
   bool read_text_chunks();
   bool malformed() {
     syntax_ = true;
@@ -215,11 +234,20 @@ class CborReader {
   struct Frames {
     std::array<Frame, 2> items;
     std::size_t count = 0;
+    std::size_t levels = 0;  // the open arrays and every tag in front of them
     bool empty() const noexcept { return count == 0; }
-    std::size_t size() const noexcept { return count; }
     Frame& back() noexcept { return items[count - 1]; }
-    void pop_back() noexcept { --count; }
-    void push_back(Frame frame) noexcept { items[count++] = frame; }
+    void pop_back() noexcept {
+      levels -= items[count - 1].tags + 1;
+      --count;
+    }
+    // False, with nothing changed, for a third level.
+    [[nodiscard]] bool push_back(Frame frame) noexcept {
+      if (count == items.size()) return false;
+      levels += frame.tags + 1;
+      items[count++] = frame;
+      return true;
+    }
   } frames_;
   std::size_t tags_ = 0;       // tags in front of the item being read
   bool truncated_ = false;
@@ -231,6 +259,10 @@ bool CborReader::run(std::string& error) {
   while (!reader_.done()) {
     Item item;
     item_offset_ = offset_;
+    if (!frames_.empty() && frames_.back().kind == Frame::ByteChunks && !is_chunk_or_break(bytes_, offset_, 2)) {
+      syntax_ = true;
+      break;
+    }
     const Status status = next_item(bytes_, offset_, item);
     if (status == Status::Truncated) {
       truncated_ = true;
@@ -265,6 +297,20 @@ bool CborReader::complete_item() {
   return true;
 }
 
+// Opens an array the layout has accepted (begin_array), taking over the tags in front.
+bool CborReader::open(Frame::Kind kind, std::uint64_t remaining) {
+  if (!fits_one_more_level()) return false;
+  if (!frames_.push_back({kind, remaining, tags_})) return reader_.fail("arrays nested deeper than the layout allows");
+  tags_ = 0;
+  return true;
+}
+
+// Closes the innermost array at its break.
+bool CborReader::close() {
+  frames_.pop_back();
+  return reader_.end_array() && complete_item();
+}
+
 bool CborReader::feed_bytes(const Item& item) {
   for (std::size_t i = 0; i < item.size; ++i)
     if (!reader_.byte_item(item.data[i])) return false;
@@ -277,6 +323,7 @@ bool CborReader::read_text_chunks() {
   for (;;) {
     Item chunk;
     item_offset_ = offset_;
+    if (!is_chunk_or_break(bytes_, offset_, 3)) return malformed();
     const Status status = next_item(bytes_, offset_, chunk);
     if (status == Status::Truncated) {
       truncated_ = true;
@@ -284,7 +331,7 @@ bool CborReader::read_text_chunks() {
     }
     if (status == Status::Malformed) return malformed();
     if (chunk.kind == Item::Break) break;
-    if (chunk.kind != Item::Text) return malformed();  // only definite text chunks belong here
+    if (chunk.kind != Item::Text) return malformed();  // a chunk of indefinite length
     text.append(reinterpret_cast<const char*>(chunk.data), chunk.size);
   }
   return reader_.text(text) && complete_item();
@@ -296,19 +343,17 @@ bool CborReader::step(const Item& item) {
 
   // Inside a byte string of indefinite length, only its chunks and the closing break.
   if (!frames_.empty() && frames_.back().kind == Frame::ByteChunks) {
-    if (item.kind == Item::Break) {
-      frames_.pop_back();
-      return reader_.end_array() && complete_item();
-    }
-    if (item.kind != Item::Bytes) return malformed();
+    if (item.kind == Item::Break) return close();
+    if (item.kind != Item::Bytes) return malformed();  // a chunk of indefinite length
     return feed_bytes(item);
   }
 
   switch (item.kind) {
     case Item::Tag:
       if (array_place) {
-        // Skipped: a tagged array reads as the array. Tags count toward the nesting limit.
-        if (frames_.size() + ++tags_ > kNestingLimit) {
+        // Skipped: a tagged array reads as the array. Every tag counts toward the nesting
+        // limit, those in front of an open array as long as it is open.
+        if (frames_.levels + ++tags_ > kNestingLimit) {
           too_deep_ = true;
           return false;
         }
@@ -319,30 +364,20 @@ bool CborReader::step(const Item& item) {
     case Item::Array:
       if (!reader_.begin_array()) return false;
       if (item.number == 0) return reader_.end_array() && complete_item();
-      tags_ = 0;
-      frames_.push_back({Frame::Counted, item.number});
-      return true;
+      return open(Frame::Counted, item.number);
     case Item::ArrayStart:
-      if (!reader_.begin_array()) return false;
-      tags_ = 0;
-      frames_.push_back({Frame::UpToBreak, 0});
-      return true;
+      return reader_.begin_array() && open(Frame::UpToBreak, 0);
     case Item::Break:
       if (tags_ != 0) return malformed();  // a tag must be followed by an item
-      if (!frames_.empty() && frames_.back().kind == Frame::UpToBreak) {
-        frames_.pop_back();
-        return reader_.end_array() && complete_item();
-      }
+      if (!frames_.empty() && frames_.back().kind == Frame::UpToBreak) return close();
       return reader_.other("break");
     case Item::Bytes:
       if (!array_place) return reader_.other("byte array");
-      return reader_.begin_array() && feed_bytes(item) && reader_.end_array() && complete_item();
+      if (!reader_.begin_array() || (item.size != 0 && !fits_one_more_level())) return false;
+      return feed_bytes(item) && reader_.end_array() && complete_item();
     case Item::BytesStart:
       if (!array_place) return reader_.other("byte array");
-      if (!reader_.begin_array()) return false;
-      tags_ = 0;
-      frames_.push_back({Frame::ByteChunks, 0});
-      return true;
+      return reader_.begin_array() && open(Frame::ByteChunks, 0);
     case Item::Text:
       return reader_.text(std::string_view(reinterpret_cast<const char*>(item.data), item.size)) && complete_item();
     case Item::TextStart:

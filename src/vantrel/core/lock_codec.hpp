@@ -43,7 +43,8 @@ inline constexpr std::string_view kMsgpackCountTooLarge = "array too long for a 
 
 // ---- readers ----
 // Each fills `out` (a fresh lock) and returns true, or returns false with `error` holding
-// the reader's message: valid UTF-8 whatever the input. Only std::bad_alloc escapes.
+// the reader's message: valid UTF-8 whatever the input, quoting at most the first 64 bytes
+// of the offending value (marked as cut past that). Only std::bad_alloc escapes.
 
 // JSON: the message ends in " at line {l} column {c}": 1-based lines (split at line feeds)
 // and the count of code points read on that line when reading stopped. A number is read

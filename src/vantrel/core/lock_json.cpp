@@ -39,12 +39,37 @@ char* put_price(char* out, Decimal price) noexcept {
 
 // ---- reader ----
 
+bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // How far the parser has read. Lines and columns are worked out only for a message.
 struct Position {
+  Position(const char* first, const char* last) noexcept : begin(first), end(last), scanned(first) {}
+
+  const char* begin;
+  const char* end;
   std::size_t offset = 0;  // characters consumed
   bool at_end = false;     // the parser's last read found no character
+  const char* run = nullptr;  // where the run of white space being read began
+  // Whether a character stands inside a string, worked out only where a long run of white
+  // space needs it: the text before `scanned` has been walked, each character once.
+  const char* scanned;
+  bool in_string = false;
+  bool escaped = false;  // in a string, after a backslash
 
-  void consume() noexcept { ++offset; }
+  bool in_string_at(const char* at) noexcept {
+    for (; scanned < at; ++scanned) {
+      const char c = *scanned;
+      if (escaped) {
+        escaped = false;
+      } else if (in_string) {
+        escaped = c == '\\';
+        in_string = c != '"';
+      } else {
+        in_string = c == '"';
+      }
+    }
+    return in_string;
+  }
 };
 
 // The 1-based line (split at line feeds) and the code points read on it, after the
@@ -75,9 +100,25 @@ class CountingIterator {
 
   CountingIterator(const char* p, Position* position) noexcept : p_(p), position_(position) {}
   reference operator*() const noexcept { return *p_; }
+  // The parser keeps all it read since its last scalar for its messages: past the first
+  // kQuotedBytes + 1 characters of a run of white space outside strings, the run is passed
+  // over, so a refusal costs in proportion to what it can quote. Messages quote at most
+  // kQuotedBytes, so they read as if the parser had seen every character. Inside a string
+  // every character counts (a tab there is an error).
   CountingIterator& operator++() noexcept {
-    position_->consume();
-    ++p_;
+    Position& at = *position_;
+    const char c = *p_++;
+    ++at.offset;
+    if (c <= ' ' && is_json_space(c)) [[unlikely]] {
+      const char* here = p_ - 1;
+      if (here == at.begin || !is_json_space(here[-1])) at.run = here;
+      if (static_cast<std::size_t>(p_ - at.run) > lock_codec::kQuotedBytes && !at.in_string_at(here)) {
+        while (p_ != at.end && is_json_space(*p_)) {
+          ++p_;
+          ++at.offset;
+        }
+      }
+    }
     return *this;
   }
   CountingIterator operator++(int) noexcept {
@@ -101,6 +142,32 @@ class CountingIterator {
 using Json = nlohmann::json;
 
 constexpr int kNumberOverflow = 406;  // the library's out_of_range id for such a number
+
+// The library's message with the token it quotes ("last read: '...'") cut to its first
+// kQuotedBytes input bytes. The token shows a control byte as "<U+00XX>", one input byte.
+std::string with_bounded_last_read(std::string_view what, std::string_view token) {
+  constexpr std::string_view kLastRead = "; last read: '";
+  const std::size_t at = what.find(kLastRead);
+  if (at == std::string_view::npos) return std::string(what);
+  const std::size_t from = at + kLastRead.size();
+  if (what.compare(from, token.size(), token) != 0 || what.size() <= from + token.size()) return std::string(what);
+  std::size_t i = 0, bytes = 0;
+  while (i < token.size()) {
+    const unsigned c = static_cast<unsigned char>(token[i]);
+    const bool escape = token.compare(i, 3, "<U+") == 0 && i + 8 <= token.size() && token[i + 7] == '>';
+    const std::size_t width = escape ? 8 : c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    const std::size_t input_bytes = escape ? 1 : width;
+    if (bytes + input_bytes > lock_codec::kQuotedBytes) break;
+    bytes += input_bytes;
+    i += width;
+  }
+  if (i >= token.size()) return std::string(what);
+  std::string out;
+  out.reserve(from + i + 64);
+  out.append(what.substr(0, from)).append(token.substr(0, i)).append("'").append(lock_codec::kCutNote);
+  out.append(what.substr(from + token.size() + 1));  // after the token's closing quote
+  return out;
+}
 
 class JsonEvents {
  public:
@@ -128,7 +195,7 @@ class JsonEvents {
     std::string_view what = ex.what();
     const std::size_t colon = what.find(": ");
     if (colon != std::string_view::npos) what.remove_prefix(colon + 2);
-    message_ = lock_codec::valid_utf8(what);
+    message_ = lock_codec::valid_utf8(with_bounded_last_read(what, token));
     consumed_ = position_.offset;
     return false;
   }
@@ -158,8 +225,6 @@ class JsonEvents {
   std::string message_;
   std::size_t consumed_ = 0;
 };
-
-bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
@@ -200,7 +265,7 @@ void write_lock_json(const Lock& lock, char* out) noexcept {
 }
 
 bool read_lock_json(std::string_view text, Lock& out, std::string& error) {
-  Position position;
+  Position position(text.data(), text.data() + text.size());
   LockReader reader(out, lock_codec::Dialect::Json);
   JsonEvents events(reader, position);
   const CountingIterator first(text.data(), &position);

@@ -207,9 +207,30 @@ std::string valid_utf8(std::string_view bytes) {
   return out;
 }
 
-std::string describe_string(std::string_view bytes) {
+std::string_view quoted_prefix(std::string_view bytes) noexcept {
+  if (bytes.size() <= kQuotedBytes) return bytes;
+  std::size_t end = kQuotedBytes;
+  // Back off a continuation byte or three, so the cut leaves no broken code point.
+  for (int k = 0; k < 3 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80; ++k) --end;
+  return bytes.substr(0, end);
+}
+
+std::string describe_string(std::string_view bytes, bool nested) {
+  const std::string_view prefix = quoted_prefix(bytes);
   std::string out = "string ";
-  append_debug_quoted(out, valid_utf8(bytes));
+  if (!nested) {
+    append_debug_quoted(out, valid_utf8(prefix));
+  } else {
+    // The quoted form's quotes and backslashes escaped once more: what quoting the whole
+    // message again would do to this part (the rest of every such message needs none).
+    std::string quoted;
+    append_debug_quoted(quoted, valid_utf8(prefix));
+    for (char c : quoted) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+  }
+  if (prefix.size() < bytes.size()) out += kCutNote;
   return out;
 }
 
@@ -310,7 +331,9 @@ bool LockReader::integer(bool negative, u128 magnitude) {
 bool LockReader::floating(double value, std::string_view raw) {
   const Slot s = slot();
   if (s != Slot::Price) return refuse_type(describe_float(value), s);
-  const std::string unexpected = raw.empty() ? describe_float(value) : cat("number `", raw, "`");
+  const std::string_view shown = quoted_prefix(raw);
+  const std::string unexpected =
+      raw.empty() ? describe_float(value) : cat("number `", shown, "`", shown.size() < raw.size() ? kCutNote : "");
   if (!std::isfinite(value)) return refuse_value(unexpected, s);
   char text[kFloatTextMax];
   const DecimalParse parsed = Decimal::parse(std::string_view(text, write_float_text(value, text)));
@@ -328,7 +351,7 @@ bool LockReader::text(std::string_view bytes) {
       const DecimalParse parsed = Decimal::parse(bytes);
       if (parsed.ok()) return price(parsed.value);
     }
-    return refuse_value(describe_string(bytes), s);
+    return refuse_value(describe_string(bytes, dialect_ == Dialect::Cbor), s);
   }
   return refuse_type(dialect_ == Dialect::Cbor ? std::string("string") : describe_string(bytes), s);
 }

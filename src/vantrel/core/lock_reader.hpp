@@ -4,6 +4,7 @@
 // at its place and builds the lock, or words the refusal.
 // Thread-safety: one reader per call.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,7 +18,16 @@ enum class Dialect : std::uint8_t { Json, Msgpack, Cbor };
 // The unexpected-value texts of the messages, e.g. "integer `5`".
 std::string describe_integer(bool negative, unsigned __int128 magnitude);
 std::string describe_float(double value);    // "floating point `1.5`", Python's float form
-std::string describe_string(std::string_view bytes);  // "string \"...\"", always valid UTF-8
+// A refusal quotes at most this many bytes of the offending value, so its message stays
+// the same small size however large the input.
+inline constexpr std::size_t kQuotedBytes = 64;
+// Appended to a quoted value that was cut to its first kQuotedBytes.
+inline constexpr std::string_view kCutNote = " (cut to its first 64 bytes)";
+// The first kQuotedBytes of `bytes` (all of them when shorter), ending on a code point.
+std::string_view quoted_prefix(std::string_view bytes) noexcept;
+// "string \"...\"", always valid UTF-8, cut as above. `nested`: escaped once more, ready to
+// stand inside a quoted message (the CBOR form quotes its whole message).
+std::string describe_string(std::string_view bytes, bool nested = false);
 bool is_valid_utf8(std::string_view bytes) noexcept;
 // Invalid sequences become U+FFFD, so a message quoting raw input can always be raised.
 std::string valid_utf8(std::string_view bytes);
