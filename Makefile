@@ -126,7 +126,7 @@ source-check: venv
 	cd $(SOURCE_CLONE) && CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(abspath $(VPY)) -m pip wheel -q --no-deps \
 	  -w $(abspath $(SOURCE_BUILD))/dist . -Cbuild-dir=$(abspath $(SOURCE_BUILD))/tree \
 	  -Ccmake.define.CMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON
-	@grep -q -- '-I$(abspath $(SOURCE_BUILD))/tree/pypi-nlohmann-json/include' $(SOURCE_BUILD)/tree/build.ninja || \
+	@grep -q -- '-isystem $(abspath $(SOURCE_BUILD))/tree/pypi-nlohmann-json/include' $(SOURCE_BUILD)/tree/build.ninja || \
 	  { echo "source check: the build did not take nlohmann_json from PyPI"; exit 1; }
 	rm -rf $(SOURCE_VENV)
 	$(PYTHON) -m venv --without-pip $(SOURCE_VENV)
