@@ -18,12 +18,14 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "baseline"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "baseline"))
+# The engine set-up and the no-op policy are the test suite's.
+sys.path.insert(0, os.path.join(HERE, os.pardir, "tests", "python"))
 
 import plain_engine as plain  # noqa: E402
-from bench_engine_py import Trivial  # noqa: E402
+from engine_kit import NoOpPolicy, build  # noqa: E402
 
-import vantrel  # noqa: E402
 from vantrel.core import (  # noqa: E402
     AccountAdjustment,
     AccountAdjustmentAmount,
@@ -35,7 +37,6 @@ from vantrel.param import AccountId, AdjustmentAmount, PositionSize, Price, Quan
 from vantrel.pretrade.policies import (  # noqa: E402
     OrderSizeLimit,
     OrderSizeLimitPolicy,
-    OrderValidationPolicy,
     PnlBoundsKillSwitchPolicy,
     RateLimitPolicy,
     SpotFundsPolicy,
@@ -53,26 +54,24 @@ class Barrier:
         self.__dict__.update(attributes)
 
 
-
-
 # -- the two engines, configured alike
 
 def vantrel_engine(sync, kind, accounts):
-    builder = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy())
     if kind == "reject":
-        return builder.builtin(OrderSizeLimitPolicy(broker=OrderSizeLimit(max_quantity="1", max_notional="1000"))).build()
+        return build(sync=sync, validation=True,
+                     builtins=[OrderSizeLimitPolicy(broker=OrderSizeLimit(max_quantity="1", max_notional="1000"))])
     if kind == "validation":
-        return builder.build()
-    builder = builder.builtin(OrderSizeLimitPolicy(broker=OrderSizeLimit(max_quantity="1000",
-                                                                         max_notional="10000000")))
-    builder = builder.builtin(RateLimitPolicy(broker=(10**12, 10**9)))
-    builder = builder.builtin(SpotFundsPolicy())
-    builder = builder.builtin(PnlBoundsKillSwitchPolicy(account_barriers=[
-        Barrier(account_id=AccountId.from_int(a), settlement_asset="USD", initial_pnl="0",
-                lower_bound="-100", upper_bound="100") for a in accounts]))
-    if kind == "five+python":
-        builder = builder.pre_trade(Trivial())
-    engine = builder.build()
+        return build(sync=sync, validation=True)
+    builtins = [
+        OrderSizeLimitPolicy(broker=OrderSizeLimit(max_quantity="1000", max_notional="10000000")),
+        RateLimitPolicy(broker=(10**12, 10**9)),
+        SpotFundsPolicy(),
+        PnlBoundsKillSwitchPolicy(account_barriers=[
+            Barrier(account_id=AccountId.from_int(a), settlement_asset="USD", initial_pnl="0",
+                    lower_bound="-100", upper_bound="100") for a in accounts]),
+    ]
+    python_policies = [NoOpPolicy()] if kind == "five+python" else []
+    engine = build(*python_policies, sync=sync, validation=True, builtins=builtins)
     deposit = [AccountAdjustment(operation=AccountAdjustmentBalanceOperation(asset="USD"),
                                  amount=AccountAdjustmentAmount(balance=AdjustmentAmount.delta(PositionSize(DEPOSIT))))]
     for a in accounts:

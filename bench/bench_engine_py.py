@@ -2,35 +2,21 @@
 order, with order validation, per locking mode, alone and with one trivial
 Python policy added. Prints microseconds per order beside the call floor."""
 
+import os
+import sys
 import timeit
 
-import vantrel
-from vantrel.core import Order, OrderOperation
-from vantrel.param import AccountId, Price, Quantity, TradeAmount
-from vantrel.pretrade.policies import OrderValidationPolicy
+# The engine set-up and the no-op policy are the test suite's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "python"))
 
+from engine_kit import NoOpPolicy, build  # noqa: E402
 
-class Trivial:
-    name = "trivial"
-
-    def check_pre_trade_start(self, ctx, order):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order):
-        return None
-
-    def apply_execution_report(self, *, ctx, report):
-        return None
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        return None
+from vantrel.core import Order, OrderOperation  # noqa: E402
+from vantrel.param import AccountId, Price, Quantity, TradeAmount  # noqa: E402
 
 
 def engine(sync, with_python):
-    builder = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy())
-    if with_python:
-        builder = builder.pre_trade(Trivial())
-    return builder.build()
+    return build(*([NoOpPolicy()] if with_python else []), sync=sync, validation=True)
 
 
 def best_us(stmt, env):

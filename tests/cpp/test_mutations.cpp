@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_probe.hpp"
 #include "vantrel/pretrade/mutations.hpp"
 
 namespace vantrel {
@@ -188,6 +189,59 @@ TEST(Mutations, PairsStagedWhileFinalisingStayForTheNextRound) {
       EXPECT_TRUE(m.empty());
     }
   }
+}
+
+TEST(Mutations, AFinalisedListTakesNewPairsWithoutAllocating) {
+  // Inline and spilled lists alike get their inline room back once drained.
+  for (bool commit : {true, false}) {
+    for (std::size_t staged : {std::size_t{1}, Mutations::kInlineRoom, Mutations::kInlineRoom + 3}) {
+      int ran = 0;
+      Mutations m;
+      for (std::size_t i = 0; i < staged; ++i) m.push([&ran]() noexcept { ++ran; }, [&ran]() noexcept { --ran; });
+      commit ? m.commit() : m.rollback();
+      const long before = thread_allocations();
+      for (std::size_t i = 0; i < Mutations::kInlineRoom; ++i)
+        m.push([&ran]() noexcept { ran += 10; }, MutationAction());
+      EXPECT_EQ(thread_allocations() - before, 0) << commit << " " << staged;
+      m.commit();
+      EXPECT_EQ(ran, (commit ? 1 : -1) * static_cast<int>(staged) + 10 * static_cast<int>(Mutations::kInlineRoom));
+    }
+  }
+}
+
+// An undo staged after its change is built from the argument in a noexcept call:
+// an argument whose construction may throw (an lvalue with a throwing copy) or
+// that does not fit inline is refused at compile time.
+struct ThrowingCopy {
+  ThrowingCopy() = default;
+  ThrowingCopy(const ThrowingCopy&) noexcept(false) {}
+  ThrowingCopy(ThrowingCopy&&) noexcept {}
+  void operator()() noexcept {}
+};
+struct QuietCopy {
+  void operator()() noexcept {}
+};
+struct TooBig {
+  std::array<char, MutationAction::kInlineSize + 1> payload{};
+  void operator()() noexcept {}
+};
+template <class Arg>
+constexpr bool kStageableAfterChange = requires(Mutations& m, Arg&& a) { m.push_reserved_undo(std::forward<Arg>(a)); };
+static_assert(kStageableAfterChange<ThrowingCopy>);
+static_assert(!kStageableAfterChange<ThrowingCopy&>);
+static_assert(!kStageableAfterChange<const ThrowingCopy&>);
+static_assert(kStageableAfterChange<QuietCopy&>);
+static_assert(!kStageableAfterChange<TooBig>);
+
+TEST(Mutations, AReservedUndoIsBuiltInItsSlotAndRunsOnRollback) {
+  Journal j;
+  Mutations m;
+  m.reserve_more(1);
+  const long before = thread_allocations();
+  m.push_reserved_undo([&j]() noexcept { j.ran.push_back("undo"); });
+  EXPECT_EQ(thread_allocations() - before, 0);
+  m.rollback();
+  EXPECT_EQ(j.ran, std::vector<std::string>{"undo"});
 }
 
 }  // namespace

@@ -193,6 +193,34 @@ TEST(PnlKillSwitch, ConcurrentReportsSumExactly) {
   }
 }
 
+// full_sync, 8 threads each report +1 on the same 3,000 new broker-only keys, in the same order
+// so that first reports of a key meet: each key gets one cell, and every report lands in it.
+TEST(PnlKillSwitch, ConcurrentFirstReportsOfAKeyShareOneCell) {
+  constexpr std::uint64_t kKeys = 3000;
+  constexpr int kThreads = 8;
+  const PnlBoundsKillSwitchPolicy policy(broker_lower("USD", "-1000000"), SyncMode::Full);
+  // Three rounds on fresh keys, as the first reports of a key meet only now and then.
+  for (std::uint64_t first = 10'000; first < 10'000 + 3 * kKeys; first += kKeys) {
+    std::vector<ExecutionReportRecord> reports;
+    for (std::uint64_t k = 0; k < kKeys; ++k) reports.push_back(report(first + k, "USD", "1"));
+    std::atomic<int> waiting{kThreads};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+      threads.emplace_back([&] {
+        waiting.fetch_sub(1);
+        while (waiting.load() > 0) std::this_thread::yield();
+        for (const ExecutionReportRecord& r : reports) policy.apply_report(r);
+      });
+    for (std::thread& t : threads) t.join();
+    std::size_t wrong = 0;
+    for (std::uint64_t k = 0; k < kKeys; ++k) {
+      const std::optional<Decimal> pnl = policy.running_pnl(first + k, "USD");
+      if (!pnl || pnl->to_string() != "8") ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u) << "keys from " << first;
+  }
+}
+
 // account_sync trusts the host with one thread per account; a host that breaks that promise
 // must not corrupt memory. Many broker-only keys are created concurrently as well.
 TEST(PnlKillSwitch, AccountSyncMisuseStaysSound) {

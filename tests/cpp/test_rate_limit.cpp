@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "limit_policy_util.hpp"
+#include "vantrel/pretrade/policies/asset_numbers.hpp"
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
 namespace vantrel {
@@ -217,6 +218,16 @@ TEST(RateLimitPolicy, OneAccountLogSurvivesMisuse) {
     });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(admitted.load(), static_cast<int>(kMax));
+}
+
+TEST(AssetNumbering, NumbersFromOneInOrderOfFirstMention) {
+  AssetNumbering numbering;
+  const std::pair<const char*, std::uint32_t> mentions[] = {{"USD", 1}, {"EUR", 2}, {"USD", 1}, {"BTC", 3}, {"EUR", 2}};
+  for (const auto& [name, number] : mentions) EXPECT_EQ(numbering.number(name), number) << name;
+  EXPECT_EQ(numbering.size(), 3u);
+  const auto frozen = std::move(numbering).freeze();
+  EXPECT_EQ(*frozen.find(std::string_view("BTC")), 3u);
+  EXPECT_EQ(frozen.find(std::string_view("JPY")), nullptr);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "busy_readers.hpp"
+#include "vantrel/marketdata/read_mostly_lock.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -142,6 +143,33 @@ TEST(RwLock, QueuedWritersAllProceed) {
   lock.unlock();
   for (auto& t : writers) t.join();
   EXPECT_EQ(done.load(), 6);
+}
+
+// Every shard of a read-mostly lock takes the lock's mode: while a writer holds it, readers on
+// twenty fresh threads (spread over all sixteen shards) wait; without locking they walk in.
+TEST(ReadMostlyLock, EveryShardLocksInTheLocksMode) {
+  for (SyncMode mode : {SyncMode::Full, SyncMode::Account, SyncMode::None}) {
+    ReadMostlyLock lock(mode);
+    std::atomic<int> entered{0};
+    lock.lock();
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 20; ++r)
+      readers.emplace_back([&] {
+        ReadGuard<ReadMostlyLock> guard(lock);
+        entered.fetch_add(1);
+      });
+    if (mode == SyncMode::None) {
+      for (std::thread& t : readers) t.join();
+      EXPECT_EQ(entered.load(), 20);
+      lock.unlock();
+      continue;
+    }
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(entered.load(), 0) << static_cast<int>(mode);
+    lock.unlock();
+    for (std::thread& t : readers) t.join();
+    EXPECT_EQ(entered.load(), 20);
+  }
 }
 
 }  // namespace

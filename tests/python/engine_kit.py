@@ -1,4 +1,5 @@
-"""Orders, reports and scriptable Python policies for the engine tests."""
+"""Orders, reports, the engine set-up and scriptable Python policies for the engine
+tests; the benchmark drivers take the engine set-up and the no-op policy from here too."""
 
 from __future__ import annotations
 
@@ -152,10 +153,14 @@ class Scripted:
 SYNC_MODES = ("no_sync", "full_sync", "account_sync")
 
 
-def build(*policies, sync="full_sync", validation=False):
+def build(*policies, sync="full_sync", validation=False, builtins=()):
+    """An engine in locking mode `sync`: order validation first when asked, then
+    the built-in policy builders `builtins`, then the Python `policies`."""
     builder = getattr(vantrel.Engine.builder(), sync)()
     if validation:
         builder = builder.builtin(OrderValidationPolicy())
+    for policy in builtins:
+        builder = builder.builtin(policy)
     for policy in policies:
         builder = builder.pre_trade(policy)
     return builder.build()

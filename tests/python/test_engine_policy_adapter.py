@@ -491,16 +491,14 @@ def test_main_result_reading_order(attrs, exc, lookups):
 def test_main_result_error_restores_an_earlier_funds_hold(sync, answer):
     import spot_funds_util as funds
 
-    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
-              .pre_trade(Scripted(main=answer)).build())
+    engine = build(Scripted(main=answer), sync=sync, builtins=[funds.SpotFundsPolicy()])
     funds.deposit(engine, 1, "USD", 1000)
     before = funds.slot(engine, 1, "USD")
     with pytest.raises(TypeError, match="^perform_pre_trade_check must return None"):
         engine.execute_pre_trade(funds.order(1, qty=2, price=100))
     assert funds.slot(engine, 1, "USD") == before
     # The same order holds funds once the policy answers properly.
-    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
-              .pre_trade(Scripted(main=None)).build())
+    engine = build(Scripted(main=None), sync=sync, builtins=[funds.SpotFundsPolicy()])
     funds.deposit(engine, 1, "USD", 1000)
     engine.execute_pre_trade(funds.order(1, qty=2, price=100)).reservation.commit()
     assert funds.slot(engine, 1, "USD") != before
@@ -517,8 +515,7 @@ def test_raising_adjustment_hook_rolls_back_the_funds_policys_staged_deposits(sy
             raise OSError("disk")
         return None
 
-    engine = (getattr(vantrel.Engine.builder(), sync)().builtin(funds.SpotFundsPolicy())
-              .pre_trade(Scripted(adjust=adjust)).build())
+    engine = build(Scripted(adjust=adjust), sync=sync, builtins=[funds.SpotFundsPolicy()])
     funds.deposit(engine, 1, "USD", 1000)
     before = {asset: funds.slot(engine, 1, asset) for asset in ("USD", "EUR")}
     armed.append(True)

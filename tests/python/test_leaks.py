@@ -12,7 +12,6 @@ import os
 import pytest
 
 import vantrel
-from engine_kit import NoOpPolicy
 from vantrel import ParamError, _vantrel
 from vantrel.core import Instrument
 from vantrel.marketdata import InstrumentId
@@ -23,9 +22,8 @@ from vantrel.param import (
 from vantrel.marketdata import Quote, QuoteTtl
 from vantrel.pretrade import AccountBlock, Lock, OutcomeAmount, PostTradeResult
 from vantrel.core import ExecutionReport, Order, OrderOperation
-from vantrel.pretrade.policies import OrderValidationPolicy
 from md_kit import CountingInfo, kit
-from engine_kit import Scripted, build, order
+from engine_kit import NoOpPolicy, Scripted, build, order
 
 ITERATIONS = int(os.environ.get("VANTREL_LEAK_ITERATIONS", "100000"))
 UNDER_SANITIZER = os.environ.get("VANTREL_SANITIZED") == "1"
@@ -86,7 +84,7 @@ ENTRY_POINTS = {
 
 
 def _engine_round(sync, finish):
-    engine = getattr(vantrel.Engine.builder(), sync)().builtin(OrderValidationPolicy()).pre_trade(NoOpPolicy()).build()
+    engine = build(NoOpPolicy(), sync=sync, validation=True)
     order = Order(operation=OrderOperation(account_id=AccountId.from_int(1), trade_amount=TradeAmount.quantity(QTY)))
 
     def run():

@@ -1,7 +1,8 @@
 #pragma once
 // A growable array that keeps its first N elements inside the object, so short
-// lists cost no allocation. Only what the price lock needs: append, reserve,
-// indexing, iteration, copy and move.
+// lists cost no allocation: the lock's prices and sections, rejects, outcome
+// entries and staged mutation lists. Append, reserve, indexing, iteration,
+// copy, move, and a drain that visits the elements in place (mutation lists).
 // Thread-safety: a plain value; no shared state.
 
 #include <cstddef>

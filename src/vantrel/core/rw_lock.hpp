@@ -1,44 +1,72 @@
 #pragma once
 // The one reader-writer lock of the engine, its policies and the market data,
-// and the one statement of the order in which they are taken.
+// and the one statement of the order in which every lock is taken and of how
+// each waits.
 //
 // Rule above all: the interpreter lock is never acquired, and Python never
 // runs (calls, attribute reads, releases that may reach __del__, allocations
 // that may start a collection), while a thread holds any lock below. Every
-// acquisition counts in `core_locks_held()`, which the bindings check before
-// they wait for the interpreter lock; an entry point that gives the interpreter
-// lock up (before its first lock, or through the blocking hook below when a
-// lock is contended) retakes it only after its last.
+// RwLock acquisition (ReadMostlyLock's included) counts in `core_locks_held()`,
+// which the bindings check before they wait for the interpreter lock; an entry
+// point that gives the interpreter lock up (before its first lock, or through
+// the park hook below when an RwLock is contended) retakes it only after its
+// last. The leaf words ("park", "spin") are not counted: nothing is taken and
+// no Python runs while one is held.
 //
 // Lock order. Locks are taken downwards only: while holding a lock, a thread
 // takes only locks listed in its "then" column. Modes per engine locking mode
-// (no_sync / full_sync / account_sync): "-" no lock, "rw" writer-preferring
-// reader-writer lock, "spin" one word of the value itself (the P&L
-// cell's sequence word, the holdings slot's busy flag). A market-data
-// service locks "rw" unless it was built no_sync.
+// (no_sync / full_sync / account_sync): "-" no lock; "rw" an RwLock (below);
+// "rm" a ReadMostlyLock (marketdata/read_mostly_lock.hpp: an RwLock per reader
+// shard, a writer takes every shard); "park" and "spin" one word of the value
+// itself, waited on as the next table says. A market-data service locks unless
+// it was built no_sync.
 //
-//   lock                          modes         guards                       then
-//   ----------------------------  ------------  ---------------------------  ---------------------
-//   md registry (C)               - / rw / rw   instrument index, ids        slot list (D), only
-//                                                                            while registering
-//   md slot list (D)              - / rw / rw   the slots' addresses         quote, TTL of a slot
-//   md slot quote lock            - / rw / rw   that slot's quote buckets    nothing
-//   md slot TTL lock              - / rw / rw   that slot's limits           A or B, one at a time
-//   md account TTLs (A)           - / rw / rw   service per-account limits   nothing
-//   md group TTLs (B)             - / rw / rw   service per-group limits     nothing
-//   group registry op lock        - / rw / rw   a change is seen whole       group map
-//   group registry map lock       - / rw / rw   account -> group map         group entry
-//   group registry entry lock     - / rw / -    a stored group               nothing
-//   block registry map lock       - / rw / rw   account -> block map         nothing
-//   rate-limit log lock           - / rw / rw   one barrier's order log      nothing
-//   P&L shard lock                - / rw / rw   one shard's cell table       a cell of that shard
-//                                                                            (cells move as the
-//                                                                            table grows)
-//   P&L cell                      - / spin/spin one running P&L              nothing
-//   holdings shard lock           - / rw / rw   one shard's slot table       a slot of that shard
-//                                               (readers counted per thread
-//                                               group)
-//   holdings slot lock            - / spin/ -   one (account, asset) value   nothing
+//   lock                          modes            guards                       then
+//   ----------------------------  ---------------  ---------------------------  ---------------------
+//   md registry (C)               - / rm / rm      instrument index, ids        slot list (D), only
+//                                                                               while registering
+//   md slot list (D)              - / rm / rm      the slots' addresses         quote, TTL of a slot
+//   md slot quote lock            - / rw / rw      that slot's quote buckets    nothing
+//   md slot TTL lock              - / rw / rw      that slot's limits           A or B, one at a time
+//   md account TTLs (A)           - / rm / rm      service per-account limits   nothing
+//   md group TTLs (B)             - / rm / rm      service per-group limits     nothing
+//   group registry op lock        - / rw / rw      a change is seen whole       group map
+//   group registry map lock       - / rw / rw      account -> group map         group entry
+//   group registry entry lock     - / rw / -       a stored group               nothing
+//   block registry map lock       - / rw / rw      account -> block map         nothing
+//   rate-limit log lock           - / rw / rw      one barrier's order log      nothing
+//   rate-limit window             lock-free (a 16-byte compare-and-swap) in every mode; without
+//                                 one, spin / spin / spin over that window's two words
+//   P&L shard lock                - / rw / rw      one shard's cell table       a cell of that shard
+//                                                                               (cells move as the
+//                                                                               table grows)
+//   P&L cell                      - / spin / spin  one running P&L              nothing
+//   holdings shard lock           - / rm / rm      one shard's slot table       a slot of that shard
+//   holdings slot lock            - / park / -     one (account, asset) value   nothing
+//   funds lease stripe flag       spin/spin/spin   one stripe's lease count     nothing
+//
+// Waiting. Only RwLock (and so ReadMostlyLock) runs the park hook below before
+// it parks: an entry point that armed it gives the interpreter lock up there,
+// and other Python threads run while it waits. Every other primitive waits
+// with the interpreter lock kept. That is sound because each is a leaf held
+// for a few instructions (one step on a value or a counter) by a thread that
+// takes nothing under it and never waits for the interpreter lock, so the
+// holder always finishes.
+//
+//   primitive                      waits by                                      interpreter lock
+//   -----------------------------  --------------------------------------------  ----------------
+//   RwLock, ReadMostlyLock         parks on its word once contended (atomic      given up (hook)
+//                                  wait: a short spin, then a futex)
+//   holdings slot lock             parks on the slot's word (atomic wait)        kept
+//   P&L cell sequence word         spins (pause) 64 turns, then yields each      kept
+//                                  turn; readers retry the same way while an
+//                                  update is under way
+//   funds lease stripe flag        spins, yielding every 64th turn               kept
+//   rate-limit window, fallback    spins without yielding                        kept
+//   binding deferred-release and   std::mutex (futex)                            kept
+//   class-cell mutexes
+//   binding pending-exception      never waited for: finding it taken is an internal fault
+//   slot flag
 //
 // Between components: market data is read, and an order's account group
 // resolved (by a Python policy before it retakes the interpreter lock),
@@ -73,7 +101,9 @@ inline std::int32_t core_locks_held() noexcept { return t_core_locks_held; }
 
 // Run by a thread about to park on a contended RwLock, then disarmed. The Python
 // binding arms it to give the interpreter lock up only when its core work must
-// really wait. It must neither block nor take a lock.
+// really wait. It may take the interpreter's own locks (giving its lock up does)
+// and takes none of ours; it runs no Python and never waits for the interpreter
+// lock, so it is safe while the thread holds other locks of the table above.
 using BlockingHook = void (*)() noexcept;
 inline thread_local BlockingHook t_before_blocking __attribute__((tls_model("initial-exec"))) = nullptr;
 inline void before_blocking() noexcept {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <new>
+#include <utility>
 
 #include "vantrel/core/rw_lock.hpp"
 
@@ -29,9 +29,8 @@ inline std::size_t this_thread_shard() noexcept {
 
 class ReadMostlyLock {
  public:
-  explicit ReadMostlyLock(SyncMode mode) noexcept : mode_(mode) {
-    for (Shard& shard : shards_) new (&shard.lock) RwLock(mode);
-  }
+  explicit ReadMostlyLock(SyncMode mode) noexcept
+      : mode_(mode), shards_(make_shards(mode, std::make_index_sequence<read_mostly_detail::kShards>{})) {}
   ReadMostlyLock(const ReadMostlyLock&) = delete;
   ReadMostlyLock& operator=(const ReadMostlyLock&) = delete;
 
@@ -46,8 +45,14 @@ class ReadMostlyLock {
 
  private:
   struct alignas(64) Shard {
+    explicit Shard(SyncMode mode) noexcept : lock(mode) {}
     RwLock lock;
   };
+  // Each shard is built in place (a lock cannot move).
+  template <std::size_t... I>
+  static std::array<Shard, sizeof...(I)> make_shards(SyncMode mode, std::index_sequence<I...>) noexcept {
+    return {{((void)I, Shard(mode))...}};
+  }
 
   RwLock& shard() noexcept {
     if (mode_ == SyncMode::None) return shards_[0].lock;  // no-op lock; no TLS read

@@ -46,7 +46,6 @@ class StageContext {
 
   // The account's group, resolved on first use: none without an account id.
   std::optional<AccountGroupId> account_group() const;
-  bool account_group_resolved() const noexcept { return group_.resolved(); }
 
  private:
   std::optional<AccountId> account_id_;

@@ -83,8 +83,10 @@ using ReservationOutcomes = InlineVector<AdjustmentOutcomeRecord, 2>;
 // it rolls back (last staged first).
 class CoreReservation {
  public:
-  // Open with nothing staged: the main stage fills it where it will be
-  // returned, so staged undos are never moved on the way out.
+  // Open with nothing staged: the main stage fills it inside the outcome it
+  // returns, so no move stands between staging and the caller. The caller may
+  // move it on (the Python binding moves it, undos included, into its
+  // Reservation object): each inline action is relocated, which cannot fail.
   CoreReservation() noexcept : open_(true) {}
   CoreReservation(Lock lock, ReservationOutcomes outcomes, Mutations mutations) noexcept
       : lock_(std::move(lock)), outcomes_(std::move(outcomes)), finalizer_(std::move(mutations)), open_(true) {}

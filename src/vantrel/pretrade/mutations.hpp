@@ -67,7 +67,8 @@ class MutationAction {
   explicit operator bool() const noexcept { return ops_ != nullptr; }
 
   // Whether a callable of type Fn is kept inside the action: building such an
-  // action allocates nothing and cannot fail.
+  // action allocates nothing, and moving it cannot fail (building it from an
+  // lvalue copies, which may: see ReservedUndo).
   template <class Fn>
   static constexpr bool fits_inline() {
     return sizeof(Fn) <= kInlineSize && alignof(Fn) <= alignof(std::max_align_t) &&
@@ -137,6 +138,13 @@ class MutationAction {
   const Ops* ops_ = nullptr;
 };
 
+// What Mutations::push_reserved_undo accepts: an undo kept inside its action,
+// built there from the argument (moved from an rvalue, copied from an lvalue)
+// by a constructor that cannot throw.
+template <class Arg>
+concept ReservedUndo = MutationAction::fits_inline<std::decay_t<Arg>>() &&
+                       std::is_nothrow_constructible_v<std::decay_t<Arg>, Arg>;
+
 struct Mutation {
   // Each action is built straight from what it is given (an undo lands in its slot
   // without a move); spelled out because not every compiler builds aggregates from parentheses.
@@ -177,11 +185,11 @@ class Mutations {
 
   // Stages the undo of a change already made, with nothing to commit. Cannot
   // fail: the room was taken by reserve_more() before the change, and the undo
-  // lives inside its action. So a change is never left without its undo.
-  template <class Undo>
+  // is built inside its action from the argument by a constructor that cannot
+  // throw (ReservedUndo: an lvalue whose copy may throw is refused at compile
+  // time). So a change is never left without its undo.
+  template <ReservedUndo Undo>
   void push_reserved_undo(Undo&& undo) noexcept {
-    static_assert(MutationAction::fits_inline<std::decay_t<Undo>>(),
-                  "an undo staged after its change must live inside the action");
     // A missing reserve_more() is a programming error: growing here may throw,
     // which ends the process rather than keep a change without its undo.
     // The undo is built in its slot, never relocated into it.

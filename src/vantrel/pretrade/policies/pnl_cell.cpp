@@ -20,7 +20,7 @@ Decimal PnlCell::load() const noexcept {
       // after `before` makes that update's odd sequence visible below.
       const std::uint64_t lo = lo_.load(std::memory_order_acquire);
       const std::uint64_t hi = hi_.load(std::memory_order_acquire);
-      if (seq_.load(std::memory_order_relaxed) == before) return unpack(lo, hi);
+      if (seq_.load(std::memory_order_relaxed) == before) return DecimalWords{lo, hi}.value();
     }
     if (spins > 64) sched_yield(); else cpu_relax();
   }

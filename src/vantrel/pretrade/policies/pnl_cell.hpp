@@ -15,6 +15,21 @@
 
 namespace vantrel {
 
+// A decimal as two words, bit for bit (1.0 and 1.00 stay apart): the low 64 bits of the
+// mantissa, then its high 32 bits with the scale (bits 32-39) and the sign flag (bit 40) above.
+struct DecimalWords {
+  std::uint64_t lo;
+  std::uint64_t hi;
+
+  static constexpr DecimalWords of(Decimal d) noexcept {
+    return {d.lo64(), d.hi32() | (std::uint64_t{d.scale()} << 32) | (std::uint64_t{d.is_negative()} << 40)};
+  }
+  constexpr Decimal value() const noexcept {
+    return Decimal::from_parts(lo, static_cast<std::uint32_t>(hi), static_cast<std::uint32_t>((hi >> 32) & 0xFF),
+                               ((hi >> 40) & 1) != 0);
+  }
+};
+
 class PnlCell {
  public:
   explicit PnlCell(Decimal initial = Decimal()) noexcept { store(initial); }
@@ -29,25 +44,19 @@ class PnlCell {
   Decimal update(bool locked, Step&& step) noexcept {
     std::uint32_t seq = 0;
     if (locked) seq = lock();
-    const Decimal previous = unpack(lo_.load(std::memory_order_relaxed), hi_.load(std::memory_order_relaxed));
+    const Decimal previous = DecimalWords{lo_.load(std::memory_order_relaxed), hi_.load(std::memory_order_relaxed)}.value();
     if (const std::optional<Decimal> next = step(previous)) store(*next);
     if (locked) seq_.store(seq + 2, std::memory_order_release);
     return previous;
   }
 
  private:
-  static std::uint64_t pack_high(Decimal d) noexcept {
-    return d.hi32() | (std::uint64_t{d.scale()} << 32) | (std::uint64_t{d.is_negative()} << 40);
-  }
-  static Decimal unpack(std::uint64_t lo, std::uint64_t hi) noexcept {
-    return Decimal::from_parts(lo, static_cast<std::uint32_t>(hi), static_cast<std::uint32_t>((hi >> 32) & 0xFF),
-                               ((hi >> 40) & 1) != 0);
-  }
   // Release stores: a reader that sees either half also sees the odd
   // sequence written before it (see load()).
   void store(Decimal d) noexcept {
-    lo_.store(d.lo64(), std::memory_order_release);
-    hi_.store(pack_high(d), std::memory_order_release);
+    const DecimalWords words = DecimalWords::of(d);
+    lo_.store(words.lo, std::memory_order_release);
+    hi_.store(words.hi, std::memory_order_release);
   }
   // Spins until the word is even and this thread made it odd; returns the even value.
   std::uint32_t lock() noexcept;

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "vantrel/pretrade/policies/asset_numbers.hpp"
+
 namespace vantrel {
 
 namespace {
@@ -20,9 +22,9 @@ using BoundsBits = std::array<std::uint64_t, 6>;
 BoundsBits bits_of(const PnlBounds& b) noexcept {
   auto half = [](const std::optional<Decimal>& d, std::uint64_t* out) {
     if (!d) return;
-    out[0] = d->lo64();
-    out[1] = std::uint64_t{d->hi32()} | (std::uint64_t{d->scale()} << 32) | (std::uint64_t{d->is_negative()} << 40) |
-             (std::uint64_t{1} << 41);
+    const DecimalWords words = DecimalWords::of(*d);
+    out[0] = words.lo;
+    out[1] = words.hi | (std::uint64_t{1} << 41);  // a bound that is there, even 0, differs from none
   };
   BoundsBits bits{};
   half(b.lower, &bits[0]);
@@ -34,22 +36,24 @@ BoundsBits bits_of(const PnlBounds& b) noexcept {
 
 PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& config, SyncMode mode)
     : policy_group_id_(config.policy_group_id), locked_updates_(mode != SyncMode::None) {
-  // Asset numbers in order of first mention; a later barrier for a key replaces the earlier one.
-  std::map<std::string, AssetInfo, std::less<>> assets;
-  auto number_of = [&](const std::string& name) -> AssetInfo& {
-    auto [it, fresh] = assets.try_emplace(name);
-    if (fresh) it->second.number = static_cast<std::uint32_t>(assets.size());
-    return it->second;
-  };
-  for (const PnlBrokerBarrier& b : config.broker_barriers) number_of(b.settlement_asset).broker = b.bounds;
+  // A later barrier for a key replaces the earlier one.
+  AssetNumbering numbering;
+  std::vector<std::optional<PnlBounds>> broker_bounds;  // by asset number
+  for (const PnlBrokerBarrier& b : config.broker_barriers) {
+    const std::uint32_t number = numbering.number(b.settlement_asset);
+    if (number >= broker_bounds.size()) broker_bounds.resize(number + 1);
+    broker_bounds[number] = b.bounds;
+  }
   FrozenMapBuilder<AccountAssetKey, const PnlAccountBarrier*, LimitKeyHash, LimitKeyEqual> accounts;
   for (const PnlAccountBarrier& b : config.account_barriers) {
-    number_of(b.settlement_asset);
+    numbering.number(b.settlement_asset);
     accounts.put(AccountAssetKey{b.account_id, b.settlement_asset}, &b);
   }
-  FrozenMapBuilder<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> by_name;
-  for (auto& [name, info] : assets) by_name.put(name, info);
-  assets_ = std::move(by_name).freeze();
+  std::vector<std::pair<std::string, AssetInfo>> by_name;
+  for (auto& [name, number] : std::move(numbering).entries())
+    by_name.emplace_back(std::move(name),
+                         AssetInfo{number, number < broker_bounds.size() ? broker_bounds[number] : std::nullopt});
+  assets_ = decltype(assets_)(std::move(by_name));
 
   std::map<BoundsBits, std::uint32_t> bounds_index;
   const auto entries = std::move(accounts).entries();
@@ -57,7 +61,7 @@ PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& 
   for (const auto& [key, b] : entries) {
     const auto [it, fresh] = bounds_index.try_emplace(bits_of(b->bounds), static_cast<std::uint32_t>(bounds_.size()));
     if (fresh) bounds_.push_back(b->bounds);
-    accounts_.insert_new(AccountEntry(key.account_id, assets.find(key.asset)->second.number, it->second, b->initial_pnl));
+    accounts_.insert_new(AccountEntry(key.account_id, assets_.find(key.asset)->number, it->second, b->initial_pnl));
   }
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }

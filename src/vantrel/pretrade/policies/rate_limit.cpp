@@ -1,6 +1,6 @@
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
-#include <unordered_map>
+#include "vantrel/pretrade/policies/asset_numbers.hpp"
 
 namespace vantrel {
 
@@ -51,17 +51,10 @@ RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created,
   account_logs_.reserve_more(by_account.size());
   for (const auto& [account, b] : by_account) account_logs_.insert_new(OrderLog(account, b, mode));
   std::vector<std::pair<AccountAssetKey, RateBarrier>> by_account_asset = std::move(account_assets).entries();
-  FrozenMapBuilder<std::string, std::uint32_t, LimitKeyHash, LimitKeyEqual> numbers;
+  AssetNumbering numbering;
   std::vector<std::uint32_t> numbered;  // each barrier's asset number
-  {
-    std::unordered_map<std::string_view, std::uint32_t> seen;
-    for (const auto& [key, b] : by_account_asset) {
-      const auto [it, fresh] = seen.try_emplace(key.asset, static_cast<std::uint32_t>(seen.size() + 1));
-      if (fresh) numbers.put(key.asset, it->second);
-      numbered.push_back(it->second);
-    }
-  }
-  asset_numbers_ = std::move(numbers).freeze();
+  for (const auto& [key, b] : by_account_asset) numbered.push_back(numbering.number(key.asset));
+  asset_numbers_ = std::move(numbering).freeze();
   account_asset_logs_.reserve_more(by_account_asset.size());
   for (std::size_t i = 0; i < by_account_asset.size(); ++i)
     account_asset_logs_.insert_new(
