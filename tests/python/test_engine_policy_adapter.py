@@ -394,6 +394,48 @@ def test_context_objects():
     assert type(seen["adjust"][1]) is vantrel.AccountControl
 
 
+class SeesControls(NoOpPolicy):
+    """Records, per hook, whether its context offers an account control, and
+    blocks through it when asked to; keeps no context."""
+
+    def __init__(self, block_account=None):
+        self.seen = []
+        self.block_account = block_account
+
+    def _look(self, stage, ctx, account):
+        control = ctx.account_control
+        self.seen.append((stage, account, control is None))
+        if control is not None and account == self.block_account:
+            control.block(vantrel.pretrade.AccountBlock(policy="P", code="Custom", reason="r", details="d"))
+
+    def check_pre_trade_start(self, ctx, order):
+        account = order.operation.account_id
+        self._look("start", ctx, None if account is None else account.value)
+
+    def perform_pre_trade_check(self, ctx, order):
+        account = order.operation.account_id
+        self._look("main", ctx, None if account is None else account.value)
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        self._look("adjust", ctx, account_id.value)
+
+
+@pytest.mark.parametrize("sync", SYNC_MODES)
+def test_a_context_object_used_again_carries_only_its_own_orders_account(sync):
+    policy = SeesControls(block_account=2)
+    engine = build(policy, sync=sync)
+    for account in (1, None, 1, None):
+        engine.execute_pre_trade(order(account))
+    engine.apply_account_adjustment(acct(3), adjustments(1))
+    engine.execute_pre_trade(order(None))
+    engine.execute_pre_trade(order(2))  # blocks account 2 through its own control
+    orders = [(stage, account, account is None) for account in (1, None, 1, None) for stage in ("start", "main")]
+    assert policy.seen == orders + [("adjust", 3, False), ("start", None, True), ("main", None, True),
+                                    ("start", 2, False)]
+    assert engine.execute_pre_trade(order(1)).ok
+    assert [(r.code, r.reason) for r in engine.execute_pre_trade(order(2)).rejects] == [("Custom", "r")]
+
+
 class KeepOdd:
     """Keeps the start-stage context of orders for odd accounts only."""
 
