@@ -5,6 +5,8 @@
 // lock is held at that point.
 #include "pretrade/python_policy.hpp"
 
+#include <cxxabi.h>
+
 #include <string>
 
 #include "param/ids.hpp"
@@ -46,7 +48,8 @@ constexpr Name kHooks[kHookCount] = {Name::check_pre_trade_start, Name::perform_
 // next call finds.
 template <class... Args>
 Ref call_hook(PyObject* policy, Hook hook, Args*... args) {
-  Ref result = Ref::steal(PyObject_CallMethodObjArgs(policy, interned(kHooks[hook]), args..., nullptr));
+  Ref result = Ref::steal(noting_thread_exit(
+      [&] { return PyObject_CallMethodObjArgs(policy, interned(kHooks[hook]), args..., nullptr); }));
   if (!result) hook_call_failed(policy, hook);
   return result;
 }
@@ -66,7 +69,7 @@ Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
     throw ErrorAlreadySet{};
   Ref no_args = Ref::steal(PyTuple_New(0));
   if (!no_args) throw_pending();
-  Ref result = Ref::steal(PyObject_Call(method.get(), no_args.get(), kwargs.get()));
+  Ref result = Ref::steal(noting_thread_exit([&] { return PyObject_Call(method.get(), no_args.get(), kwargs.get()); }));
   if (!result) throw_pending();
   return result;
 }
@@ -77,15 +80,23 @@ PyObject* source_of(const SourceRef& source) {
 }
 
 // Parks the exception being handled (a Python error or a C++ one translated).
-void park_current() noexcept {
+// Dropping an older parked exception may run Python, so the forced unwind of a
+// thread the interpreter ends can start here too.
+void park_current() {
   try {
     throw;
   } catch (const ErrorAlreadySet&) {
+  } catch (abi::__forced_unwind&) {
+    note_forced_unwind();
+    throw;
   } catch (...) {
     translate_current_exception();
   }
   try {
     park_pending_error(PyErrState::fetch());
+  } catch (abi::__forced_unwind&) {
+    note_forced_unwind();
+    throw;
   } catch (...) {
     // The slot itself is broken; show the error rather than lose it.
     translate_current_exception();
@@ -106,6 +117,9 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
     } else {
       try {
         return body();
+      } catch (abi::__forced_unwind&) {
+        note_forced_unwind();
+        throw;
       } catch (...) {
         park_current();
       }
