@@ -69,7 +69,8 @@ Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
     throw ErrorAlreadySet{};
   Ref no_args = Ref::steal(PyTuple_New(0));
   if (!no_args) throw_pending();
-  Ref result = Ref::steal(noting_thread_exit([&] { return PyObject_Call(method.get(), no_args.get(), kwargs.get()); }));
+  Ref result =
+      Ref::steal(noting_thread_exit([&] { return PyObject_Call(method.get(), no_args.get(), kwargs.get()); }));
   if (!result) throw_pending();
   return result;
 }
@@ -107,7 +108,8 @@ void park_current() {
 // Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
 // refused lock included, is parked for the entry point (under the lock, which
 // the inner handler still holds) and the hook gives `failed()` instead: a hook
-// never throws into a stage that has changes staged.
+// never throws into a stage that has changes staged. Only the forced unwind of
+// a thread the interpreter ends goes through, and that thread never returns.
 template <class Body, class Failed>
 auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
   {
