@@ -94,7 +94,7 @@ def test_post_trade_hook_is_called_by_keywords():
         engine.apply_execution_report(report())
 
 
-def test_hooks_get_the_callers_objects_and_methods_are_looked_up_once():
+def test_hooks_get_the_callers_objects_and_methods_are_looked_up_at_each_call():
     policy = Scripted()
     engine = build(policy)
     o, r, a = order(), report(), adjustments(1)
@@ -104,10 +104,69 @@ def test_hooks_get_the_callers_objects_and_methods_are_looked_up_once():
     assert policy.seen[0][2] is o and policy.seen[1][2] is o
     assert policy.seen[2][2] is r
     assert policy.seen[3][2] == acct(9) and policy.seen[3][3] is a[0]
-    # The methods found when the policy was added serve every order.
     policy.check_pre_trade_start = lambda ctx, o: [RejectLike("replaced")]
-    assert engine.start_pre_trade(order()).ok
-    assert build(policy).start_pre_trade(order()).rejects[0].reason == "replaced"
+    assert engine.start_pre_trade(order()).rejects[0].reason == "replaced"
+
+
+# One call of the engine that runs exactly the named hook (and hooks before it).
+HOOK_DRIVERS = {
+    "check_pre_trade_start": lambda engine: engine.start_pre_trade(order()),
+    "perform_pre_trade_check": lambda engine: engine.execute_pre_trade(order()),
+    "apply_execution_report": lambda engine: engine.apply_execution_report(report()),
+    "apply_account_adjustment": lambda engine: engine.apply_account_adjustment(acct(1), adjustments(1)),
+}
+
+
+class Swapped(Exception):
+    pass
+
+
+def fresh_policy():
+    """A policy whose class defines the four hooks itself (none inherited)."""
+    hooks = {hook: NoOpPolicy.__dict__[hook] for hook in HOOK_DRIVERS}
+    return type("Fresh", (), {"name": "fresh", **hooks})()
+
+
+@pytest.mark.parametrize("hook", HOOK_DRIVERS)
+@pytest.mark.parametrize("where", ["instance", "class"])
+def test_a_hook_replaced_between_two_orders_is_what_the_next_order_calls(hook, where):
+    def replacement(*args, **kwargs):
+        raise Swapped(where)
+
+    policy = fresh_policy()
+    engine = build(policy)
+    drive = HOOK_DRIVERS[hook]
+    drive(engine)
+    setattr(policy if where == "instance" else type(policy), hook, replacement)
+    for _ in range(2):
+        with pytest.raises(Swapped, match=where):
+            drive(engine)
+    if where == "instance":
+        delattr(policy, hook)  # the class's method is found again
+        drive(engine)
+
+
+@pytest.mark.parametrize("hook", HOOK_DRIVERS)
+@pytest.mark.parametrize("change, exc, text", [
+    ("deleted", AttributeError, "has no attribute '{}'"),
+    ("not callable", TypeError, r"^policy\.{} must be callable$"),
+    ("raises TypeError", TypeError, "^the hook's own words$"),
+])
+def test_a_hook_gone_or_not_callable_after_registration_fails_the_call(hook, change, exc, text):
+    def own_type_error(*args, **kwargs):
+        raise TypeError("the hook's own words")
+
+    policy = fresh_policy()
+    engine = build(policy)
+    if change == "deleted":
+        delattr(type(policy), hook)
+    else:
+        setattr(policy, hook, 7 if change == "not callable" else own_type_error)
+    with pytest.raises(exc, match=text.format(hook)):
+        HOOK_DRIVERS[hook](engine)
+    vars(policy).pop(hook, None)
+    setattr(type(policy), hook, NoOpPolicy.__dict__[hook])
+    HOOK_DRIVERS[hook](engine)  # nothing of the failure is left behind
 
 
 # ------------------------------------------------------------------ start-stage shapes
@@ -333,6 +392,48 @@ def test_context_objects():
     engine.apply_account_adjustment(acct(2), adjustments(1))
     assert seen["adjust"][0] is None and type(seen["adjust"][1]) is vantrel.AccountControl
     assert type(seen["adjust"][1]) is vantrel.AccountControl
+
+
+class SeesControls(NoOpPolicy):
+    """Records, per hook, whether its context offers an account control, and
+    blocks through it when asked to; keeps no context."""
+
+    def __init__(self, block_account=None):
+        self.seen = []
+        self.block_account = block_account
+
+    def _look(self, stage, ctx, account):
+        control = ctx.account_control
+        self.seen.append((stage, account, control is None))
+        if control is not None and account == self.block_account:
+            control.block(vantrel.pretrade.AccountBlock(policy="P", code="Custom", reason="r", details="d"))
+
+    def check_pre_trade_start(self, ctx, order):
+        account = order.operation.account_id
+        self._look("start", ctx, None if account is None else account.value)
+
+    def perform_pre_trade_check(self, ctx, order):
+        account = order.operation.account_id
+        self._look("main", ctx, None if account is None else account.value)
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        self._look("adjust", ctx, account_id.value)
+
+
+@pytest.mark.parametrize("sync", SYNC_MODES)
+def test_a_context_object_used_again_carries_only_its_own_orders_account(sync):
+    policy = SeesControls(block_account=2)
+    engine = build(policy, sync=sync)
+    for account in (1, None, 1, None):
+        engine.execute_pre_trade(order(account))
+    engine.apply_account_adjustment(acct(3), adjustments(1))
+    engine.execute_pre_trade(order(None))
+    engine.execute_pre_trade(order(2))  # blocks account 2 through its own control
+    orders = [(stage, account, account is None) for account in (1, None, 1, None) for stage in ("start", "main")]
+    assert policy.seen == orders + [("adjust", 3, False), ("start", None, True), ("main", None, True),
+                                    ("start", 2, False)]
+    assert engine.execute_pre_trade(order(1)).ok
+    assert [(r.code, r.reason) for r in engine.execute_pre_trade(order(2)).rejects] == [("Custom", "r")]
 
 
 class KeepOdd:

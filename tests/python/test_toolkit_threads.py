@@ -1,7 +1,11 @@
 """The interpreter lock, the deferred-release queue and the core-lock rule."""
 
+import ast
 import faulthandler
+import os
+import subprocess
 import sys
+import textwrap
 import threading
 
 import pytest
@@ -162,3 +166,29 @@ def test_a_hook_waiting_on_a_core_lock_keeps_the_lock_it_runs_under(testkit):
     [(gave_up, depth, _)] = inner
     assert not gave_up and depth > 0
     assert outer[:2] == (False, 1)
+
+
+def test_a_hook_after_the_outer_work_gave_the_lock_up_keeps_its_lock_depth(testkit):
+    # The outer work parked on a contended core lock (the lock was given up),
+    # then runs a hook whose call into the module arms a scope of its own: that
+    # scope has given nothing up, so it must not retake the lock the hook runs
+    # under. Run in a child: done wrong, the retaking hangs the interpreter.
+    script = textwrap.dedent("""
+        import sys
+        sys.path.insert(0, sys.argv[1])
+        import _vantrel_testkit as kit
+        seen = []
+        def hook():
+            before = kit.lock_depth()
+            inner = kit.core_work(0, True)
+            seen.append((before, inner[:2], kit.lock_depth()))
+        outer = kit.core_work(0.2, True, hook, True)
+        print(repr((outer[:2], seen, kit.lock_depth())))
+    """)
+    run = subprocess.run([sys.executable, "-c", script, os.path.dirname(testkit.__file__)],
+                         capture_output=True, text=True, timeout=30)
+    assert run.returncode == 0, run.stderr
+    outer, [(before, inner, after)], depth_at_the_end = ast.literal_eval(run.stdout)
+    assert outer == (True, 0)  # the outer work did give the lock up
+    assert inner == (False, before)  # the inner work had nothing to give up
+    assert after == before and depth_at_the_end == 1

@@ -402,17 +402,19 @@ PyObject* tick(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   Py_RETURN_NONE;
 }
 
-// core_work(held_for, armed=True, hook=None): core work that takes a core lock
-// which a native thread holds exclusively for `held_for` seconds (0: nobody
-// does), inside AllowThreadsIfBlocked when `armed`; `hook` runs first, as a
-// policy hook would (no core lock held). Returns (gave the lock up, lock depth
-// seen once the core lock was taken, whether tick() was called meanwhile).
+// core_work(held_for, armed=True, hook=None, hook_last=False): core work that
+// takes a core lock which a native thread holds exclusively for `held_for`
+// seconds (0: nobody does), inside AllowThreadsIfBlocked when `armed`; `hook`
+// runs first (or, with `hook_last`, once the core lock is let go), as a policy
+// hook would (no core lock held). Returns (gave the lock up, lock depth seen
+// once the core lock was taken, whether tick() was called meanwhile).
 PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static constexpr auto spec = params("core_work()", req("held_for"), opt("armed"), opt("hook"));
-  auto [held_obj, armed_obj, hook] = parse(spec, args, nargs, kwnames);
+  static constexpr auto spec = params("core_work()", req("held_for"), opt("armed"), opt("hook"), opt("hook_last"));
+  auto [held_obj, armed_obj, hook, hook_last_obj] = parse(spec, args, nargs, kwnames);
   const double held_for = PyFloat_AsDouble(held_obj);
   if (PyErr_Occurred() != nullptr) throw_pending();
   const bool armed = armed_obj == nullptr || PyObject_IsTrue(armed_obj) == 1;
+  const bool hook_last = hook_last_obj != nullptr && PyObject_IsTrue(hook_last_obj) == 1;
   static RwLock core_lock(SyncMode::Full);
   std::atomic<bool> taken{false};
   std::thread holder;
@@ -428,14 +430,19 @@ PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
   std::intptr_t depth = -1;
   const long ticks = g_ticks.load();
   bool ticked = false;
+  auto run_hook = [&] {
+    if (hook == nullptr || hook == Py_None) return;
+    GilToken lock;
+    if (!Ref::steal(PyObject_CallNoArgs(hook))) throw_pending();
+  };
   auto work = [&] {
-    if (hook != nullptr && hook != Py_None) {
-      GilToken lock;
-      if (!Ref::steal(PyObject_CallNoArgs(hook))) throw_pending();
+    if (!hook_last) run_hook();
+    {
+      SharedGuard guard(core_lock);
+      depth = lock_depth();
+      ticked = g_ticks.load() != ticks;
     }
-    SharedGuard guard(core_lock);
-    depth = lock_depth();
-    ticked = g_ticks.load() != ticks;
+    if (hook_last) run_hook();
   };
   struct JoinHolderOnExit {
     std::thread& t;

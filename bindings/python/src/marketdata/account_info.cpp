@@ -38,7 +38,8 @@ std::optional<AccountGroupId> read_group(PyObject* value) {
 }  // namespace
 
 std::optional<AccountGroupId> read_account_info_group(PyObject* account_info) {
-  Ref value = Ref::steal(PyObject_GetAttr(account_info, interned(Name::account_group)));
+  Ref value = Ref::steal(
+      noting_thread_exit([&] { return PyObject_GetAttr(account_info, interned(Name::account_group)); }));
   if (!value) {
     park_pending_error(PyErrState::fetch());
     return std::nullopt;

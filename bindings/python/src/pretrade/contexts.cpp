@@ -116,6 +116,7 @@ ContextLease::ContextLease(const AccountAdjustmentContext& ctx)
     : id_(ClassId::AccountAdjustmentContext), object_(context_object(id_, ctx, &ctx.account_control())) {}
 
 ContextLease::~ContextLease() {
+  if (t_thread_exiting) return;  // no lock: the object's release is queued
   ContextValue& value = object_cast<ContextValue>(object_.get())->value;
   if (Py_REFCNT(object_.get()) > 1) {
     // Kept by the hook: it must stand on its own once the stage is over.

@@ -5,7 +5,8 @@
 // lock is held at that point.
 #include "pretrade/python_policy.hpp"
 
-#include <array>
+#include <cxxabi.h>
+
 #include <string>
 
 #include "param/ids.hpp"
@@ -13,81 +14,66 @@
 #include "pretrade/policy_results.hpp"
 #include "toolkit/convert.hpp"
 #include "toolkit/gil.hpp"
+#include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
 namespace {
 
-// Keyword names of the post-trade call, made once.
-struct Names {
-  Ref ctx = intern("ctx");
-  Ref report = intern("report");
+enum Hook { kStart, kMain, kPostTrade, kAdjustment, kHookCount };
+constexpr Name kHooks[kHookCount] = {Name::check_pre_trade_start, Name::perform_pre_trade_check,
+                                     Name::apply_execution_report, Name::apply_account_adjustment};
 
-  static Ref intern(const char* text) {
-    Ref name = Ref::steal(PyUnicode_InternFromString(text));
-    if (!name) throw_pending();
-    return name;
+// A hook that could not be called because its attribute is no longer callable
+// says so as registration would; any other failure (the attribute gone, the
+// method raising) stays as raised. Only a failed call comes here, so the
+// second lookup costs nothing on the way of an order.
+[[noreturn]] void hook_call_failed(PyObject* policy, Hook hook) {
+  set_pending_or_system_error();
+  if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+    PyErrState raised = PyErrState::fetch();
+    Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[hook])));
+    if (method && PyCallable_Check(method.get()) == 0)
+      throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[hook]), " must be callable"));
+    PyErr_Clear();
+    raised.restore();
   }
-};
-
-const Names& names() {
-  // Kept for the life of the process; made under the interpreter lock.
-  static const Names* made = new Names();
-  return *made;
+  throw ErrorAlreadySet{};
 }
 
-// A hook as found when the policy was registered. A bound Python method is kept
-// as its function and instance, so the call goes straight to the function with
-// the arguments on the C stack, as the interpreter's own call of the method
-// would. Used under the interpreter lock only.
-class HookCall {
- public:
-  HookCall() = default;
-  explicit HookCall(Ref method) : method_(std::move(method)) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(method_.get())) == bound_method_type()) {
-      self_ = attr_required(method_.get(), "__self__");
-      callable_ = attr_required(method_.get(), "__func__");
-    } else {
-      callable_ = method_;
-    }
-  }
-  // The call by keywords only (no tuple to reuse there).
-  Ref call_with_keywords(PyObject* kwargs) const {
-    Ref no_args = Ref::steal(PyTuple_New(0));
-    if (!no_args) throw_pending();
-    Ref result = Ref::steal(PyObject_Call(method_.get(), no_args.get(), kwargs));
-    if (!result) throw_pending();
-    return result;
-  }
+// policy.<hook>(args...), the method looked up by name on the object at each
+// call, as the interpreter's own method call does it: a function found on the
+// class is called with the object prepended, no bound method and no argument
+// tuple made. A method replaced on the object or on its class is what the
+// next call finds.
+template <class... Args>
+Ref call_hook(PyObject* policy, Hook hook, Args*... args) {
+  Ref result = Ref::steal(noting_thread_exit(
+      [&] { return PyObject_CallMethodObjArgs(policy, interned(kHooks[hook]), args..., nullptr); }));
+  if (!result) hook_call_failed(policy, hook);
+  return result;
+}
 
-  template <class... Args>
-  Ref operator()(Args*... args) const {
-    Ref result = Ref::steal(self_ ? PyObject_CallFunctionObjArgs(callable_.get(), self_.get(), args..., nullptr)
-                                  : PyObject_CallFunctionObjArgs(callable_.get(), args..., nullptr));
-    if (!result) throw_pending();
-    return result;
-  }
-
- private:
-  static PyObject* bound_method_type() {
-    // Kept for the life of the process; first asked for under the interpreter lock.
-    static PyObject* type = [] {
-      Ref types = Ref::steal(PyImport_ImportModule("types"));
-      if (!types) throw_pending();
-      return attr_required(types.get(), "MethodType").release();
-    }();
-    return type;
-  }
-
-  Ref method_;
-  Ref callable_;
-  Ref self_;
-};
-
-enum Hook { kStart, kMain, kPostTrade, kAdjustment, kHookCount };
-constexpr const char* kHooks[kHookCount] = {"check_pre_trade_start", "perform_pre_trade_check",
-                                            "apply_execution_report", "apply_account_adjustment"};
-using HookMethods = std::array<HookCall, kHookCount>;
+// policy.apply_execution_report(ctx=ctx, report=report). The 3.11 limited API
+// has no keyword call without a bound method and a dict; the bound method
+// lives for this call only.
+Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
+  Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[kPostTrade])));
+  if (!method) throw_pending();
+  if (PyCallable_Check(method.get()) == 0)
+    throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[kPostTrade]), " must be callable"));
+  Ref kwargs = Ref::steal(PyDict_New());
+  if (!kwargs) throw_pending();
+  if (PyDict_SetItem(kwargs.get(), interned(Name::ctx), ctx) != 0 ||
+      PyDict_SetItem(kwargs.get(), interned(Name::report), report) != 0)
+    throw ErrorAlreadySet{};
+  Ref no_args = Ref::steal(PyTuple_New(0));
+  if (!no_args) throw_pending();
+  Ref result =
+      Ref::steal(noting_thread_exit([&] { return PyObject_Call(method.get(), no_args.get(), kwargs.get()); }));
+  if (!result) throw_pending();
+  return result;
+}
 
 PyObject* source_of(const SourceRef& source) {
   PyObject* obj = static_cast<PyObject*>(source.get());
@@ -95,15 +81,23 @@ PyObject* source_of(const SourceRef& source) {
 }
 
 // Parks the exception being handled (a Python error or a C++ one translated).
-void park_current() noexcept {
+// Dropping an older parked exception may run Python, so the forced unwind of a
+// thread the interpreter ends can start here too.
+void park_current() {
   try {
     throw;
   } catch (const ErrorAlreadySet&) {
+  } catch (abi::__forced_unwind&) {
+    note_forced_unwind();
+    throw;
   } catch (...) {
     translate_current_exception();
   }
   try {
     park_pending_error(PyErrState::fetch());
+  } catch (abi::__forced_unwind&) {
+    note_forced_unwind();
+    throw;
   } catch (...) {
     // The slot itself is broken; show the error rather than lose it.
     translate_current_exception();
@@ -114,7 +108,8 @@ void park_current() noexcept {
 // Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
 // refused lock included, is parked for the entry point (under the lock, which
 // the inner handler still holds) and the hook gives `failed()` instead: a hook
-// never throws into a stage that has changes staged.
+// never throws into a stage that has changes staged. Only the forced unwind of
+// a thread the interpreter ends goes through, and that thread never returns.
 template <class Body, class Failed>
 auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
   {
@@ -124,6 +119,9 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
     } else {
       try {
         return body();
+      } catch (abi::__forced_unwind&) {
+        note_forced_unwind();
+        throw;
       } catch (...) {
         park_current();
       }
@@ -134,8 +132,8 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
 
 class PythonPolicy final : public Policy {
  public:
-  PythonPolicy(std::string name, HookMethods hooks, std::uint16_t group) noexcept
-      : name_(std::move(name)), hooks_(std::move(hooks)), group_(group) {}
+  PythonPolicy(std::string name, Ref object, std::uint16_t group) noexcept
+      : name_(std::move(name)), object_(std::move(object)), group_(group) {}
 
   std::string_view name() const noexcept override { return name_; }
   std::uint16_t policy_group_id() const noexcept override { return group_; }
@@ -145,7 +143,7 @@ class PythonPolicy final : public Policy {
     return run_hook(
         [&] {
           ContextLease py_ctx(ctx);
-          Ref result = hooks_[kStart](py_ctx.get(), source_of(order.source));
+          Ref result = call_hook(object_.get(), kStart, py_ctx.get(), source_of(order.source));
           return read_start_result(result.get(), name_);
         },
         [this] { return std::optional<Rejects>(callback_failure()); });
@@ -157,7 +155,7 @@ class PythonPolicy final : public Policy {
     return run_hook(
         [&] {
           ContextLease py_ctx(ctx);
-          Ref result = hooks_[kMain](py_ctx.get(), source_of(order.source));
+          Ref result = call_hook(object_.get(), kMain, py_ctx.get(), source_of(order.source));
           return read_main_result(result.get(), name_, mutations);
         },
         [this] { return PreTradeCheck(Rejects(callback_failure())); });
@@ -169,12 +167,7 @@ class PythonPolicy final : public Policy {
     return run_hook(
         [&] {
           ContextLease py_ctx(ctx);
-          Ref kwargs = Ref::steal(PyDict_New());
-          if (!kwargs) throw_pending();
-          if (PyDict_SetItem(kwargs.get(), names().ctx.get(), py_ctx.get()) != 0 ||
-              PyDict_SetItem(kwargs.get(), names().report.get(), source_of(report.source)) != 0)
-            throw ErrorAlreadySet{};
-          Ref result = hooks_[kPostTrade].call_with_keywords(kwargs.get());
+          Ref result = call_post_trade_hook(object_.get(), py_ctx.get(), source_of(report.source));
           return read_post_trade_result(result.get());
         },
         [] { return std::optional<PostTradeContribution>(); });
@@ -188,7 +181,7 @@ class PythonPolicy final : public Policy {
         [&] {
           ContextLease py_ctx(ctx);
           Ref account = wrap_account_id(account_id);
-          Ref result = hooks_[kAdjustment](py_ctx.get(), account.get(), source_of(adjustment.source));
+          Ref result = call_hook(object_.get(), kAdjustment, py_ctx.get(), account.get(), source_of(adjustment.source));
           return read_adjustment_result(result.get(), name_, mutations);
         },
         [this] { return AdjustmentCheck(Rejects(callback_failure())); });
@@ -201,7 +194,7 @@ class PythonPolicy final : public Policy {
   }
 
   std::string name_;
-  HookMethods hooks_;
+  Ref object_;  // the hooks are looked up on it at every call
   std::uint16_t group_;
 };
 
@@ -210,21 +203,20 @@ class PythonPolicy final : public Policy {
 std::unique_ptr<Policy> extract_python_policy(PyObject* policy) {
   Ref name = attr_required(policy, "name");
   if (!PyUnicode_Check(name.get())) throw_error(PyExc_ValueError, "policy.name must be a string");
-  std::string name_text(utf8_of(name.get()));
+  std::string policy_name(utf8_of(name.get()));
   std::uint16_t group = 0;
   if (Ref group_obj = attr_if_present(policy, "policy_group_id")) {
     if (!extract_policy_group_id(group_obj.get(), group)) throw ErrorAlreadySet{};
   }
-  // Looked up once: every order calls the methods found here.
-  HookMethods hooks;
-  for (int i = 0; i < kHookCount; ++i) {
-    Ref method = attr_required(policy, kHooks[i]);
+  // Checked here; each call looks the method up again, so the host may replace it.
+  for (Name hook : kHooks) {
+    Ref method = Ref::steal(PyObject_GetAttr(policy, interned(hook)));
+    if (!method) throw_pending();
     if (PyCallable_Check(method.get()) == 0)
-      throw_error(PyExc_TypeError, std::string("policy.") + kHooks[i] + " must be callable");
-    hooks[i] = HookCall(std::move(method));
+      throw_error(PyExc_TypeError, cat("policy.", name_text(hook), " must be callable"));
   }
-  names();  // made here, under the interpreter lock, before any hook needs them
-  return std::make_unique<PythonPolicy>(std::move(name_text), std::move(hooks), group);
+  for (Name keyword : {Name::ctx, Name::report}) interned(keyword);  // made now, under the interpreter lock
+  return std::make_unique<PythonPolicy>(std::move(policy_name), Ref::borrow(policy), group);
 }
 
 }  // namespace vantrel::py

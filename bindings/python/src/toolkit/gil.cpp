@@ -1,5 +1,8 @@
 #include "toolkit/gil.hpp"
 
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <new>
 #include <vector>
@@ -24,6 +27,16 @@ ReleaseQueue& release_queue() {
 
 std::atomic<bool> g_releases_queued{false};
 
+void note_forced_unwind() noexcept {
+  t_thread_exiting = true;
+  lock_depth() = 0;
+}
+
+void park_exiting_thread() noexcept {
+  note_forced_unwind();
+  for (;;) pause();
+}
+
 void py_flush_pending_decrefs() noexcept {
   if (!may_run_python()) return;
   std::vector<PyObject*> taken;
@@ -33,7 +46,11 @@ void py_flush_pending_decrefs() noexcept {
     taken.swap(queue.objects);
     g_releases_queued.store(false, std::memory_order_release);
   }
-  for (PyObject* obj : taken) Py_DecRef(obj);
+  try {
+    for (PyObject* obj : taken) Py_DecRef(obj);
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();
+  }
 }
 
 std::size_t queued_release_count() noexcept {
@@ -46,7 +63,11 @@ void lock_fault(const char* what) { fail(cat(what, " without the interpreter loc
 
 void py_decref(PyObject* obj) noexcept {
   if (may_run_python()) {
-    Py_DecRef(obj);
+    try {
+      Py_DecRef(obj);  // may run __del__
+    } catch (abi::__forced_unwind&) {
+      park_exiting_thread();
+    }
     return;
   }
   py_decref_deferred(obj);
@@ -72,10 +93,11 @@ Entry::Entry() noexcept : outer_hook_(std::exchange(t_before_blocking, nullptr))
   flush_if_queued();
 }
 
-const char* GilToken::acquire() noexcept {
+const char* GilToken::acquire() {
   // Waiting here while a core lock is held is the one way the engine can
   // deadlock: the thread with the interpreter lock may be waiting for ours.
   if (core_locks_held() != 0) return "the interpreter lock was requested while a core lock is held";
+  if (t_thread_exiting) return "the interpreter is ending this thread";
   std::intptr_t& depth = lock_depth();
   if (depth < 0) return "interpreter lock depth is negative";
   if (depth == 0) {
@@ -83,7 +105,12 @@ const char* GilToken::acquire() noexcept {
     // native thread still running at exit) must be refused, not let in.
     if (Py_IsInitialized() == 0) return "the interpreter is not initialized";
     if (lock_depth() == 0) {
-      state_ = PyGILState_Ensure();
+      try {
+        state_ = PyGILState_Ensure();
+      } catch (abi::__forced_unwind&) {
+        note_forced_unwind();
+        throw;
+      }
       already_held_ = false;
     }
   }
@@ -93,7 +120,7 @@ const char* GilToken::acquire() noexcept {
 }
 
 // acquire() fills state_, so it runs in the body, after every member is initialised.
-GilToken::GilToken(std::nothrow_t) noexcept { refusal_ = acquire(); }
+GilToken::GilToken(std::nothrow_t) { refusal_ = acquire(); }
 
 GilToken::GilToken() {
   refusal_ = acquire();
@@ -101,7 +128,7 @@ GilToken::GilToken() {
 }
 
 GilToken::~GilToken() {
-  if (refusal_ != nullptr) return;
+  if (refusal_ != nullptr || t_thread_exiting) return;
   if (!already_held_) PyGILState_Release(state_);
   --lock_depth();
 }
@@ -113,7 +140,12 @@ AllowThreads::AllowThreads() noexcept(!kLockChecks) : saved_(nullptr), depth_(lo
 }
 
 AllowThreads::~AllowThreads() {
-  PyEval_RestoreThread(saved_);
+  if (t_thread_exiting) return;
+  try {
+    PyEval_RestoreThread(saved_);
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();  // a destructor: the unwind cannot go on from here
+  }
   lock_depth() = depth_;
   flush_if_queued();
 }
@@ -141,9 +173,13 @@ AllowThreadsIfBlocked::AllowThreadsIfBlocked() noexcept(!kLockChecks)
 AllowThreadsIfBlocked::~AllowThreadsIfBlocked() {
   t_before_blocking = outer_hook_;
   const GivenUp given_up = std::exchange(t_given_up, outer_);
-  if (given_up.state == nullptr) return;
+  if (given_up.state == nullptr || t_thread_exiting) return;
   if (core_locks_held() != 0) fault_abort("the interpreter lock was retaken while a core lock is held");
-  PyEval_RestoreThread(given_up.state);
+  try {
+    PyEval_RestoreThread(given_up.state);
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();  // a destructor: the unwind cannot go on from here
+  }
   lock_depth() = given_up.depth;
   flush_if_queued();
 }

@@ -7,6 +7,8 @@
 // (counted by vantrel::core_locks_held()): that scope is always the outermost
 // guard. GilToken refuses to wait while a core lock is held, and releases
 // requested under one are queued instead of done.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +29,31 @@ inline std::intptr_t& lock_depth() noexcept { return t_lock_depth; }
 
 // True where Python code may run now: the lock is held and no core lock is.
 inline bool may_run_python() noexcept { return lock_depth() > 0 && core_locks_held() == 0; }
+
+// A thread the interpreter ends while it finalises (a daemon thread) leaves by
+// pthread_exit: a forced unwind (abi::__forced_unwind) through our frames. No
+// handler of ours may swallow it: each catches it first, calls
+// note_forced_unwind() and rethrows. From then on this thread holds no
+// interpreter lock as far as we are concerned: releases are queued, and the
+// scopes on the way out neither retake nor release the lock. Where the unwind
+// cannot go on (a destructor, or core work that promises not to throw, such as
+// a staged action run by a commit), park_exiting_thread() stops the thread
+// there instead, holding nothing, until the process ends.
+inline thread_local bool t_thread_exiting __attribute__((tls_model("initial-exec"))) = false;
+void note_forced_unwind() noexcept;
+[[noreturn]] void park_exiting_thread() noexcept;
+
+// Runs `call`, a call into the interpreter whose caller holds references: the
+// forced unwind is noted before the caller's destructors release them.
+template <class Call>
+decltype(auto) noting_thread_exit(Call&& call) {
+  try {
+    return call();
+  } catch (abi::__forced_unwind&) {
+    note_forced_unwind();
+    throw;
+  }
+}
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
 // a reference is taken or the lock is given up; a breach is an internal fault.
@@ -58,7 +85,7 @@ class Entry {
  public:
   Entry() noexcept;
   ~Entry() {
-    --lock_depth();
+    if (!t_thread_exiting) --lock_depth();
     t_before_blocking = outer_hook_;
   }
   Entry(const Entry&) = delete;
@@ -73,8 +100,9 @@ class Entry {
 class GilToken {
  public:
   GilToken();
-  // Does not throw: check refusal() before using the lock.
-  explicit GilToken(std::nothrow_t) noexcept;
+  // Throws nothing but the forced unwind of a thread the interpreter ends:
+  // check refusal() before using the lock.
+  explicit GilToken(std::nothrow_t);
   ~GilToken();
   GilToken(const GilToken&) = delete;
   GilToken& operator=(const GilToken&) = delete;
@@ -82,7 +110,7 @@ class GilToken {
   const char* refusal() const noexcept { return refusal_; }
 
  private:
-  const char* acquire() noexcept;
+  const char* acquire();
   bool already_held_ = true;
   const char* refusal_ = nullptr;
   PyGILState_STATE state_{};

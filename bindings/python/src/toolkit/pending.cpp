@@ -1,6 +1,8 @@
 #include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
+#include <cxxabi.h>
+
 #include <new>
 #include <utility>
 
@@ -72,7 +74,7 @@ class SlotAccess {
 };
 
 // Hands one parked exception to sys.unraisablehook.
-void report_unraisable(PyErrState error, PyObject* context) noexcept {
+void report_unraisable(PyErrState error, PyObject* context) {
   error.restore();
   PyErr_WriteUnraisable(context);
 }
@@ -84,6 +86,8 @@ void drop(PyErrState error) noexcept {
   try {
     ReleaseTimeScope scope(nullptr);
     error = PyErrState{};
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();  // called by destructors: the unwind cannot go on
   } catch (...) {
     // Only a broken slot invariant lands here; the release below still happens.
   }
@@ -212,6 +216,20 @@ ReleaseTimeScope::ReleaseTimeScope(PyObject* context) : context_(context) {
 }
 
 ReleaseTimeScope::~ReleaseTimeScope() {
+  if (t_thread_exiting) {
+    // Nothing is reported on the way out of a thread the interpreter ends.
+    SlotAccess<OnFault::Abort> access;
+    access.content() = std::move(stashed_);
+    return;
+  }
+  try {
+    report_parked();
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();  // a destructor: the unwind cannot go on from here
+  }
+}
+
+void ReleaseTimeScope::report_parked() {
   for (int round = 0; round < kReportRounds; ++round) {
     PyErrState parked;
     {
@@ -274,7 +292,9 @@ void park_lock_refusal(const char* text) noexcept {
   access.fault() = text;
 }
 
-void py_call_action(Ref callable) noexcept {
+namespace {
+
+void run_action(Ref callable) {
   {
     GilToken lock(std::nothrow);
     if (const char* refusal = lock.refusal()) {
@@ -286,6 +306,10 @@ void py_call_action(Ref callable) noexcept {
     try {
       Ref result = Ref::steal(PyObject_CallNoArgs(callable.get()));
       if (!result) park_pending_error(PyErrState::fetch());
+    } catch (abi::__forced_unwind&) {
+      // Run by core work that promises not to throw (a commit, a rollback):
+      // the unwind cannot go on through it.
+      park_exiting_thread();
     } catch (...) {
       // Only an internal fault of the slot can land here; the action reports
       // nothing to the core, so it is shown rather than lost.
@@ -295,6 +319,16 @@ void py_call_action(Ref callable) noexcept {
   }
   // Released after the lock token: queued if this thread works without the lock.
   callable = Ref();
+}
+
+}  // namespace
+
+void py_call_action(Ref callable) noexcept {
+  try {
+    run_action(std::move(callable));
+  } catch (abi::__forced_unwind&) {
+    park_exiting_thread();  // the lock was being taken; the same holds
+  }
 }
 
 }  // namespace vantrel::py

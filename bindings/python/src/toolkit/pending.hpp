@@ -63,6 +63,7 @@ class ReleaseTimeScope {
   ReleaseTimeScope& operator=(const ReleaseTimeScope&) = delete;
 
  private:
+  void report_parked();
   PyObject* context_;
   PyErrState stashed_;
   PyErrState in_flight_;

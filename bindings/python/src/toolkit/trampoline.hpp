@@ -1,4 +1,6 @@
 #pragma once
+#include <cxxabi.h>
+
 #include <type_traits>
 
 #include "toolkit/errors.hpp"
@@ -9,16 +11,21 @@ namespace vantrel::py {
 // Every C function the interpreter calls is one of these: it counts itself
 // into the lock depth, and no C++ exception ever leaves it. A function with no
 // failure value (a deallocation) has no caller to raise its error to: the
-// error is reported through sys.unraisablehook instead of left set.
+// error is reported through sys.unraisablehook instead of left set. Only the
+// forced unwind of a thread the interpreter ends passes through, up to the
+// interpreter's frames and the thread's start: hence not noexcept.
 template <auto F>
 struct Trampoline;
 
 template <class R, class... A, R (*F)(A...)>
 struct Trampoline<F> {
-  static R call(A... a) noexcept {
+  static R call(A... a) {
     Entry entry;
     try {
       return F(a...);
+    } catch (abi::__forced_unwind&) {
+      note_forced_unwind();
+      throw;
     } catch (...) {
       translate_current_exception();
       if constexpr (std::is_pointer_v<R>) {
