@@ -1,6 +1,7 @@
 #include "vantrel/param/sip_hash.hpp"
 
 #include <bit>
+#include <cstring>
 
 namespace vantrel {
 namespace {
@@ -10,6 +11,14 @@ struct SipState {
   std::uint64_t v1 = 0x646f72616e646f6dull;
   std::uint64_t v2 = 0x6c7967656e657261ull;
   std::uint64_t v3 = 0x7465646279746573ull;
+
+  SipState() noexcept = default;
+  explicit SipState(SipKey key) noexcept {
+    v0 ^= key.k0;
+    v1 ^= key.k1;
+    v2 ^= key.k0;
+    v3 ^= key.k1;
+  }
 
   void round() noexcept {
     v0 += v1;
@@ -32,7 +41,24 @@ struct SipState {
     round();  // one compression round
     v0 ^= m;
   }
+  std::uint64_t finish() noexcept {
+    v2 ^= 0xff;
+    round();  // three finalisation rounds
+    round();
+    round();
+    return v0 ^ v1 ^ v2 ^ v3;
+  }
 };
+
+std::uint64_t load_le(const char* p, std::size_t n) noexcept {
+  std::uint64_t w = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&w, p, n);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) w |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
+  return w;
+}
 
 }  // namespace
 
@@ -41,11 +67,17 @@ std::uint64_t sip_hash13(std::initializer_list<std::uint64_t> words) noexcept {
   for (std::uint64_t word : words) s.absorb(word);
   // The final block holds only the message length in bytes, in its top byte.
   s.absorb(static_cast<std::uint64_t>(words.size() * 8) << 56);
-  s.v2 ^= 0xff;
-  s.round();  // three finalisation rounds
-  s.round();
-  s.round();
-  return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+  return s.finish();
+}
+
+std::uint64_t sip_hash13(SipKey key, std::string_view bytes) noexcept {
+  SipState s(key);
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  for (; left >= 8; p += 8, left -= 8) s.absorb(load_le(p, 8));
+  // The final block: the tail's bytes, and the length's low byte on top.
+  s.absorb(load_le(p, left) | (static_cast<std::uint64_t>(bytes.size()) << 56));
+  return s.finish();
 }
 
 }  // namespace vantrel
