@@ -90,7 +90,6 @@ class AssetNames {
   struct Found {
     const std::string* found;
     std::size_t probes;
-    std::size_t cell;  // the name's cell, or the free cell that ended the run
   };
 
   std::uint64_t hash(std::string_view name) const noexcept { return sip_hash13(key_, name); }
@@ -99,16 +98,16 @@ class AssetNames {
     for (std::size_t i = h & table->mask, probes = 1;; i = (i + 1) & table->mask, ++probes) {
       const Cell& cell = table->cells[i];
       const Named* entry = cell.named.load(std::memory_order_acquire);
-      if (entry == nullptr) return {nullptr, probes, i};
-      if (cell.hash == h && entry->name == name) return {&entry->name, probes, i};
+      if (entry == nullptr) return {nullptr, probes};
+      if (cell.hash == h && entry->name == name) return {&entry->name, probes};
     }
   }
   static void place(Table& table, const Named* named, std::uint64_t h) noexcept;
 
   const SipKey key_;
   std::atomic<const Table*> current_;
-  mutable std::mutex interning_;          // guards what follows
-  std::deque<Named> names_;               // stable addresses
+  mutable std::mutex interning_;                // guards what follows
+  std::deque<Named> names_;                     // stable addresses
   std::vector<std::unique_ptr<Table>> tables_;  // every array ever published, the current one last
 };
 
