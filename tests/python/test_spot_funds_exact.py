@@ -173,6 +173,8 @@ def reported_change(outcomes, asset):
          sync="no_sync")
 @example(usd=Decimal("42995115941683571703859617460"), btc=Decimal(0),
          steps=[("buy", Decimal(1), Decimal("88286.0663947"), "commit", 0)], sync="account_sync")
+@example(usd=Decimal("5.000000000000000000000000000"), btc=Decimal("50000000000000000000000000000"),
+         steps=[("buy", Decimal("0.4"), Decimal("1.0000000000000000000000000001"), "commit", 1)], sync="full_sync")
 @given(usd=edge_amount(), btc=edge_amount(), steps=steps,
        sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
 def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync):
