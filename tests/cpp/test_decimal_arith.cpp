@@ -12,7 +12,7 @@ namespace {
 using testing::dec;
 using testing::text;
 
-enum class Op { Add, Sub, Mul, Div, Rem, ExactAdd };
+enum class Op { Add, Sub, Mul, Div, Rem, ExactAdd, AddUp, AddDown, MulUp, MulDown };
 
 struct ArithCase {
   const char* a;
@@ -33,6 +33,10 @@ std::optional<Decimal> apply(Decimal a, Op op, Decimal b) {
     case Op::Div: return a.checked_div(b);
     case Op::Rem: return a.checked_rem(b);
     case Op::ExactAdd: return a.exact_add(b);
+    case Op::AddUp: return a.checked_add(b, RoundingStrategy::Up);
+    case Op::AddDown: return a.checked_add(b, RoundingStrategy::Down);
+    case Op::MulUp: return a.checked_mul(b, RoundingStrategy::Up);
+    case Op::MulDown: return a.checked_mul(b, RoundingStrategy::Down);
   }
   return std::nullopt;
 }
@@ -182,6 +186,32 @@ const ArithCase kWideDivisorCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(WideDivisor, ArithTable, ::testing::ValuesIn(kWideDivisorCases));
+
+// Rounded once, toward positive (Up) or negative (Down) infinity; exact results keep their scale.
+const ArithCase kDirectedCases[] = {
+    {"1.0000000000000000000000000001", Op::MulUp, "1.0000000000000000000000000001", "1.0000000000000000000000000003"},
+    {"1.0000000000000000000000000001", Op::MulDown, "1.0000000000000000000000000001", "1.0000000000000000000000000002"},
+    {"-1.0000000000000000000000000001", Op::MulUp, "1.0000000000000000000000000001", "-1.0000000000000000000000000002"},
+    {"-1.0000000000000000000000000001", Op::MulDown, "1.0000000000000000000000000001", "-1.0000000000000000000000000003"},
+    {"2.5", Op::MulUp, "0.0000000000000000000000000001", "0.0000000000000000000000000003"},
+    {"3.5", Op::MulDown, "0.0000000000000000000000000001", "0.0000000000000000000000000003"},
+    {"1.5", Op::MulUp, "2", "3.0"},
+    {"0.0000000000000001", Op::MulDown, "0.0000000000000001", "0.0000000000000000000000000000"},
+    {"0.0000000000000001", Op::MulUp, "0.0000000000000001", "0.0000000000000000000000000001"},
+    {"-0.0000000000000001", Op::MulUp, "0.0000000000000001", "0.0000000000000000000000000000"},
+    {"-0.0000000000000001", Op::MulDown, "0.0000000000000001", "-0.0000000000000000000000000001"},
+    {"79228162514264337593543950335", Op::MulUp, "1.0000000000000000000000000001", "none"},
+    {"50000000000000000000000000000", Op::AddDown, "0.6", "50000000000000000000000000000"},
+    {"50000000000000000000000000000", Op::AddUp, "0.6", "50000000000000000000000000001"},
+    {"50000000000000000000000000000", Op::AddDown, "-0.4", "49999999999999999999999999999"},
+    {"50000000000000000000000000000", Op::AddUp, "-0.4", "50000000000000000000000000000"},
+    {"79228162514264337593543950335", Op::AddDown, "0.5", "79228162514264337593543950335"},
+    {"79228162514264337593543950335", Op::AddUp, "0.5", "none"},
+    {"1.5", Op::AddUp, "2.25", "3.75"},
+    {"8.776543210987654321098765432", Op::AddDown, "0.1234567890123456789012345678", "8.899999999999999999999999999"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Directed, ArithTable, ::testing::ValuesIn(kDirectedCases));
 
 TEST(DecimalArith, NegativeZeroOperandsGiveUnsignedZeros) {
   const Decimal neg_zero = dec("0.0").negated();

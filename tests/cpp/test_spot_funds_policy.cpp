@@ -433,11 +433,14 @@ INSTANTIATE_TEST_SUITE_P(
                        "arithmetic overflow | cancel balance delta overflow: account 1, asset USD, release 1;",
                        "BTC 1/1 -2/0;USD 79228162514264337593543950335/79228162514264337593543950330 -1/1;"},
         // The report's own totals are sides of every move: a release that the running held
-        // delta cannot take exactly is rounded (here down to nothing) so each entry stays exact.
+        // delta cannot take exactly is rounded at the scale the record takes (24) so each entry
+        // stays exact; what it leaves in held is within one unit of that scale (a rounded-up
+        // hold's remainder), so all of held goes back.
         ReportScenario{"release rounded to the record", Side::Sell, P{"1", "20000"}, "0.0000000000000000000000000001",
                        true, {}, H(0, 0), HD(D(0), D("20000.000000000000000000000001")), H(20000, 0),
-                       HD(D(0), D("0.000000000000000000000001")), "",
-                       "BTC - -20000/0.000000000000000000000001;USD 20000/20000 -;"}),
+                       HD(D("0.000000000000000000000001"), D(0)), "",
+                       "BTC 0.000000000000000000000001/0.000000000000000000000001 "
+                       "-20000.000000000000000000000001/0.000000000000000000000000;USD 20000/20000 -;"}),
     [](const ::testing::TestParamInfo<ReportScenario>& info) {
       std::string name = info.param.name;
       for (char& ch : name)
@@ -542,6 +545,44 @@ TEST(SpotFundsAdjustments, UndoThatCannotRemakeItsSlotBlocksTheAccount) {
   EXPECT_EQ(block->details,
             "adjustment rollback overflow: account 1, asset USD, available_delta -10, held_delta 0, incoming_delta 0, "
             "slot Holdings { available: PositionSize(0), held: PositionSize(0), incoming: PositionSize(0) }");
+}
+
+// A name is interned only where a slot or an undo keeps it: orders asking
+// about an asset and zero adjustments leave the table as it was.
+TEST_P(FundsModes, NamesAreInternedOnlyWhereSomethingKeepsThem) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  const AssetNames& names = f.funds().holdings().assets();
+  for (int i = 0; i < 50; ++i) {
+    const std::string underlying = "U" + std::to_string(i), settlement = "S" + std::to_string(i);
+    EXPECT_NE(only_reject(engine.execute(order(1, Side::Buy, qty("1"), D(1), underlying.c_str(), settlement.c_str()))),
+              nullptr);
+    EXPECT_NE(only_reject(engine.execute(order(1, Side::Sell, qty("1"), D(1), underlying.c_str(), settlement.c_str()))),
+              nullptr);
+    const AdjustmentBatchOutcome zero =
+        f.apply(1, adjust(underlying.c_str(), delta(D(0)), delta(D(0)), delta(D(0))),
+                adjust(settlement.c_str(), absolute(D(0))));
+    EXPECT_FALSE(zero.failed_index);
+  }
+  EXPECT_EQ(names.size(), 0u);
+  // A zero adjustment's undo, run by a later refusal, has nothing to find.
+  AccountAdjustmentRecord position;
+  position.operation = AccountAdjustmentRecord::PositionOperation{};
+  EXPECT_EQ(f.apply(1, adjust("Z", delta(D(0))), std::move(position)).failed_index, 1u);
+  EXPECT_EQ(names.size(), 0u);
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+  // A report that only releases nothing, and a fill that moves nothing, intern nothing either.
+  engine.apply_execution_report(report(1, Side::Sell, std::nullopt, "0", true, Lock(), "U1", "S1"));
+  engine.apply_execution_report(report(1, Side::Sell, P{"0", "0"}, "0", true, Lock(), "U2", "S2"));
+  EXPECT_EQ(names.size(), 0u);
+  // What makes a slot interns its asset.
+  f.deposit(1, "USD", D(5));
+  EXPECT_EQ(names.size(), 1u);
+  engine.apply_execution_report(report(1, Side::Sell, P{"2", "1"}, "0", true, Lock(), "BTC", "USD"));
+  EXPECT_EQ(names.size(), 2u);  // BTC: held -1
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(0), D(-1), D(0)}));
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(7), D(0), D(0)}));
 }
 
 // ---- account adjustments ----

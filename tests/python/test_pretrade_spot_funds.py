@@ -390,3 +390,53 @@ def test_rolled_back_deposit_that_was_already_held():
     # The undo completes: available goes below zero, and nothing is blocked.
     assert slot(engine, 1, "USD") == (-20, 20, 0)
     assert only_reject(engine.execute_pre_trade(order(qty=1, price=1))).reason == "spot funds insufficient"
+
+
+class _NestedSetter:
+    """Commits a nested batch from its adjustment hook, then refuses the outer one."""
+
+    name = "NestedSetter"
+
+    def __init__(self, incoming):
+        self.engine = None
+        self.incoming = incoming
+        self.nesting = False
+        self.nested = None
+
+    def check_pre_trade_start(self, ctx, order_):
+        return None
+
+    def perform_pre_trade_check(self, ctx, order_):
+        return None
+
+    def apply_execution_report(self, ctx, report_):
+        return None
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment_):
+        if self.nesting:
+            return None  # the nested batch itself passes
+        self.nesting = True
+        # Through zero: no single delta from the outer value to the new one fits 96 bits.
+        self.nested = self.engine.apply_account_adjustment(
+            account_id, [adjustment("USD", incoming=0, absolute=True),
+                         adjustment("USD", incoming=self.incoming, absolute=True)])
+        return [types.SimpleNamespace(code="Other", reason="no", details="", scope="account")]
+
+
+@pytest.mark.parametrize("sync", ["no_sync", "account_sync", "full_sync"])
+def test_undo_of_incoming_never_rounds(sync):
+    setter = _NestedSetter("7.5000000000000000000000000001")
+    engine = getattr(Engine.builder(), sync)().builtin(SpotFundsPolicy()).pre_trade(setter).build()
+    setter.engine = engine
+    result = engine.apply_account_adjustment(acct(1), [adjustment("USD", incoming="-0.5")])
+    assert setter.nested.ok
+    assert (result.ok, result.failed_index) == (False, 0)
+    # Taking -0.5 back would need 8.0000000000000000000000000001, which 96 bits cannot hold: the undo
+    # moves nothing (it would round to 8) and blocks the account.
+    assert slot(engine, 1, "USD") == (0, 0, Decimal("7.5000000000000000000000000001"))
+    (reject,) = engine.execute_pre_trade(order(qty=1, price=0)).rejects
+    assert reject.reason == "rollback overflow: slot left inconsistent"
+    assert reject.details == (
+        "adjustment rollback overflow: account 1, asset USD, available_delta 0, held_delta 0, incoming_delta -0.5, "
+        "slot Holdings { available: PositionSize(0), held: PositionSize(0), incoming: "
+        "PositionSize(7.5000000000000000000000000001) }")

@@ -8,10 +8,11 @@ import decimal
 from decimal import Decimal
 from fractions import Fraction
 
+import pytest
 from hypothesis import event, example, given, settings
 from hypothesis import strategies as st
 
-from spot_funds_util import deposit, funds_engine, order, report, slot
+from spot_funds_util import acct, adjustment, deposit, funds_engine, order, report, slot
 from vantrel import Lock, Side
 
 EXACT = decimal.Context(prec=100, traps=[decimal.Inexact])
@@ -46,9 +47,27 @@ def check_entries(before, outcomes):
                 assert EXACT.add(old[index], Decimal(str(amount.delta))) == Decimal(str(amount.absolute)), (entry, old)
 
 
+def significant_digits(x):
+    """Counted, never rounded: the default 28-digit context would round 29 nines up to a short number."""
+    return len(x.normalize(EXACT).as_tuple().digits)
+
+
 def at_precision_edge(*amounts):
     """Some amount already has 28 or more significant digits, where 96 bits leave no room for an exact sum."""
-    return max(len(a.normalize().as_tuple().digits) for a in amounts) >= 28
+    return max(significant_digits(a) for a in amounts) >= 28
+
+
+# Hypothesis found a slot at 79227.999999999999999999999999, which 28 digits round to 79228.
+@pytest.mark.parametrize(("amount", "digits"), [
+    ("79227.999999999999999999999999", 29),
+    ("9.999999999999999999999999999", 28),
+    ("0.0000000000000000000000000001", 1),
+    ("50000000000000000000000000000", 1),
+    ("123456789012345678901234567", 27),
+])
+def test_significant_digits_are_counted_without_rounding(amount, digits):
+    assert significant_digits(Decimal(amount)) == digits
+    assert at_precision_edge(Decimal(1), Decimal(amount)) == (digits >= 28)
 
 
 def total(engine, asset):
@@ -121,3 +140,116 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         assert total(engine, "USD") == ledger["USD"]
     # Every order finished: what stays held is what rounding up set aside, never a debt.
     assert slot(engine, 1, "BTC")[1] >= 0
+
+
+# ---- slots that already use 28 or 29 significant digits ----
+
+def edge_amount(low=10**27, high=2**96 - 1):
+    """A mantissa of 28 or 29 digits at any scale: no sum with another fraction fits exactly."""
+    return st.builds(lambda m, s: EXACT.scaleb(Decimal(m), -s), st.integers(low, high), st.integers(0, 28))
+
+
+factors = st.one_of(scaled(10**6, 4), edge_amount(10**27, 5 * 10**28).map(lambda x: EXACT.scaleb(x, -x.adjusted())))
+steps = st.lists(st.one_of(
+    st.tuples(st.just("deposit"), st.sampled_from(["BTC", "USD"]), st.decimals(-10, 10, places=2)),
+    st.tuples(st.sampled_from(["buy", "sell"]), factors, factors, st.sampled_from(["commit", "rollback"]),
+              st.integers(0, 6))), min_size=1, max_size=5)
+
+
+def reported_change(outcomes, asset):
+    """The entries' deltas over all three amounts: what the change says it did to the slot's total."""
+    change = Decimal(0)
+    for entry in (o.entry for o in outcomes):
+        if entry.asset == asset:
+            for amount in (entry.balance, entry.held, entry.incoming):
+                if amount is not None:
+                    change = EXACT.add(change, Decimal(str(amount.delta)))
+    return change
+
+
+@settings(max_examples=150, deadline=None)
+@example(usd=Decimal("79227.999999999999999999999999"), btc=Decimal("50000000000000000000000000000"),
+         steps=[("sell", Decimal("0.05"), Decimal("1"), "commit", 2), ("deposit", "USD", Decimal("0.5"))],
+         sync="no_sync")
+@example(usd=Decimal("42995115941683571703859617460"), btc=Decimal(0),
+         steps=[("buy", Decimal(1), Decimal("88286.0663947"), "commit", 0)], sync="account_sync")
+@example(usd=Decimal("5.000000000000000000000000000"), btc=Decimal("50000000000000000000000000000"),
+         steps=[("buy", Decimal("0.4"), Decimal("1.0000000000000000000000000001"), "commit", 1)], sync="full_sync")
+@given(usd=edge_amount(), btc=edge_amount(), steps=steps,
+       sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
+def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync):
+    """Conservation where slots have no room left: every total moves by exactly what the entries report,
+    never by more than the trade or deposit is worth to the account; undos restore exactly or block."""
+    engine = funds_engine(sync)
+    for asset, amount in (("USD", usd), ("BTC", btc)):
+        result = engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount), absolute=True)])
+        assert result.ok
+    ledger = {"USD": usd, "BTC": btc}  # what the account is worth, exactly
+    reported = dict(ledger)          # what the entries say moved
+
+    def check():
+        for asset in ("USD", "BTC"):
+            assert total(engine, asset) == reported[asset]
+            assert reported[asset] <= ledger[asset]
+
+    for step in steps:
+        if step[0] == "deposit":
+            _, asset, amount = step
+            result = engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount))])
+            if result.ok:
+                moved = reported_change(result.outcomes, asset)
+                assert moved <= amount  # rounded down, if at all
+                event("deposit rounded down" if moved != amount else "deposit exact")
+                reported[asset] = EXACT.add(reported[asset], moved)
+                ledger[asset] = EXACT.add(ledger[asset], amount)
+            check()
+            continue
+        side_name, qty, price, action, fill_digits = step
+        side = Side.BUY if side_name == "buy" else Side.SELL
+        before = {asset: slot(engine, 1, asset) for asset in ("BTC", "USD")}
+        placed = engine.execute_pre_trade(order(1, side, qty=plain(qty), price=plain(price)))
+        if not placed.ok:
+            assert [r.reason for r in placed.rejects][0] in ("spot funds insufficient", "arithmetic overflow")
+            assert {asset: slot(engine, 1, asset) for asset in before} == before
+            continue
+        reservation = placed.reservation
+        holds = reservation.account_adjustments()
+        check_entries(before, holds)
+        needed = EXACT.multiply(qty, price) if side == Side.BUY else qty
+        # The hold covers at least the exact requirement.
+        held = Decimal(str(holds[0].entry.held.delta))
+        assert held >= needed
+        event(f"{side_name} held rounded up" if held != needed else f"{side_name} held exactly")
+        check()
+        if action == "rollback":
+            reservation.rollback()
+            after = {asset: slot(engine, 1, asset) for asset in before}
+            if after != before:
+                # Only an undo that cannot move back exactly differs; it then moves nothing and blocks.
+                refused = engine.execute_pre_trade(order(1, Side.BUY, qty="1", price="0")).rejects
+                assert refused[0].reason == "rollback overflow: slot left inconsistent"
+                event("undo blocked")
+                return
+            continue
+        lock = reservation.lock()
+        reservation.commit()
+        fill = qty.quantize(Decimal(1).scaleb(-fill_digits), rounding=decimal.ROUND_DOWN)
+        trade = (plain(price), plain(fill)) if fill else None
+        before = {asset: slot(engine, 1, asset) for asset in ("BTC", "USD")}
+        out = engine.apply_execution_report(
+            report(1, side, trade=trade, leaves=plain(EXACT.subtract(qty, fill)), lock=lock))
+        check_entries(before, out.account_adjustments)
+        for asset in ("BTC", "USD"):
+            assert slot(engine, 1, asset)[1] <= before[asset][1]  # no report adds to held
+            reported[asset] = EXACT.add(reported[asset], reported_change(out.account_adjustments, asset))
+        if fill:
+            cost = EXACT.multiply(price, fill)
+            paid, got = ("USD", "BTC") if side == Side.BUY else ("BTC", "USD")
+            ledger[paid] = EXACT.subtract(ledger[paid], cost if side == Side.BUY else fill)
+            ledger[got] = EXACT.add(ledger[got], fill if side == Side.BUY else cost)
+        if out.account_blocks:
+            assert [b.reason for b in out.account_blocks] == ["arithmetic overflow"]
+            event("report blocked")
+            return
+        event("report settled below the exact ledger" if reported != ledger else "report settled exactly")
+        check()

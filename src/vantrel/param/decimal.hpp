@@ -129,6 +129,10 @@ class Decimal {
   std::optional<Decimal> exact_add(Decimal other) const noexcept;
   std::optional<Decimal> exact_sub(Decimal other) const noexcept { return exact_add(other.negated()); }
   std::optional<Decimal> checked_mul(Decimal other) const noexcept;
+  // The sum or product rounded once by `strategy` where 96 bits cannot hold it exactly
+  // (the overloads above round half to even); nullopt on overflow.
+  std::optional<Decimal> checked_add(Decimal other, RoundingStrategy strategy) const noexcept;
+  std::optional<Decimal> checked_mul(Decimal other, RoundingStrategy strategy) const noexcept;
   // Exact when the quotient terminates within scale 28 and 96 bits, else rounded half to even
   // at the largest scale <= 28 that fits. Division by zero: nullopt.
   std::optional<Decimal> checked_div(Decimal other) const noexcept;
@@ -164,7 +168,8 @@ class Decimal {
  private:
   static constexpr std::uint32_t kSignBit = 0x80000000u;
   static int compare_slow(Decimal a, Decimal b) noexcept;
-  std::optional<Decimal> add_slow(Decimal other) const noexcept;
+  std::optional<Decimal> add_slow(Decimal other,
+                                  RoundingStrategy strategy = RoundingStrategy::MidpointNearestEven) const noexcept;
   // `sum` when it is exactly *this + other, else nullopt.
   std::optional<Decimal> exact_or_none(Decimal other, Decimal sum) const noexcept;
   std::optional<Decimal> mul_slow(Decimal other) const noexcept;

@@ -26,7 +26,7 @@ int Decimal::compare_slow(Decimal a, Decimal b) noexcept {
   return a.is_negative() ? -c : c;
 }
 
-std::optional<Decimal> Decimal::add_slow(Decimal other) const noexcept {
+std::optional<Decimal> Decimal::add_slow(Decimal other, RoundingStrategy strategy) const noexcept {
   const unsigned sa = scale(), sb = other.scale();
   const unsigned s = std::max(sa, sb);
   const unsigned ka = s - sa, kb = s - sb;
@@ -48,11 +48,27 @@ std::optional<Decimal> Decimal::add_slow(Decimal other) const noexcept {
   }
 
   const U192 a = mul_wide(ma, kPow10.v[ka]), b = mul_wide(mb, kPow10.v[kb]);
-  if (same_sign) return fit_wide(add_wide(a, b), s, is_negative());
+  if (same_sign) return fit_wide(add_wide(a, b), s, is_negative(), strategy);
   const int c = cmp_wide(a, b);
   if (c == 0) return make_decimal(0, s, false);
-  if (c > 0) return fit_wide(sub_wide(a, b), s, is_negative());
-  return fit_wide(sub_wide(b, a), s, other.is_negative());
+  if (c > 0) return fit_wide(sub_wide(a, b), s, is_negative(), strategy);
+  return fit_wide(sub_wide(b, a), s, other.is_negative(), strategy);
+}
+
+std::optional<Decimal> Decimal::checked_add(Decimal other, RoundingStrategy strategy) const noexcept {
+  const std::optional<Decimal> sum = checked_add(other);
+  // Kept at the larger scale: nothing was rounded.
+  if (sum && sum->scale() >= std::max(scale(), other.scale())) return sum;
+  return add_slow(other, strategy);
+}
+
+std::optional<Decimal> Decimal::checked_mul(Decimal other, RoundingStrategy strategy) const noexcept {
+  if (hi_ == 0 && other.hi_ == 0 && scale() + other.scale() <= kMaxScale) {
+    const u128 p = static_cast<u128>(lo_) * other.lo_;
+    if (p <= kMaxMantissa) return checked_mul(other);  // exact
+  }
+  const bool neg = is_negative() != other.is_negative();
+  return fit_wide(mul_wide(mantissa(), other.mantissa()), scale() + other.scale(), neg, strategy);
 }
 
 std::optional<Decimal> Decimal::exact_or_none(Decimal other, Decimal sum) const noexcept {

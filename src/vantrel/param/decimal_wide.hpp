@@ -150,27 +150,6 @@ inline U192 div_pow10_half_even(U192 n, unsigned k) noexcept {
   return n;
 }
 
-// The exact magnitude n at `scale` (up to 56), fitted to 96 bits at the largest scale <= 28
-// that holds it after rounding half to even; nullopt when not even scale 0 does.
-inline std::optional<Decimal> fit_wide(const U192& n, unsigned scale, bool negative) noexcept {
-  unsigned k = scale > kMaxScale ? scale - kMaxScale : 0;
-  const unsigned bits = n.bit_length();
-  if (bits > 96) {
-    // digits(n) >= floor((bits - 1) * log10(2)) + 1, and the result may keep at most 29
-    const unsigned min_digits = (bits - 1) * 30102u / 100000u + 1;
-    if (min_digits > 29 && min_digits - 29 > k) k = min_digits - 29;
-  }
-  for (; k <= scale; ++k) {
-    const U192 q = div_pow10_half_even(n, k);
-    if (q.fits96()) {
-      const u128 m = q.low128();
-      return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64),
-                                 scale - k, negative && m != 0);
-    }
-  }
-  return std::nullopt;
-}
-
 // Whether dropping digits moves the kept magnitude up by one unit of its last digit:
 // `first` is the first dropped digit, `sticky` whether any later dropped digit is non-zero,
 // `odd` whether the last kept digit is odd.
@@ -183,6 +162,45 @@ inline bool rounds_up(RoundingStrategy strategy, bool negative, unsigned first, 
     case RoundingStrategy::Down: return inexact && negative;
   }
   return false;
+}
+
+// n / 10^k rounded by `strategy` (k <= 57), for a value of that sign.
+inline U192 div_pow10_rounded(U192 n, unsigned k, RoundingStrategy strategy, bool negative) noexcept {
+  if (k == 0) return n;
+  bool sticky = false;
+  while (k > 19) {
+    sticky |= n.divmod(static_cast<std::uint64_t>(kPow10.v[19])) != 0;
+    k -= 19;
+  }
+  const std::uint64_t r = n.divmod(static_cast<std::uint64_t>(kPow10.v[k]));
+  const auto unit = static_cast<std::uint64_t>(kPow10.v[k - 1]);
+  sticky |= r % unit != 0;
+  if (rounds_up(strategy, negative, static_cast<unsigned>(r / unit), sticky, (n.w[0] & 1) != 0))
+    n = add_wide(n, U192::from(1));
+  return n;
+}
+
+// The exact magnitude n at `scale` (up to 56), fitted to 96 bits at the largest scale <= 28
+// that holds it after rounding by `strategy`; nullopt when not even scale 0 does.
+inline std::optional<Decimal> fit_wide(const U192& n, unsigned scale, bool negative,
+                                       RoundingStrategy strategy = RoundingStrategy::MidpointNearestEven) noexcept {
+  unsigned k = scale > kMaxScale ? scale - kMaxScale : 0;
+  const unsigned bits = n.bit_length();
+  if (bits > 96) {
+    // digits(n) >= floor((bits - 1) * log10(2)) + 1, and the result may keep at most 29
+    const unsigned min_digits = (bits - 1) * 30102u / 100000u + 1;
+    if (min_digits > 29 && min_digits - 29 > k) k = min_digits - 29;
+  }
+  for (; k <= scale; ++k) {
+    const U192 q = strategy == RoundingStrategy::MidpointNearestEven ? div_pow10_half_even(n, k)
+                                                                     : div_pow10_rounded(n, k, strategy, negative);
+    if (q.fits96()) {
+      const u128 m = q.low128();
+      return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64),
+                                 scale - k, negative && m != 0);
+    }
+  }
+  return std::nullopt;
 }
 
 inline Decimal make_decimal(u128 m, unsigned scale, bool negative) noexcept {

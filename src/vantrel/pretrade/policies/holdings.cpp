@@ -20,7 +20,14 @@ std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy tow
                                             std::initializer_list<Decimal> to) noexcept {
   for (std::uint32_t scale = amount.scale(); scale-- > 0;) {
     const Decimal rounded = amount.round_to(scale, toward);
-    if (absorbs(rounded, from, to)) return rounded;
+    if (!absorbs(rounded, from, to)) continue;
+    // A rounded value ending in zero (0.0, 88286.0) may fit where that scale's
+    // other values would not: the scale counts only if its unit fits as well.
+    const decimal_detail::u128 m = rounded.mantissa();
+    if (scale == 0 || m % 10 != 0) return rounded;
+    const Decimal unit = Decimal::from_parts(1, 0, scale, false);
+    const std::optional<Decimal> next = rounded.is_negative() ? rounded.checked_sub(unit) : rounded.checked_add(unit);
+    if (next && absorbs(*next, from, to)) return rounded;
   }
   return std::nullopt;
 }
@@ -71,7 +78,8 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
     const Decimal current = field_of(step.after, i);
     Decimal next = change->value;
     if (!change->absolute) {
-      const std::optional<Decimal> sum = current.checked_add(change->value);
+      // Rounded, where the field cannot take every digit, against the account.
+      const std::optional<Decimal> sum = current.checked_add(change->value, RoundingStrategy::Down);
       if (!sum) {
         step.verdict = AdjustVerdict::ValueOverflow;
         step.current = current;

@@ -41,12 +41,14 @@ enum class HoldVerdict : std::uint8_t { Held, Insufficient, Overflow };
 // exactly what the change reports. An amount with more digits than a side can
 // take next to its own (20000 less a 28-digit quotient) is rounded once, at
 // the finest coarser scale every side can take, in the direction that leaves
-// the account with less to spend: a hold or a consumption rounds up, a
-// release or a credit rounds down.
+// the account with less to spend: a hold or a consumption rounds up, a credit
+// down, and a release as rounded_release says. Undos never round: they move
+// back exactly what was moved, or block.
 
 // `amount` when every `from - amount` and `to + amount` is exact; otherwise
 // `amount` rounded `toward` (Up or Down) at the finest coarser scale where all
-// are; nullopt when no scale is.
+// are, for every amount of that scale (0.0 fits where 0.1 may not: the scale is
+// the one whose unit fits); nullopt when no scale is.
 inline std::optional<Decimal> exact_amount(Decimal amount, RoundingStrategy toward, std::initializer_list<Decimal> from,
                                            std::initializer_list<Decimal> to) noexcept;
 
@@ -71,10 +73,10 @@ struct Released {
   Holdings after;
 };
 
-// `amount` back from held to available (a hold's undo, a finished order's
-// remainder), rounded down if need be (but never leaving held a remainder
-// below the rounding's unit). `held_record` and `balance_record` are
-// running totals the caller adds the move to, which must stay exact as well.
+// `amount` back from held to available (a finished order's remainder), moved
+// as rounded_release says when a side cannot take it exactly. `held_record`
+// and `balance_record` are running totals the caller adds the move to, which
+// must stay exact as well.
 inline std::optional<Released> release_step(const Holdings& slot, Decimal amount, Decimal held_record = Decimal(),
                                             Decimal balance_record = Decimal()) noexcept;
 
@@ -157,9 +159,10 @@ std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy tow
                                             std::initializer_list<Decimal> from,
                                             std::initializer_list<Decimal> to) noexcept;
 
-// A release that no side can take exactly: rounded down, except that one
-// leaving less than a unit of that scale in held releases all of held (the
-// remainder of a hold that was rounded up).
+// The release rule, for an amount the sides cannot take exactly: rounded down
+// at the finest coarser scale they take; when that would leave in held more
+// than nothing but at most one unit of that scale (what rounding up a hold
+// added), all of held is released instead.
 std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Decimal held_record,
                                        Decimal balance_record) noexcept;
 

@@ -1,71 +1,87 @@
 #include "vantrel/pretrade/policies/holdings_state.hpp"
 
-#include <functional>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <exception>
 
 namespace vantrel {
 
 namespace {
 
-// Asset names are a few bytes: an inline FNV-1a, spread by the mixer, beats the library's hash call.
-std::size_t name_hash(std::string_view name) noexcept { return static_cast<std::size_t>(mix_hash(fnv1a_64(name))); }
+// Drawn from the operating system once per process. A system that cannot give
+// one is not a place to run: without it names could be chosen to collide.
+SipKey draw_asset_name_key() {
+  std::uint64_t words[2];
+  auto* bytes = reinterpret_cast<unsigned char*>(words);
+  for (std::size_t got = 0; got < sizeof(words);) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof(words) - got, 0);
+    if (n > 0)
+      got += static_cast<std::size_t>(n);
+    else if (n < 0 && errno != EINTR)
+      std::terminate();
+  }
+  return SipKey{words[0], words[1]};
+}
+
+const SipKey& asset_name_key() {
+  static const SipKey key = draw_asset_name_key();
+  return key;
+}
+
+constexpr std::size_t kFirstCapacity = 64;
 
 }  // namespace
 
-AssetNames::AssetNames() : table_(new std::atomic<const Named*>[kCapacity]) {
-  for (std::size_t i = 0; i < kCapacity; ++i) table_[i].store(nullptr, std::memory_order_relaxed);
+AssetNames::AssetNames() : key_(asset_name_key()) {
+  tables_.push_back(std::make_unique<Table>(kFirstCapacity));
+  current_.store(tables_.back().get(), std::memory_order_release);
 }
 
-AssetNames::~AssetNames() {
-  for (std::size_t i = 0; i < kCapacity; ++i) delete table_[i].load(std::memory_order_relaxed);
-  const Named* node = overflow_.load(std::memory_order_relaxed);
-  while (node != nullptr) delete std::exchange(node, node->next);
+AssetNames::~AssetNames() = default;
+
+std::size_t AssetNames::size() const {
+  std::lock_guard<std::mutex> lock(interning_);
+  return names_.size();
 }
 
-std::unique_ptr<AssetNames::Named> AssetNames::make(std::string_view name) {
-  // A number lost to a lost race is skipped, never reused.
-  return std::make_unique<Named>(Named{std::string(name), next_number_.fetch_add(1, std::memory_order_relaxed), nullptr});
-}
-
-const std::string* AssetNames::find_overflow(const Named* head, std::string_view name) const noexcept {
-  for (const Named* node = head; node != nullptr; node = node->next)
-    if (node->name == name) return &node->name;
-  return nullptr;
-}
-
-const std::string* AssetNames::find(std::string_view name) const noexcept {
-  const std::size_t h = name_hash(name);
-  for (std::size_t i = 0; i < kCapacity; ++i) {
-    const Named* entry = table_[(h + i) & (kCapacity - 1)].load(std::memory_order_acquire);
-    if (entry == nullptr) return nullptr;
-    if (entry->name == name) return &entry->name;
-  }
-  return find_overflow(overflow_.load(std::memory_order_acquire), name);
+void AssetNames::place(Table& table, const Named* named, std::uint64_t h) noexcept {
+  std::size_t i = h & table.mask;
+  while (table.cells[i].named.load(std::memory_order_relaxed) != nullptr) i = (i + 1) & table.mask;
+  table.cells[i].hash = h;
+  table.cells[i].named.store(named, std::memory_order_release);
 }
 
 const std::string* AssetNames::intern(std::string_view name) {
-  const std::size_t h = name_hash(name);
-  std::unique_ptr<Named> fresh;
-  for (std::size_t i = 0; i < kCapacity; ++i) {
-    std::atomic<const Named*>& cell = table_[(h + i) & (kCapacity - 1)];
-    const Named* entry = cell.load(std::memory_order_acquire);
-    if (entry == nullptr) {
-      if (!fresh) fresh = make(name);
-      if (cell.compare_exchange_strong(entry, fresh.get(), std::memory_order_acq_rel, std::memory_order_acquire))
-        return &fresh.release()->name;
-      // Another thread filled this cell first; `entry` now holds its name.
+  const std::uint64_t h = hash(name);
+  if (const std::string* found = lookup(current_.load(std::memory_order_acquire), name, h).found) return found;
+  std::lock_guard<std::mutex> lock(interning_);
+  Table* table = tables_.back().get();
+  if (const std::string* found = lookup(table, name, h).found) return found;  // interned meanwhile
+  // Room for the new table first, so that a failure leaves everything as it was.
+  const bool grow = 2 * (names_.size() + 1) > table->mask + 1;
+  if (grow) tables_.reserve(tables_.size() + 1);
+  names_.push_back(Named{std::string(name), static_cast<std::uint32_t>(names_.size() + 1)});
+  const Named* named = &names_.back();
+  if (grow) {
+    std::unique_ptr<Table> bigger;
+    try {
+      bigger = std::make_unique<Table>(2 * (table->mask + 1));
+    } catch (...) {
+      names_.pop_back();
+      throw;
     }
-    if (entry->name == name) return &entry->name;
+    for (std::size_t i = 0; i <= table->mask; ++i)
+      if (const Named* old = table->cells[i].named.load(std::memory_order_relaxed))
+        place(*bigger, old, table->cells[i].hash);
+    place(*bigger, named, h);
+    // Readers still in the old array keep finding every name it held.
+    current_.store(bigger.get(), std::memory_order_release);
+    tables_.push_back(std::move(bigger));
+  } else {
+    place(*table, named, h);
   }
-  // Table full: a list that only ever grows at its head. A failed exchange
-  // means another name arrived, so look again before the next attempt.
-  const Named* head = overflow_.load(std::memory_order_acquire);
-  if (!fresh) fresh = make(name);
-  for (;;) {
-    if (const std::string* found = find_overflow(head, name)) return found;
-    fresh->next = head;
-    if (overflow_.compare_exchange_weak(head, fresh.get(), std::memory_order_acq_rel, std::memory_order_acquire))
-      return &fresh.release()->name;
-  }
+  return &named->name;
 }
 
 HoldingsState::HoldingsState(SyncMode mode)

@@ -17,17 +17,21 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/marketdata/read_mostly_lock.hpp"
 #include "vantrel/param/ids.hpp"
+#include "vantrel/param/sip_hash.hpp"
 #include "vantrel/pretrade/policies/holdings.hpp"
 
 namespace vantrel {
@@ -35,8 +39,14 @@ namespace vantrel {
 // Asset names interned once per state: the keys of the map and of every staged
 // undo point at them, so neither a lookup nor an undo copies or compares text.
 // Each name also has a number from 1, read straight from its pointer, which
-// the slots keep in place of the pointer. Entries are never removed. Lookups
-// take no lock. Thread-safe.
+// the slots keep in place of the pointer. Only names a slot or an undo holds
+// are interned, and none is ever removed.
+//
+// Names are placed by a hash under a secret drawn once per process, so no one
+// can choose names that share a probe run. The table doubles before it is half
+// full; lookups take no lock and may go on in an array that was replaced,
+// which still holds every name it held: replaced arrays live as long as the
+// names. Interning takes a mutex. Thread-safe.
 class AssetNames {
  public:
   AssetNames();
@@ -45,11 +55,19 @@ class AssetNames {
   AssetNames& operator=(const AssetNames&) = delete;
 
   // nullptr when the name was never interned.
-  const std::string* find(std::string_view name) const noexcept;
+  const std::string* find(std::string_view name) const noexcept {
+    return lookup(current_.load(std::memory_order_acquire), name, hash(name)).found;
+  }
   const std::string* intern(std::string_view name);
   // The number of an interned name (a pointer find() or intern() gave).
   static std::uint32_t number(const std::string* interned) noexcept {
     return reinterpret_cast<const Named*>(interned)->number;
+  }
+
+  std::size_t size() const;
+  // The cells a find() of `name` reads: what a lookup costs, for tests.
+  std::size_t probes(std::string_view name) const noexcept {
+    return lookup(current_.load(std::memory_order_acquire), name, hash(name)).probes;
   }
 
  private:
@@ -57,17 +75,40 @@ class AssetNames {
   struct Named {
     std::string name;
     std::uint32_t number;
-    const Named* next;  // the overflow list's link
   };
   static_assert(std::is_standard_layout_v<Named>);
-  static constexpr std::size_t kCapacity = 4096;  // a power of two
+  // A cell's hash is written before its name is published and never changes after.
+  struct Cell {
+    std::atomic<const Named*> named{nullptr};
+    std::uint64_t hash = 0;
+  };
+  struct Table {
+    explicit Table(std::size_t capacity) : mask(capacity - 1), cells(new Cell[capacity]) {}
+    std::size_t mask;  // capacity - 1, a power of two less one
+    std::unique_ptr<Cell[]> cells;
+  };
+  struct Found {
+    const std::string* found;
+    std::size_t probes;
+  };
 
-  const std::string* find_overflow(const Named* head, std::string_view name) const noexcept;
-  std::unique_ptr<Named> make(std::string_view name);
+  std::uint64_t hash(std::string_view name) const noexcept { return sip_hash13(key_, name); }
+  // Linear probing; a free cell ends the run, and at most half the cells are used.
+  static Found lookup(const Table* table, std::string_view name, std::uint64_t h) noexcept {
+    for (std::size_t i = h & table->mask, probes = 1;; i = (i + 1) & table->mask, ++probes) {
+      const Cell& cell = table->cells[i];
+      const Named* entry = cell.named.load(std::memory_order_acquire);
+      if (entry == nullptr) return {nullptr, probes};
+      if (cell.hash == h && entry->name == name) return {&entry->name, probes};
+    }
+  }
+  static void place(Table& table, const Named* named, std::uint64_t h) noexcept;
 
-  std::unique_ptr<std::atomic<const Named*>[]> table_;
-  std::atomic<const Named*> overflow_{nullptr};  // used once the table is full
-  std::atomic<std::uint32_t> next_number_{1};
+  const SipKey key_;
+  std::atomic<const Table*> current_;
+  mutable std::mutex interning_;                // guards what follows
+  std::deque<Named> names_;                     // stable addresses
+  std::vector<std::unique_ptr<Table>> tables_;  // every array ever published, the current one last
 };
 
 struct HoldingsKey {
@@ -106,6 +147,13 @@ class HoldingsState {
   // refusing step saw (the slot is then left as it was).
   template <class Step>
   std::optional<Holdings> change_or_refuse(HoldingsKey key, Step&& step);
+
+  // change() for an asset known by name only: a name that was never interned
+  // has no slot, so the step first runs on zeros, and the name is interned only
+  // when a slot is to be made for it. `interned` gives the name, or nullptr
+  // when it is still unknown (nothing was written).
+  template <class Step>
+  bool change_named(AccountId account, std::string_view asset, const std::string*& interned, Step&& step);
 
  private:
   // One slot, 64 bytes: one cache line of the table's array, which starts on a
@@ -183,6 +231,19 @@ std::optional<Holdings> HoldingsState::change_or_refuse(HoldingsKey key, Step&& 
     return true;
   });
   return refused;
+}
+
+template <class Step>
+bool HoldingsState::change_named(AccountId account, std::string_view asset, const std::string*& interned,
+                                 Step&& step) {
+  interned = assets_.find(asset);
+  if (interned == nullptr) {
+    Holdings next;
+    if (!step(Holdings{}, next)) return false;
+    if (next.all_zero()) return true;
+    interned = assets_.intern(asset);
+  }
+  return change(HoldingsKey{account, interned}, step);
 }
 
 template <class Step>

@@ -12,10 +12,11 @@ struct AdjustmentRollback {
   SpotFundsShared::Lease shared;
   std::shared_ptr<AccountBlockRegistry> control;
   AccountId account;
-  const std::string* asset;
+  const std::string* asset;  // nullptr: the adjustment left no slot of an asset never interned
   HoldingsDelta delta;
 
   void operator()() noexcept {
+    if (asset == nullptr) return;  // it moved nothing
     undo_or_block(
         shared->holdings, control.get(), HoldingsKey{account, asset},
         [&](const Holdings& old) { return unadjust_step(old, delta); },
@@ -61,11 +62,12 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
 
   const Asset& asset = *op->asset;
   HoldingsState& state = shared_->holdings;
-  const std::string* name = state.assets().intern(asset.name());
   mutations.reserve_more(1);
   std::shared_ptr<AccountBlockRegistry> control = ctx.account_control().shared_from_this();
   AdjustStep step;
-  state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
+  // A zero adjustment of an asset never seen leaves no slot and interns nothing.
+  const std::string* name = nullptr;
+  state.change_named(account, asset.name(), name, [&](const Holdings& old, Holdings& next) {
     step = adjust_step(old, change);
     if (step.verdict != AdjustVerdict::Adjusted) return false;
     next = step.after;

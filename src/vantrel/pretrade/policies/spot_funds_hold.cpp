@@ -8,9 +8,10 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one hold: the same amount back from held to available. Keeps
-// the key, never a slot pointer: the slot may be removed and recreated
-// meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
+// The undo of one hold: exactly the amount it moved back from held to
+// available, or nothing and a block (never rounded: that would leave part of
+// the hold behind, or release funds the hold never took). Keeps the key, never
+// a slot pointer: the slot may be removed and recreated meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
 // stage's own one, kept alive by HoldRollbackKeepingControl.
 struct HoldRollback {
   SpotFundsShared::Lease shared;
@@ -22,11 +23,7 @@ struct HoldRollback {
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) -> std::optional<Holdings> {
-          const std::optional<Released> released = release_step(old, moved);
-          if (!released) return std::nullopt;
-          return released->after;
-        },
+        [&](const Holdings& old) { return unadjust_step(old, HoldingsDelta{negate(moved), moved, Decimal()}); },
         [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
   }
 };

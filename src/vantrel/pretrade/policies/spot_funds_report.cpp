@@ -133,7 +133,8 @@ class ReportRun {
     Failed failed = Failed::None;
     Decimal held_delta, balance_delta;
     Holdings after;
-    state_.change(key(asset), [&](const Holdings& old, Holdings& next) {
+    const std::string* interned = nullptr;
+    state_.change_named(account_, asset.name(), interned, [&](const Holdings& old, Holdings& next) {
       const std::optional<SlotMove> moved = step(old);
       const std::optional<Decimal> hd = moved ? change.held_delta.checked_sub(moved->consumed) : std::nullopt;
       const std::optional<Decimal> bd = moved ? change.balance_delta.checked_add(moved->credited) : std::nullopt;
@@ -148,8 +149,6 @@ class ReportRun {
     record(change, after, held_delta, balance_delta);
     return true;
   }
-
-  HoldingsKey key(const Asset& asset) { return HoldingsKey{account_, state_.assets().intern(asset.name())}; }
 
   static void record(AssetChange& change, const Holdings& after, Decimal held_delta, Decimal balance_delta) {
     change.touched = true;
@@ -196,7 +195,11 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!fill.last_trade) return;
     const Decimal px = fill.last_trade->price.value;
     const Decimal qty = fill.last_trade->quantity.value;
-    const std::optional<Decimal> notional = px.checked_mul(qty);
+    // Each product is rounded once, against the account: a buy pays px × qty
+    // rounded up, a sell receives it rounded down. L × qty rounds as the hold
+    // did, so a full fill at the locked price consumes exactly what was held.
+    const RoundingStrategy against = side == Side::Buy ? RoundingStrategy::Up : RoundingStrategy::Down;
+    const std::optional<Decimal> notional = px.checked_mul(qty, against);
     if (!notional)
       return (void)run.block("fill notional volume overflow: " + account_asset(account, settlement.name()) + ", px " +
                              px.to_string() + ", qty " + qty.to_string());
@@ -204,7 +207,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!run.lock_lookup(fill.lock, side, "buy fill", lock_px)) return;
     Decimal consume;
     if (lock_px) {
-      const std::optional<Decimal> s = lock_px->checked_mul(qty);
+      const std::optional<Decimal> s = lock_px->checked_mul(qty, against);
       if (!s)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
@@ -224,7 +227,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
                           : Leg{settlement, settlement_change, consume, *notional},
     };
     for (const Leg& leg : legs) {
-      const std::optional<Decimal> credit = leg.consume.checked_add(leg.flow);
+      const std::optional<Decimal> credit = leg.consume.checked_add(leg.flow, RoundingStrategy::Down);
       if (!credit)
         return (void)run.block("fill balance credit overflow: " + account_asset(account, leg.asset.name()) +
                                ", consume " + leg.consume.to_string() + ", flow " + leg.flow.to_string());
@@ -241,7 +244,9 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!run.lock_lookup(fill.lock, side, "buy release", lock_px)) return;
     Decimal amount;
     if (lock_px) {
-      const std::optional<Decimal> r = lock_px->checked_mul(remaining);
+      // A release rounds down: a buy's product down, a sell's (negated after) up.
+      const std::optional<Decimal> r =
+          lock_px->checked_mul(remaining, side == Side::Buy ? RoundingStrategy::Down : RoundingStrategy::Up);
       if (!r)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
