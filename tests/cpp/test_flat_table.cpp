@@ -17,9 +17,11 @@ struct ProbeEntry {
 };
 template <bool Collide>
 struct ProbeTraits {
-  static std::uint64_t hash(std::uint64_t id) noexcept { return Collide ? mix_hash(id % 3) : mix_hash(id); }
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey& k) noexcept {
+    return Collide ? placement_hash(id % 3, k) : placement_hash(id, k);
+  }
   static bool used(const ProbeEntry& e) noexcept { return e.id != 0; }
-  static std::uint64_t hash(const ProbeEntry& e) noexcept { return hash(e.id); }
+  static std::uint64_t hash(const ProbeEntry& e, const PlacementKey& k) noexcept { return hash(e.id, k); }
   static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
 };
 
