@@ -214,7 +214,7 @@ class FlatTable {
       if (!fresh_key_) {
         rehash(capacity_, fresh_placement_key());
         fresh_key_ = true;
-      } else if (capacity_ / 4 < size_ + 1 && capacity_ < max_cells()) {
+      } else if (grown(capacity_) / 4 <= size_ + 1 && capacity_ < max_cells()) {
         rehash(grown(capacity_), key_);
         fresh_key_ = false;
       }
