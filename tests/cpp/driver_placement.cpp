@@ -1,24 +1,35 @@
 // Prints `count` account ids, one per line, that all land in home cell 0 of a
-// table of `capacity` cells in this process: brute force against this
-// process's placement secret, for a test to use in another process.
-// Usage: driver_placement COUNT CAPACITY
+// table reserved for `reserved` entries in this process: brute force against
+// this process's placement, for a test to use in another process.
+// Usage: driver_placement COUNT RESERVED
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-#include "vantrel/core/placement.hpp"
+#include "vantrel/core/flat_table.hpp"
+
+namespace {
+
+struct DriverId {
+  std::uint64_t id = 0;  // 0: free
+};
+struct DriverIdTraits {
+  static bool used(const DriverId& e) noexcept { return e.id != 0; }
+  static std::uint64_t hash(std::uint64_t id, const vantrel::PlacementKey& k) noexcept { return vantrel::placement_hash(id, k); }
+  static std::uint64_t hash(const DriverId& e, const vantrel::PlacementKey& k) noexcept { return hash(e.id, k); }
+  static bool matches(const DriverId& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::uint64_t count = std::strtoull(argv[1], nullptr, 10);
-  const std::uint64_t capacity = std::strtoull(argv[2], nullptr, 10);
-  if (capacity == 0) return 2;
-  const vantrel::PlacementKey& secret = vantrel::placement_secret();
+  vantrel::FlatTable<DriverId, DriverIdTraits> table;
+  table.reserve_more(std::strtoull(argv[2], nullptr, 10));
   std::uint64_t found = 0;
   for (std::uint64_t id = 1; found < count; ++id) {
-    const std::uint64_t h = vantrel::placement_hash(id, secret);
-    // A flat table's home cell: the high half of hash * capacity.
-    if ((static_cast<unsigned __int128>(h) * capacity) >> 64 != 0) continue;
+    if (table.home_cell(id) != 0) continue;
     std::printf("%llu\n", static_cast<unsigned long long>(id));
     ++found;
   }

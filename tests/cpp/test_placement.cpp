@@ -132,9 +132,9 @@ std::filesystem::path driver_path() {
 }
 
 // Runs the driver (a new process, so a secret of its own) and reads its ids.
-std::vector<std::uint64_t> ids_found_in_another_process(std::size_t count, std::size_t capacity) {
+std::vector<std::uint64_t> ids_found_in_another_process(std::size_t count, std::size_t reserved) {
   const std::string out = (std::filesystem::temp_directory_path() / ("vantrel_placement_" + std::to_string(::getpid()))).string();
-  std::string program = driver_path().string(), n = std::to_string(count), cap = std::to_string(capacity);
+  std::string program = driver_path().string(), n = std::to_string(count), cap = std::to_string(reserved);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -156,15 +156,9 @@ std::vector<std::uint64_t> ids_found_in_another_process(std::size_t count, std::
   return ids;
 }
 
-// The ids a table of this size in that process put all in one cell.
-std::size_t capacity_for(std::size_t inserted) {
-  FlatTable<PlacedId, PlacedIdTraits> table;
-  table.reserve_more(inserted);
-  return table.capacity();
-}
-
 TEST(Placement, IdsFoundByBruteForceInAnotherProcessCostWhatRandomIdsCost) {
-  const std::vector<std::uint64_t> ids = ids_found_in_another_process(kIds, capacity_for(kIds / 2));
+  // All in one cell of a table of the size id_cost() makes, in that process.
+  const std::vector<std::uint64_t> ids = ids_found_in_another_process(kIds, kIds / 2);
   ASSERT_EQ(ids.size(), kIds) << "the driver ran: " << driver_path();
   const double random = id_cost(random_ids(kIds, 3));
   const double found = id_cost(ids);
@@ -174,11 +168,11 @@ TEST(Placement, IdsFoundByBruteForceInAnotherProcessCostWhatRandomIdsCost) {
 // Second line: ids brute-forced against this very process's secret (a secret that leaked)
 // make a run past the bound; the table re-places itself under a fresh secret of its own.
 TEST(Placement, ARunPastTheBoundIsBrokenUpWhenTheSecretIsKnown) {
-  const std::size_t capacity = capacity_for(kIds / 2);
+  FlatTable<PlacedId, PlacedIdTraits> sized;
+  sized.reserve_more(kIds / 2);
   std::vector<std::uint64_t> ids;
   for (std::uint64_t id = 1; ids.size() < kIds; ++id)
-    if ((static_cast<unsigned __int128>(placement_hash(id, placement_secret())) * capacity) >> 64 == 0)
-      ids.push_back(id);
+    if (sized.home_cell(id) == 0) ids.push_back(id);
   const double random = id_cost(random_ids(kIds, 4));
   const double known = id_cost(ids);
   EXPECT_LE(known, 2 * random) << "random " << random << ", chosen with the secret " << known;
