@@ -103,7 +103,12 @@ class FlatTable {
     return const_cast<FlatTable*>(this)->find(key);
   }
 
-  // How many cells a lookup of `key` reads (tests and benchmarks: the work an id costs).
+  // The cell a lookup of `key` starts at, and how many cells it reads (tests and
+  // benchmarks: where an id lands and the work it costs).
+  template <class K>
+  std::size_t home_cell(const K& key) const noexcept {
+    return capacity_ == 0 ? 0 : home(Traits::hash(key, key_));
+  }
   template <class K>
   std::size_t cells_read(const K& key) const noexcept {
     if (size_ == 0) return 0;
