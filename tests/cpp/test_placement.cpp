@@ -162,6 +162,7 @@ TEST(Placement, IdsFoundByBruteForceInAnotherProcessCostWhatRandomIdsCost) {
   ASSERT_EQ(ids.size(), kIds) << "the driver ran: " << driver_path();
   const double random = id_cost(random_ids(kIds, 3));
   const double found = id_cost(ids);
+  EXPECT_LT(random, 8.0);
   EXPECT_LE(found, 2 * random) << "random " << random << ", found elsewhere " << found;
 }
 
