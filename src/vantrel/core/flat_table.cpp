@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #endif
 
+#include <atomic>
 #include <cstdint>
 
 namespace vantrel {
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::align_val_t kLineAlign{64};
+std::atomic<std::size_t> g_mapped_bytes{0};
 
 // Large enough that rounding up to whole huge pages wastes at most a quarter.
 bool on_huge_pages(std::size_t bytes) noexcept { return bytes >= 4 * kHugePage; }
@@ -32,6 +34,7 @@ void* map_huge(std::size_t size) noexcept {
   if (head != 0) ::munmap(raw, head);
   if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
   ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+  g_mapped_bytes.fetch_add(size, std::memory_order_relaxed);
   return reinterpret_cast<void*>(aligned);
 }
 #endif
@@ -55,11 +58,14 @@ void free_table_cells(void* cells, std::size_t bytes, bool mapped) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (mapped) {
     ::munmap(cells, huge_size(bytes));
+    g_mapped_bytes.fetch_sub(huge_size(bytes), std::memory_order_relaxed);
     return;
   }
 #endif
   (void)mapped;
   ::operator delete(cells, bytes, kLineAlign);
 }
+
+std::size_t mapped_table_bytes() noexcept { return g_mapped_bytes.load(std::memory_order_relaxed); }
 
 }  // namespace vantrel
