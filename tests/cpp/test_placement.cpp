@@ -15,6 +15,8 @@
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/placement.hpp"
+#include "vantrel/pretrade/policies/frozen_map.hpp"
+#include "vantrel/pretrade/policies/limit_keys.hpp"
 
 extern char** environ;
 
@@ -201,6 +203,35 @@ TEST(Placement, FullCollisionsGrowTheTableOnlySoFar) {
   for (std::uint64_t id = 1; id <= 3000; ++id) table.insert_new(entry_of(id));
   EXPECT_LE(table.capacity(), 4 * 3000 + 8);
   for (std::uint64_t id = 1; id <= 3000; ++id) ASSERT_EQ(table.find(id)->payload, id);
+}
+
+// The limit policies' configured maps: (account, asset) keys whose unkeyed hashes share their
+// low 16 bits, the bits that picked the slot before, against random accounts.
+TEST(Placement, ConfiguredLimitKeysChosenAgainstTheirHashCostWhatRandomKeysCost) {
+  constexpr std::uint64_t kMixMultiplier = 0xff51afd7ed558ccdull;  // LimitKeyHash::mix, inverted here
+  const auto unmix_limit = [&](std::uint64_t h) { return unshift(unshift(h, 33) * inverse_odd(kMixMultiplier), 33); };
+  ASSERT_EQ(LimitKeyHash::mix(unmix_limit(0xABC0000)), 0xABC0000u);
+  const std::uint64_t btc = fnv1a_64("BTC");
+  const auto cost = [&](bool chosen) {
+    std::vector<std::pair<AccountAssetKey, int>> entries;
+    std::vector<std::uint64_t> misses;
+    std::mt19937_64 random(5);
+    for (std::uint64_t k = 1; k <= 4000; ++k) {
+      const std::uint64_t account = chosen ? unmix_limit(k << 16) ^ btc : random();
+      if (k % 2) entries.push_back({AccountAssetKey{account, "BTC"}, 0});
+      else misses.push_back(account);
+    }
+    std::vector<std::uint64_t> hashes;
+    for (const auto& e : entries) hashes.push_back(LimitKeyHash{}(e.first));
+    for (std::uint64_t a : misses) hashes.push_back(LimitKeyHash::of_account_asset(a, btc));
+    const FrozenMap<AccountAssetKey, int, LimitKeyHash, LimitKeyEqual> map(std::move(entries));
+    std::size_t slots = 0;
+    for (std::uint64_t h : hashes) slots += map.slots_read(h);
+    return static_cast<double>(slots) / static_cast<double>(hashes.size());
+  };
+  const double random = cost(false), chosen = cost(true);
+  EXPECT_LT(random, 4.0);
+  EXPECT_LE(chosen, 2 * random) << "random " << random << ", chosen " << chosen;
 }
 
 TEST(Placement, TheSecretIsDrawnOncePerProcessAndFreshKeysDiffer) {
