@@ -16,8 +16,8 @@ constexpr std::align_val_t kLineAlign{64};
 std::atomic<std::size_t> g_mapped_bytes{0};
 
 // Large enough that rounding up to whole huge pages wastes at most a quarter.
-bool on_huge_pages(std::size_t bytes) noexcept { return bytes >= 4 * kHugePage; }
-std::size_t huge_size(std::size_t bytes) noexcept { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+[[maybe_unused]] bool on_huge_pages(std::size_t bytes) noexcept { return bytes >= 4 * kHugePage; }
+[[maybe_unused]] std::size_t huge_size(std::size_t bytes) noexcept { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 // Whole huge pages of our own, on a huge-page boundary: over-map by one page and
@@ -62,8 +62,9 @@ void free_table_cells(void* cells, std::size_t bytes, bool mapped) noexcept {
     return;
   }
 #endif
+  (void)bytes;
   (void)mapped;
-  ::operator delete(cells, bytes, kLineAlign);
+  ::operator delete(cells, kLineAlign);
 }
 
 std::size_t mapped_table_bytes() noexcept { return g_mapped_bytes.load(std::memory_order_relaxed); }
