@@ -48,12 +48,12 @@ std::vector<std::uint64_t> ids(bool chosen, std::size_t n, std::uint64_t seed) {
   return out;
 }
 
-struct Book {
+struct SlotBook {
   HoldingsState state{SyncMode::Full};
   const std::string* usd = state.assets().intern("USD");
   double insert_seconds = 0;
 
-  explicit Book(const std::vector<std::uint64_t>& accounts) {
+  explicit SlotBook(const std::vector<std::uint64_t>& accounts) {
     const auto start = std::chrono::steady_clock::now();
     for (std::uint64_t a : accounts)
       state.change({AccountId{a}, usd}, [](const Holdings&, Holdings& next) {
@@ -79,7 +79,7 @@ void BM_FundsSlotLookup(benchmark::State& state) {
   const bool chosen = state.range(0) != 0;
   const auto n = static_cast<std::size_t>(state.range(1));
   const std::vector<std::uint64_t> present = ids(chosen, n, 1), absent = ids(chosen, n, 2);
-  const Book book(present);
+  const SlotBook book(present);
   std::size_t i = 0, found = 0;
   for (auto _ : state) {
     const std::uint64_t a = (i & 1) ? present[(i >> 1) % n] : absent[(i >> 1) % n];
@@ -88,7 +88,7 @@ void BM_FundsSlotLookup(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(found);
   // The other kind in the same run, for the ratio.
-  const Book random_book(ids(false, n, 1));
+  const SlotBook random_book(ids(false, n, 1));
   const int rounds = n >= 100'000 ? 1 : 10;
   const double mine = book.lookup_ns(present, rounds) + book.lookup_ns(absent, rounds);
   const double random = random_book.lookup_ns(ids(false, n, 1), rounds) + random_book.lookup_ns(ids(false, n, 2), rounds);
