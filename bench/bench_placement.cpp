@@ -39,12 +39,12 @@ constexpr std::uint64_t unmix(std::uint64_t h) {
 }
 static_assert(mix_hash(unmix(0xABCDEF0123456780ull)) == 0xABCDEF0123456780ull);
 
-// The old funds key hash was mix_hash(account ^ asset << 40); the first interned asset is number 1.
-std::vector<std::uint64_t> ids(bool chosen, std::size_t n, std::uint64_t seed) {
+// The old hash of an account id was mix_hash(account), and of a funds key mix_hash(account ^
+// asset << 40); the first interned asset is number 1.
+std::vector<std::uint64_t> ids(bool chosen, std::size_t n, std::uint64_t seed, std::uint64_t asset = 1) {
   std::vector<std::uint64_t> out(n);
   std::mt19937_64 random(seed);
-  for (std::size_t i = 0; i < n; ++i)
-    out[i] = chosen ? unmix((seed * n + i + 1) * 16) ^ (std::uint64_t{1} << 40) : random();
+  for (std::size_t i = 0; i < n; ++i) out[i] = chosen ? unmix((seed * n + i + 1) * 16) ^ (asset << 40) : random();
   return out;
 }
 
@@ -101,7 +101,7 @@ BENCHMARK(BM_FundsSlotLookup)->ArgNames({"chosen", "accounts"})->ArgsProduct({{0
 void BM_AccountMapLookup(benchmark::State& state) {
   const bool chosen = state.range(0) != 0;
   const auto n = static_cast<std::size_t>(state.range(1));
-  const std::vector<std::uint64_t> present = ids(chosen, n, 1), absent = ids(chosen, n, 2);
+  const std::vector<std::uint64_t> present = ids(chosen, n, 1, 0), absent = ids(chosen, n, 2, 0);
   IntMap<std::uint64_t, std::uint64_t> map;
   for (std::uint64_t a : present) map.try_emplace(a, a);
   std::size_t i = 0, found = 0;
