@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "vantrel/core/clock.hpp"
+#include "vantrel/core/flat_table.hpp"
 #include "vantrel/marketdata/service.hpp"
 #include "vantrel/pretrade/engine.hpp"
 #include "vantrel/pretrade/policies/order_size_limit.hpp"
@@ -34,10 +35,11 @@ using namespace vantrel;
 
 Decimal d(const char* text) { return Decimal::parse(text).value; }
 
-// Bytes the allocator has handed out and not taken back, large blocks (mapped on their own) included.
+// Bytes the allocator has handed out and not taken back, large blocks (mapped on their own)
+// included, and the tables' arrays mapped apart from it.
 std::size_t heap_in_use() {
   const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
+  return info.uordblks + info.hblkhd + mapped_table_bytes();
 }
 
 std::size_t resident_bytes() {

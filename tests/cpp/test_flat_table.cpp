@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <random>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 #include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/int_map.hpp"
 
 namespace vantrel {
 namespace {
@@ -17,9 +24,11 @@ struct ProbeEntry {
 };
 template <bool Collide>
 struct ProbeTraits {
-  static std::uint64_t hash(std::uint64_t id) noexcept { return Collide ? mix_hash(id % 3) : mix_hash(id); }
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey& k) noexcept {
+    return Collide ? placement_hash(id % 3, k) : placement_hash(id, k);
+  }
   static bool used(const ProbeEntry& e) noexcept { return e.id != 0; }
-  static std::uint64_t hash(const ProbeEntry& e) noexcept { return hash(e.id); }
+  static std::uint64_t hash(const ProbeEntry& e, const PlacementKey& k) noexcept { return hash(e.id, k); }
   static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
 };
 
@@ -117,6 +126,85 @@ TEST(FlatTable, MovesItsCellsWithIt) {
   EXPECT_EQ(a.find(std::uint64_t{50}), nullptr);
   a.insert_new(ProbeEntry{9, 9});
   EXPECT_EQ(a.find(std::uint64_t{9})->payload, 9u);
+}
+
+
+// A line-sized entry: the policies' slots and cells are 64 bytes, one cache line each.
+struct alignas(64) LineEntry {
+  std::uint64_t id = 0;
+  unsigned char rest[56] = {};
+};
+struct LineTraits {
+  static bool used(const LineEntry& e) noexcept { return e.id != 0; }
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey& k) noexcept { return placement_hash(id, k); }
+  static std::uint64_t hash(const LineEntry& e, const PlacementKey& k) noexcept { return placement_hash(e.id, k); }
+  static bool matches(const LineEntry& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+TEST(FlatTable, CellsOfLineSizedEntriesStartOnALine) {
+  FlatTable<LineEntry, LineTraits> table;
+  // Every size the table passes through up to a few thousand, then arrays of megabytes, which come another way.
+  for (std::uint64_t id = 1; id <= 140'000; ++id) {
+    table.insert_new(LineEntry{id, {}});
+    if (id > 3000 && id % 9973 != 0) continue;
+    for (std::uint64_t probe : {std::uint64_t{1}, id / 2 + 1, id})
+      ASSERT_EQ(reinterpret_cast<std::uintptr_t>(table.find(probe)) % 64, 0u) << "size " << id << ", capacity " << table.capacity();
+  }
+  EXPECT_GE(table.allocated_bytes(), std::size_t{8} << 20);
+}
+
+TEST(FlatTable, ReservingMoreThanATableHoldsThrowsAndChangesNothing) {
+  FlatTable<ProbeEntry, ProbeTraits<false>> table;
+  for (std::uint64_t k = 1; k <= 10; ++k) table.insert_new(ProbeEntry{k, k});
+  const std::size_t capacity = table.capacity();
+  // Counts whose cell count or byte count would wrap.
+  for (std::size_t extra : {std::numeric_limits<std::size_t>::max(), std::numeric_limits<std::size_t>::max() / 4 + 1,
+                            table.max_size() - table.size() + 1})
+    EXPECT_THROW(table.reserve_more(extra), std::length_error) << extra;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Within the limit but beyond any memory: what the allocator throws.
+  EXPECT_THROW(table.reserve_more(table.max_size() - table.size()), std::bad_alloc);
+#endif
+  EXPECT_EQ(table.capacity(), capacity);
+  EXPECT_EQ(table.size(), 10u);
+  for (std::uint64_t k = 1; k <= 10; ++k) ASSERT_EQ(table.find(k)->payload, k);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Arrays of 8 MB and more are mapped on their own, not carved from the allocator's memory (which
+// it may hand to other objects while the huge-page advice still covers it); freed, they go back.
+TEST(FlatTable, LargeArraysAreMappedOnTheirOwn) {
+  const auto heap = [] {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+  const std::size_t before = heap();
+  {
+    FlatTable<ProbeEntry, ProbeTraits<false>> table;
+    table.reserve_more(1'000'000);  // about 21 MB of cells
+    ASSERT_GE(table.allocated_bytes(), std::size_t{16} << 20);
+    EXPECT_LT(heap(), before + (std::size_t{1} << 20)) << "the cells came from the allocator";
+    for (std::uint64_t k = 1; k <= 1000; ++k) table.insert_new(ProbeEntry{k, k});
+    EXPECT_EQ(table.find(std::uint64_t{500})->payload, 500u);
+  }
+  EXPECT_LT(heap(), before + (std::size_t{1} << 20));
+}
+#endif
+
+// insert_or_assign uses its value once: a moved string arrives whole in a new cell or over an old value.
+TEST(IntMap, InsertOrAssignUsesItsValueOnce) {
+  IntMap<std::uint64_t, std::string> map;
+  const std::string long_text(100, 'x');  // beyond the small-string buffer: a move empties the source
+  std::string moved = long_text;
+  EXPECT_EQ(map.insert_or_assign(7, std::move(moved)), long_text);
+  EXPECT_EQ(*map.find(7), long_text);
+  EXPECT_EQ(map.insert_or_assign(7, std::string(50, 'y')), std::string(50, 'y'));
+  const std::string kept(80, 'z');
+  map.insert_or_assign(8, kept);  // an lvalue is copied, the caller's string stays as it was
+  EXPECT_EQ(kept, std::string(80, 'z'));
+  EXPECT_EQ(*map.find(8), kept);
+  EXPECT_EQ(*map.find(7), std::string(50, 'y'));
+  EXPECT_EQ(map.size(), 2u);
 }
 
 }  // namespace

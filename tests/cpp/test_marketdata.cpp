@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "vantrel/marketdata/instrument_override.hpp"
-#include "vantrel/marketdata/int_map.hpp"
+#include "vantrel/core/int_map.hpp"
 #include "vantrel/marketdata/service.hpp"
 
 namespace vantrel {

@@ -46,8 +46,9 @@ class InstrumentIndex {
   };
   struct Traits {
     static bool used(const Cell& c) noexcept { return c.entry != nullptr; }
-    static std::uint64_t hash(const Cell& c) noexcept { return c.hash; }
-    static std::uint64_t hash(const Names& n) noexcept { return n.hash; }
+    // The names' hash is unkeyed; the cell is placed by it under the secret.
+    static std::uint64_t hash(const Cell& c, const PlacementKey& k) noexcept { return placement_hash(c.hash, k); }
+    static std::uint64_t hash(const Names& n, const PlacementKey& k) noexcept { return placement_hash(n.hash, k); }
     static bool matches(const Cell& c, const Names& n) noexcept {
       return c.hash == n.hash && c.entry->instrument.underlying_asset.name() == n.underlying &&
              c.entry->instrument.settlement_asset.name() == n.settlement;

@@ -11,22 +11,18 @@
 #include <unordered_map>
 #include <utility>
 
+#include "vantrel/core/placement.hpp"
 #include "vantrel/param/ids.hpp"
 
 namespace vantrel {
 
 template <class T>
 struct InstrumentOverrides {
-  struct PairHash {
-    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& key) const noexcept {
-      return std::hash<std::uint64_t>{}(key.first * 0x9E3779B97F4A7C15ull ^ key.second);
-    }
-  };
-  using PairMap = std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, T, PairHash>;
+  using PairMap = std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, T, KeyedIdPairHash>;
 
   PairMap by_account;  // (instrument id, account id)
   PairMap by_group;    // (instrument id, account group id)
-  std::unordered_map<std::uint64_t, T> by_instrument;
+  std::unordered_map<std::uint64_t, T, KeyedIdHash> by_instrument;
   T default_value{};
 };
 

@@ -20,7 +20,7 @@
 #include "vantrel/core/instrument.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/marketdata/instrument_index.hpp"
-#include "vantrel/marketdata/int_map.hpp"
+#include "vantrel/core/int_map.hpp"
 #include "vantrel/marketdata/quote.hpp"
 #include "vantrel/marketdata/read_mostly_lock.hpp"
 #include "vantrel/param/ids.hpp"

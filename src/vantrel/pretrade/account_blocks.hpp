@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "vantrel/core/account_block.hpp"
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/param/ids.hpp"
@@ -56,7 +57,7 @@ class AccountBlockRegistry : public std::enable_shared_from_this<AccountBlockReg
   std::optional<Reject> check_slow(std::optional<AccountId> account) const;
 
   mutable RwLock map_lock_;
-  std::unordered_map<AccountId, AccountBlock> blocks_;
+  std::unordered_map<AccountId, AccountBlock, KeyedIdHash> blocks_;
   std::atomic<bool> any_block_{false};
   std::atomic<bool> accountless_{false};
 };

@@ -9,6 +9,7 @@
 #include <span>
 #include <unordered_map>
 
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/param/ids.hpp"
 #include "vantrel/pretrade/account_group_error.hpp"
@@ -37,7 +38,7 @@ class AccountGroupRegistry : public std::enable_shared_from_this<AccountGroupReg
   mutable RwLock op_lock_;
   mutable RwLock map_lock_;
   mutable RwLock entry_lock_;
-  std::unordered_map<AccountId, std::uint32_t> groups_;
+  std::unordered_map<AccountId, std::uint32_t, KeyedIdHash> groups_;
 };
 
 }  // namespace vantrel

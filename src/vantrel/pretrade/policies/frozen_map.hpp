@@ -2,13 +2,18 @@
 // A hash map fixed at configuration: open addressing over a power-of-two table of
 // {hash, index} slots, entries kept in one array. Lookups cost one hash, a mask and usually one
 // probe; nothing is inserted or moved after construction, so any number of threads may read it
-// without a lock and pointers to values stay valid for its life.
+// without a lock and pointers to values stay valid for its life. Keys are the host's (account
+// ids, asset names): the slot is picked from the hash by a multiply-shift under the process
+// secret, so keys chosen against `Hash` alone do not pile into one run.
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "vantrel/core/placement.hpp"
 
 namespace vantrel {
 
@@ -24,9 +29,10 @@ class FrozenMap {
     while (capacity < entries_.size() * 2) capacity *= 2;
     slots_.assign(capacity, Slot{});
     mask_ = capacity - 1;
+    shift_ = 64 - std::countr_zero(capacity);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       const std::uint64_t h = Hash{}(entries_[i].first);
-      std::size_t at = h & mask_;
+      std::size_t at = slot_of(h);
       while (slots_[at].index != 0) at = (at + 1) & mask_;
       slots_[at] = Slot{h, static_cast<std::uint32_t>(i + 1)};
     }
@@ -45,11 +51,19 @@ class FrozenMap {
   template <class K>
   const Value* find_hashed(const K& key, std::uint64_t h) const noexcept {
     if (entries_.empty()) return nullptr;
-    for (std::size_t at = h & mask_;; at = (at + 1) & mask_) {
+    for (std::size_t at = slot_of(h);; at = (at + 1) & mask_) {
       const Slot& slot = slots_[at];
       if (slot.index == 0) return nullptr;
       if (slot.hash == h && Equal{}(entries_[slot.index - 1].first, key)) return &entries_[slot.index - 1].second;
     }
+  }
+
+  // How many slots a lookup of the key hashed to `h` reads (tests: the work a key costs).
+  std::size_t slots_read(std::uint64_t h) const noexcept {
+    if (entries_.empty()) return 0;
+    std::size_t read = 1;
+    for (std::size_t at = slot_of(h); slots_[at].index != 0 && slots_[at].hash != h; at = (at + 1) & mask_) ++read;
+    return read;
   }
 
   auto begin() const noexcept { return entries_.begin(); }
@@ -60,9 +74,14 @@ class FrozenMap {
     std::uint64_t hash = 0;
     std::uint32_t index = 0;  // entry index + 1; 0 marks an empty slot
   };
+  std::size_t slot_of(std::uint64_t h) const noexcept {
+    return static_cast<std::size_t>(((h ^ secret_.k0) * (secret_.k1 | 1)) >> shift_);
+  }
   std::vector<std::pair<Key, Value>> entries_;
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
+  int shift_ = 63;
+  PlacementKey secret_ = placement_secret();
 };
 
 // Collects entries for a FrozenMap; a later value for a key replaces the earlier one.

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/marketdata/read_mostly_lock.hpp"
 #include "vantrel/param/ids.hpp"
@@ -177,14 +178,13 @@ class HoldingsState {
     Holdings value;
   };
   static_assert(sizeof(Slot) == 64);
-  struct SlotKey {
-    std::uint64_t account;
-    std::uint32_t asset;
-  };
+  using SlotKey = AccountAsset;
   struct SlotTraits {
     static bool used(const Slot& s) noexcept { return s.asset != 0; }
-    static std::uint64_t hash(SlotKey k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
-    static std::uint64_t hash(const Slot& s) noexcept { return hash(SlotKey{s.account, s.asset}); }
+    static std::uint64_t hash(SlotKey k, const PlacementKey& secret) noexcept { return placement_hash(k, secret); }
+    static std::uint64_t hash(const Slot& s, const PlacementKey& secret) noexcept {
+      return placement_hash(SlotKey{s.account, s.asset}, secret);
+    }
     static bool matches(const Slot& s, SlotKey k) noexcept { return s.account == k.account && s.asset == k.asset; }
   };
   // A shard's map lock counts its readers per thread group, each on a line of its own, so
@@ -195,12 +195,12 @@ class HoldingsState {
     mutable ReadMostlyLock lock;
     FlatTable<Slot, SlotTraits> slots;
   };
-  // Indexed by the low bits of the key's hash: a table places keys by the high bits, which
-  // must vary within a shard. Few enough that a large book's shards reach huge pages.
+  // Indexed by the low bits of the key's hash under the process secret (each table places by
+  // the high bits of its own). Few enough that a large book's shards reach huge pages.
   static constexpr std::size_t kShards = 16;
 
   static SlotKey slot_key(HoldingsKey k) noexcept { return {k.account.value, AssetNames::number(k.asset)}; }
-  Shard& shard_of(SlotKey key) const noexcept { return shards_[SlotTraits::hash(key) & (kShards - 1)]; }
+  Shard& shard_of(SlotKey key) const noexcept { return shards_[placement_hash(key, secret_) & (kShards - 1)]; }
   template <std::size_t... I>
   static std::array<Shard, kShards> make_shards(SyncMode mode, std::index_sequence<I...>) {
     return {{((void)I, Shard(mode))...}};
@@ -210,6 +210,7 @@ class HoldingsState {
   void unlock_slot(const Slot& slot) const noexcept;
   void remove_if_zero(Shard& shard, SlotKey key);
 
+  PlacementKey secret_ = placement_secret();  // picks a key's shard; on the line of the mode flags an order reads
   SyncMode mode_;
   bool slot_locks_;
   AssetNames assets_;

@@ -71,8 +71,8 @@ const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_inf
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
-  // The low bits: a table places keys by the high ones, which must vary within a shard.
-  return *shards_[EntryTraits::hash(key) % kShards];
+  // The low bits under the process secret; each table places keys by the high bits of its own.
+  return *shards_[placement_hash(key, secret_) % kShards];
 }
 
 Decimal PnlBoundsKillSwitchPolicy::broker_only_pnl(AccountAsset key) const {

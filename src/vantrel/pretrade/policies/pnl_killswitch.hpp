@@ -20,6 +20,7 @@
 #include "vantrel/core/account_block.hpp"
 #include "vantrel/core/execution_report.hpp"
 #include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
@@ -80,14 +81,12 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
     std::uint32_t bounds = 0;  // index into bounds_; unused in broker-only cells
     PnlCell cell;
   };
-  struct AccountAsset {
-    std::uint64_t account;
-    std::uint32_t asset;
-  };
   struct EntryTraits {
     static bool used(const AccountEntry& e) noexcept { return e.asset != 0; }
-    static std::uint64_t hash(AccountAsset k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
-    static std::uint64_t hash(const AccountEntry& e) noexcept { return hash(AccountAsset{e.account, e.asset}); }
+    static std::uint64_t hash(AccountAsset k, const PlacementKey& secret) noexcept { return placement_hash(k, secret); }
+    static std::uint64_t hash(const AccountEntry& e, const PlacementKey& secret) noexcept {
+      return placement_hash(AccountAsset{e.account, e.asset}, secret);
+    }
     static bool matches(const AccountEntry& e, AccountAsset k) noexcept {
       return e.account == k.account && e.asset == k.asset;
     }
@@ -115,6 +114,7 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   FrozenMap<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> assets_;
   std::vector<PnlBounds> bounds_;
   CellTable accounts_;
+  PlacementKey secret_ = placement_secret();  // picks a key's shard; beside the shard pointers
   std::array<std::unique_ptr<Shard>, kShards> shards_;
 };
 

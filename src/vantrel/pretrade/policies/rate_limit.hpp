@@ -18,6 +18,7 @@
 
 #include "vantrel/core/clock.hpp"
 #include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/order.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
@@ -76,17 +77,15 @@ class RateLimitPolicy final : public Policy {
         : OrderLog(account, b, mode), asset(asset) {}
     std::uint32_t asset = 0;  // index into asset_names_
   };
-  struct AccountAsset {
-    std::uint64_t account;
-    std::uint32_t asset;
-  };
   struct LogTraits {
     static bool used(const OrderLog& e) noexcept { return e.barrier.window_ns != 0; }
-    static std::uint64_t hash(std::uint64_t account) noexcept { return mix_hash(account); }
-    static std::uint64_t hash(const OrderLog& e) noexcept { return mix_hash(e.account); }
+    static std::uint64_t hash(std::uint64_t account, const PlacementKey& s) noexcept { return placement_hash(account, s); }
+    static std::uint64_t hash(const OrderLog& e, const PlacementKey& s) noexcept { return placement_hash(e.account, s); }
     static bool matches(const OrderLog& e, std::uint64_t account) noexcept { return e.account == account; }
-    static std::uint64_t hash(AccountAsset k) noexcept { return mix_hash(k.account ^ (std::uint64_t{k.asset} << 40)); }
-    static std::uint64_t hash(const AssetOrderLog& e) noexcept { return hash(AccountAsset{e.account, e.asset}); }
+    static std::uint64_t hash(AccountAsset k, const PlacementKey& s) noexcept { return placement_hash(k, s); }
+    static std::uint64_t hash(const AssetOrderLog& e, const PlacementKey& s) noexcept {
+      return placement_hash(AccountAsset{e.account, e.asset}, s);
+    }
     static bool matches(const AssetOrderLog& e, AccountAsset k) noexcept {
       return e.account == k.account && e.asset == k.asset;
     }

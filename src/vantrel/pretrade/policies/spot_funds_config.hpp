@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "vantrel/core/instrument.hpp"
+#include "vantrel/core/placement.hpp"
 #include "vantrel/core/reject.hpp"
 #include "vantrel/core/rw_lock.hpp"
 #include "vantrel/marketdata/service.hpp"
@@ -90,11 +91,6 @@ class SpotFundsPricing {
   Valuation value(const Instrument& instrument, AccountId account, Side side, GroupSource& group_source) const;
 
  private:
-  struct PairHash {
-    std::size_t operator()(std::pair<std::uint64_t, std::uint64_t> k) const noexcept {
-      return std::hash<std::uint64_t>{}(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
-    }
-  };
 
   // Mark, or the ask for a buy and the bid for a sell.
   std::optional<Decimal> base_price(Side side, const Quote& quote) const noexcept;
@@ -102,9 +98,9 @@ class SpotFundsPricing {
   PricingMode mode_ = PricingMode::None;
   std::shared_ptr<const MarketDataService> market_data_;
   Decimal default_fraction_;
-  std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, Decimal, PairHash> by_account_;
-  std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, Decimal, PairHash> by_group_;
-  std::unordered_map<std::uint64_t, Decimal> by_instrument_;
+  std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, Decimal, KeyedIdPairHash> by_account_;
+  std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, Decimal, KeyedIdPairHash> by_group_;
+  std::unordered_map<std::uint64_t, Decimal, KeyedIdHash> by_instrument_;
 };
 
 template <class GroupSource>

@@ -1,13 +1,15 @@
 #pragma once
-// A hash map keyed by an unsigned integer, over the shared flat table: the
-// value sits in the cell beside its key. Lookups never allocate; inserts grow
-// the table. Not thread-safe: the owner's lock guards it.
+// A hash map keyed by an unsigned integer (an id the host chose), over the
+// shared flat table: the value sits in the cell beside its key, placed by the
+// process secret. Lookups never allocate; inserts grow the table. Not
+// thread-safe: the owner's lock guards it.
 #include <cstdint>
 #include <new>
 #include <type_traits>
 #include <utility>
 
 #include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/placement.hpp"
 
 namespace vantrel {
 
@@ -55,8 +57,8 @@ class IntMap {
   };
   struct Traits {
     static bool used(const Cell& c) noexcept { return c.used; }
-    static std::uint64_t hash(Key k) noexcept { return mix_hash(k); }
-    static std::uint64_t hash(const Cell& c) noexcept { return mix_hash(c.key); }
+    static std::uint64_t hash(Key k, const PlacementKey& s) noexcept { return placement_hash(k, s); }
+    static std::uint64_t hash(const Cell& c, const PlacementKey& s) noexcept { return placement_hash(c.key, s); }
     static bool matches(const Cell& c, Key k) noexcept { return c.key == k; }
   };
 
@@ -68,6 +70,8 @@ class IntMap {
   std::size_t size() const noexcept { return table_.size(); }
   bool empty() const noexcept { return table_.empty(); }
   std::size_t allocated_bytes() const noexcept { return table_.allocated_bytes(); }
+  // How many cells a lookup of `key` reads (tests and benchmarks).
+  std::size_t cells_read(Key key) const noexcept { return table_.cells_read(key); }
 
   Value* find(Key key) noexcept {
     Cell* cell = table_.find(key);
@@ -87,11 +91,16 @@ class IntMap {
   // cannot throw. May throw bad_alloc (then nothing changed).
   void reserve_more(std::size_t extra) { table_.reserve_more(extra); }
 
+  // The value at `key` set to `value`, which is used once: moved or copied into
+  // a new cell, or assigned to the present value. May throw bad_alloc (then
+  // nothing changed) or what the assignment throws.
   template <class V>
   Value& insert_or_assign(Key key, V&& value) {
-    Value& slot = try_emplace(key, std::forward<V>(value));
-    slot = std::forward<V>(value);
-    return slot;
+    if (Value* present = find(key)) {
+      *present = std::forward<V>(value);
+      return *present;
+    }
+    return *table_.insert_new(Cell(key, std::forward<V>(value))).value();
   }
 
   // Removes `key` when present; true when it was.

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vantrel/core/flat_table.hpp"
+#include "vantrel/core/placement.hpp"
+#include "vantrel/pretrade/policies/frozen_map.hpp"
+#include "vantrel/pretrade/policies/limit_keys.hpp"
+
+extern char** environ;
+
+namespace vantrel {
+namespace {
+
+// Tables over the two key kinds the policies use: an account id, and (account, asset number).
+struct PlacedId {
+  std::uint64_t id = 0;  // 0: free
+  std::uint64_t payload = 0;
+};
+struct PlacedIdTraits {
+  static bool used(const PlacedId& e) noexcept { return e.id != 0; }
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey& k) noexcept { return placement_hash(id, k); }
+  static std::uint64_t hash(const PlacedId& e, const PlacementKey& k) noexcept { return placement_hash(e.id, k); }
+  static bool matches(const PlacedId& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+struct PlacedPair {
+  AccountAsset key{0, 0};  // asset 0: free
+};
+struct PlacedPairTraits {
+  static bool used(const PlacedPair& e) noexcept { return e.key.asset != 0; }
+  static std::uint64_t hash(AccountAsset k, const PlacementKey& s) noexcept { return placement_hash(k, s); }
+  static std::uint64_t hash(const PlacedPair& e, const PlacementKey& s) noexcept { return placement_hash(e.key, s); }
+  static bool matches(const PlacedPair& e, AccountAsset k) noexcept { return e.key == k; }
+};
+
+PlacedId entry_of(std::uint64_t id) { return PlacedId{id, id}; }
+PlacedPair entry_of(AccountAsset k) { return PlacedPair{k}; }
+
+// What a set of keys costs a table: the first half inserted, then every key looked up (hits
+// and misses); the mean count of cells a lookup reads.
+template <class Entry, class Traits, class Key>
+double mean_cells_read(const std::vector<Key>& keys) {
+  FlatTable<Entry, Traits> table;
+  const std::size_t inserted = keys.size() / 2;
+  table.reserve_more(inserted);
+  for (std::size_t i = 0; i < inserted; ++i) table.insert_new(entry_of(keys[i]));
+  std::size_t cells = 0;
+  for (const Key& k : keys) cells += table.cells_read(k);
+  return static_cast<double>(cells) / static_cast<double>(keys.size());
+}
+double id_cost(const std::vector<std::uint64_t>& ids) { return mean_cells_read<PlacedId, PlacedIdTraits>(ids); }
+
+std::vector<std::uint64_t> random_ids(std::size_t n, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<std::uint64_t> ids(n);
+  for (auto& id : ids) id = random() | 1;
+  return ids;
+}
+
+// The inverse of mix_hash, the unkeyed mixer tables placed ids by: with it an attacker
+// picks ids whose hashes are any values he likes.
+constexpr std::uint64_t inverse_odd(std::uint64_t a) {
+  std::uint64_t x = a;  // Newton's iteration doubles the correct low bits each step
+  for (int i = 0; i < 6; ++i) x *= 2 - a * x;
+  return x;
+}
+constexpr std::uint64_t unshift(std::uint64_t y, int s) {
+  std::uint64_t x = y;
+  for (int i = 0; i < 64 / s + 1; ++i) x = y ^ (x >> s);
+  return x;
+}
+constexpr std::uint64_t unmix(std::uint64_t h) {
+  std::uint64_t x = unshift(h, 31);
+  x *= inverse_odd(0x94D049BB133111EBull);
+  x = unshift(x, 27);
+  x *= inverse_odd(0xBF58476D1CE4E5B9ull);
+  return unshift(x, 30);
+}
+static_assert(mix_hash(unmix(0x1234567890ABCDE0ull)) == 0x1234567890ABCDE0ull);
+
+// Ids whose old hashes are multiples of 16: all in shard 0, home cell 0, at every capacity.
+std::vector<std::uint64_t> ids_chosen_against_the_old_mixer(std::size_t n) {
+  std::vector<std::uint64_t> ids;
+  for (std::uint64_t k = 1; ids.size() < n; ++k) ids.push_back(unmix(k * 16));
+  return ids;
+}
+
+constexpr std::size_t kIds = 8000;
+
+TEST(Placement, IdsChosenAgainstTheOldMixerCostWhatRandomIdsCost) {
+  const double random = id_cost(random_ids(kIds, 1));
+  const double chosen = id_cost(ids_chosen_against_the_old_mixer(kIds));
+  EXPECT_LT(random, 8.0) << "at most three quarters full, a lookup reads a few cells";
+  EXPECT_LE(chosen, 2 * random) << "random " << random << ", chosen " << chosen;
+}
+
+// The old pair hash was mix_hash(account ^ asset << 40): ids using bits 40 and above cancelled
+// the asset, and multiples of 16 again chose the cells.
+TEST(Placement, PairKeysChosenAgainstTheOldHashCostWhatRandomKeysCost) {
+  std::vector<AccountAsset> random_keys, cancelling, chosen;
+  std::mt19937_64 random(2);
+  for (std::uint32_t i = 1; random_keys.size() < kIds; ++i) {
+    random_keys.push_back({random(), static_cast<std::uint32_t>(1 + random() % 4)});
+    cancelling.push_back({std::uint64_t{i} << 40 ^ 77, i});  // one old hash for every key
+    chosen.push_back({unmix(std::uint64_t{i} * 16) ^ (std::uint64_t{1 + i % 4} << 40), 1 + i % 4});
+  }
+  const double base = mean_cells_read<PlacedPair, PlacedPairTraits>(random_keys);
+  const double cancelled = mean_cells_read<PlacedPair, PlacedPairTraits>(cancelling);
+  const double picked = mean_cells_read<PlacedPair, PlacedPairTraits>(chosen);
+  EXPECT_LE(cancelled, 2 * base) << "random " << base;
+  EXPECT_LE(picked, 2 * base) << "random " << base;
+  // Shards are picked by the low bits of the same hash (funds slots, P&L cells): even.
+  std::array<std::size_t, 16> per_shard{};
+  for (const AccountAsset& k : chosen) ++per_shard[placement_hash(k, placement_secret()) & 15];
+  for (std::size_t n : per_shard) {
+    EXPECT_GT(n, kIds / 16 / 2);
+    EXPECT_LT(n, kIds / 16 * 2);
+  }
+}
+
+std::filesystem::path driver_path() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path() / "driver_placement";
+}
+
+// Runs the driver (a new process, so a secret of its own) and reads its ids.
+std::vector<std::uint64_t> ids_found_in_another_process(std::size_t count, std::size_t reserved) {
+  const std::string out = (std::filesystem::temp_directory_path() / ("vantrel_placement_" + std::to_string(::getpid()))).string();
+  std::string program = driver_path().string(), n = std::to_string(count), cap = std::to_string(reserved);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  char* argv[] = {program.data(), n.data(), cap.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  std::vector<std::uint64_t> ids;
+  if (spawned != 0) return ids;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return ids;
+  if (std::FILE* f = std::fopen(out.c_str(), "r")) {
+    unsigned long long id = 0;
+    while (std::fscanf(f, "%llu", &id) == 1) ids.push_back(id);
+    std::fclose(f);
+  }
+  std::filesystem::remove(out);
+  return ids;
+}
+
+TEST(Placement, IdsFoundByBruteForceInAnotherProcessCostWhatRandomIdsCost) {
+  // All in one cell of a table of the size id_cost() makes, in that process.
+  const std::vector<std::uint64_t> ids = ids_found_in_another_process(kIds, kIds / 2);
+  ASSERT_EQ(ids.size(), kIds) << "the driver ran: " << driver_path();
+  const double random = id_cost(random_ids(kIds, 3));
+  const double found = id_cost(ids);
+  EXPECT_LT(random, 8.0);
+  EXPECT_LE(found, 2 * random) << "random " << random << ", found elsewhere " << found;
+}
+
+// Second line: ids brute-forced against this very process's secret (a secret that leaked)
+// make a run past the bound; the table re-places itself under a fresh secret of its own.
+TEST(Placement, ARunPastTheBoundIsBrokenUpWhenTheSecretIsKnown) {
+  FlatTable<PlacedId, PlacedIdTraits> sized;
+  sized.reserve_more(kIds / 2);
+  std::vector<std::uint64_t> ids;
+  for (std::uint64_t id = 1; ids.size() < kIds; ++id)
+    if (sized.home_cell(id) == 0) ids.push_back(id);
+  const double random = id_cost(random_ids(kIds, 4));
+  const double known = id_cost(ids);
+  EXPECT_LE(known, 2 * random) << "random " << random << ", chosen with the secret " << known;
+
+  // Every entry is still found after the re-placing, and the table stays within its bound on size.
+  FlatTable<PlacedId, PlacedIdTraits> table;
+  for (std::uint64_t id : ids) table.insert_new(entry_of(id));
+  for (std::uint64_t id : ids) ASSERT_TRUE(table.find(id)) << id;
+  EXPECT_LE(table.capacity(), 4 * ids.size());
+  std::size_t longest = 0;
+  for (std::uint64_t id : ids) longest = std::max(longest, table.cells_read(id));
+  EXPECT_LE(longest, 32u * 20) << "no lookup walks past the run bound";
+}
+
+// A table of keys that collide in all 64 bits (a hash no secret helps) stops growing at four
+// cells per entry and keeps every entry.
+TEST(Placement, FullCollisionsGrowTheTableOnlySoFar) {
+  struct SameHash {
+    static bool used(const PlacedId& e) noexcept { return e.id != 0; }
+    static std::uint64_t hash(std::uint64_t, const PlacementKey&) noexcept { return 42; }
+    static std::uint64_t hash(const PlacedId&, const PlacementKey&) noexcept { return 42; }
+    static bool matches(const PlacedId& e, std::uint64_t id) noexcept { return e.id == id; }
+  };
+  FlatTable<PlacedId, SameHash> table;
+  for (std::uint64_t id = 1; id <= 3000; ++id) table.insert_new(entry_of(id));
+  EXPECT_LE(table.capacity(), 4 * 3000 + 8);
+  for (std::uint64_t id = 1; id <= 3000; ++id) ASSERT_EQ(table.find(id)->payload, id);
+}
+
+// The limit policies' configured maps: (account, asset) keys whose unkeyed hashes share their
+// low 16 bits, the bits that picked the slot before, against random accounts.
+TEST(Placement, ConfiguredLimitKeysChosenAgainstTheirHashCostWhatRandomKeysCost) {
+  constexpr std::uint64_t kMixMultiplier = 0xff51afd7ed558ccdull;  // LimitKeyHash::mix, inverted here
+  const auto unmix_limit = [&](std::uint64_t h) { return unshift(unshift(h, 33) * inverse_odd(kMixMultiplier), 33); };
+  ASSERT_EQ(LimitKeyHash::mix(unmix_limit(0xABC0000)), 0xABC0000u);
+  const std::uint64_t btc = fnv1a_64("BTC");
+  const auto cost = [&](bool chosen) {
+    std::vector<std::pair<AccountAssetKey, int>> entries;
+    std::vector<std::uint64_t> misses;
+    std::mt19937_64 random(5);
+    for (std::uint64_t k = 1; k <= 4000; ++k) {
+      const std::uint64_t account = chosen ? unmix_limit(k << 16) ^ btc : random();
+      if (k % 2) entries.push_back({AccountAssetKey{account, "BTC"}, 0});
+      else misses.push_back(account);
+    }
+    std::vector<std::uint64_t> hashes;
+    for (const auto& e : entries) hashes.push_back(LimitKeyHash{}(e.first));
+    for (std::uint64_t a : misses) hashes.push_back(LimitKeyHash::of_account_asset(a, btc));
+    const FrozenMap<AccountAssetKey, int, LimitKeyHash, LimitKeyEqual> map(std::move(entries));
+    std::size_t slots = 0;
+    for (std::uint64_t h : hashes) slots += map.slots_read(h);
+    return static_cast<double>(slots) / static_cast<double>(hashes.size());
+  };
+  const double random = cost(false), chosen = cost(true);
+  EXPECT_LT(random, 4.0);
+  EXPECT_LE(chosen, 2 * random) << "random " << random << ", chosen " << chosen;
+}
+
+TEST(Placement, TheSecretIsDrawnOncePerProcessAndFreshKeysDiffer) {
+  const PlacementKey& a = placement_secret();
+  EXPECT_EQ(&a, &placement_secret());
+  const PlacementKey b = fresh_placement_key(), c = fresh_placement_key();
+  EXPECT_FALSE(b.k0 == c.k0 && b.k1 == c.k1);
+  EXPECT_FALSE(a.k0 == 0 && a.k1 == 0);
+  // Every bit of each word reaches the hash.
+  for (int bit = 0; bit < 64; ++bit) {
+    const std::uint64_t flip = std::uint64_t{1} << bit;
+    EXPECT_NE(placement_hash(5, 7, a), placement_hash(5 ^ flip, 7, a)) << bit;
+    EXPECT_NE(placement_hash(5, 7, a), placement_hash(5, 7 ^ flip, a)) << bit;
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
