@@ -1,32 +1,16 @@
 #include "vantrel/pretrade/policies/holdings_state.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
-#include <exception>
+#include "vantrel/core/placement.hpp"
 
 namespace vantrel {
 
 namespace {
 
-// Drawn from the operating system once per process. A system that cannot give
-// one is not a place to run: without it names could be chosen to collide.
-SipKey draw_asset_name_key() {
-  std::uint64_t words[2];
-  auto* bytes = reinterpret_cast<unsigned char*>(words);
-  for (std::size_t got = 0; got < sizeof(words);) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof(words) - got, 0);
-    if (n > 0)
-      got += static_cast<std::size_t>(n);
-    else if (n < 0 && errno != EINTR)
-      std::terminate();
-  }
-  return SipKey{words[0], words[1]};
-}
-
-const SipKey& asset_name_key() {
-  static const SipKey key = draw_asset_name_key();
-  return key;
+// Names are placed under the process's placement secret, the one every table
+// keyed by host ids uses.
+SipKey asset_name_key() noexcept {
+  const PlacementKey& secret = placement_secret();
+  return SipKey{secret.k0, secret.k1};
 }
 
 constexpr std::size_t kFirstCapacity = 64;
