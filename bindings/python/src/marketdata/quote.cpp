@@ -104,7 +104,7 @@ PyObject* ttl_within(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   auto [duration] = parse(spec, args, nargs, kwnames);
   // A TypeError on the way gets the argument's name; other errors (a missing
   // attribute, an integer too large for 64 bits) pass unchanged.
-  const DurationParts parts = convert_arg("duration", [&] {
+  const DurationParts parts = convert_arg("duration", [&, duration = duration] {
     const std::int64_t days = duration_part(duration, "days");
     const std::int64_t seconds = duration_part(duration, "seconds");
     const std::int64_t micros = duration_part(duration, "microseconds");

@@ -126,7 +126,7 @@ PyObject* instrument_id_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
   static constexpr auto spec = params("InstrumentId.__new__()", req("value"));
   auto [value] = parse(spec, args, kwargs);
   std::uint64_t id = 0;
-  convert_arg("value", [&] {
+  convert_arg("value", [&, value = value] {
     if (!index_as_u64(value, id)) throw ErrorAlreadySet{};
   });
   return make_instance<InstrumentId>(type, InstrumentId{id}).release();

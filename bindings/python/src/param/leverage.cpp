@@ -56,7 +56,7 @@ PyObject* leverage_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* leverage_from_int_py(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("Leverage.from_int()", req("multiplier"));
   auto [multiplier] = parse(spec, args, nargs, kwnames);
-  const long long m = convert_arg("multiplier", [&] {
+  const long long m = convert_arg("multiplier", [&, multiplier = multiplier] {
     Ref index = Ref::steal(PyNumber_Index(multiplier));
     if (!index) throw ErrorAlreadySet{};
     const long long value = PyLong_AsLongLong(index.get());
@@ -69,7 +69,7 @@ PyObject* leverage_from_int_py(PyObject*, PyObject* const* args, Py_ssize_t narg
 PyObject* leverage_from_float_py(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("Leverage.from_float()", req("multiplier"));
   auto [multiplier] = parse(spec, args, nargs, kwnames);
-  const double d = convert_arg("multiplier", [&] {
+  const double d = convert_arg("multiplier", [&, multiplier = multiplier] {
     const double value = PyFloat_AsDouble(multiplier);
     if (value == -1.0 && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
     return value;
