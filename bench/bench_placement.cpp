@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/cpp/old_mixer.hpp"
 #include "vantrel/core/int_map.hpp"
 #include "vantrel/pretrade/policies/holdings_state.hpp"
 
@@ -19,25 +20,7 @@ namespace {
 
 using namespace vantrel;
 
-constexpr std::uint64_t inverse_odd(std::uint64_t a) {
-  std::uint64_t x = a;
-  for (int i = 0; i < 6; ++i) x *= 2 - a * x;
-  return x;
-}
-constexpr std::uint64_t unshift(std::uint64_t y, int s) {
-  std::uint64_t x = y;
-  for (int i = 0; i < 64 / s + 1; ++i) x = y ^ (x >> s);
-  return x;
-}
-// The inverse of the old mixer (mix_hash).
-constexpr std::uint64_t unmix(std::uint64_t h) {
-  std::uint64_t x = unshift(h, 31);
-  x *= inverse_odd(0x94D049BB133111EBull);
-  x = unshift(x, 27);
-  x *= inverse_odd(0xBF58476D1CE4E5B9ull);
-  return unshift(x, 30);
-}
-static_assert(mix_hash(unmix(0xABCDEF0123456780ull)) == 0xABCDEF0123456780ull);
+using old_mixer::unmix;
 
 // The old hash of an account id was mix_hash(account), and of a funds key mix_hash(account ^
 // asset << 40); the first interned asset is number 1.

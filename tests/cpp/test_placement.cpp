@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "old_mixer.hpp"
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/placement.hpp"
 #include "vantrel/pretrade/policies/frozen_map.hpp"
@@ -68,26 +69,9 @@ std::vector<std::uint64_t> random_ids(std::size_t n, std::uint64_t seed) {
   return ids;
 }
 
-// The inverse of mix_hash, the unkeyed mixer tables placed ids by: with it an attacker
-// picks ids whose hashes are any values he likes.
-constexpr std::uint64_t inverse_odd(std::uint64_t a) {
-  std::uint64_t x = a;  // Newton's iteration doubles the correct low bits each step
-  for (int i = 0; i < 6; ++i) x *= 2 - a * x;
-  return x;
-}
-constexpr std::uint64_t unshift(std::uint64_t y, int s) {
-  std::uint64_t x = y;
-  for (int i = 0; i < 64 / s + 1; ++i) x = y ^ (x >> s);
-  return x;
-}
-constexpr std::uint64_t unmix(std::uint64_t h) {
-  std::uint64_t x = unshift(h, 31);
-  x *= inverse_odd(0x94D049BB133111EBull);
-  x = unshift(x, 27);
-  x *= inverse_odd(0xBF58476D1CE4E5B9ull);
-  return unshift(x, 30);
-}
-static_assert(mix_hash(unmix(0x1234567890ABCDE0ull)) == 0x1234567890ABCDE0ull);
+using old_mixer::inverse_odd;
+using old_mixer::unmix;
+using old_mixer::unshift;
 
 // Ids whose old hashes are multiples of 16: all in shard 0, home cell 0, at every capacity.
 std::vector<std::uint64_t> ids_chosen_against_the_old_mixer(std::size_t n) {
