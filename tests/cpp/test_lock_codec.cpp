@@ -581,6 +581,27 @@ TEST(LockCodec, QuotesAreCutAtTheBound) {
   });
 }
 
+// The JSON reader passes over long runs of white space only where a quick look finds one
+// may stand: every run longer than 65 characters is found, wherever it starts.
+TEST(LockCodec, JsonLongSpaceRunsAreFoundWhereverTheyStand) {
+  for (std::size_t offset = 0; offset < 80; ++offset) {
+    for (std::size_t run : {66u, 67u, 130u}) {
+      for (char space : {' ', '\n', '\t', '\r'}) {
+        const std::string text = std::string(offset, 'a') + std::string(run, space) + "x";
+        EXPECT_TRUE(json_may_hold_long_space_run(text)) << offset << " " << run << " " << int(space);
+      }
+    }
+  }
+  std::string compact, short_runs;
+  for (int i = 0; i < 100; ++i) {
+    compact += "[[\"1.5\",\"2\"],[7,\"3\"]]";
+    short_runs += std::string(7, ' ') + "[";
+  }
+  EXPECT_FALSE(json_may_hold_long_space_run(compact));
+  EXPECT_FALSE(json_may_hold_long_space_run(short_runs));
+  EXPECT_FALSE(json_may_hold_long_space_run(std::string(200, '\x80')));  // bytes past 0x7f are no spaces
+}
+
 // Arrays and tags together nest at most 128 levels: every tag counts, those in front of an
 // array as long as it is open.
 TEST(LockCodec, CborNestingLimitCountsEveryTag) {

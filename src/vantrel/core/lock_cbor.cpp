@@ -212,7 +212,14 @@ class CborReader {
   bool step(const Item& item);
   bool feed_bytes(const Item& item);
   bool complete_item();
-  bool open(Frame::Kind kind, std::uint64_t remaining);
+  // Opens an array the layout has accepted (begin_array), taking over the tags in front.
+  bool open(Frame::Kind kind, std::uint64_t remaining) {
+    if (!fits_one_more_level()) return false;
+    if (!frames_.push_back({kind, remaining, tags_})) [[unlikely]] return refuse_third_level();
+    tags_ = 0;
+    return true;
+  }
+  [[gnu::cold, gnu::noinline]] bool refuse_third_level();
   bool close();
   // A non-empty array at the current place: its items sit one level below it.
   bool fits_one_more_level() {
@@ -297,13 +304,7 @@ bool CborReader::complete_item() {
   return true;
 }
 
-// Opens an array the layout has accepted (begin_array), taking over the tags in front.
-bool CborReader::open(Frame::Kind kind, std::uint64_t remaining) {
-  if (!fits_one_more_level()) return false;
-  if (!frames_.push_back({kind, remaining, tags_})) return reader_.fail("arrays nested deeper than the layout allows");
-  tags_ = 0;
-  return true;
-}
+bool CborReader::refuse_third_level() { return reader_.fail("arrays nested deeper than the layout allows"); }
 
 // Closes the innermost array at its break.
 bool CborReader::close() {

@@ -51,6 +51,9 @@ inline constexpr std::string_view kMsgpackCountTooLarge = "array too long for a 
 // up to its last character; a refused array up to its '[' or, when empty where a section
 // must hold a group id, its ']'; trailing text up to its first character.
 bool read_lock_json(std::string_view text, Lock& out, std::string& error);
+// False only when `text` holds no run of white space longer than 65 characters: such
+// input is read without the work of passing over long runs.
+bool json_may_hold_long_space_run(std::string_view text) noexcept;
 // MessagePack: bytes after the outer array are not examined.
 bool read_lock_msgpack(std::string_view bytes, Lock& out, std::string& error);
 // CBOR: bytes after the outer array are not examined. The message is structured:
