@@ -11,6 +11,7 @@ from decimal import Decimal
 
 import pytest
 
+from engine_kit import NoOpPolicy
 from spot_funds_util import (acct, adjustment, bounds, deposit, funds_engine, only_reject, order, report, slot)
 from vantrel import (AccountAdjustment, AccountAdjustmentPositionOperation, AccountGroupId, Engine, Instrument,
                      Price, Quote, QuoteTtl, ReadyEngineBuilder, Side)
@@ -352,7 +353,7 @@ def test_duplicate_final_report_makes_nothing_spendable():
     assert kept.ok and slot(engine, 1, "USD") == (0, 5, 0)
 
 
-class _Spender:
+class _Spender(NoOpPolicy):
     """On the batch's second item, spends the first item's deposit, then refuses."""
 
     name = "Spender"
@@ -361,15 +362,6 @@ class _Spender:
         self.engine = None
         self.calls = 0
         self.kept = None
-
-    def check_pre_trade_start(self, ctx, order_):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order_):
-        return None
-
-    def apply_execution_report(self, ctx, report_):
-        return None
 
     def apply_account_adjustment(self, ctx, account_id, adjustment_):
         self.calls += 1
@@ -392,7 +384,7 @@ def test_rolled_back_deposit_that_was_already_held():
     assert only_reject(engine.execute_pre_trade(order(qty=1, price=1))).reason == "spot funds insufficient"
 
 
-class _NestedSetter:
+class _NestedSetter(NoOpPolicy):
     """Commits a nested batch from its adjustment hook, then refuses the outer one."""
 
     name = "NestedSetter"
@@ -402,15 +394,6 @@ class _NestedSetter:
         self.incoming = incoming
         self.nesting = False
         self.nested = None
-
-    def check_pre_trade_start(self, ctx, order_):
-        return None
-
-    def perform_pre_trade_check(self, ctx, order_):
-        return None
-
-    def apply_execution_report(self, ctx, report_):
-        return None
 
     def apply_account_adjustment(self, ctx, account_id, adjustment_):
         if self.nesting:
