@@ -436,7 +436,7 @@ def test_a_context_object_used_again_carries_only_its_own_orders_account(sync):
     assert [(r.code, r.reason) for r in engine.execute_pre_trade(order(2)).rejects] == [("Custom", "r")]
 
 
-class KeepOdd:
+class KeepOdd(NoOpPolicy):
     """Keeps the start-stage context of orders for odd accounts only."""
 
     name = "keep-odd"
@@ -448,15 +448,6 @@ class KeepOdd:
         account = order.operation.account_id.value
         if account % 2:
             self.kept.setdefault(account, ctx)
-
-    def perform_pre_trade_check(self, ctx, order):
-        return None
-
-    def apply_execution_report(self, *, ctx, report):
-        return None
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        return None
 
 
 @pytest.mark.parametrize("sync", SYNC_MODES)
