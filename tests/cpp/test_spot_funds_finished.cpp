@@ -84,6 +84,14 @@ TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
   ASSERT_NE(reservation, nullptr);
   const Lock lock = reservation->lock();
   reservation->commit();
+  // The hold covers the exact cost (a sell's payment at a negative price), by
+  // less than one unit of its last place.
+  const Exact cost = exact_product(D(c.price), D(c.quantity)) * (c.side == Side::Buy ? 1 : -1);
+  if (cost > 0) {
+    const Decimal held = f.slot(1, "USD").held;
+    EXPECT_GE(exact(held), cost) << held.to_string();
+    EXPECT_LT(exact(held) - cost, pow10(kExactScale - held.scale())) << held.to_string();
+  }
 
   Exact usd_exact = exact(usd_start.available), btc_exact = exact(btc_start.available);
   bool filled = false;
@@ -174,6 +182,14 @@ const FinishedCase kCases[] = {
      "0.63041270",
      "74.24289716213982626242939",
      {{"74.24289716213982626242939", "0.01639073", "0.61402197", true}}},
+    // A sell at a negative price pays: its hold is the payment rounded up.
+    {"sell_at_a_negative_price_part_filled_then_final",
+     "100",
+     "1",
+     Side::Sell,
+     "0.3333333333333333333333333333",
+     "-1.5",
+     {{"-1.5", "0.1", "0.2333333333333333333333333333", true}}},
     {"host_style_part_filled_then_cancelled",
      "91774.32",
      nullptr,
