@@ -20,17 +20,6 @@ std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) 
   return value;
 }
 
-std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept {
-  if (side == Side::Buy) {
-    const std::optional<Decimal> cost = price.checked_mul(quantity, RoundingStrategy::Up);
-    if (!cost) return std::nullopt;
-    return clamp_at_zero(*cost);
-  }
-  const std::optional<Decimal> proceeds = price.checked_mul(quantity, RoundingStrategy::Down);
-  if (!proceeds) return std::nullopt;
-  return clamp_at_zero(negate(*proceeds));
-}
-
 std::optional<FundsRequirements> funds_requirements(Side side, const TradeAmount& amount,
                                                     std::optional<Decimal> price) noexcept {
   FundsRequirements need;

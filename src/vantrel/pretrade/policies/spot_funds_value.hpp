@@ -27,7 +27,13 @@ std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) 
 // makes it pay, price × quantity rounded down and negated. Never below zero.
 // The hold, each fill's consumption and the final release all use it, so an
 // order gives back to the digit what it held. nullopt on overflow.
-std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept;
+inline std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept {
+  const std::optional<Decimal> product =
+      price.checked_mul(quantity, side == Side::Buy ? RoundingStrategy::Up : RoundingStrategy::Down);
+  if (!product) return std::nullopt;
+  const Decimal hold = side == Side::Buy ? *product : (product->is_zero() ? Decimal() : product->negated());
+  return hold.is_negative() && !hold.is_zero() ? Decimal() : hold;
+}
 
 struct FundsRequirements {
   Decimal underlying;                // to hold in the underlying asset
