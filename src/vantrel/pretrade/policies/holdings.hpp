@@ -70,7 +70,7 @@ struct HoldStep {
 // `held` takes the amount exactly where it can; `available` is rounded down
 // where it cannot. The hold is refused as an overflow only when the undo could
 // not take back exactly what it moved.
-inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept;
+inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept;
 
 // ---- releases and fills ----
 
@@ -151,7 +151,7 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
 std::optional<Released> release_rounded(const Holdings& slot, Decimal amount) noexcept;
 }  // namespace holdings_detail
 
-inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
+inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept {
   HoldStep step;
   const bool in_debt = slot.held < Decimal();
   Decimal usable = slot.available;
@@ -167,10 +167,16 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
   }
   if (in_debt) return holdings_detail::hold_rounded(slot, amount, usable, true);
   // The common case: both sides take the amount exactly.
-  const std::optional<Decimal> available = slot.available.exact_sub(amount);
-  const std::optional<Decimal> held = slot.held.exact_add(amount);
+  std::optional<Decimal> moved = amount;
+  std::optional<Decimal> available = slot.available.exact_sub(amount);
+  std::optional<Decimal> held = slot.held.exact_add(amount);
   if (!available || !held) return holdings_detail::hold_rounded(slot, amount, usable, false);
-  return HoldStep{HoldVerdict::Held, Decimal(), amount, amount, Holdings{*available, *held, slot.incoming}};
+  if (*available < Decimal()) return holdings_detail::hold_rounded(slot, amount, usable, false);
+  step.verdict = HoldVerdict::Held;
+  step.moved = *moved;
+  step.taken = *moved;
+  step.after = Holdings{*available, *held, slot.incoming};
+  return step;
 }
 
 inline std::optional<Released> release_step(const Holdings& slot, Decimal amount) noexcept {
