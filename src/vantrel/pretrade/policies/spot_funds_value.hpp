@@ -26,9 +26,10 @@ std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) 
 // What an order on `side` priced at `price` holds in the settlement asset for
 // `quantity`, written to `hold`: a buy price × quantity rounded up; a sell what
 // a negative price makes it pay, price × quantity rounded down and negated.
-// Never below zero. The hold, each fill's consumption and the final release all
-// use it, so an order gives back to the digit what it held. False on overflow
-// (`hold` is then unchanged).
+// Never below zero. Each fill's consumption and the final release use it, and
+// funds_requirements computes the same products in place for the hold, so an
+// order gives back to the digit what it held. False on overflow (`hold` is
+// then unchanged).
 inline bool settlement_hold(Side side, Decimal price, Decimal quantity, Decimal& hold) noexcept {
   if (side == Side::Buy) {
     const std::optional<Decimal> cost = price.checked_mul(quantity, RoundingStrategy::Up);
