@@ -107,17 +107,27 @@ def test_sells_by_volume_hold_and_give_back_exactly_what_they_need(funds, sells,
     for volume, price, action, fill_digits, filled in sells:
         before = {"BTC": slot(engine, 1, "BTC")}
         result = engine.execute_pre_trade(order(1, Side.SELL, vol=plain(volume), price=plain(price)))
+        q = quotient(volume, price)
         if not result.ok:
-            assert [r.reason for r in result.rejects] == ["spot funds insufficient"]
+            reasons = [r.reason for r in result.rejects]
+            if reasons == ["arithmetic overflow"]:
+                # held already uses all its places: no hold its undo could take back exactly.
+                assert at_precision_edge(*before["BTC"], q)
+                event("refused at the 96-bit edge")
+            else:
+                assert reasons == ["spot funds insufficient"]
+                event("refused")
             assert slot(engine, 1, "BTC") == before["BTC"]
-            event("refused")
             continue
         reservation = result.reservation
         outcomes = reservation.account_adjustments()
         check_entries(before, outcomes)
-        q = quotient(volume, price)
-        # Exactly the quotient is held; available keeps what places it can.
-        assert Decimal(str(outcomes[0].entry.held.delta)) == q
+        # The quotient is held whole, unless held itself must be rounded down; available keeps
+        # what places it can.
+        held = outcomes[0].entry.held
+        delta = Decimal(str(held.delta))
+        assert EXACT.subtract(q, unit(Decimal(str(held.absolute)))) < delta <= q
+        event("held rounded down" if delta != q else "held whole")
         event("available rounded down" if Decimal(str(outcomes[0].entry.balance.delta)) != -q else "exact")
         check("BTC")
         if action == "rollback":
@@ -139,8 +149,8 @@ def test_sells_by_volume_hold_and_give_back_exactly_what_they_need(funds, sells,
         ledger["USD"] = EXACT.add(ledger["USD"], EXACT.multiply(price, fill))
         for asset in ("BTC", "USD"):
             check(asset)
-    # Every order finished: nothing stays held.
-    assert slot(engine, 1, "BTC")[1] == 0
+    # Every order finished: nothing stays held, but for a debt of what rounding held down took.
+    assert -slack["BTC"] <= slot(engine, 1, "BTC")[1] <= 0
 
 
 # ---- slots that already use 28 or 29 significant digits ----
@@ -179,9 +189,9 @@ def reported_change(outcomes, asset):
 @given(usd=edge_amount(), btc=edge_amount(), steps=steps,
        sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
 def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync):
-    """Where slots have no room left: every total moves by exactly what the entries report, never by more
-    than the trade or deposit is worth to the account (a hold may cost the account what available cannot
-    keep); undos restore exactly or block."""
+    """Where slots have no room left: every total moves by what the entries report (or by a little more,
+    where a delta itself is rounded down), never by more than the trade or deposit is worth to the account
+    (a hold may cost the account what available cannot keep); undos restore exactly or block."""
     engine = funds_engine(sync)
     for asset, amount in (("USD", usd), ("BTC", btc)):
         result = engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount), absolute=True)])
@@ -191,8 +201,8 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
 
     def check():
         for asset in ("USD", "BTC"):
-            assert total(engine, asset) == reported[asset]
-            assert reported[asset] <= ledger[asset]
+            # Entry deltas too long for 96 bits are rounded down.
+            assert reported[asset] <= total(engine, asset) <= ledger[asset]
 
     for step in steps:
         if step[0] == "deposit":
