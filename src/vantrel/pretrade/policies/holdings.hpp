@@ -59,18 +59,25 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
-  Decimal moved;      // Held: what went into held (the amount, plus any debt settled)
+  Decimal moved;      // Held: what held moved by (the amount, plus any debt settled; rounded
+                      // down where the change itself needs more places, see `lost`)
   Decimal taken;      // Held: what left available (`moved`, more only where available was rounded)
+  Decimal lost;       // Held: non-zero only where held was rounded: held moved by `taken` less it
   Holdings after;     // Held: the new slot
 };
 
 // Usable funds are `available`, less any debt in a negative `held`. A hold of
 // `amount` <= usable settles that debt as well, so `held` ends at `amount`: a
 // later hold can no longer spend funds that an over-consumption already took.
-// `held` takes the amount exactly where it can; `available` is rounded down
-// where it cannot. The hold is refused as an overflow only when the undo could
-// not take back exactly what it moved.
+// Each side takes the amount exactly where it can and is rounded down where it
+// cannot. The hold is refused as an overflow only when the undo could not take
+// back exactly what it moved (both sides rounded, or an integer part too large).
 inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept;
+
+// The undo of a hold: `taken` back into available and `moved` out of held;
+// where the hold rounded held down (`lost` non-zero), `taken` out of held and
+// `lost` back into it. Exactly, or nothing.
+std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal moved, Decimal lost) noexcept;
 
 // ---- releases and fills ----
 

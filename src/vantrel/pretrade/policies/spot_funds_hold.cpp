@@ -8,24 +8,32 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one hold: exactly what it moved back, `moved` out of held and
-// `taken` into available, or nothing and a block (never rounded: that would
-// leave part of the hold behind, or release funds the hold never took). Keeps the key, never
-// a slot pointer: the slot may be removed and recreated meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
-// stage's own one, kept alive by HoldRollbackKeepingControl.
+// The undo of one hold: exactly what it moved back, `taken` into available
+// and `moved` out of held, or nothing and a block (never rounded: that would
+// leave part of the hold behind, or release funds the hold never took). Where
+// the hold had to round held down, `moved` is what rounding took (`lost`): the
+// undo takes `taken` out of held and adds that back. Keeps the key, never a
+// slot pointer: the slot may be removed and recreated meanwhile. `control` is
+// the engine's registry, kept alive by `shared`, or a stage's own one, kept
+// alive by HoldRollbackKeepingControl.
 struct HoldRollback {
   SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
-  Decimal moved;  // into held
-  Decimal taken;  // out of available
+  Decimal taken;
+  Decimal moved;  // what rounding took from held, where `held_rounded`
+  bool held_rounded;
 
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unadjust_step(old, HoldingsDelta{negate(taken), moved, Decimal()}); },
-        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
+        [&](const Holdings& old) {
+          return held_rounded ? unhold_step(old, taken, Decimal(), moved) : unhold_step(old, taken, moved, Decimal());
+        },
+        [&](const Holdings& seen) {
+          return hold_rollback_overflow_block(account, *asset, held_rounded ? taken : moved, seen);
+        });
   }
 };
 
@@ -166,11 +174,15 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     case HoldVerdict::Held:
       break;
   }
+  const bool held_rounded = !step.lost.is_zero();
+  const Decimal kept = held_rounded ? step.lost : step.moved;
   if (!keep_control)
-    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken});
+    mutations.push_reserved_undo(
+        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, kept, held_rounded});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken}, std::move(keep_control)});
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, kept, held_rounded},
+        std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.taken)}, PositionSize{step.after.available}},
