@@ -202,6 +202,15 @@ INSTANTIATE_TEST_SUITE_P(
         // down to 10.000039125820895522388059701 and the undo adds back the 5E-28 it lost.
         RoundedMoveCase{Move::Hold, "7922.816960874179104477611940", "0.0000391258208955223880597015", "10", "",
                         "7912.816960874179104477611940", "10.000039125820895522388059701"},
+        // Both sides round (20000 - 0.5000000000000000000000000001, 7.5 + it); held's change,
+        // 0.5, is exact, so the undo is.
+        RoundedMoveCase{Move::Hold, "20000", "7.5", "0.5000000000000000000000000001", "",
+                        "19999.499999999999999999999999", "8.000000000000000000000000000"},
+        // Both sides round and held's change would need 29 places: available gives the amount
+        // rounded up at its 24 places, 8.000000000000000000000001, and held takes that rounded
+        // down: 0.0000391258208955223880597015 + it = 8.0000391258208955223880607015.
+        RoundedMoveCase{Move::Hold, "20000", "0.0000391258208955223880597015", "8.000000000000000000000000001", "",
+                        "19991.999999999999999999999999", "8.000039125820895522388060701"},
         // Only an integer part too large refuses.
         RoundedMoveCase{Move::Hold, "79228162514264337593543950335", "79228162514264337593543950335", "1", "", nullptr,
                         ""},

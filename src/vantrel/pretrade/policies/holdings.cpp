@@ -25,11 +25,21 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
     if (!w) return step;
     wanted = *w;
   }
-  const std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
-  const std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
+  std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
+  std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
   if (!available || !held) return step;
+  std::optional<Decimal> moved = held->exact_sub(slot.held);
+  if (!moved && !slot.available.exact_sub(wanted)) {
+    // Both sides rounded: available gives the amount rounded up at the places
+    // it keeps, which it takes exactly, and only held is rounded.
+    wanted = wanted.round_to(available->scale(), RoundingStrategy::Up);
+    available = slot.available.exact_sub(wanted);
+    held = add_rounded_down(slot.held, wanted);
+    if (!available || !held) return step;
+    moved = held->exact_sub(slot.held);
+  }
   if (*available < Decimal()) {
-    // Only a settled debt rounded up can take more than is usable.
+    // Only an amount rounded up can take more than is usable.
     step.verdict = HoldVerdict::Insufficient;
     step.usable = usable;
     return step;
@@ -37,7 +47,7 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
   // What each side moved, exactly, so that the undo restores the slot.
   const std::optional<Decimal> taken = slot.available.exact_sub(*available);
   if (!taken) return step;
-  if (const std::optional<Decimal> moved = held->exact_sub(slot.held)) {
+  if (moved) {
     step.moved = *moved;
   } else {
     // held's change itself needs more places than 96 bits hold: the undo takes
