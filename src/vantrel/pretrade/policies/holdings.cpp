@@ -25,21 +25,11 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
     if (!w) return step;
     wanted = *w;
   }
-  std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
-  std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
+  const std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
+  const std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
   if (!available || !held) return step;
-  std::optional<Decimal> moved = held->exact_sub(slot.held);
-  if (!moved && !slot.available.exact_sub(wanted)) {
-    // Both sides rounded: available gives the amount rounded up at the places
-    // it keeps, which it takes exactly, and only held is rounded.
-    wanted = wanted.round_to(available->scale(), RoundingStrategy::Up);
-    available = slot.available.exact_sub(wanted);
-    held = add_rounded_down(slot.held, wanted);
-    if (!available || !held) return step;
-    moved = held->exact_sub(slot.held);
-  }
   if (*available < Decimal()) {
-    // Only an amount rounded up can take more than is usable.
+    // Only a settled debt rounded up can take more than is usable.
     step.verdict = HoldVerdict::Insufficient;
     step.usable = usable;
     return step;
@@ -47,18 +37,18 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
   // What each side moved, exactly, so that the undo restores the slot.
   const std::optional<Decimal> taken = slot.available.exact_sub(*available);
   if (!taken) return step;
-  if (moved) {
+  if (const std::optional<Decimal> moved = held->exact_sub(slot.held)) {
     step.moved = *moved;
+    step.wanted = *moved;
   } else {
     // held's change itself needs more places than 96 bits hold: the undo takes
-    // `taken` back out of held and adds what rounding held down took, `lost`.
-    // Exact only when available took the amount whole.
-    if (*taken != wanted) return step;
+    // `wanted` back out of held and adds what rounding held down took, `lost`.
     const std::optional<Decimal> less = held->exact_sub(wanted);
     const std::optional<Decimal> lost = less ? slot.held.exact_sub(*less) : std::nullopt;
     const std::optional<Decimal> reported = moved_by(slot.held, *held);
-    if (!lost || lost->is_zero() || !reported) return step;
+    if (!lost || !reported) return step;
     step.moved = *reported;
+    step.wanted = wanted;
     step.lost = *lost;
   }
   step.verdict = HoldVerdict::Held;
@@ -78,10 +68,10 @@ std::optional<Released> release_rounded(const Holdings& slot, Decimal amount) no
 
 }  // namespace holdings_detail
 
-std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal moved, Decimal lost) noexcept {
-  if (lost.is_zero()) return unadjust_step(slot, HoldingsDelta{negate(taken), moved, Decimal()});
+std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal wanted, Decimal lost) noexcept {
+  if (lost.is_zero()) return unadjust_step(slot, HoldingsDelta{negate(taken), wanted, Decimal()});
   const std::optional<Decimal> available = slot.available.exact_add(taken);
-  const std::optional<Decimal> less = slot.held.exact_sub(taken);
+  const std::optional<Decimal> less = slot.held.exact_sub(wanted);
   const std::optional<Decimal> held = less ? less->exact_add(lost) : std::nullopt;
   if (!available || !held) return std::nullopt;
   return Holdings{*available, *held, slot.incoming};

@@ -59,10 +59,11 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
-  Decimal moved;      // Held: what held moved by (the amount, plus any debt settled; rounded
-                      // down where the change itself needs more places, see `lost`)
-  Decimal taken;      // Held: what left available (`moved`, more only where available was rounded)
-  Decimal lost;       // Held: non-zero only where held was rounded: held moved by `taken` less it
+  Decimal moved;      // Held: what held moved by (rounded down where that change itself needs
+                      // more places than 96 bits hold)
+  Decimal taken;      // Held: what left available (the amount, more only where available was rounded)
+  Decimal wanted;     // Held: the amount held was to take (with any debt settled)
+  Decimal lost;       // Held: what rounding held down took: held moved by `wanted` less it
   Holdings after;     // Held: the new slot
 };
 
@@ -74,10 +75,9 @@ struct HoldStep {
 // back exactly what it moved (both sides rounded, or an integer part too large).
 inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept;
 
-// The undo of a hold: `taken` back into available and `moved` out of held;
-// where the hold rounded held down (`lost` non-zero), `taken` out of held and
-// `lost` back into it. Exactly, or nothing.
-std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal moved, Decimal lost) noexcept;
+// The undo of a hold: `taken` back into available, `wanted` out of held and
+// `lost` (what rounding held down took) back into it. Exactly, or nothing.
+std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal wanted, Decimal lost) noexcept;
 
 // ---- releases and fills ----
 
@@ -182,6 +182,7 @@ inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept 
   step.verdict = HoldVerdict::Held;
   step.moved = *moved;
   step.taken = *moved;
+  step.wanted = *moved;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
 }
