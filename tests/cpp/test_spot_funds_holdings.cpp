@@ -141,7 +141,7 @@ TEST_P(RoundedMoves, RoundEachResultDownAndRefuseOnlyOverflow) {
       if (step.verdict == HoldVerdict::Held) {
         next = step.after, into_held = step.moved, into_available = step.taken.negated();
         // The undo takes back exactly what moved.
-        EXPECT_EQ(unhold_step(step.after, step.taken, step.wanted, step.lost), before);
+        EXPECT_EQ(unhold_step(step.after, step.taken, step.moved, step.lost), before);
       }
       break;
     }

@@ -39,16 +39,13 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
   if (!taken) return step;
   if (const std::optional<Decimal> moved = held->exact_sub(slot.held)) {
     step.moved = *moved;
-    step.wanted = *moved;
   } else {
     // held's change itself needs more places than 96 bits hold: the undo takes
     // `wanted` back out of held and adds what rounding held down took, `lost`.
     const std::optional<Decimal> less = held->exact_sub(wanted);
     const std::optional<Decimal> lost = less ? slot.held.exact_sub(*less) : std::nullopt;
-    const std::optional<Decimal> reported = moved_by(slot.held, *held);
-    if (!lost || !reported) return step;
-    step.moved = *reported;
-    step.wanted = wanted;
+    if (!lost) return step;
+    step.moved = wanted;
     step.lost = *lost;
   }
   step.verdict = HoldVerdict::Held;

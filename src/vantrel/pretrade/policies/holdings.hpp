@@ -59,11 +59,9 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
-  Decimal moved;      // Held: what held moved by (rounded down where that change itself needs
-                      // more places than 96 bits hold)
-  Decimal taken;      // Held: what left available (the amount, more only where available was rounded)
-  Decimal wanted;     // Held: the amount held was to take (with any debt settled)
-  Decimal lost;       // Held: what rounding held down took: held moved by `wanted` less it
+  Decimal moved;      // Held: the amount held was to take (with any debt settled)
+  Decimal taken;      // Held: what left available (`moved`, more only where available was rounded)
+  Decimal lost;       // Held: what rounding held down took: held moved by `moved` less it
   Holdings after;     // Held: the new slot
 };
 
@@ -182,7 +180,6 @@ inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept 
   step.verdict = HoldVerdict::Held;
   step.moved = *moved;
   step.taken = *moved;
-  step.wanted = *moved;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
 }

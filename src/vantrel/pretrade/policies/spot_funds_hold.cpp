@@ -195,15 +195,20 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   }
   if (!keep_control)
     mutations.push_reserved_undo(
-        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.wanted, *lost});
+        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, *lost});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.wanted, *lost},
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, *lost},
         std::move(keep_control)});
+  // Where held was rounded down, its change needs more places than 96 bits
+  // hold: the entry reports it rounded down.
+  Decimal held_delta = step.moved;
+  if (!step.lost.is_zero())
+    held_delta = step.moved.checked_add(step.lost.negated(), RoundingStrategy::Down).value_or(step.moved);
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.taken)}, PositionSize{step.after.available}},
-      OutcomeAmount{PositionSize{step.moved}, PositionSize{step.after.held}},
+      OutcomeAmount{PositionSize{held_delta}, PositionSize{step.after.held}},
       std::nullopt,
   });
   return std::nullopt;
