@@ -271,13 +271,50 @@ TEST(AdjustStep, FirstFailureInFieldOrderDecides) {
   const AdjustStep delta_overflow = adjust_step(Holdings{kMin, Decimal(), Decimal()}, adjustment(absolute("1")));
   EXPECT_EQ(delta_overflow.verdict, AdjustVerdict::DeltaOverflow);
   EXPECT_EQ(delta_overflow.field, HoldingsField::Balance);
-  // ...or it fits only rounded: the entry's old + delta would not be its new value.
-  EXPECT_EQ(adjust_step(H("20000", "0"), adjustment(absolute("0.0000000000000000000000000001"))).verdict,
-            AdjustVerdict::DeltaOverflow);
+  // A second field whose delta must be rounded has no room for its remainder.
+  BalanceAdjustment both = adjustment(absolute("0.0000000000000000000000000001"), absolute("0.0000000000000000000000000001"));
+  const AdjustStep two = adjust_step(H("20000", "20000"), both);
+  EXPECT_EQ(two.verdict, AdjustVerdict::DeltaOverflow);
+  EXPECT_EQ(two.field, HoldingsField::Held);
   // A sum too long for the field is rounded, and its delta is the change made.
   const AdjustStep rounded = adjust_step(H("20000", "0"), adjustment(delta("0.0000000000000000000000000001")));
   ASSERT_EQ(rounded.verdict, AdjustVerdict::Adjusted);
   EXPECT_EQ(rounded.after.available.exact_sub(rounded.delta.available), D("20000"));
+}
+
+// Changes whose delta needs more than 96 bits: applied, the entry's delta
+// rounded down (never more than the change made), and the undo exact.
+TEST(AdjustStep, ADeltaTooLongIsRoundedDownAndUndoneExactly) {
+  struct Case {
+    Holdings before;
+    BalanceAdjustment change;
+  };
+  const Case cases[] = {
+      {H("20000", "0"), adjustment(absolute("0.0000000000000000000000000001"))},
+      {H("10000000.00000000000000000001", "0"), adjustment(delta("1000000000.000000000000000000"))},
+      {H("0.00999999999999999999999", "0.00000000000000000000001"), adjustment(delta("792281.63"))},
+      {H("0", "0.00000000000000000000001"), adjustment(std::nullopt, delta("-792281.63"))},
+      {H("-3.0000000000000000000000000005", "1"), adjustment(absolute("79228162514264.337593543950335"))},
+  };
+  for (const Case& c : cases) {
+    const AdjustStep step = adjust_step(c.before, c.change);
+    ASSERT_EQ(step.verdict, AdjustVerdict::Adjusted) << holdings_text(c.before);
+    ASSERT_NE(step.remainder.field, AdjustRemainder::kNone);
+    const std::size_t f = step.remainder.field;
+    const Decimal old_value = f == 0 ? c.before.available : c.before.held;
+    const Decimal new_value = f == 0 ? step.after.available : step.after.held;
+    const Decimal d = f == 0 ? step.delta.available : step.delta.held;
+    // old + delta falls short of the new value by the remainder, less than a unit of the delta's last place.
+    const Decimal taken = step.remainder.value();
+    EXPECT_FALSE(taken.is_negative());
+    EXPECT_GT(taken, Decimal());
+    EXPECT_LT(taken, Decimal::from_parts(1, 0, d.scale(), false));
+    const std::optional<Decimal> rebuilt = new_value.exact_sub(d);
+    if (rebuilt) EXPECT_EQ(rebuilt->exact_sub(taken), old_value);
+    EXPECT_EQ(unadjust_step(step.after, step.delta, step.remainder), c.before) << holdings_text(c.before);
+    // The rounded delta alone would not give the old value back.
+    EXPECT_NE(unadjust_step(step.after, step.delta), std::optional<Holdings>(c.before));
+  }
 }
 
 TEST(UnadjustStep, AllOrNothing) {

@@ -95,6 +95,18 @@ Decimal field_of(const Holdings& h, std::size_t i) noexcept {
 Decimal& field_of(HoldingsDelta& d, std::size_t i) noexcept {
   return i == 0 ? d.available : (i == 1 ? d.held : d.incoming);
 }
+Decimal field_of(const HoldingsDelta& d, std::size_t i) noexcept {
+  return i == 0 ? d.available : (i == 1 ? d.held : d.incoming);
+}
+
+// (after - before) - rounded, exactly, where `rounded` is that change rounded
+// down: by whichever order of the steps 96 bits can hold.
+std::optional<Decimal> remainder_of(Decimal before, Decimal after, Decimal rounded) noexcept {
+  if (const std::optional<Decimal> less = after.exact_sub(rounded))
+    if (const std::optional<Decimal> r = less->exact_sub(before)) return r;
+  if (const std::optional<Decimal> more = before.exact_add(rounded)) return after.exact_sub(*more);
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -128,25 +140,53 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
   }
   for (std::size_t i = 0; i < 3; ++i) {
     if (!adjustment.fields[i]) continue;
-    // Exact, so that old + delta is the new value; a delta no scale holds is refused.
-    const std::optional<Decimal> d = field_of(step.after, i).exact_sub(field_of(slot, i));
-    if (!d) {
+    const Decimal before = field_of(slot, i);
+    const Decimal after = field_of(step.after, i);
+    if (const std::optional<Decimal> d = after.exact_sub(before)) {
+      field_of(step.delta, i) = *d;
+      continue;
+    }
+    // 96 bits cannot hold the change itself: the entry reports it rounded down,
+    // and the undo keeps what that rounding took, so it still gives back exactly.
+    const std::optional<Decimal> d = moved_by(before, after);
+    const std::optional<Decimal> taken = d ? remainder_of(before, after, *d) : std::nullopt;
+    const std::optional<RoundingRemainder> kept = taken ? RoundingRemainder::of(*taken) : std::nullopt;
+    if (!kept || step.remainder.field != AdjustRemainder::kNone) {
       step.verdict = AdjustVerdict::DeltaOverflow;
       step.field = static_cast<HoldingsField>(i);
       return step;
     }
     field_of(step.delta, i) = *d;
+    step.remainder = AdjustRemainder::of(*kept, i);
   }
   step.verdict = AdjustVerdict::Adjusted;
   return step;
 }
 
-std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta) noexcept {
-  const std::optional<Decimal> available = slot.available.exact_sub(delta.available);
-  const std::optional<Decimal> held = slot.held.exact_sub(delta.held);
-  const std::optional<Decimal> incoming = slot.incoming.exact_sub(delta.incoming);
-  if (!available || !held || !incoming) return std::nullopt;
-  return Holdings{*available, *held, *incoming};
+std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta,
+                                      const AdjustRemainder& remainder) noexcept {
+  Holdings back;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Decimal now = field_of(slot, i);
+    const Decimal d = field_of(delta, i);
+    std::optional<Decimal> value;
+    if (remainder.field == i) {
+      // now - d - taken, exactly: one order of the two steps may pass through a
+      // value 96 bits cannot hold where the other does not.
+      const Decimal taken = remainder.value();
+      const std::optional<Decimal> less_delta = now.exact_sub(d);
+      value = less_delta ? less_delta->exact_sub(taken) : std::nullopt;
+      if (!value) {
+        const std::optional<Decimal> less_taken = now.exact_sub(taken);
+        value = less_taken ? less_taken->exact_sub(d) : std::nullopt;
+      }
+    } else {
+      value = now.exact_sub(d);
+    }
+    if (!value) return std::nullopt;
+    field_of(back, i) = *value;
+  }
+  return back;
 }
 
 }  // namespace vantrel

@@ -56,6 +56,26 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
   return new_value.checked_add(old_value.negated(), RoundingStrategy::Down);
 }
 
+// What a rounding took below the last place kept (a hold's held, an
+// adjustment's delta): a few digits, kept in seven bytes so that an undo stays
+// inside its action and can still give back exactly what was moved.
+struct RoundingRemainder {
+  std::uint32_t low = 0;
+  std::uint16_t high = 0;
+  std::uint8_t scale = 0;
+
+  // nullopt when the remainder is negative or needs more than 48 bits.
+  static std::optional<RoundingRemainder> of(Decimal remainder) noexcept {
+    if (remainder.is_negative() || remainder.hi32() != 0 || (remainder.lo64() >> 48) != 0) return std::nullopt;
+    return RoundingRemainder{static_cast<std::uint32_t>(remainder.lo64()),
+                             static_cast<std::uint16_t>(remainder.lo64() >> 32),
+                             static_cast<std::uint8_t>(remainder.scale())};
+  }
+  Decimal value() const noexcept {
+    return Decimal::from_parts(low | (static_cast<std::uint64_t>(high) << 32), 0, scale, false);
+  }
+};
+
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
@@ -126,6 +146,21 @@ struct HoldingsDelta {
   Decimal incoming;
 };
 
+// What rounding an adjustment's delta down took, and of which field (at most
+// one field's delta is rounded; `field` is kNone when none is). Eight bytes.
+struct AdjustRemainder {
+  static constexpr std::uint8_t kNone = 0xff;
+  std::uint32_t low = 0;
+  std::uint16_t high = 0;
+  std::uint8_t scale = 0;
+  std::uint8_t field = kNone;
+
+  static AdjustRemainder of(RoundingRemainder taken, std::size_t field) noexcept {
+    return AdjustRemainder{taken.low, taken.high, taken.scale, static_cast<std::uint8_t>(field)};
+  }
+  Decimal value() const noexcept { return RoundingRemainder{low, high, scale}.value(); }
+};
+
 enum class AdjustVerdict : std::uint8_t { Adjusted, ValueOverflow, BoundsExceeded, DeltaOverflow };
 
 struct AdjustStep {
@@ -135,17 +170,22 @@ struct AdjustStep {
   Decimal applied;                                // ValueOverflow: the delta
   Decimal value;                                  // BoundsExceeded: the refused new value
   Holdings after;
-  HoldingsDelta delta;
+  HoldingsDelta delta;     // each rounded down where 96 bits cannot hold the change
+  AdjustRemainder remainder;  // what rounding one delta took, so the undo stays exact
 };
 
 // Each present field becomes its absolute value or the old value plus its delta
 // (rounded when the field cannot hold every digit), within that field's
-// bounds; then the three deltas, each exactly what its field moved. The first
-// failure decides.
+// bounds; then the three deltas, each what its field moved, rounded down where
+// 96 bits cannot hold it (with the remainder kept for the undo). The first
+// failure decides; a delta is refused only for an integer part too large, or
+// when a second field's delta or a remainder of over 48 bits would need keeping.
 AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment) noexcept;
 
-// The undo of an applied adjustment: every delta taken back exactly, or nothing.
-std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta) noexcept;
+// The undo of an applied adjustment: every delta (and the remainder its
+// rounding took) taken back exactly, or nothing.
+std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta& delta,
+                                      const AdjustRemainder& remainder = {}) noexcept;
 
 // ---- the two steps of every order, inline for the hot path ----
 

@@ -7,24 +7,43 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one adjustment: every delta taken back, or nothing and a block.
+// The undo of one adjustment: every delta (and what rounding one of them took)
+// taken back, or nothing and a block. `control` is the engine's registry, kept
+// alive by `shared`; AdjustmentRollbackKeepingControl keeps any other.
 struct AdjustmentRollback {
   SpotFundsShared::Lease shared;
-  std::shared_ptr<AccountBlockRegistry> control;
+  AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;  // nullptr: the adjustment left no slot of an asset never interned
+  AdjustRemainder remainder;  // before the deltas: it fills what their alignment would leave
   HoldingsDelta delta;
 
   void operator()() noexcept {
     if (asset == nullptr) return;  // it moved nothing
     undo_or_block(
-        shared->holdings, control.get(), HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unadjust_step(old, delta); },
+        shared->holdings, control, HoldingsKey{account, asset},
+        [&](const Holdings& old) { return unadjust_step(old, delta, remainder); },
         [&](const Holdings& seen) { return adjustment_rollback_overflow_block(account, *asset, delta, seen); });
   }
 };
+
+// A registry other than the engine's (a policy used on its own) has no room
+// left for a remainder: such an adjustment takes its deltas exactly or not at all.
+struct AdjustmentRollbackKeepingControl {
+  SpotFundsShared::Lease shared;
+  std::shared_ptr<AccountBlockRegistry> control;
+  AccountId account;
+  const std::string* asset;
+  HoldingsDelta delta;
+
+  void operator()() noexcept {
+    AdjustmentRollback{std::move(shared), control.get(), account, asset, {}, delta}();
+  }
+};
 // Staged after the adjustment without allocating: see Mutations::push_reserved_undo.
-static_assert(MutationAction::fits_inline<AdjustmentRollback>(), "an adjustment's undo lives inside its action");
+static_assert(MutationAction::fits_inline<AdjustmentRollback>() &&
+                  MutationAction::fits_inline<AdjustmentRollbackKeepingControl>(),
+              "an adjustment's undo lives inside its action");
 
 std::optional<FieldAdjustment> field(const std::optional<AdjustmentAmount>& amount) {
   if (!amount) return std::nullopt;
@@ -63,12 +82,15 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
   const Asset& asset = *op->asset;
   HoldingsState& state = shared_->holdings;
   mutations.reserve_more(1);
-  std::shared_ptr<AccountBlockRegistry> control = ctx.account_control().shared_from_this();
+  AccountBlockRegistry* control = &ctx.account_control();
+  std::shared_ptr<AccountBlockRegistry> keep_control;  // not the engine's: kept by the undo
+  if (control != shared_->blocks.get()) keep_control = control->shared_from_this();
   AdjustStep step;
   // A zero adjustment of an asset never seen leaves no slot and interns nothing.
   const std::string* name = nullptr;
   state.change_named(account, asset.name(), name, [&](const Holdings& old, Holdings& next) {
     step = adjust_step(old, change);
+    if (keep_control && step.remainder.field != AdjustRemainder::kNone) step.verdict = AdjustVerdict::DeltaOverflow;
     if (step.verdict != AdjustVerdict::Adjusted) return false;
     next = step.after;
     return true;
@@ -84,8 +106,12 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
     case AdjustVerdict::Adjusted:
       break;
   }
-  mutations.push_reserved_undo(
-      AdjustmentRollback{SpotFundsShared::Lease(*shared_), std::move(control), account, name, step.delta});
+  if (!keep_control)
+    mutations.push_reserved_undo(
+        AdjustmentRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.remainder, step.delta});
+  else
+    mutations.push_reserved_undo(AdjustmentRollbackKeepingControl{SpotFundsShared::Lease(*shared_),
+                                                                  std::move(keep_control), account, name, step.delta});
   std::vector<OutcomeEntryRecord> entries;
   entries.push_back(OutcomeEntryRecord{
       asset,

@@ -8,24 +8,6 @@ namespace vantrel {
 
 namespace {
 
-// What rounding held down took from a hold: a few digits below held's last
-// place, kept in seven bytes so that a hold's undo stays inside its action.
-struct HeldRoundingLoss {
-  std::uint32_t low = 0;
-  std::uint16_t high = 0;
-  std::uint8_t scale = 0;
-
-  // nullopt when the loss needs more than 48 bits.
-  static std::optional<HeldRoundingLoss> of(Decimal loss) noexcept {
-    if (loss.is_negative() || loss.hi32() != 0 || (loss.lo64() >> 48) != 0) return std::nullopt;
-    return HeldRoundingLoss{static_cast<std::uint32_t>(loss.lo64()), static_cast<std::uint16_t>(loss.lo64() >> 32),
-                            static_cast<std::uint8_t>(loss.scale())};
-  }
-  Decimal value() const noexcept {
-    return Decimal::from_parts(low | (static_cast<std::uint64_t>(high) << 32), 0, scale, false);
-  }
-};
-
 // The undo of one hold: exactly what it moved back, `taken` into available,
 // `wanted` out of held and `lost` (what rounding held down took) back into it,
 // or nothing and a block (never rounded: that would leave part of the hold
@@ -40,7 +22,7 @@ struct HoldRollback {
   const std::string* asset;
   Decimal taken;
   Decimal wanted;
-  HeldRoundingLoss lost;
+  RoundingRemainder lost;
 
   void operator()() noexcept {
     undo_or_block(
@@ -165,7 +147,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
   HoldStep step;
-  std::optional<HeldRoundingLoss> lost;
+  std::optional<RoundingRemainder> lost;
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
     step = hold_step(Holdings{}, amount);
@@ -176,7 +158,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
       step = hold_step(old, amount);
       if (step.verdict != HoldVerdict::Held) return false;
-      lost = HeldRoundingLoss::of(step.lost);
+      lost = RoundingRemainder::of(step.lost);
       if (!lost) {
         step.verdict = HoldVerdict::Overflow;  // no undo could take it back exactly
         return false;
