@@ -1,0 +1,141 @@
+"""Orders whose amounts need more digits than a slot keeps next to its own: no account is
+blocked for a rounding, every finished order leaves nothing held, a cancel gives back to
+the digit what the hold took, and no account ever ends above the exact cash flows.
+
+Each case is one account, one limit order and its reports, in every locking mode; the
+exact figures are worked out in 60-digit decimals."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from decimal import Decimal
+
+import pytest
+
+from spot_funds_util import (WIDE, deposit, funds_engine, last_place_slack, order, report, slot, total)
+from vantrel import Side
+
+D = Decimal
+ASSETS = ("BTC", "USD")
+MODES = ("no_sync", "account_sync", "full_sync")
+
+
+@dataclass
+class Fill:
+    """One report: a trade (price, quantity) or none, the leaves quantity and the finality flag."""
+    trade: tuple[str, str] | None
+    leaves: str
+    final: bool = True
+
+
+@dataclass
+class Case:
+    name: str
+    balances: dict[str, str]
+    side: str
+    qty: str
+    price: str
+    reports: list[Fill] = field(default_factory=list)
+
+
+CASES = [
+    # Rows measured blocked: a slot with many fractional digits cannot take the exact sum.
+    Case("cents balance, part fill, then the rest released", {"USD": "91774.32"}, "buy", "0.8197770633412746",
+         "70309.775523", [Fill(("67075.525848942", "0.0614832797505955"), "0.7582937835906791")]),
+    Case("28-digit balance, cancelled unfilled", {"USD": "9713.226403560902853626478781"}, "buy",
+         "0.61630228225363056940", "8812.581870598038361231001", [Fill(None, "0.61630228225363056940")]),
+    Case("28-digit balances, sell filled at the limit, the rest released",
+         {"USD": "69.87884716237750733502933787", "BTC": "4.045050872161901548880670967"}, "sell",
+         "0.5392995532913090677585", "5036.96840149499",
+         [Fill(("5036.96840149499", "0.3974637707756947829380"), "0.1418357825156142848205")]),
+    Case("28 places in price and quantity, cancelled unfilled", {"USD": "10"}, "buy",
+         "3.0000000000000000000000000001", "1.0000000000000000000000000001", [Fill(None, "3.0000000000000000000000000001")]),
+    # Rows measured leaving a residue held.
+    Case("a hold rounded up, cancelled unfilled", {"USD": "2"}, "buy", "1.0000000000000000000000000001",
+         "1.0000000000000000000000000001", [Fill(None, "1.0000000000000000000000000001")]),
+    Case("28-digit balance, 20-place price, cancelled unfilled", {"USD": "59.40336908515679885681988207"}, "buy",
+         "0.781183198343459", "10.94342330598699409987", [Fill(None, "0.781183198343459")]),
+    Case("28-digit balance, part fill at the limit, the rest released", {"USD": "1903.380086849578158417840603"},
+         "buy", "0.63041270", "74.24289716213982626242939",
+         [Fill(("74.24289716213982626242939", "0.01639073"), "0.61402197")]),
+    Case("host amounts, part fill at the limit, then a cancel", {"USD": "1000000.00"}, "buy", "0.20536301402749984",
+         "7.241307", [Fill(("7.241307", "0.05536301402749984"), "0.15", final=False), Fill(None, "0.15")]),
+    # A sell at a negative price pays: what it holds is the payment rounded up.
+    Case("sell at a negative price, cancelled unfilled", {"USD": "10", "BTC": "5"}, "sell",
+         "3.0000000000000000000000000001", "-1.0000000000000000000000000001", [Fill(None, "3.0000000000000000000000000001")]),
+    Case("sell at a negative price, part fill above the limit, the rest released", {"USD": "10", "BTC": "5"}, "sell",
+         "3.0000000000000000000000000001", "-1.0000000000000000000000000001",
+         [Fill(("-0.9999999999999999999999999999", "1.0000000000000000000000000001"), "2")]),
+    # Filled whole in two parts: nothing of the rounded-up hold may stay behind.
+    Case("filled whole in two parts below the limit", {"USD": "59.40336908515679885681988207"}, "buy",
+         "0.781183198343459", "10.94342330598699409987",
+         [Fill(("10.94342330598699409986", "0.5"), "0.281183198343459", final=False),
+          Fill(("10.9434233059869940998", "0.281183198343459"), "0")]),
+]
+
+
+def requirement(case: Case) -> dict[str, Decimal]:
+    """What the hold must cover at least, exactly."""
+    qty, price = D(case.qty), D(case.price)
+    if case.side == "buy":
+        return {"USD": max(WIDE.multiply(price, qty), D(0)), "BTC": D(0)}
+    return {"BTC": qty, "USD": max(-WIDE.multiply(price, qty), D(0))}
+
+
+def flows(case: Case, trade: tuple[str, str]) -> dict[str, Decimal]:
+    """The exact cash flows of one trade for the account."""
+    px, qty = D(trade[0]), D(trade[1])
+    paid = WIDE.multiply(px, qty)
+    if case.side == "buy":
+        return {"USD": -paid, "BTC": qty}
+    return {"USD": paid, "BTC": -qty}
+
+
+def held_delta(outcomes, asset) -> Decimal:
+    for outcome in outcomes:
+        if outcome.entry.asset == asset and outcome.entry.held is not None:
+            return D(str(outcome.entry.held.delta))
+    return D(0)
+
+
+@pytest.mark.parametrize("sync", MODES)
+@pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
+def test_finished_orders_neither_block_nor_strand_nor_create_funds(case, sync):
+    engine = funds_engine(sync)
+    exact = {asset: D(0) for asset in ASSETS}
+    for asset, amount in case.balances.items():
+        deposit(engine, 1, asset, amount)
+        exact[asset] = D(amount)
+    before = {asset: slot(engine, 1, asset) for asset in ASSETS}
+    assert {asset: total(before[asset]) for asset in ASSETS} == exact
+
+    side = Side.BUY if case.side == "buy" else Side.SELL
+    placed = engine.execute_pre_trade(order(1, side, qty=case.qty, price=case.price))
+    assert placed.ok, [(r.reason, r.details) for r in placed.rejects]
+    reservation = placed.reservation
+    took = {asset: held_delta(reservation.account_adjustments(), asset) for asset in ASSETS}
+    for asset, needed in requirement(case).items():
+        # Rounded up if at all, by less than a unit of the last place kept.
+        assert needed <= took[asset] <= WIDE.add(needed, last_place_slack(needed, *before[asset])), asset
+    lock = reservation.lock()
+    reservation.commit()
+
+    slack = {asset: D(0) for asset in ASSETS}
+    for fill in case.reports:
+        out = engine.apply_execution_report(report(1, side, trade=fill.trade, leaves=fill.leaves, final=fill.final,
+                                                   lock=lock))
+        assert out.account_blocks == [], [(b.reason, b.details) for b in out.account_blocks]
+        if fill.trade is not None:
+            for asset, flow in flows(case, fill.trade).items():
+                exact[asset] = WIDE.add(exact[asset], flow)
+                slack[asset] += last_place_slack(exact[asset], flow, *slot(engine, 1, asset))
+
+    after = {asset: slot(engine, 1, asset) for asset in ASSETS}
+    for asset in ASSETS:
+        assert after[asset][1] == 0, f"{asset} left held: {after[asset]}"
+        # Never above the exact figure; below it by rounding only.
+        assert total(after[asset]) <= exact[asset], (asset, after[asset], exact[asset])
+        assert WIDE.subtract(exact[asset], total(after[asset])) <= slack[asset], (asset, after[asset], exact[asset])
+    if all(fill.trade is None for fill in case.reports):
+        # A cancel gives back to the digit what the hold took.
+        assert after == before
