@@ -12,7 +12,7 @@ import pytest
 from hypothesis import event, example, given, settings
 from hypothesis import strategies as st
 
-from spot_funds_util import acct, adjustment, deposit, funds_engine, order, report, slot
+from spot_funds_util import acct, adjustment, beyond_96_bits, deposit, funds_engine, order, report, slot
 from vantrel import Lock, Side
 
 EXACT = decimal.Context(prec=100, traps=[decimal.Inexact])
@@ -91,14 +91,8 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         before = {"BTC": slot(engine, 1, "BTC")}
         result = engine.execute_pre_trade(order(1, Side.SELL, vol=plain(volume), price=plain(price)))
         if not result.ok:
-            reasons = [r.reason for r in result.rejects]
-            if reasons == ["arithmetic overflow"]:
-                # No exact move exists once the slot already needs all 96 bits: refused, nothing moved.
-                assert at_precision_edge(*before["BTC"], quotient(volume, price))
-                assert slot(engine, 1, "BTC") == before["BTC"]
-                event("refused at the 96-bit edge")
-                return
-            assert reasons == ["spot funds insufficient"]
+            # Never refused for precision: a hold that does not fit exactly is rounded up.
+            assert [r.reason for r in result.rejects] == ["spot funds insufficient"]
             assert slot(engine, 1, "BTC") == before["BTC"]
             event("refused")
             continue
@@ -126,20 +120,14 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         trade = (plain(price), plain(fill)) if fill else None
         leaves = EXACT.subtract(q, fill)
         out = engine.apply_execution_report(report(1, Side.SELL, trade=trade, leaves=plain(leaves), lock=Lock()))
-        if [b.reason for b in out.account_blocks] == ["arithmetic overflow"]:
-            # The account is blocked instead of rounding a slot that needs all 96 bits; nothing was lost.
-            assert at_precision_edge(*before["BTC"], leaves)
-            assert total(engine, "BTC") == ledger["BTC"] and total(engine, "USD") == ledger["USD"]
-            event("blocked at the 96-bit edge")
-            return
-        assert out.account_blocks == []
+        assert out.account_blocks == [], [b.details for b in out.account_blocks]
         check_entries(before, out.account_adjustments)
         ledger["BTC"] = EXACT.subtract(ledger["BTC"], fill)
         ledger["USD"] = EXACT.add(ledger["USD"], EXACT.multiply(price, fill))
         assert total(engine, "BTC") == ledger["BTC"]
         assert total(engine, "USD") == ledger["USD"]
-    # Every order finished: what stays held is what rounding up set aside, never a debt.
-    assert slot(engine, 1, "BTC")[1] >= 0
+    # Every order finished: nothing stays held, not even what rounding up set aside.
+    assert slot(engine, 1, "BTC")[1] == 0
 
 
 # ---- slots that already use 28 or 29 significant digits ----
@@ -196,6 +184,8 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
         if step[0] == "deposit":
             _, asset, amount = step
             result = engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount))])
+            # Refused only where the integer part cannot be held.
+            assert result.ok or beyond_96_bits(EXACT.add(slot(engine, 1, asset)[0], amount)), result.rejects
             if result.ok:
                 moved = reported_change(result.outcomes, asset)
                 assert moved <= amount  # rounded down, if at all
@@ -207,15 +197,19 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
         side_name, qty, price, action, fill_digits = step
         side = Side.BUY if side_name == "buy" else Side.SELL
         before = {asset: slot(engine, 1, asset) for asset in ("BTC", "USD")}
+        needed = EXACT.multiply(qty, price) if side == Side.BUY else qty
         placed = engine.execute_pre_trade(order(1, side, qty=plain(qty), price=plain(price)))
         if not placed.ok:
-            assert [r.reason for r in placed.rejects][0] in ("spot funds insufficient", "arithmetic overflow")
+            reasons = [r.reason for r in placed.rejects]
+            assert reasons in (["spot funds insufficient"], ["arithmetic overflow"])
+            if reasons == ["arithmetic overflow"]:
+                paying = "USD" if side == Side.BUY else "BTC"
+                assert beyond_96_bits(EXACT.add(before[paying][1], needed), EXACT.subtract(before[paying][0], needed))
             assert {asset: slot(engine, 1, asset) for asset in before} == before
             continue
         reservation = placed.reservation
         holds = reservation.account_adjustments()
         check_entries(before, holds)
-        needed = EXACT.multiply(qty, price) if side == Side.BUY else qty
         # The hold covers at least the exact requirement.
         held = Decimal(str(holds[0].entry.held.delta))
         assert held >= needed
@@ -248,8 +242,13 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
             ledger[paid] = EXACT.subtract(ledger[paid], cost if side == Side.BUY else fill)
             ledger[got] = EXACT.add(ledger[got], fill if side == Side.BUY else cost)
         if out.account_blocks:
+            # Only where some figure's integer part cannot be held.
             assert [b.reason for b in out.account_blocks] == ["arithmetic overflow"]
-            event("report blocked")
+            figures = [*ledger.values(), EXACT.multiply(price, fill), *before["BTC"], *before["USD"]]
+            assert beyond_96_bits(*figures), [b.details for b in out.account_blocks]
+            event("report blocked beyond 96 bits")
             return
+        for asset in ("BTC", "USD"):
+            assert slot(engine, 1, asset)[1] == 0, f"the finished order left {asset} held"
         event("report settled below the exact ledger" if reported != ledger else "report settled exactly")
         check()
