@@ -1,5 +1,5 @@
-// The funds policy where a slot already uses 28 or 29 significant digits: an
-// amount the slot cannot take exactly is rounded once, against the account, and
+// The funds policy where a slot already uses 28 or 29 significant digits: a
+// result the slot cannot hold exactly is rounded down, against the account, and
 // an undo moves back exactly what was moved or blocks. Each case in every mode.
 #include <gtest/gtest.h>
 
@@ -19,8 +19,10 @@ const OutcomeEntryRecord& only_entry(std::span<const AdjustmentOutcomeRecord> ou
   return outcomes.front().entry;
 }
 
-// A sell of 0.05 next to 5E+28 holds 1 (rounded up); cancelled, it gives all of it back.
-TEST_P(FundsAtTheEdge, CancelledSellGivesBackItsRoundedUpHold) {
+// Next to a 29-digit balance only whole units fit in available: a hold takes
+// the exact amount into held and leaves available rounded down; the cancel
+// empties held and leaves available one unit short of where it began, never above.
+TEST_P(FundsAtTheEdge, CancelledSellEmptiesHeldAndLeavesAvailableAtMostOneUnitShort) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
@@ -28,16 +30,14 @@ TEST_P(FundsAtTheEdge, CancelledSellGivesBackItsRoundedUpHold) {
   MainOutcome placed = engine.execute(order(1, Side::Sell, qty("0.05"), D(1)));
   ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
   std::get<CoreReservation>(placed).commit();
-  EXPECT_EQ(f.slot(1, "BTC"), HA("49999999999999999999999999999", "1"));
+  EXPECT_EQ(f.slot(1, "BTC"), HA("49999999999999999999999999999", "0.05"));
   const PostTradeOutcome out = engine.apply_execution_report(report(1, Side::Sell, std::nullopt, "0.05", true, Lock()));
   EXPECT_TRUE(out.account_blocks.empty());
-  EXPECT_EQ(only_entry(out.account_adjustments).held->delta.value, D(-1));
-  EXPECT_EQ(f.slot(1, "BTC"), HA("50000000000000000000000000000", "0"));
+  EXPECT_EQ(only_entry(out.account_adjustments).held->delta.value, D("-0.05"));
+  EXPECT_EQ(f.slot(1, "BTC"), HA("49999999999999999999999999999", "0"));
 }
 
-// A buy of 1 at 88286.0663947 holds 88287; its release rounds to 88286.0 at a
-// scale the slot cannot take: at the scale it can, held is within one unit.
-TEST_P(FundsAtTheEdge, CancelledBuyGivesBackItsRoundedUpHold) {
+TEST_P(FundsAtTheEdge, CancelledBuyEmptiesHeldAndLeavesAvailableAtMostOneUnitShort) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
@@ -45,11 +45,13 @@ TEST_P(FundsAtTheEdge, CancelledBuyGivesBackItsRoundedUpHold) {
   MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D("88286.0663947")));
   ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
   std::get<CoreReservation>(placed).commit();
-  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859529173", "88287"));
+  // 42995115941683571703859617460 - 88286.0663947 = 42995115941683571703859529173.9336053
+  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859529173", "88286.0663947"));
   const PostTradeOutcome out = engine.apply_execution_report(
       report(1, Side::Buy, std::nullopt, "1", true, lock_of({{0, "88286.0663947"}})));
   EXPECT_TRUE(out.account_blocks.empty());
-  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859617460", "0"));
+  // 42995115941683571703859529173 + 88286.0663947 = 42995115941683571703859617459.0663947
+  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859617459", "0"));
 }
 
 // A deposit after an exact hold leaves no room for the hold's last digits: the

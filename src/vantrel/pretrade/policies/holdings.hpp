@@ -5,7 +5,6 @@
 // Plain values and pure functions; any thread may use them.
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,55 +33,58 @@ constexpr Decimal clamp_at_zero(Decimal x) noexcept { return x.is_negative() && 
 
 enum class HoldVerdict : std::uint8_t { Held, Insufficient, Overflow };
 
-// ---- exact movements ----
+// ---- rounded results ----
 //
-// Every change to a slot moves amounts that each side represents exactly, so
-// no change creates or loses funds through rounding: a+held+incoming moves by
-// exactly what the change reports. An amount with more digits than a side can
-// take next to its own (20000 less a 28-digit quotient) is rounded once, at
-// the finest coarser scale every side can take, in the direction that leaves
-// the account with less to spend: a hold or a consumption rounds up, a credit
-// down, and a release as rounded_release says. Undos never round: they move
-// back exactly what was moved, or block.
+// A change that the slot can hold exactly is made exactly. When a resulting
+// `available` or `held` needs more digits than 96 bits hold, that value is
+// rounded at the finest scale that holds it, towards negative infinity: the
+// account is left short by less than one unit of the last place kept, and
+// never gets more than the exact figure. Only an integer part too large for
+// 96 bits refuses the change. Undos never round: they take back exactly what
+// was moved, or nothing.
 
-// `amount` when every `from - amount` and `to + amount` is exact; otherwise
-// `amount` rounded `toward` (Up or Down) at the finest coarser scale where all
-// are, for every amount of that scale (0.0 fits where 0.1 may not: the scale is
-// the one whose unit fits); nullopt when no scale is.
-inline std::optional<Decimal> exact_amount(Decimal amount, RoundingStrategy toward, std::initializer_list<Decimal> from,
-                                           std::initializer_list<Decimal> to) noexcept;
+// x + y, rounded towards negative infinity where 96 bits cannot hold the sum; y
+// at zero leaves x as it is, scale included. nullopt on overflow.
+inline std::optional<Decimal> add_rounded_down(Decimal x, Decimal y) noexcept {
+  if (y.is_zero()) return x;
+  return x.checked_add(y, RoundingStrategy::Down);
+}
+
+// new - old: exact when 96 bits hold it, else rounded towards negative infinity.
+inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noexcept {
+  if (const std::optional<Decimal> d = new_value.exact_sub(old_value)) return d;
+  return new_value.checked_add(old_value.negated(), RoundingStrategy::Down);
+}
 
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
-  Decimal requested;  // Insufficient: the amount the reject names (rounded up when the slot needs it)
-  Decimal moved;      // Held: what went from available to held
+  Decimal moved;      // Held: what went into held (the amount, plus any debt settled)
+  Decimal taken;      // Held: what left available (`moved`, more only where available was rounded)
   Holdings after;     // Held: the new slot
 };
 
 // Usable funds are `available`, less any debt in a negative `held`. A hold of
-// `amount` <= usable moves the amount plus that debt, so `held` ends at
-// `amount` (more only when rounded up): a later hold can no longer spend funds
-// that an over-consumption already took. The undo moves the same `moved` back.
+// `amount` <= usable settles that debt as well, so `held` ends at `amount`: a
+// later hold can no longer spend funds that an over-consumption already took.
+// `held` takes the amount exactly where it can; `available` is rounded down
+// where it cannot. The hold is refused as an overflow only when the undo could
+// not take back exactly what it moved.
 inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept;
 
 // ---- releases and fills ----
 
 struct Released {
-  Decimal amount;  // what went from held to available
+  Decimal amount;  // what left held
   Holdings after;
 };
 
-// `amount` back from held to available (a finished order's remainder), moved
-// as rounded_release says when a side cannot take it exactly. `held_record`
-// and `balance_record` are running totals the caller adds the move to, which
-// must stay exact as well.
-inline std::optional<Released> release_step(const Holdings& slot, Decimal amount, Decimal held_record = Decimal(),
-                                            Decimal balance_record = Decimal()) noexcept;
+// `amount` back from held to available (a finished order's remainder).
+inline std::optional<Released> release_step(const Holdings& slot, Decimal amount) noexcept;
 
 struct FilledLeg {
-  Decimal consumed;  // what left held (`consume`, rounded up if need be)
-  Decimal credited;  // what arrived in available (`credit`, rounded down if need be)
+  Decimal consumed;  // what left held
+  Decimal credited;  // what arrived in available
   Holdings after;
 };
 
@@ -142,99 +144,55 @@ std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta&
 
 // ---- the two steps of every order, inline for the hot path ----
 
-namespace holdings_detail {
-
-inline bool absorbs(Decimal amount, std::initializer_list<Decimal> from, std::initializer_list<Decimal> to) noexcept {
-  for (const Decimal x : from)
-    if (!x.exact_sub(amount)) return false;
-  for (const Decimal x : to)
-    if (!x.exact_add(amount)) return false;
-  return true;
-}
-
-// Rounded to nothing, an amount moves nothing and leaves every side's scale as it was.
-inline Decimal without_scale_if_zero(Decimal x) noexcept { return x.is_zero() ? Decimal() : x; }
-
-std::optional<Decimal> coarser_exact_amount(Decimal amount, RoundingStrategy toward,
-                                            std::initializer_list<Decimal> from,
-                                            std::initializer_list<Decimal> to) noexcept;
-
-// The release rule, for an amount the sides cannot take exactly: rounded down
-// at the finest coarser scale they take; when that would leave in held more
-// than nothing but at most one unit of that scale (what rounding up a hold
-// added), all of held is released instead.
-std::optional<Decimal> rounded_release(const Holdings& slot, Decimal amount, Decimal held_record,
-                                       Decimal balance_record) noexcept;
-
-}  // namespace holdings_detail
-
-inline std::optional<Decimal> exact_amount(Decimal amount, RoundingStrategy toward, std::initializer_list<Decimal> from,
-                                           std::initializer_list<Decimal> to) noexcept {
-  if (holdings_detail::absorbs(amount, from, to)) return amount;
-  const std::optional<Decimal> rounded = holdings_detail::coarser_exact_amount(amount, toward, from, to);
-  if (!rounded) return std::nullopt;
-  return holdings_detail::without_scale_if_zero(*rounded);
-}
-
 inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
   HoldStep step;
   const bool in_debt = slot.held < Decimal();
   Decimal usable = slot.available;
   if (in_debt) {
-    const std::optional<Decimal> sum = slot.available.checked_add(slot.held);
+    const std::optional<Decimal> sum = slot.available.checked_add(slot.held, RoundingStrategy::Down);
     if (!sum) return step;
     usable = *sum;
   }
   if (amount > usable) {
     step.verdict = HoldVerdict::Insufficient;
     step.usable = usable;
-    step.requested = amount;
     return step;
   }
-  // Settle the debt with the hold: held ends at `amount`.
+  // A debt is settled along with the amount (rounded up where 96 bits cannot
+  // hold the sum), so held ends at the amount.
   Decimal wanted = amount;
   if (in_debt) {
-    const std::optional<Decimal> m = amount.checked_sub(slot.held);
-    if (!m) return step;
-    wanted = *m;
+    const std::optional<Decimal> w = amount.checked_add(slot.held.negated(), RoundingStrategy::Up);
+    if (!w) return step;
+    wanted = *w;
   }
-  std::optional<Decimal> moved = wanted;
-  std::optional<Decimal> available = slot.available.exact_sub(wanted);
-  std::optional<Decimal> held = slot.held.exact_add(wanted);
-  if (!available || !held) {
-    moved = exact_amount(wanted, RoundingStrategy::Up, {slot.available}, {slot.held});
-    if (!moved) return step;
-    available = slot.available.checked_sub(*moved);
-    held = slot.held.checked_add(*moved);
-    if (!available || !held) return step;
-  }
+  const std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
+  const std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
+  if (!available || !held) return step;
   if (*available < Decimal()) {
-    // Only rounding up can take more than available holds.
+    // Only a settled debt rounded up can take more than is usable.
     step.verdict = HoldVerdict::Insufficient;
     step.usable = usable;
-    step.requested = in_debt ? *held : *moved;  // the amount, rounded up
     return step;
   }
+  // What each side moved, exactly, so that the undo restores the slot.
+  const std::optional<Decimal> moved = held->exact_sub(slot.held);
+  const std::optional<Decimal> taken = slot.available.exact_sub(*available);
+  if (!moved || !taken) return step;
   step.verdict = HoldVerdict::Held;
   step.moved = *moved;
+  step.taken = *taken;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
 }
 
-inline std::optional<Released> release_step(const Holdings& slot, Decimal amount, Decimal held_record,
-                                            Decimal balance_record) noexcept {
-  std::optional<Decimal> available = slot.available.exact_add(amount);
-  std::optional<Decimal> held = slot.held.exact_sub(amount);
-  // Records at zero (an undo's) take any amount exactly.
-  if (available && held && (held_record.is_zero() || held_record.exact_sub(amount)) &&
-      (balance_record.is_zero() || balance_record.exact_add(amount)))
-    return Released{amount, Holdings{*available, *held, slot.incoming}};
-  const std::optional<Decimal> moved = holdings_detail::rounded_release(slot, amount, held_record, balance_record);
-  if (!moved) return std::nullopt;
-  available = slot.available.checked_add(*moved);
-  held = slot.held.checked_sub(*moved);
+inline std::optional<Released> release_step(const Holdings& slot, Decimal amount) noexcept {
+  const std::optional<Decimal> available = add_rounded_down(slot.available, amount);
+  const std::optional<Decimal> held = add_rounded_down(slot.held, amount.negated());
   if (!available || !held) return std::nullopt;
-  return Released{*moved, Holdings{*available, *held, slot.incoming}};
+  const std::optional<Decimal> released = moved_by(*held, slot.held);
+  if (!released) return std::nullopt;
+  return Released{*released, Holdings{*available, *held, slot.incoming}};
 }
 
 }  // namespace vantrel

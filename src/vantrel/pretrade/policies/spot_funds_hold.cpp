@@ -8,9 +8,9 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one hold: exactly the amount it moved back from held to
-// available, or nothing and a block (never rounded: that would leave part of
-// the hold behind, or release funds the hold never took). Keeps the key, never
+// The undo of one hold: exactly what it moved back, `moved` out of held and
+// `taken` into available, or nothing and a block (never rounded: that would
+// leave part of the hold behind, or release funds the hold never took). Keeps the key, never
 // a slot pointer: the slot may be removed and recreated meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
 // stage's own one, kept alive by HoldRollbackKeepingControl.
 struct HoldRollback {
@@ -18,12 +18,13 @@ struct HoldRollback {
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
-  Decimal moved;
+  Decimal moved;  // into held
+  Decimal taken;  // out of available
 
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unadjust_step(old, HoldingsDelta{negate(moved), moved, Decimal()}); },
+        [&](const Holdings& old) { return unadjust_step(old, HoldingsDelta{negate(taken), moved, Decimal()}); },
         [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
   }
 };
@@ -159,20 +160,20 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   }
   switch (step.verdict) {
     case HoldVerdict::Insufficient:
-      return insufficient_funds_reject(account, asset.name(), step.usable, step.requested);
+      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
     case HoldVerdict::Overflow:
       return hold_overflow_reject(account, asset.name(), amount);
     case HoldVerdict::Held:
       break;
   }
   if (!keep_control)
-    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
+    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved}, std::move(keep_control)});
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken}, std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
-      OutcomeAmount{PositionSize{negate(step.moved)}, PositionSize{step.after.available}},
+      OutcomeAmount{PositionSize{negate(step.taken)}, PositionSize{step.after.available}},
       OutcomeAmount{PositionSize{step.moved}, PositionSize{step.after.held}},
       std::nullopt,
   });

@@ -3,6 +3,7 @@
 // account; what was applied before a block stays and is reported.
 #include "vantrel/pretrade/policies/spot_funds.hpp"
 #include "vantrel/pretrade/policies/spot_funds_text.hpp"
+#include "vantrel/pretrade/policies/spot_funds_value.hpp"
 
 namespace vantrel {
 
@@ -59,25 +60,16 @@ class ReportRun {
 
   enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta };
 
-  // What refused a release run with the asset's records among its sides: the
-  // slot alone, else the held record, else the balance record.
-  static Failed refused_by(bool slot_refuses, bool held_record_refuses) {
-    return slot_refuses ? Failed::Slot : (held_record_refuses ? Failed::HeldDelta : Failed::BalanceDelta);
-  }
-
-  // held - consume, available + credit, and the asset's record, all computed
-  // before anything is written.
+  // held - consume and available + credit, each rounded down where the slot
+  // cannot hold it exactly, and the asset's record, all computed before
+  // anything is written.
   bool fill_leg(const Asset& asset, AssetChange& change, Decimal consume, Decimal credit) {
     return move(
         asset, change,
         [&](const Holdings& old) -> std::optional<SlotMove> {
-          // A fill is its asset's first change in a report: the records start from zero.
           const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
           if (!leg) return std::nullopt;
           return SlotMove{leg->consumed, leg->credited, leg->after};
-        },
-        [](const Holdings&, bool moved, bool held_fits) {
-          return !moved ? Failed::Slot : (!held_fits ? Failed::HeldDelta : Failed::BalanceDelta);
         },
         [&](Failed failed, const std::string& head) {
           const std::string consumed = ", consume " + consume.to_string();
@@ -94,14 +86,11 @@ class ReportRun {
     return move(
         asset, change,
         [&](const Holdings& old) -> std::optional<SlotMove> {
-          // The records are sides of the move, so the entry's old + delta is its new value.
-          const std::optional<Released> released =
-              release_step(old, amount, change.held_delta, change.balance_delta);
+          const std::optional<Released> released = release_step(old, amount);
           if (!released) return std::nullopt;
-          return SlotMove{released->amount, released->amount, released->after};
-        },
-        [&](const Holdings& old, bool, bool) {
-          return refused_by(!release_step(old, amount), !release_step(old, amount, change.held_delta));
+          const std::optional<Decimal> credited = moved_by(old.available, released->after.available);
+          if (!credited) return std::nullopt;
+          return SlotMove{released->amount, *credited, released->after};
         },
         [&](Failed failed, const std::string& head) {
           const std::string released = amount.to_string();
@@ -125,20 +114,25 @@ class ReportRun {
   };
 
   // Runs `step` on the asset's slot: the slot, the asset's records and its
-  // entry change together or not at all. When a side cannot take the move,
-  // `refused(old, moved, held_fits)` names it and `details(side, head)` gives
-  // the block's text, built only then.
-  template <class Step, class Refused, class Details>
-  bool move(const Asset& asset, AssetChange& change, Step&& step, Refused&& refused, Details&& details) {
+  // entry change together or not at all. A refusal names the first side that
+  // could not take the move (the slot, the held record, the balance record),
+  // and `details(side, head)` gives the block's text, built only then.
+  template <class Step, class Details>
+  bool move(const Asset& asset, AssetChange& change, Step&& step, Details&& details) {
     Failed failed = Failed::None;
     Decimal held_delta, balance_delta;
     Holdings after;
     const std::string* interned = nullptr;
     state_.change_named(account_, asset.name(), interned, [&](const Holdings& old, Holdings& next) {
       const std::optional<SlotMove> moved = step(old);
-      const std::optional<Decimal> hd = moved ? change.held_delta.checked_sub(moved->consumed) : std::nullopt;
-      const std::optional<Decimal> bd = moved ? change.balance_delta.checked_add(moved->credited) : std::nullopt;
-      failed = hd && bd ? Failed::None : refused(old, moved.has_value(), hd.has_value());
+      if (!moved) {
+        failed = Failed::Slot;
+        return false;
+      }
+      // Entries report what was moved; only a record too large for 96 bits refuses.
+      const std::optional<Decimal> hd = change.held_delta.checked_add(negate(moved->consumed), RoundingStrategy::Down);
+      const std::optional<Decimal> bd = change.balance_delta.checked_add(moved->credited, RoundingStrategy::Down);
+      failed = !hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None);
       if (failed != Failed::None) return false;
       next = after = moved->after;
       held_delta = *hd;
@@ -196,8 +190,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     const Decimal px = fill.last_trade->price.value;
     const Decimal qty = fill.last_trade->quantity.value;
     // Each product is rounded once, against the account: a buy pays px × qty
-    // rounded up, a sell receives it rounded down. L × qty rounds as the hold
-    // did, so a full fill at the locked price consumes exactly what was held.
+    // rounded up, a sell receives it rounded down.
     const RoundingStrategy against = side == Side::Buy ? RoundingStrategy::Up : RoundingStrategy::Down;
     const std::optional<Decimal> notional = px.checked_mul(qty, against);
     if (!notional)
@@ -207,11 +200,23 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!run.lock_lookup(fill.lock, side, "buy fill", lock_px)) return;
     Decimal consume;
     if (lock_px) {
-      const std::optional<Decimal> s = lock_px->checked_mul(qty, against);
-      if (!s)
+      // What the order held for its remainder before this fill, less what it
+      // holds for the remainder after: every rounding of the hold is undone by
+      // the fills and the final release together, so a finished order leaves
+      // nothing held.
+      const Decimal remaining = fill.leaves_quantity->value;
+      const std::optional<Decimal> before = remaining.checked_add(qty);
+      const std::optional<Decimal> held_before = before ? settlement_hold(side, *lock_px, *before) : std::nullopt;
+      const std::optional<Decimal> held_after = settlement_hold(side, *lock_px, remaining);
+      std::optional<Decimal> taken;
+      if (held_before && held_after) {
+        taken = held_before->exact_sub(*held_after);
+        if (!taken) taken = held_before->checked_add(held_after->negated(), RoundingStrategy::Up);
+      }
+      if (!taken)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
-      consume = clamp_at_zero(side == Side::Buy ? *s : negate(*s));
+      consume = clamp_at_zero(*taken);
     }
     struct Leg {
       const Asset& asset;
@@ -244,13 +249,12 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!run.lock_lookup(fill.lock, side, "buy release", lock_px)) return;
     Decimal amount;
     if (lock_px) {
-      // A release rounds down: a buy's product down, a sell's (negated after) up.
-      const std::optional<Decimal> r =
-          lock_px->checked_mul(remaining, side == Side::Buy ? RoundingStrategy::Down : RoundingStrategy::Up);
+      // What the order holds for its remainder, rounded as its hold was.
+      const std::optional<Decimal> r = settlement_hold(side, *lock_px, remaining);
       if (!r)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
-      amount = clamp_at_zero(side == Side::Buy ? *r : negate(*r));
+      amount = *r;
     }
     run.release(settlement, settlement_change, amount);
   }();

@@ -22,6 +22,13 @@ constexpr Decimal slippage_fraction(std::uint16_t bps) noexcept { return Decimal
 // overflow.
 std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) noexcept;
 
+// What an order on `side` priced at `price` holds in the settlement asset for
+// `quantity`: a buy price × quantity rounded up; a sell what a negative price
+// makes it pay, price × quantity rounded down and negated. Never below zero.
+// The hold, each fill's consumption and the final release all use it, so an
+// order gives back to the digit what it held. nullopt on overflow.
+std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept;
+
 struct FundsRequirements {
   Decimal underlying;                // to hold in the underlying asset
   Decimal settlement;                // to hold in the settlement asset
