@@ -98,18 +98,19 @@ def only_reject(result):
 
 WIDE = decimal.Context(prec=60)  # the reference: 60 digits, well past the 29 a slot keeps
 LARGEST = Decimal(2**96 - 1)  # the largest integer part a slot can hold
+NEAR_LARGEST = Decimal(2**96 - 2)
 
 
 def beyond_96_bits(*values) -> bool:
     """Whether some exact figure has an integer part no slot can hold (rounding the last unit up may
     already overflow, hence the one unit of slack): the only reason a funds move may block."""
-    return any(abs(v) >= LARGEST - 1 for v in values)
+    return any(v.copy_abs() >= NEAR_LARGEST for v in values)
 
 
 def last_place_slack(*values) -> Decimal:
     """Ten units of the last place that 96 bits keep for the largest of `values`: a value with an
     integer part of d digits keeps at least 28 - d places, and never more than 28."""
-    top = max((abs(v) for v in values if v), default=Decimal(0))
+    top = max((v.copy_abs() for v in values if v), default=Decimal(0))
     exponent = top.adjusted() - 26 if top >= 1 else -27
     return Decimal(1).scaleb(exponent)
 

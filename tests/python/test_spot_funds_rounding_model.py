@@ -27,7 +27,7 @@ from hypothesis import HealthCheck, event, given, seed, settings
 from hypothesis import strategies as st
 
 from conftest import UNDER_SANITIZER
-from spot_funds_util import (LARGEST, WIDE, acct, adjustment, beyond_96_bits, funds_engine, last_place_slack, order,
+from spot_funds_util import (WIDE, acct, adjustment, beyond_96_bits, funds_engine, last_place_slack, order,
                              report, slot, total)
 from vantrel import Side
 
@@ -93,6 +93,14 @@ def held_deltas(outcomes):
     return moved
 
 
+def balance_deltas(outcomes):
+    moved = {asset: ZERO for asset in ASSETS}
+    for outcome in outcomes:
+        if outcome.entry.balance is not None:
+            moved[outcome.entry.asset] = WIDE.add(moved[outcome.entry.asset], D(str(outcome.entry.balance.delta)))
+    return moved
+
+
 def plain(x: Decimal) -> str:
     return format(x, "f")
 
@@ -137,9 +145,9 @@ class Account:
     def place(self, side, qty, price, action, sign, before):
         buy = side == "buy"
         if not buy:
-            price *= sign
+            price = price.copy_negate() if sign < 0 else price
         need = {"BTC": ZERO if buy else qty,
-                "USD": max(WIDE.multiply(price, qty) if buy else -WIDE.multiply(price, qty), ZERO)}
+                "USD": max(WIDE.multiply(price, qty) if buy else WIDE.multiply(price, qty).copy_negate(), ZERO)}
         placed = self.engine.execute_pre_trade(order(1, Side.BUY if buy else Side.SELL, qty=plain(qty),
                                                      price=plain(price)))
         if not placed.ok:
@@ -153,18 +161,22 @@ class Account:
                 event("refused: insufficient")
                 return True
             assert reasons == ["arithmetic overflow"], reasons
-            assert any(beyond_96_bits(before[a][0] - need[a], before[a][1] + need[a]) for a in ASSETS), (need, before)
+            assert any(beyond_96_bits(WIDE.subtract(before[a][0], need[a]), WIDE.add(before[a][1], need[a])) for a in ASSETS), (need, before)
             event("refused beyond 96 bits")
             return False
         for a in ASSETS:
             assert need[a] <= max(before[a][0], ZERO), f"{a}: held {need[a]} of {before[a][0]}"
         reservation = placed.reservation
-        took = held_deltas(reservation.account_adjustments())
+        took = held_deltas(reservation.account_adjustments())  # into held
+        taken = balance_deltas(reservation.account_adjustments())  # out of available, negative
         after = self.slots()
         for a in ASSETS:
-            assert need[a] <= took[a] <= WIDE.add(need[a], last_place_slack(need[a], *before[a])), (a, need, took)
-            # A hold moves exactly what it reports.
-            assert after[a][0] == WIDE.subtract(before[a][0], took[a]) and after[a][1] == WIDE.add(before[a][1], took[a])
+            slack = last_place_slack(need[a], *before[a])
+            assert need[a] <= took[a] <= WIDE.add(need[a], slack), (a, need, took)
+            # Available gives up at least what held takes, more only by rounding.
+            assert took[a] <= taken[a].copy_negate() <= WIDE.add(took[a], slack), (a, took, taken)
+            assert after[a][0] == WIDE.add(before[a][0], taken[a]) and after[a][1] == WIDE.add(before[a][1], took[a])
+            self.slack[a] += WIDE.subtract(taken[a].copy_negate(), took[a])
         event("hold rounded up" if took != need else "hold exact")
         lock = reservation.lock()
         if action == "rollback":
@@ -175,7 +187,7 @@ class Account:
         locked = [D(str(p)) for _, p in lock.entries()]
         assert locked == ([price] if buy or need["USD"] else [])
         self.open.append(dict(side=side, remaining=qty, lock=lock, price=price, locked=bool(locked), took=took,
-                              consumed={a: ZERO for a in ASSETS}))
+                              consumed={a: ZERO for a in ASSETS}, before=before, after=after, filled=False))
         return True
 
     def report(self, index, kind, pct, move, move_pct, before):
@@ -185,7 +197,7 @@ class Account:
         buy = o["side"] == "buy"
         remaining = o["remaining"]
         unit = D(1).scaleb(remaining.as_tuple().exponent)
-        fill = (remaining * pct / 100).quantize(unit, rounding=ROUND_DOWN) or unit
+        fill = WIDE.divide(WIDE.multiply(remaining, pct), 100).quantize(unit, rounding=ROUND_DOWN) or unit
         if kind == "cancel":
             fill = ZERO
         elif kind == "whole" or fill >= remaining:
@@ -201,17 +213,17 @@ class Account:
             px = WIDE.multiply(limit, factor).quantize(D(1).scaleb(limit.as_tuple().exponent), rounding=ROUND_DOWN)
             trade = (plain(px), plain(fill))
             paid = WIDE.multiply(px, fill)
-            flows = {"USD": -paid, "BTC": fill} if buy else {"USD": paid, "BTC": -fill}
+            flows = {"USD": paid.copy_negate(), "BTC": fill} if buy else {"USD": paid, "BTC": fill.copy_negate()}
             lock_value = WIDE.multiply(limit, fill) if o["locked"] else ZERO
             consume = ({"USD": max(lock_value, ZERO), "BTC": ZERO} if buy
-                       else {"BTC": fill, "USD": max(-lock_value, ZERO)})
+                       else {"BTC": fill, "USD": max(lock_value.copy_negate(), ZERO)})
         leaves = WIDE.subtract(remaining, fill)
         out = self.engine.apply_execution_report(report(1, Side.BUY if buy else Side.SELL, trade=trade,
                                                         leaves=plain(leaves), final=final, lock=o["lock"]))
         if out.account_blocks:
             assert [b.reason for b in out.account_blocks] == ["arithmetic overflow"], [
                 (b.reason, b.details) for b in out.account_blocks]
-            figures = [WIDE.add(before[a][0], flows[a]) for a in ASSETS] + [abs(flows["USD"]), consume["USD"]]
+            figures = [WIDE.add(before[a][0], flows[a]) for a in ASSETS] + [flows["USD"].copy_abs(), consume["USD"]]
             figures += [WIDE.add(before[a][0], o["took"][a]) for a in ASSETS]
             assert beyond_96_bits(*figures), ([(b.details) for b in out.account_blocks], before, flows)
             event("report blocked beyond 96 bits")
@@ -219,21 +231,30 @@ class Account:
         after = self.slots()
         moved = {a: WIDE.subtract(before[a][1], after[a][1]) for a in ASSETS}  # what left held
         for a in ASSETS:
-            assert moved[a] == -held_deltas(out.account_adjustments)[a]
+            assert moved[a] == held_deltas(out.account_adjustments)[a].copy_negate()
             outstanding = WIDE.subtract(o["took"][a], o["consumed"][a])
             if final:
                 # The last report gives back all the order still holds, whatever its fills consumed.
                 assert moved[a] == outstanding, (a, moved[a], outstanding, o, fill)
                 if not fill:
-                    assert after[a][0] == WIDE.add(before[a][0], outstanding), (a, before, after)
+                    # Available gets back what left held, less only by rounding.
+                    gain = WIDE.subtract(after[a][0], before[a][0])
+                    assert gain <= outstanding, (a, before, after, outstanding)
+                    assert WIDE.subtract(outstanding, gain) <= last_place_slack(outstanding, *before[a]), (a, gain)
+                    self.slack[a] += WIDE.subtract(outstanding, gain)
             else:
-                assert abs(WIDE.subtract(moved[a], consume[a])) <= last_place_slack(consume[a], *before[a]), (
+                assert WIDE.subtract(moved[a], consume[a]).copy_abs() <= last_place_slack(consume[a], *before[a]), (
                     a, moved, consume)
                 o["consumed"][a] = WIDE.add(o["consumed"][a], moved[a])
             self.exact[a] = WIDE.add(self.exact[a], flows[a])
             if fill:
                 self.slack[a] += last_place_slack(self.exact[a], flows[a], consume[a], *before[a], *after[a])
+        if final and not fill and not o["filled"] and before == o["after"]:
+            # Nothing else touched the slots since the hold: a cancel restores them to the digit.
+            assert after == o["before"], (o["before"], o["after"], after)
+            event("cancel right after its hold")
         o["remaining"] = leaves
+        o["filled"] = o["filled"] or bool(fill)
         if final:
             self.open.remove(o)
         event(f"report: {kind}, {move}" if fill else "report: cancel")
