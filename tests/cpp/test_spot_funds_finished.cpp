@@ -5,11 +5,13 @@
 // Each case in every lock mode.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "spot_funds_test_util.hpp"
+#include "vantrel/param/decimal_wide.hpp"
 
 namespace vantrel {
 namespace {
@@ -30,11 +32,24 @@ Exact exact(Decimal d) {
   const Exact m = static_cast<Exact>(d.mantissa()) * pow10(kExactScale - d.scale());
   return d.is_negative() ? -m : m;
 }
-// a × b, exact; the two scales add to at most 33 here.
+// a × b, exact; the two scales must add to at most 33.
 Exact exact_product(Decimal a, Decimal b) {
+  if (a.scale() + b.scale() > kExactScale) throw std::logic_error("product beyond 33 places");
   const Exact m = static_cast<Exact>(a.mantissa()) * static_cast<Exact>(b.mantissa()) *
                   pow10(kExactScale - a.scale() - b.scale());
   return a.is_negative() != b.is_negative() ? -m : m;
+}
+
+// |a × b| <= held < |a × b| + one unit of held's last place, compared exactly
+// in 192 bits at the product's scale (held at scale 27 or more here).
+bool covers_within_a_unit(Decimal held, Decimal a, Decimal b) {
+  using namespace decimal_detail;
+  const unsigned s = a.scale() + b.scale();
+  if (held.scale() > s) return false;
+  const U192 cost = mul_wide(a.mantissa(), b.mantissa());
+  const U192 kept = mul_wide(held.mantissa(), kPow10.v[s - held.scale()]);
+  const U192 unit = U192::from(kPow10.v[s - held.scale()]);
+  return cmp_wide(cost, kept) <= 0 && cmp_wide(kept, add_wide(cost, unit)) < 0;
 }
 std::string text(Exact v) {
   const bool neg = v < 0;
@@ -84,6 +99,12 @@ TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
   ASSERT_NE(reservation, nullptr);
   const Lock lock = reservation->lock();
   reservation->commit();
+  // The hold covers the exact cost (a sell's payment at a negative price), by
+  // less than one unit of its last place.
+  if ((c.side == Side::Buy) != D(c.price).is_negative()) {
+    const Decimal held = f.slot(1, "USD").held;
+    EXPECT_TRUE(covers_within_a_unit(held, D(c.price), D(c.quantity))) << held.to_string();
+  }
 
   Exact usd_exact = exact(usd_start.available), btc_exact = exact(btc_start.available);
   bool filled = false;
@@ -174,6 +195,14 @@ const FinishedCase kCases[] = {
      "0.63041270",
      "74.24289716213982626242939",
      {{"74.24289716213982626242939", "0.01639073", "0.61402197", true}}},
+    // A sell at a negative price pays: its hold is the payment rounded up.
+    {"sell_at_a_negative_price_part_filled_then_final",
+     "100",
+     "1",
+     Side::Sell,
+     "0.3333333333333333333333333333",
+     "-1.5",
+     {{"-1.5", "0.1", "0.2333333333333333333333333333", true}}},
     {"host_style_part_filled_then_cancelled",
      "91774.32",
      nullptr,

@@ -1,6 +1,7 @@
 """Sells by volume hold v / price, a quotient of up to 28 fractional digits, next to
-balances of any size. Every hold, undo, commit, fill and release must move
-amounts the slot keeps exactly: checked against a ledger in exact decimals."""
+balances of any size. Held takes each hold whole and gives it back whole; a result
+the slot cannot keep exactly is rounded down, never refused: checked against a
+ledger in exact decimals."""
 
 from __future__ import annotations
 
@@ -12,7 +13,7 @@ import pytest
 from hypothesis import event, example, given, settings
 from hypothesis import strategies as st
 
-from spot_funds_util import acct, adjustment, beyond_96_bits, deposit, funds_engine, last_place_slack, order, report, slot
+from spot_funds_util import acct, adjustment, beyond_96_bits, deposit, funds_engine, order, report, slot
 from vantrel import Lock, Side
 
 EXACT = decimal.Context(prec=100, traps=[decimal.Inexact])
@@ -38,13 +39,16 @@ def quotient(volume, price):
 
 
 def check_entries(before, outcomes):
-    """Each entry's delta is exactly what its amount moved by."""
+    """Each entry's delta is what its amount moved by: exactly, or rounded down where the delta
+    itself needs more places than 96 bits hold."""
     for entry in (o.entry for o in outcomes):
         old = before[entry.asset]
         for index, field in ((0, "balance"), (1, "held")):
             amount = getattr(entry, field)
             if amount is not None:
-                assert EXACT.add(old[index], Decimal(str(amount.delta))) == Decimal(str(amount.absolute)), (entry, old)
+                delta, absolute = Decimal(str(amount.delta)), Decimal(str(amount.absolute))
+                moved = EXACT.subtract(absolute, old[index])
+                assert delta <= moved < EXACT.add(delta, Decimal(1).scaleb(delta.as_tuple().exponent)), (entry, old)
 
 
 def significant_digits(x):
@@ -79,26 +83,31 @@ sells = st.lists(st.tuples(scaled(10**9, 10), scaled(10**7, 8), st.sampled_from(
                  min_size=1, max_size=4)
 
 
+def unit(x):
+    """One unit of the last place x keeps."""
+    return Decimal(1).scaleb(x.as_tuple().exponent)
+
+
 @settings(max_examples=200, deadline=None)
 @example(funds=Decimal(20000), sells=[(Decimal("2.5"), Decimal("99.5"), "commit", 3, True)], sync="full_sync")
 @given(funds=scaled(10**20, 12), sells=sells, sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
-def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
+def test_sells_by_volume_hold_and_give_back_exactly_what_they_need(funds, sells, sync):
     engine = funds_engine(sync)
     deposit(engine, 1, "BTC", plain(funds))
     ledger = {"BTC": funds, "USD": Decimal(0)}
-    slack = {"BTC": Decimal(0), "USD": Decimal(0)}  # what rounding against the account may have cost
+    slack = {"BTC": Decimal(0), "USD": Decimal(0)}  # what the roundings so far may have cost
 
-    def within(asset):
-        """Never above the exact figure; below it only by what rounding may cost."""
-        have = total(engine, asset)
-        assert have <= ledger[asset] and EXACT.subtract(ledger[asset], have) <= slack[asset], (asset, have)
+    def check(asset):
+        a, h, _ = slot(engine, 1, asset)
+        slack[asset] = EXACT.add(slack[asset], EXACT.add(unit(a), unit(h)))
+        short = EXACT.subtract(ledger[asset], total(engine, asset))
+        assert Decimal(0) <= short <= slack[asset], (asset, short, slack[asset])
 
     kept = []
     for volume, price, action, fill_digits, filled in sells:
         before = {"BTC": slot(engine, 1, "BTC")}
         result = engine.execute_pre_trade(order(1, Side.SELL, vol=plain(volume), price=plain(price)))
         if not result.ok:
-            # Never refused for precision: a hold that does not fit exactly is rounded up.
             assert [r.reason for r in result.rejects] == ["spot funds insufficient"]
             assert slot(engine, 1, "BTC") == before["BTC"]
             event("refused")
@@ -106,20 +115,18 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         reservation = result.reservation
         outcomes = reservation.account_adjustments()
         check_entries(before, outcomes)
-        held = Decimal(str(outcomes[0].entry.held.delta))
         q = quotient(volume, price)
-        # At least the quotient is held, rounded up by less than one unit of the scale kept.
-        assert q <= held < EXACT.add(q, Decimal(1).scaleb(held.as_tuple().exponent))
-        event("held rounded up" if held != q else "held exactly")
-        slack["BTC"] += last_place_slack(ledger["BTC"], q)
-        within("BTC")
+        # At least the quotient is held (rounded up only by less than a unit of the places kept);
+        # available keeps what places it can.
+        held = Decimal(str(outcomes[0].entry.held.delta))
+        assert q <= held < EXACT.add(q, unit(held)), (q, held)
+        event("available rounded down" if Decimal(str(outcomes[0].entry.balance.delta)) != -q else "exact")
+        check("BTC")
         if action == "rollback":
             reservation.rollback()
             assert slot(engine, 1, "BTC") == before["BTC"]
-            event("refused")
             continue
         reservation.commit()
-        within("BTC")
         fill = q.quantize(Decimal(1).scaleb(-fill_digits), rounding=decimal.ROUND_DOWN) if filled else Decimal(0)
         kept.append((q, fill, price))
 
@@ -128,14 +135,13 @@ def test_sells_by_volume_neither_create_nor_lose_funds(funds, sells, sync):
         trade = (plain(price), plain(fill)) if fill else None
         leaves = EXACT.subtract(q, fill)
         out = engine.apply_execution_report(report(1, Side.SELL, trade=trade, leaves=plain(leaves), lock=Lock()))
-        assert out.account_blocks == [], [b.details for b in out.account_blocks]
+        assert out.account_blocks == []
         check_entries(before, out.account_adjustments)
         ledger["BTC"] = EXACT.subtract(ledger["BTC"], fill)
         ledger["USD"] = EXACT.add(ledger["USD"], EXACT.multiply(price, fill))
         for asset in ("BTC", "USD"):
-            slack[asset] += last_place_slack(ledger[asset], leaves, EXACT.multiply(price, fill))
-            within(asset)
-    # Every order finished: nothing stays held, not even what rounding up set aside.
+            check(asset)
+    # Every order finished: nothing stays held.
     assert slot(engine, 1, "BTC")[1] == 0
 
 
@@ -175,8 +181,9 @@ def reported_change(outcomes, asset):
 @given(usd=edge_amount(), btc=edge_amount(), steps=steps,
        sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
 def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync):
-    """Conservation where slots have no room left: every total moves by exactly what the entries report,
-    never by more than the trade or deposit is worth to the account; undos restore exactly or block."""
+    """Where slots have no room left: every total moves by exactly what the entries report, never by more
+    than the trade or deposit is worth to the account (a hold may cost the account what available cannot
+    keep); undos restore exactly or block."""
     engine = funds_engine(sync)
     for asset, amount in (("USD", usd), ("BTC", btc)):
         result = engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount), absolute=True)])
@@ -206,12 +213,13 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
         side_name, qty, price, action, fill_digits = step
         side = Side.BUY if side_name == "buy" else Side.SELL
         before = {asset: slot(engine, 1, asset) for asset in ("BTC", "USD")}
-        needed = EXACT.multiply(qty, price) if side == Side.BUY else qty
         placed = engine.execute_pre_trade(order(1, side, qty=plain(qty), price=plain(price)))
+        needed = EXACT.multiply(qty, price) if side == Side.BUY else qty
         if not placed.ok:
             reasons = [r.reason for r in placed.rejects]
             assert reasons in (["spot funds insufficient"], ["arithmetic overflow"])
             if reasons == ["arithmetic overflow"]:
+                # Only where the integer part cannot be held.
                 paying = "USD" if side == Side.BUY else "BTC"
                 assert beyond_96_bits(EXACT.add(before[paying][1], needed), EXACT.subtract(before[paying][0], needed))
             assert {asset: slot(engine, 1, asset) for asset in before} == before
@@ -221,7 +229,6 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
         check_entries(before, holds)
         unheld = dict(reported)
         for asset in ("BTC", "USD"):
-            # A hold may round available down: the entries say by how much.
             reported[asset] = EXACT.add(reported[asset], reported_change(holds, asset))
         # The hold covers at least the exact requirement.
         held = Decimal(str(holds[0].entry.held.delta))
@@ -230,10 +237,9 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
         check()
         if action == "rollback":
             reservation.rollback()
+            reported = unheld
             after = {asset: slot(engine, 1, asset) for asset in before}
-            if after == before:
-                reported = unheld
-            else:
+            if after != before:
                 # Only an undo that cannot move back exactly differs; it then moves nothing and blocks.
                 refused = engine.execute_pre_trade(order(1, Side.BUY, qty="1", price="0")).rejects
                 assert refused[0].reason == "rollback overflow: slot left inconsistent"

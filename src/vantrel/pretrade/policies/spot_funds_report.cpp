@@ -182,6 +182,9 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
   const ExecutionReportRecord::Fill& fill = *report.fill;
   AssetChange underlying_change, settlement_change;
   ReportRun run(shared_->holdings, account, policy_group_id_, out);
+  // The order's settlement hold before this report's fill, less what the fill
+  // consumed: what a final report gives back. Set once the fill consumed.
+  std::optional<Decimal> still_held;
 
   // Consumption never goes below zero, so no report ever adds to held: a
   // negative locked price, or one locked by another policy of the group, moves nothing into it.
@@ -199,6 +202,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     std::optional<Decimal> lock_px;
     if (!run.lock_lookup(fill.lock, side, "buy fill", lock_px)) return;
     Decimal consume;
+    std::optional<Decimal> left;  // the hold before the fill less the consumption
     if (lock_px) {
       // What the order held for its remainder before this fill, less what it
       // holds for the remainder after: every rounding of the hold is undone by
@@ -217,6 +221,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
       consume = clamp_at_zero(*taken);
+      if (!consume.is_zero()) left = held_before->exact_sub(consume);
     }
     struct Leg {
       const Asset& asset;
@@ -238,6 +243,7 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
                                ", consume " + leg.consume.to_string() + ", flow " + leg.flow.to_string());
       if (leg.consume.is_zero() && credit->is_zero()) continue;
       if (!run.fill_leg(leg.asset, leg.change, leg.consume, *credit)) return;
+      if (&leg.change == &settlement_change) still_held = left;
     }
   }();
 
@@ -249,8 +255,10 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!run.lock_lookup(fill.lock, side, "buy release", lock_px)) return;
     Decimal amount;
     if (lock_px) {
-      // What the order holds for its remainder, rounded as its hold was.
-      const std::optional<Decimal> r = settlement_hold(side, *lock_px, remaining);
+      // What the order holds for its remainder, rounded as its hold was; after
+      // a fill, what the hold of the remainder before it has left, so that a
+      // consumption rounded up is not given back twice.
+      const std::optional<Decimal> r = still_held ? still_held : settlement_hold(side, *lock_px, remaining);
       if (!r)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
