@@ -193,8 +193,9 @@ def test_slots_at_the_edge_round_only_against_the_account(usd, btc, steps, sync)
 
     def check():
         for asset in ("USD", "BTC"):
-            assert total(engine, asset) == reported[asset]
-            assert reported[asset] <= ledger[asset]
+            # Entries never say more moved than did (a delta too long for 96 bits is rounded down),
+            # and no total passes the exact figure.
+            assert reported[asset] <= total(engine, asset) <= ledger[asset]
 
     for step in steps:
         if step[0] == "deposit":
