@@ -88,7 +88,7 @@ def unit(x):
     return Decimal(1).scaleb(x.as_tuple().exponent)
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=200, deadline=None, derandomize=True, database=None)
 @example(funds=Decimal(20000), sells=[(Decimal("2.5"), Decimal("99.5"), "commit", 3, True)], sync="full_sync")
 @given(funds=scaled(10**20, 12), sells=sells, sync=st.sampled_from(["no_sync", "account_sync", "full_sync"]))
 def test_sells_by_volume_hold_and_give_back_exactly_what_they_need(funds, sells, sync):
@@ -170,7 +170,7 @@ def reported_change(outcomes, asset):
     return change
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=150, deadline=None, derandomize=True, database=None)
 @example(usd=Decimal("79227.999999999999999999999999"), btc=Decimal("50000000000000000000000000000"),
          steps=[("sell", Decimal("0.05"), Decimal("1"), "commit", 2), ("deposit", "USD", Decimal("0.5"))],
          sync="no_sync")
