@@ -158,6 +158,18 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
     step.usable = usable;
     return step;
   }
+  if (!in_debt) {
+    // The common case: both sides take the amount exactly.
+    const std::optional<Decimal> available = slot.available.exact_sub(amount);
+    const std::optional<Decimal> held = slot.held.exact_add(amount);
+    if (available && held) {
+      step.verdict = HoldVerdict::Held;
+      step.moved = amount;
+      step.taken = amount;
+      step.after = Holdings{*available, *held, slot.incoming};
+      return step;
+    }
+  }
   // A debt is settled along with the amount (rounded up where 96 bits cannot
   // hold the sum), so held ends at the amount.
   Decimal wanted = amount;
@@ -187,6 +199,11 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
 }
 
 inline std::optional<Released> release_step(const Holdings& slot, Decimal amount) noexcept {
+  {
+    const std::optional<Decimal> available = slot.available.exact_add(amount);
+    const std::optional<Decimal> held = slot.held.exact_sub(amount);
+    if (available && held) return Released{amount, Holdings{*available, *held, slot.incoming}};
+  }
   const std::optional<Decimal> available = add_rounded_down(slot.available, amount);
   const std::optional<Decimal> held = add_rounded_down(slot.held, amount.negated());
   if (!available || !held) return std::nullopt;
