@@ -21,7 +21,7 @@ MODES = ("no_sync", "account_sync", "full_sync")
 
 
 @dataclass
-class Fill:
+class ReportLine:
     """One report: a trade (price, quantity) or none, the leaves quantity and the finality flag."""
     trade: tuple[str, str] | None
     leaves: str
@@ -29,57 +29,68 @@ class Fill:
 
 
 @dataclass
-class Case:
+class PrecisionCase:
     name: str
     balances: dict[str, str]
     side: str
     qty: str
     price: str
-    reports: list[Fill] = field(default_factory=list)
+    reports: list[ReportLine] = field(default_factory=list)
 
 
+def filled(px, qty, leaves, final=True):
+    return ReportLine((px, qty), leaves, final)
+
+
+def cancelled(leaves):
+    return ReportLine(None, leaves)
+
+
+Q28 = "1.0000000000000000000000000001"  # 28 places
 CASES = [
     # Rows measured blocked: a slot with many fractional digits cannot take the exact sum.
-    Case("cents balance, part fill, then the rest released", {"USD": "91774.32"}, "buy", "0.8197770633412746",
-         "70309.775523", [Fill(("67075.525848942", "0.0614832797505955"), "0.7582937835906791")]),
-    Case("28-digit balance, cancelled unfilled", {"USD": "9713.226403560902853626478781"}, "buy",
-         "0.61630228225363056940", "8812.581870598038361231001", [Fill(None, "0.61630228225363056940")]),
-    Case("28-digit balances, sell filled at the limit, the rest released",
-         {"USD": "69.87884716237750733502933787", "BTC": "4.045050872161901548880670967"}, "sell",
-         "0.5392995532913090677585", "5036.96840149499",
-         [Fill(("5036.96840149499", "0.3974637707756947829380"), "0.1418357825156142848205")]),
-    Case("28 places in price and quantity, cancelled unfilled", {"USD": "10"}, "buy",
-         "3.0000000000000000000000000001", "1.0000000000000000000000000001", [Fill(None, "3.0000000000000000000000000001")]),
+    PrecisionCase("cents balance, part fill, then the rest released", {"USD": "91774.32"},
+                  "buy", "0.8197770633412746", "70309.775523",
+                  [filled("67075.525848942", "0.0614832797505955", "0.7582937835906791")]),
+    PrecisionCase("28-digit balance, cancelled unfilled", {"USD": "9713.226403560902853626478781"},
+                  "buy", "0.61630228225363056940", "8812.581870598038361231001",
+                  [cancelled("0.61630228225363056940")]),
+    PrecisionCase("28-digit balances, sell filled at the limit, the rest released",
+                  {"USD": "69.87884716237750733502933787", "BTC": "4.045050872161901548880670967"},
+                  "sell", "0.5392995532913090677585", "5036.96840149499",
+                  [filled("5036.96840149499", "0.3974637707756947829380", "0.1418357825156142848205")]),
+    PrecisionCase("28 places in price and quantity, cancelled unfilled", {"USD": "10"},
+                  "buy", "3.0000000000000000000000000001", Q28, [cancelled("3.0000000000000000000000000001")]),
     # Rows measured leaving a residue held.
-    Case("a hold rounded up, cancelled unfilled", {"USD": "2"}, "buy", "1.0000000000000000000000000001",
-         "1.0000000000000000000000000001", [Fill(None, "1.0000000000000000000000000001")]),
-    Case("28-digit balance, 20-place price, cancelled unfilled", {"USD": "59.40336908515679885681988207"}, "buy",
-         "0.781183198343459", "10.94342330598699409987", [Fill(None, "0.781183198343459")]),
-    Case("28-digit balance, part fill at the limit, the rest released", {"USD": "1903.380086849578158417840603"},
-         "buy", "0.63041270", "74.24289716213982626242939",
-         [Fill(("74.24289716213982626242939", "0.01639073"), "0.61402197")]),
-    Case("host amounts, part fill at the limit, then a cancel", {"USD": "1000000.00"}, "buy", "0.20536301402749984",
-         "7.241307", [Fill(("7.241307", "0.05536301402749984"), "0.15", final=False), Fill(None, "0.15")]),
+    PrecisionCase("a hold rounded up, cancelled unfilled", {"USD": "2"}, "buy", Q28, Q28, [cancelled(Q28)]),
+    PrecisionCase("28-digit balance, 20-place price, cancelled unfilled", {"USD": "59.40336908515679885681988207"},
+                  "buy", "0.781183198343459", "10.94342330598699409987", [cancelled("0.781183198343459")]),
+    PrecisionCase("28-digit balance, part fill at the limit, the rest released",
+                  {"USD": "1903.380086849578158417840603"}, "buy", "0.63041270", "74.24289716213982626242939",
+                  [filled("74.24289716213982626242939", "0.01639073", "0.61402197")]),
+    PrecisionCase("host amounts, part fill at the limit, then a cancel", {"USD": "1000000.00"},
+                  "buy", "0.20536301402749984", "7.241307",
+                  [filled("7.241307", "0.05536301402749984", "0.15", final=False), cancelled("0.15")]),
     # A sell at a negative price pays: what it holds is the payment rounded up.
-    Case("sell at a negative price, cancelled unfilled", {"USD": "10", "BTC": "5"}, "sell",
-         "3.0000000000000000000000000001", "-1.0000000000000000000000000001", [Fill(None, "3.0000000000000000000000000001")]),
-    Case("sell at a negative price, part fill above the limit, the rest released", {"USD": "10", "BTC": "5"}, "sell",
-         "3.0000000000000000000000000001", "-1.0000000000000000000000000001",
-         [Fill(("-0.9999999999999999999999999999", "1.0000000000000000000000000001"), "2")]),
+    PrecisionCase("sell at a negative price, cancelled unfilled", {"USD": "10", "BTC": "5"},
+                  "sell", "3.0000000000000000000000000001", "-" + Q28, [cancelled("3.0000000000000000000000000001")]),
+    PrecisionCase("sell at a negative price, part fill above the limit, the rest released", {"USD": "10", "BTC": "5"},
+                  "sell", "3.0000000000000000000000000001", "-" + Q28,
+                  [filled("-0.9999999999999999999999999999", Q28, "2")]),
     # The hold needs more digits than the balance beside it can take.
-    Case("whole balance, 28-place quantity, cancelled unfilled", {"USD": "20000"}, "buy",
-         "1.0000000000000000000000000001", "1", [Fill(None, "1.0000000000000000000000000001")]),
-    Case("whole balance, 28-place sell, cancelled unfilled", {"BTC": "20000"}, "sell",
-         "1.0000000000000000000000000001", "5", [Fill(None, "1.0000000000000000000000000001")]),
+    PrecisionCase("whole balance, 28-place quantity, cancelled unfilled", {"USD": "20000"},
+                  "buy", Q28, "1", [cancelled(Q28)]),
+    PrecisionCase("whole balance, 28-place sell, cancelled unfilled", {"BTC": "20000"},
+                  "sell", Q28, "5", [cancelled(Q28)]),
     # Filled whole in two parts: nothing of the rounded-up hold may stay behind.
-    Case("filled whole in two parts below the limit", {"USD": "59.40336908515679885681988207"}, "buy",
-         "0.781183198343459", "10.94342330598699409987",
-         [Fill(("10.94342330598699409986", "0.5"), "0.281183198343459", final=False),
-          Fill(("10.9434233059869940998", "0.281183198343459"), "0")]),
+    PrecisionCase("filled whole in two parts below the limit", {"USD": "59.40336908515679885681988207"},
+                  "buy", "0.781183198343459", "10.94342330598699409987",
+                  [filled("10.94342330598699409986", "0.5", "0.281183198343459", final=False),
+                   filled("10.9434233059869940998", "0.281183198343459", "0")]),
 ]
 
 
-def requirement(case: Case) -> dict[str, Decimal]:
+def requirement(case: PrecisionCase) -> dict[str, Decimal]:
     """What the hold must cover at least, exactly."""
     qty, price = D(case.qty), D(case.price)
     if case.side == "buy":

@@ -105,7 +105,7 @@ def plain(x: Decimal) -> str:
     return format(x, "f")
 
 
-class Account:
+class ModelledAccount:
     """One account's slots in the engine and the reference beside them."""
 
     def __init__(self, engine):
@@ -161,7 +161,8 @@ class Account:
                 event("refused: insufficient")
                 return True
             assert reasons == ["arithmetic overflow"], reasons
-            assert any(beyond_96_bits(WIDE.subtract(before[a][0], need[a]), WIDE.add(before[a][1], need[a])) for a in ASSETS), (need, before)
+            assert any(beyond_96_bits(WIDE.subtract(before[a][0], need[a]), WIDE.add(before[a][1], need[a]))
+                       for a in ASSETS), (need, before)
             event("refused beyond 96 bits")
             return False
         for a in ASSETS:
@@ -262,7 +263,7 @@ class Account:
 
 
 def run(sync, usd, btc, steps):
-    account = Account(funds_engine(sync))
+    account = ModelledAccount(funds_engine(sync))
     for asset, amount in (("USD", usd), ("BTC", btc)):
         if not account.deposit(asset, amount, account.slots()):
             return
