@@ -12,7 +12,8 @@ After every step:
   place kept; a fill consumes what it needs give or take that unit;
 - `held` is exactly what the open orders hold (what each hold took, less what its fills
   consumed), so the last report of an order gives all of the rest back;
-- a rollback restores both slots exactly;
+- a rollback restores both slots exactly, and so does a cancel that nothing came between
+  it and its hold;
 - no slot's total is above the exact figure (deposits and trade flows in 60 digits), and
   none is below it by more than the units that rounding may cost.
 """
