@@ -203,6 +203,15 @@ const FinishedCase kCases[] = {
      "0.3333333333333333333333333333",
      "-1.5",
      {{"-1.5", "0.1", "0.2333333333333333333333333333", true}}},
+    // What the fill consumes, 82.00000000000000000000000005 - 0.000000000000000000000000041, needs
+    // 29 places: it is rounded up, and the release gives back what the hold has left.
+    {"consumption_too_long_then_final",
+     "100",
+     nullptr,
+     Side::Buy,
+     "2.000000000000000000000000001",
+     "41",
+     {{"41", "2", "0.000000000000000000000000001", true}}},
     {"host_style_part_filled_then_cancelled",
      "91774.32",
      nullptr,

@@ -373,5 +373,34 @@ INSTANTIATE_TEST_SUITE_P(
                       NeedCase{Side::Sell, true, "50", nullptr, "", "", "fail"},
                       NeedCase{Side::Sell, false, "79228162514264337593543950335", "2", "", "", "fail"}));
 
+// Reports give back what the hold took only if both compute an order's hold alike.
+TEST(SettlementHold, IsWhatTheOrderHolds) {
+  struct Case {
+    Side side;
+    const char* quantity;
+    const char* price;
+  };
+  const Case cases[] = {
+      {Side::Buy, "2", "10"},
+      {Side::Buy, "1.0000000000000000000000000001", "1.0000000000000000000000000001"},
+      {Side::Buy, "0.781183198343459", "10.94342330598699409987"},
+      {Side::Buy, "2", "-1"},
+      {Side::Sell, "0.3333333333333333333333333333", "-1.5"},
+      {Side::Sell, "0.0000000000000000000000000001", "-2.5"},
+      {Side::Sell, "3", "5"},
+  };
+  for (const Case& c : cases) {
+    const std::optional<FundsRequirements> need =
+        funds_requirements(c.side, TradeAmount{TradeAmount::Kind::Quantity, D(c.quantity)}, D(c.price));
+    ASSERT_TRUE(need);
+    Decimal hold = D("123");
+    ASSERT_TRUE(settlement_hold(c.side, D(c.price), D(c.quantity), hold));
+    EXPECT_EQ(hold.to_string(), need->settlement.to_string()) << c.quantity << " at " << c.price;
+  }
+  Decimal untouched = D("7");
+  EXPECT_FALSE(settlement_hold(Side::Buy, kMax, D("2"), untouched));
+  EXPECT_EQ(untouched, D("7"));
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -13,6 +13,49 @@ std::string holdings_text(const Holdings& h) {
   return out;
 }
 
+namespace holdings_detail {
+
+HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool in_debt) noexcept {
+  HoldStep step;
+  // A debt is settled along with the amount (rounded up where 96 bits cannot
+  // hold the sum), so held ends at the amount.
+  Decimal wanted = amount;
+  if (in_debt) {
+    const std::optional<Decimal> w = amount.checked_add(slot.held.negated(), RoundingStrategy::Up);
+    if (!w) return step;
+    wanted = *w;
+  }
+  const std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
+  const std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
+  if (!available || !held) return step;
+  if (*available < Decimal()) {
+    // Only a settled debt rounded up can take more than is usable.
+    step.verdict = HoldVerdict::Insufficient;
+    step.usable = usable;
+    return step;
+  }
+  // What each side moved, exactly, so that the undo restores the slot.
+  const std::optional<Decimal> moved = held->exact_sub(slot.held);
+  const std::optional<Decimal> taken = slot.available.exact_sub(*available);
+  if (!moved || !taken) return step;
+  step.verdict = HoldVerdict::Held;
+  step.moved = *moved;
+  step.taken = *taken;
+  step.after = Holdings{*available, *held, slot.incoming};
+  return step;
+}
+
+std::optional<Released> release_rounded(const Holdings& slot, Decimal amount) noexcept {
+  const std::optional<Decimal> available = add_rounded_down(slot.available, amount);
+  const std::optional<Decimal> held = add_rounded_down(slot.held, amount.negated());
+  if (!available || !held) return std::nullopt;
+  const std::optional<Decimal> released = moved_by(*held, slot.held);
+  if (!released) return std::nullopt;
+  return Released{*released, Holdings{*available, *held, slot.incoming}};
+}
+
+}  // namespace holdings_detail
+
 std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
   const std::optional<Decimal> held = add_rounded_down(slot.held, consume.negated());
   const std::optional<Decimal> available = add_rounded_down(slot.available, credit);

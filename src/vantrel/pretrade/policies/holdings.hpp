@@ -70,7 +70,7 @@ struct HoldStep {
 // `held` takes the amount exactly where it can; `available` is rounded down
 // where it cannot. The hold is refused as an overflow only when the undo could
 // not take back exactly what it moved.
-inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept;
+inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept;
 
 // ---- releases and fills ----
 
@@ -144,7 +144,14 @@ std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta&
 
 // ---- the two steps of every order, inline for the hot path ----
 
-inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
+namespace holdings_detail {
+// A hold that settles a debt, or whose results need rounding: out of line.
+HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool in_debt) noexcept;
+// A release whose results need rounding: out of line.
+std::optional<Released> release_rounded(const Holdings& slot, Decimal amount) noexcept;
+}  // namespace holdings_detail
+
+inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept {
   HoldStep step;
   const bool in_debt = slot.held < Decimal();
   Decimal usable = slot.available;
@@ -158,58 +165,25 @@ inline HoldStep hold_step(const Holdings& slot, Decimal amount) noexcept {
     step.usable = usable;
     return step;
   }
-  if (!in_debt) {
-    // The common case: both sides take the amount exactly.
-    const std::optional<Decimal> available = slot.available.exact_sub(amount);
-    const std::optional<Decimal> held = slot.held.exact_add(amount);
-    if (available && held) {
-      step.verdict = HoldVerdict::Held;
-      step.moved = amount;
-      step.taken = amount;
-      step.after = Holdings{*available, *held, slot.incoming};
-      return step;
-    }
-  }
-  // A debt is settled along with the amount (rounded up where 96 bits cannot
-  // hold the sum), so held ends at the amount.
-  Decimal wanted = amount;
-  if (in_debt) {
-    const std::optional<Decimal> w = amount.checked_add(slot.held.negated(), RoundingStrategy::Up);
-    if (!w) return step;
-    wanted = *w;
-  }
-  const std::optional<Decimal> available = add_rounded_down(slot.available, wanted.negated());
-  const std::optional<Decimal> held = add_rounded_down(slot.held, wanted);
-  if (!available || !held) return step;
-  if (*available < Decimal()) {
-    // Only a settled debt rounded up can take more than is usable.
-    step.verdict = HoldVerdict::Insufficient;
-    step.usable = usable;
-    return step;
-  }
-  // What each side moved, exactly, so that the undo restores the slot.
-  const std::optional<Decimal> moved = held->exact_sub(slot.held);
-  const std::optional<Decimal> taken = slot.available.exact_sub(*available);
-  if (!moved || !taken) return step;
+  if (in_debt) return holdings_detail::hold_rounded(slot, amount, usable, true);
+  // The common case: both sides take the amount exactly.
+  std::optional<Decimal> moved = amount;
+  std::optional<Decimal> available = slot.available.exact_sub(amount);
+  std::optional<Decimal> held = slot.held.exact_add(amount);
+  if (!available || !held) return holdings_detail::hold_rounded(slot, amount, usable, false);
+  if (*available < Decimal()) return holdings_detail::hold_rounded(slot, amount, usable, false);
   step.verdict = HoldVerdict::Held;
   step.moved = *moved;
-  step.taken = *taken;
+  step.taken = *moved;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
 }
 
 inline std::optional<Released> release_step(const Holdings& slot, Decimal amount) noexcept {
-  {
-    const std::optional<Decimal> available = slot.available.exact_add(amount);
-    const std::optional<Decimal> held = slot.held.exact_sub(amount);
-    if (available && held) return Released{amount, Holdings{*available, *held, slot.incoming}};
-  }
-  const std::optional<Decimal> available = add_rounded_down(slot.available, amount);
-  const std::optional<Decimal> held = add_rounded_down(slot.held, amount.negated());
-  if (!available || !held) return std::nullopt;
-  const std::optional<Decimal> released = moved_by(*held, slot.held);
-  if (!released) return std::nullopt;
-  return Released{*released, Holdings{*available, *held, slot.incoming}};
+  const std::optional<Decimal> available = slot.available.exact_add(amount);
+  const std::optional<Decimal> held = slot.held.exact_sub(amount);
+  if (available && held) return Released{amount, Holdings{*available, *held, slot.incoming}};
+  return holdings_detail::release_rounded(slot, amount);
 }
 
 }  // namespace vantrel

@@ -210,18 +210,18 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
       // nothing held.
       const Decimal remaining = fill.leaves_quantity->value;
       const std::optional<Decimal> before = remaining.checked_add(qty);
-      const std::optional<Decimal> held_before = before ? settlement_hold(side, *lock_px, *before) : std::nullopt;
-      const std::optional<Decimal> held_after = settlement_hold(side, *lock_px, remaining);
+      Decimal held_before, held_after;
       std::optional<Decimal> taken;
-      if (held_before && held_after) {
-        taken = held_before->exact_sub(*held_after);
-        if (!taken) taken = held_before->checked_add(held_after->negated(), RoundingStrategy::Up);
+      if (before && settlement_hold(side, *lock_px, *before, held_before) &&
+          settlement_hold(side, *lock_px, remaining, held_after)) {
+        taken = held_before.exact_sub(held_after);
+        if (!taken) taken = held_before.checked_add(held_after.negated(), RoundingStrategy::Up);
       }
       if (!taken)
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
       consume = clamp_at_zero(*taken);
-      if (!consume.is_zero()) left = held_before->exact_sub(consume);
+      if (!consume.is_zero()) left = held_before.exact_sub(consume);
     }
     struct Leg {
       const Asset& asset;
@@ -258,11 +258,13 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
       // What the order holds for its remainder, rounded as its hold was; after
       // a fill, what the hold of the remainder before it has left, so that a
       // consumption rounded up is not given back twice.
-      const std::optional<Decimal> r = still_held ? still_held : settlement_hold(side, *lock_px, remaining);
-      if (!r)
+      Decimal r;
+      if (still_held)
+        r = *still_held;
+      else if (!settlement_hold(side, *lock_px, remaining, r))
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
-      amount = *r;
+      amount = r;
     }
     run.release(settlement, settlement_change, amount);
   }();

@@ -20,27 +20,16 @@ std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) 
   return value;
 }
 
-std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept {
-  if (side == Side::Buy) {
-    const std::optional<Decimal> cost = price.checked_mul(quantity, RoundingStrategy::Up);
-    if (!cost) return std::nullopt;
-    return clamp_at_zero(*cost);
-  }
-  const std::optional<Decimal> proceeds = price.checked_mul(quantity, RoundingStrategy::Down);
-  if (!proceeds) return std::nullopt;
-  return clamp_at_zero(negate(*proceeds));
-}
-
 std::optional<FundsRequirements> funds_requirements(Side side, const TradeAmount& amount,
                                                     std::optional<Decimal> price) noexcept {
   FundsRequirements need;
   if (side == Side::Buy) {
     if (!price) return std::nullopt;
     if (amount.is_quantity()) {
-      // Rounded once, up: the hold covers at least the exact cost.
-      const std::optional<Decimal> cost = settlement_hold(side, *price, amount.value);
+      // Rounded once, up: the hold covers at least the exact cost (as settlement_hold).
+      const std::optional<Decimal> cost = price->checked_mul(amount.value, RoundingStrategy::Up);
       if (!cost) return std::nullopt;
-      need.settlement = *cost;
+      need.settlement = clamp_at_zero(*cost);
     } else if (*price > Decimal()) {
       need.settlement = amount.value;
     }
@@ -57,10 +46,10 @@ std::optional<FundsRequirements> funds_requirements(Side side, const TradeAmount
   need.underlying = quantity;
   if (price) {
     // Only a negative price makes a sell pay in the settlement asset: rounded
-    // down here, the payment it holds is rounded up.
-    const std::optional<Decimal> payment = settlement_hold(side, *price, quantity);
-    if (!payment) return std::nullopt;
-    need.settlement = *payment;
+    // down here, the payment it holds is rounded up (as settlement_hold).
+    const std::optional<Decimal> proceeds = price->checked_mul(quantity, RoundingStrategy::Down);
+    if (!proceeds) return std::nullopt;
+    need.settlement = clamp_at_zero(negate(*proceeds));
     if (!need.settlement.is_zero()) need.lock_price = price;
   }
   return need;

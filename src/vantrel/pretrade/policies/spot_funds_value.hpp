@@ -9,6 +9,7 @@
 #include "vantrel/param/decimal.hpp"
 #include "vantrel/param/enums.hpp"
 #include "vantrel/param/tagged.hpp"
+#include "vantrel/pretrade/policies/holdings.hpp"
 
 namespace vantrel {
 
@@ -23,11 +24,24 @@ constexpr Decimal slippage_fraction(std::uint16_t bps) noexcept { return Decimal
 std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) noexcept;
 
 // What an order on `side` priced at `price` holds in the settlement asset for
-// `quantity`: a buy price × quantity rounded up; a sell what a negative price
-// makes it pay, price × quantity rounded down and negated. Never below zero.
-// The hold, each fill's consumption and the final release all use it, so an
-// order gives back to the digit what it held. nullopt on overflow.
-std::optional<Decimal> settlement_hold(Side side, Decimal price, Decimal quantity) noexcept;
+// `quantity`, written to `hold`: a buy price × quantity rounded up; a sell what
+// a negative price makes it pay, price × quantity rounded down and negated.
+// Never below zero. Each fill's consumption and the final release use it, and
+// funds_requirements computes the same products in place for the hold, so an
+// order gives back to the digit what it held. False on overflow (`hold` is
+// then unchanged).
+inline bool settlement_hold(Side side, Decimal price, Decimal quantity, Decimal& hold) noexcept {
+  if (side == Side::Buy) {
+    const std::optional<Decimal> cost = price.checked_mul(quantity, RoundingStrategy::Up);
+    if (!cost) return false;
+    hold = clamp_at_zero(*cost);
+    return true;
+  }
+  const std::optional<Decimal> proceeds = price.checked_mul(quantity, RoundingStrategy::Down);
+  if (!proceeds) return false;
+  hold = clamp_at_zero(negate(*proceeds));
+  return true;
+}
 
 struct FundsRequirements {
   Decimal underlying;                // to hold in the underlying asset
