@@ -54,6 +54,28 @@ TEST_P(FundsAtTheEdge, CancelledBuyEmptiesHeldAndLeavesAvailableAtMostOneUnitSho
   EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859617459", "0"));
 }
 
+// A hold whose sum with held needs more places than held keeps: held is
+// rounded down, the order accepted, and its undo restores the slot exactly.
+TEST_P(FundsAtTheEdge, HoldThatRoundsHeldIsAcceptedAndUndoneExactly) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "BTC", D("7922.817"));
+  MainOutcome first = engine.execute(order(1, Side::Sell, vol("0.00262143"), D(67)));
+  ASSERT_NE(std::get_if<CoreReservation>(&first), nullptr);
+  std::get<CoreReservation>(first).commit();
+  const Holdings before = f.slot(1, "BTC");
+  EXPECT_EQ(before.held.to_string(), "0.0000391258208955223880597015");
+  MainOutcome second = engine.execute(order(1, Side::Sell, qty("10"), D(1)));
+  ASSERT_NE(std::get_if<CoreReservation>(&second), nullptr);
+  // 0.0000391258208955223880597015 + 10 = 10.0000391258208955223880597015
+  EXPECT_EQ(f.slot(1, "BTC").held.to_string(), "10.000039125820895522388059701");
+  std::get<CoreReservation>(second).rollback();
+  EXPECT_EQ(f.slot(1, "BTC").held.to_string(), before.held.to_string());
+  EXPECT_EQ(f.slot(1, "BTC"), before);
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
 // A deposit after an exact hold leaves no room for the hold's last digits: the
 // undo moves nothing and blocks, rather than leave part of the hold behind.
 TEST_P(FundsAtTheEdge, HoldUndoThatCannotMoveBackExactlyBlocks) {

@@ -108,8 +108,8 @@ TEST_P(FundsModes, ThrowAfterStagedChangesKeepsNoneOfThem) {
   EXPECT_FALSE(engine.blocks().any_block());
 }
 
-// 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: the
-// hold moves one amount both sides take exactly, so nothing appears or vanishes.
+// 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: held
+// takes the quotient whole, available is rounded down; the undo restores both.
 TEST_P(FundsModes, SellByVolumeHoldsItsQuotientWhole) {
   FundsEngine f(GetParam());
   f.add_funds();

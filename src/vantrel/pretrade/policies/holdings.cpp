@@ -35,11 +35,23 @@ HoldStep hold_rounded(const Holdings& slot, Decimal amount, Decimal usable, bool
     return step;
   }
   // What each side moved, exactly, so that the undo restores the slot.
-  const std::optional<Decimal> moved = held->exact_sub(slot.held);
   const std::optional<Decimal> taken = slot.available.exact_sub(*available);
-  if (!moved || !taken) return step;
+  if (!taken) return step;
+  if (const std::optional<Decimal> moved = held->exact_sub(slot.held)) {
+    step.moved = *moved;
+    step.wanted = *moved;
+  } else {
+    // held's change itself needs more places than 96 bits hold: the undo takes
+    // `wanted` back out of held and adds what rounding held down took, `lost`.
+    const std::optional<Decimal> less = held->exact_sub(wanted);
+    const std::optional<Decimal> lost = less ? slot.held.exact_sub(*less) : std::nullopt;
+    const std::optional<Decimal> reported = moved_by(slot.held, *held);
+    if (!lost || !reported) return step;
+    step.moved = *reported;
+    step.wanted = wanted;
+    step.lost = *lost;
+  }
   step.verdict = HoldVerdict::Held;
-  step.moved = *moved;
   step.taken = *taken;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
@@ -55,6 +67,15 @@ std::optional<Released> release_rounded(const Holdings& slot, Decimal amount) no
 }
 
 }  // namespace holdings_detail
+
+std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal wanted, Decimal lost) noexcept {
+  if (lost.is_zero()) return unadjust_step(slot, HoldingsDelta{negate(taken), wanted, Decimal()});
+  const std::optional<Decimal> available = slot.available.exact_add(taken);
+  const std::optional<Decimal> less = slot.held.exact_sub(wanted);
+  const std::optional<Decimal> held = less ? less->exact_add(lost) : std::nullopt;
+  if (!available || !held) return std::nullopt;
+  return Holdings{*available, *held, slot.incoming};
+}
 
 std::optional<FilledLeg> fill_leg_step(const Holdings& slot, Decimal consume, Decimal credit) noexcept {
   const std::optional<Decimal> held = add_rounded_down(slot.held, consume.negated());

@@ -59,18 +59,25 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names
-  Decimal moved;      // Held: what went into held (the amount, plus any debt settled)
-  Decimal taken;      // Held: what left available (`moved`, more only where available was rounded)
+  Decimal moved;      // Held: what held moved by (rounded down where that change itself needs
+                      // more places than 96 bits hold)
+  Decimal taken;      // Held: what left available (the amount, more only where available was rounded)
+  Decimal wanted;     // Held: the amount held was to take (with any debt settled)
+  Decimal lost;       // Held: what rounding held down took: held moved by `wanted` less it
   Holdings after;     // Held: the new slot
 };
 
 // Usable funds are `available`, less any debt in a negative `held`. A hold of
 // `amount` <= usable settles that debt as well, so `held` ends at `amount`: a
 // later hold can no longer spend funds that an over-consumption already took.
-// `held` takes the amount exactly where it can; `available` is rounded down
-// where it cannot. The hold is refused as an overflow only when the undo could
-// not take back exactly what it moved.
+// Each side takes the amount exactly where it can and is rounded down where it
+// cannot. The hold is refused as an overflow only when the undo could not take
+// back exactly what it moved (both sides rounded, or an integer part too large).
 inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept;
+
+// The undo of a hold: `taken` back into available, `wanted` out of held and
+// `lost` (what rounding held down took) back into it. Exactly, or nothing.
+std::optional<Holdings> unhold_step(const Holdings& slot, Decimal taken, Decimal wanted, Decimal lost) noexcept;
 
 // ---- releases and fills ----
 
@@ -175,6 +182,7 @@ inline HoldStep hold_step(const Holdings& slot, const Decimal& amount) noexcept 
   step.verdict = HoldVerdict::Held;
   step.moved = *moved;
   step.taken = *moved;
+  step.wanted = *moved;
   step.after = Holdings{*available, *held, slot.incoming};
   return step;
 }

@@ -8,24 +8,45 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one hold: exactly what it moved back, `moved` out of held and
-// `taken` into available, or nothing and a block (never rounded: that would
-// leave part of the hold behind, or release funds the hold never took). Keeps the key, never
-// a slot pointer: the slot may be removed and recreated meanwhile. `control` is the engine's registry, kept alive by `shared`, or a
-// stage's own one, kept alive by HoldRollbackKeepingControl.
+// What rounding held down took from a hold: a few digits below held's last
+// place, kept in seven bytes so that a hold's undo stays inside its action.
+struct HeldRoundingLoss {
+  std::uint32_t low = 0;
+  std::uint16_t high = 0;
+  std::uint8_t scale = 0;
+
+  // nullopt when the loss needs more than 48 bits.
+  static std::optional<HeldRoundingLoss> of(Decimal loss) noexcept {
+    if (loss.is_negative() || loss.hi32() != 0 || (loss.lo64() >> 48) != 0) return std::nullopt;
+    return HeldRoundingLoss{static_cast<std::uint32_t>(loss.lo64()), static_cast<std::uint16_t>(loss.lo64() >> 32),
+                            static_cast<std::uint8_t>(loss.scale())};
+  }
+  Decimal value() const noexcept {
+    return Decimal::from_parts(low | (static_cast<std::uint64_t>(high) << 32), 0, scale, false);
+  }
+};
+
+// The undo of one hold: exactly what it moved back, `taken` into available,
+// `wanted` out of held and `lost` (what rounding held down took) back into it,
+// or nothing and a block (never rounded: that would leave part of the hold
+// behind, or release funds the hold never took). Keeps the key, never a slot
+// pointer: the slot may be removed and recreated meanwhile. `control` is the
+// engine's registry, kept alive by `shared`, or a stage's own one, kept alive
+// by HoldRollbackKeepingControl.
 struct HoldRollback {
   SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
-  Decimal moved;  // into held
-  Decimal taken;  // out of available
+  Decimal taken;
+  Decimal wanted;
+  HeldRoundingLoss lost;
 
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unadjust_step(old, HoldingsDelta{negate(taken), moved, Decimal()}); },
-        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
+        [&](const Holdings& old) { return unhold_step(old, taken, wanted, lost.value()); },
+        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, wanted, seen); });
   }
 };
 
@@ -144,6 +165,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
   HoldStep step;
+  std::optional<HeldRoundingLoss> lost;
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
     step = hold_step(Holdings{}, amount);
@@ -154,6 +176,11 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
       step = hold_step(old, amount);
       if (step.verdict != HoldVerdict::Held) return false;
+      lost = HeldRoundingLoss::of(step.lost);
+      if (!lost) {
+        step.verdict = HoldVerdict::Overflow;  // no undo could take it back exactly
+        return false;
+      }
       next = step.after;
       return true;
     });
@@ -167,10 +194,12 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
       break;
   }
   if (!keep_control)
-    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken});
+    mutations.push_reserved_undo(
+        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.wanted, *lost});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved, step.taken}, std::move(keep_control)});
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.wanted, *lost},
+        std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
       OutcomeAmount{PositionSize{negate(step.taken)}, PositionSize{step.after.available}},
