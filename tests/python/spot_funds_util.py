@@ -118,3 +118,18 @@ def last_place_slack(*values) -> Decimal:
 def total(values) -> Decimal:
     """available + held + incoming of a slot read by `slot`."""
     return WIDE.add(WIDE.add(values[0], values[1]), values[2])
+
+
+def fits_96_bits(x: Decimal) -> bool:
+    """Whether a slot can keep x exactly: at most 28 places and a mantissa below 2**96."""
+    sign, digits, exponent = x.normalize(WIDE).as_tuple() if x else (0, (0,), 0)
+    mantissa = int("".join(map(str, digits)))
+    if exponent > 0:
+        mantissa *= 10**exponent
+        exponent = 0
+    return -exponent <= 28 and mantissa < 2**96
+
+
+def unit_of(x: Decimal) -> Decimal:
+    """One unit of the last place x keeps."""
+    return Decimal(1).scaleb(x.as_tuple().exponent)
