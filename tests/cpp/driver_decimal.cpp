@@ -4,6 +4,7 @@
 //   fmt D               -> canonical text
 //   add|sub|mul|div|rem D D -> M:S | none
 //   round D SCALE STRATEGY  -> M:S          (STRATEGY is a name, parsed as the bindings do)
+//   addr|mulr D D STRATEGY  -> M:S | none   (a sum or product that 96 bits cannot hold, rounded by STRATEGY)
 //   fromdbl HEXBITS     -> M:S | none
 //   todbl D             -> HEXBITS
 //   cmp D D             -> -1 | 0 | 1
@@ -99,6 +100,11 @@ std::string run(std::string_view line) {
     return show(a.round_to(scale, *strategy));
   }
   const Decimal b = read_decimal(next_field(rest));
+  if (op == "addr" || op == "mulr") {
+    const auto strategy = vantrel::parse_rounding_strategy(rest);
+    if (!strategy) return failure(vantrel::rounding_strategy_error(rest));
+    return show(op == "addr" ? a.checked_add(b, *strategy) : a.checked_mul(b, *strategy));
+  }
   if (op == "add") return show(a.checked_add(b));
   if (op == "sub") return show(a.checked_sub(b));
   if (op == "mul") return show(a.checked_mul(b));

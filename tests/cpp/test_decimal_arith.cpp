@@ -12,7 +12,7 @@ namespace {
 using testing::dec;
 using testing::text;
 
-enum class Op { Add, Sub, Mul, Div, Rem, ExactAdd, AddUp, AddDown, MulUp, MulDown };
+enum class Op { Add, Sub, Mul, Div, Rem, ExactAdd, AddUp, AddDown, MulUp, MulDown, MulAway, MulEven };
 
 struct ArithCase {
   const char* a;
@@ -37,6 +37,8 @@ std::optional<Decimal> apply(Decimal a, Op op, Decimal b) {
     case Op::AddDown: return a.checked_add(b, RoundingStrategy::Down);
     case Op::MulUp: return a.checked_mul(b, RoundingStrategy::Up);
     case Op::MulDown: return a.checked_mul(b, RoundingStrategy::Down);
+    case Op::MulAway: return a.checked_mul(b, RoundingStrategy::MidpointAwayFromZero);
+    case Op::MulEven: return a.checked_mul(b, RoundingStrategy::MidpointNearestEven);
   }
   return std::nullopt;
 }
@@ -209,6 +211,22 @@ const ArithCase kDirectedCases[] = {
     {"79228162514264337593543950335", Op::AddUp, "0.5", "none"},
     {"1.5", Op::AddUp, "2.25", "3.75"},
     {"8.776543210987654321098765432", Op::AddDown, "0.1234567890123456789012345678", "8.899999999999999999999999999"},
+    // The product's sign comes from both factors.
+    {"1.0000000000000000000000000001", Op::MulUp, "-1.0000000000000000000000000001", "-1.0000000000000000000000000002"},
+    {"1.0000000000000000000000000001", Op::MulDown, "-1.0000000000000000000000000001", "-1.0000000000000000000000000003"},
+    {"-1.0000000000000000000000000001", Op::MulUp, "-1.0000000000000000000000000001", "1.0000000000000000000000000003"},
+    {"-1.0000000000000000000000000001", Op::MulDown, "-1.0000000000000000000000000001", "1.0000000000000000000000000002"},
+    {"2.5", Op::MulUp, "-0.0000000000000000000000000001", "-0.0000000000000000000000000002"},
+    {"2.5", Op::MulDown, "-0.0000000000000000000000000001", "-0.0000000000000000000000000003"},
+    // Midpoints: away from zero goes up in magnitude at an exact half and past it; nearest-even only past it.
+    {"0.0000000000000000000000000001", Op::MulAway, "0.5", "0.0000000000000000000000000001"},
+    {"0.0000000000000000000000000001", Op::MulAway, "0.51", "0.0000000000000000000000000001"},
+    {"0.0000000000000000000000000001", Op::MulAway, "0.49", "0.0000000000000000000000000000"},
+    {"-0.0000000000000000000000000001", Op::MulAway, "0.5", "-0.0000000000000000000000000001"},
+    {"0.0000000000000000000000000001", Op::MulAway, "-0.5", "-0.0000000000000000000000000001"},
+    {"0.0000000000000000000000000001", Op::MulEven, "0.5", "0.0000000000000000000000000000"},
+    {"0.0000000000000000000000000003", Op::MulEven, "0.5", "0.0000000000000000000000000002"},
+    {"0.0000000000000000000000000001", Op::MulEven, "0.51", "0.0000000000000000000000000001"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Directed, ArithTable, ::testing::ValuesIn(kDirectedCases));

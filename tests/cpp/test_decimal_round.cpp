@@ -179,7 +179,14 @@ INSTANTIATE_TEST_SUITE_P(
         RoundedParseCase{"1.234567890123456789012345678912e1", 28, RS::Down, nullptr},  // scale 29: the text rule
         RoundedParseCase{"9.234567890123456789012345678912", 28, RS::Down, "9.234567890123456789012345678"},
         RoundedParseCase{"9.234567890123456789012345678912", 28, RS::Up, "9.234567890123456789012345679"},
-        RoundedParseCase{"2.345", 2, RS::MidpointNearestEven, "2.34"}, RoundedParseCase{"1.5", 3, RS::Down, "1.5"}));
+        RoundedParseCase{"2.345", 2, RS::MidpointNearestEven, "2.34"}, RoundedParseCase{"1.5", 3, RS::Down, "1.5"},
+        // Texts too long to collect exactly: the first dropped digit and those after it decide.
+        RoundedParseCase{"0.12500000000000000000000", 2, RS::MidpointAwayFromZero, "0.13"},
+        RoundedParseCase{"0.12510000000000000000000", 2, RS::MidpointAwayFromZero, "0.13"},
+        RoundedParseCase{"-0.12500000000000000000000", 2, RS::MidpointAwayFromZero, "-0.13"},
+        RoundedParseCase{"0.12499999999999999999999", 2, RS::MidpointAwayFromZero, "0.12"},
+        RoundedParseCase{"0.12500000000000000000000", 2, RS::MidpointNearestEven, "0.12"},
+        RoundedParseCase{"0.12500000000000000000001", 2, RS::MidpointNearestEven, "0.13"}));
 
 TEST(RoundedDouble, RoundsTheShortestDigitsOnce) {
   EXPECT_EQ(Decimal::from_double_rounded(1.5e-28, {28, RS::Down})->to_string(), "0.0000000000000000000000000001");
@@ -194,6 +201,12 @@ TEST(RoundedDouble, RoundsTheShortestDigitsOnce) {
   EXPECT_EQ(Decimal::from_double_rounded(1.25e-29, {40, RS::Down})->to_string(), "0");
   EXPECT_EQ(Decimal::from_double_rounded(1.25e-29, {40, RS::Up})->to_string(), "0.0000000000000000000000000001");
   EXPECT_FALSE(Decimal::from_double_rounded(1e30, {2, RS::Down}));
+  // An exact half, and a digit past it, both go away from zero.
+  EXPECT_EQ(Decimal::from_double_rounded(0.125, {2, RS::MidpointAwayFromZero})->to_string(), "0.13");
+  EXPECT_EQ(Decimal::from_double_rounded(0.1251, {2, RS::MidpointAwayFromZero})->to_string(), "0.13");
+  EXPECT_EQ(Decimal::from_double_rounded(-0.125, {2, RS::MidpointAwayFromZero})->to_string(), "-0.13");
+  EXPECT_EQ(Decimal::from_double_rounded(0.1249, {2, RS::MidpointAwayFromZero})->to_string(), "0.12");
+  EXPECT_EQ(Decimal::from_double_rounded(0.125, {2, RS::MidpointNearestEven})->to_string(), "0.12");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import decimal
 from decimal import Decimal
 
 from vantrel import (
@@ -91,3 +92,44 @@ def only_reject(result):
     assert not result.ok
     assert len(result.rejects) == 1
     return result.rejects[0]
+
+
+# ---- exact figures, for tests that judge rounding ----
+
+WIDE = decimal.Context(prec=60)  # the reference: 60 digits, well past the 29 a slot keeps
+LARGEST = Decimal(2**96 - 1)  # the largest integer part a slot can hold
+NEAR_LARGEST = Decimal(2**96 - 2)
+
+
+def beyond_96_bits(*values) -> bool:
+    """Whether some exact figure has an integer part no slot can hold (rounding the last unit up may
+    already overflow, hence the one unit of slack): the only reason a funds move may block."""
+    return any(v.copy_abs() >= NEAR_LARGEST for v in values)
+
+
+def last_place_slack(*values) -> Decimal:
+    """Ten units of the last place that 96 bits keep for the largest of `values`: a value with an
+    integer part of d digits keeps at least 28 - d places, and never more than 28."""
+    top = max((v.copy_abs() for v in values if v), default=Decimal(0))
+    exponent = top.adjusted() - 26 if top >= 1 else -27
+    return Decimal(1).scaleb(exponent)
+
+
+def total(values) -> Decimal:
+    """available + held + incoming of a slot read by `slot`."""
+    return WIDE.add(WIDE.add(values[0], values[1]), values[2])
+
+
+def fits_96_bits(x: Decimal) -> bool:
+    """Whether a slot can keep x exactly: at most 28 places and a mantissa below 2**96."""
+    sign, digits, exponent = x.normalize(WIDE).as_tuple() if x else (0, (0,), 0)
+    mantissa = int("".join(map(str, digits)))
+    if exponent > 0:
+        mantissa *= 10**exponent
+        exponent = 0
+    return -exponent <= 28 and mantissa < 2**96
+
+
+def unit_of(x: Decimal) -> Decimal:
+    """One unit of the last place x keeps."""
+    return Decimal(1).scaleb(x.as_tuple().exponent)

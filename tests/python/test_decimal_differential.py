@@ -2,7 +2,8 @@
 
 The oracle states each rule directly on exact values (integers and fractions): a result
 keeps its natural scale when that fits 96 bits and scale 28, otherwise it is rounded half to
-even at the largest scale <= 28 that fits, and fails when no scale does. Every operation
+even at the largest scale <= 28 that fits (by the strategy asked for, for the directed sums and
+products), and fails when no scale does. Every operation
 gets VANTREL_DIFF_CASES random cases (default 100000) per run, all through one driver process.
 """
 
@@ -60,6 +61,44 @@ def signed(res, negative):
         return None
     m, s = res
     return (m, s, negative and m != 0)
+
+
+def round_by(n, d, name, negative):
+    """n / d rounded by the named strategy, for n >= 0, d > 0, a value of that sign."""
+    q, r = divmod(n, d)
+    if r == 0:
+        return q
+    if name == "midpointnearesteven":
+        up = 2 * r > d or (2 * r == d and q % 2 == 1)
+    elif name == "midpointawayfromzero":
+        up = 2 * r >= d
+    elif name == "up":  # towards positive infinity
+        up = not negative
+    else:  # towards negative infinity
+        up = negative
+    return q + up
+
+
+def fit_by(num, den, natural_scale, name, negative):
+    """As fit, the rounding by the named strategy."""
+    for scale in range(min(natural_scale, MAX_SCALE), -1, -1):
+        m = round_by(num * 10**scale, den, name, negative)
+        if m <= MAX:
+            return m, scale
+    return None
+
+
+def o_add_by(a, b, name):
+    (ma, sa, na), (mb, sb, nb) = a, b
+    s = max(sa, sb)
+    total = (-ma if na else ma) * 10 ** (s - sa) + (-mb if nb else mb) * 10 ** (s - sb)
+    return signed(fit_by(abs(total), 10**s, s, name, total < 0), total < 0)
+
+
+def o_mul_by(a, b, name):
+    (ma, sa, na), (mb, sb, nb) = a, b
+    s = sa + sb
+    return signed(fit_by(ma * mb, 10**s, s, name, na != nb), na != nb)
 
 
 def o_add(a, b, flip=False):
@@ -356,7 +395,7 @@ def gen_strategy_text(rng):
 
 # ---- the batch ----------------------------------------------------------------------------
 
-OPS = ("parse", "fmt", "add", "sub", "mul", "div", "rem", "round", "fromdbl", "todbl", "cmp", "hash")
+OPS = ("parse", "fmt", "add", "sub", "mul", "div", "rem", "round", "fromdbl", "todbl", "cmp", "hash", "addr", "mulr")
 CHUNK = 50_000
 
 
@@ -364,7 +403,7 @@ def build_cases(rng, count):
     """count random cases per operation: {op: [(driver line, expected output)]}."""
     cases = {op: [] for op in OPS}
     hash_inputs = []
-    for _ in range(count):
+    for i in range(count):
         t = gen_parse_text(rng)
         r = o_parse(t)
         cases["parse"].append((f"parse {t}", "!" + r if isinstance(r, str) else show(r)))
@@ -380,6 +419,9 @@ def build_cases(rng, count):
         cases["div"].append((f"div {da} {db}", show(o_div(a, b))))
         cases["rem"].append((f"rem {da} {db}", show(o_rem(a, b))))
         cases["cmp"].append((f"cmp {da} {db}", str(o_cmp(a, b))))
+        directed = STRATEGIES[i % len(STRATEGIES)]  # no draw: the other operations keep their cases
+        cases["addr"].append((f"addr {da} {db} {directed}", show(o_add_by(a, b, directed))))
+        cases["mulr"].append((f"mulr {da} {db} {directed}", show(o_mul_by(a, b, directed))))
 
         target = rng.choice((0, 1, 2, 27, 28, 29, rng.randint(0, 30)))
         stext = gen_strategy_text(rng)

@@ -32,6 +32,12 @@ STRATEGY_ERROR = (
         ("Quantity", "-0.001", 2, "Up", "0.00"),  # the sign rule sees the rounded value
         ("Quantity", "-0.004", 2, "MidpointNearestEven", "0.00"),
         ("Fee", "1e3", 0, " \u3000midpointnearesteven\t", "1000"),
+        # Texts too long to be collected exactly are rounded from their digits as they come.
+        ("Price", "0.1250000000000000000000", 2, "MidpointAwayFromZero", "0.13"),
+        ("Price", "0.1251000000000000000000", 2, "MidpointAwayFromZero", "0.13"),
+        ("Pnl", "-0.1250000000000000000000", 2, "MidpointAwayFromZero", "-0.13"),
+        ("Price", "0.1249999999999999999999", 2, "MidpointAwayFromZero", "0.12"),
+        ("Price", "0.1250000000000000000000", 2, "MidpointNearestEven", "0.12"),
     ],
 )
 def test_from_string_rounded(name, text, scale, strategy, expected):
@@ -53,6 +59,17 @@ def test_from_string_rounded(name, text, scale, strategy, expected):
 def test_rounded_value_below_zero_is_refused(name, call):
     with pytest.raises(ParamError, match=f"^value must be non-negative for {name}$"):
         call(cls(name))
+
+
+@pytest.mark.parametrize("value, strategy, expected", [
+    (0.125, "MidpointAwayFromZero", "0.13"),
+    (0.1251, "MidpointAwayFromZero", "0.13"),
+    (-0.125, "MidpointAwayFromZero", "-0.13"),
+    (0.1249, "MidpointAwayFromZero", "0.12"),
+    (0.125, "MidpointNearestEven", "0.12"),
+])
+def test_float_midpoints(value, strategy, expected):
+    assert str(cls("Pnl").from_float_rounded(value, 2, strategy)) == expected
 
 
 @pytest.mark.parametrize("name", KINDS)
