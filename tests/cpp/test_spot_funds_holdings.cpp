@@ -305,7 +305,7 @@ TEST(AdjustStep, ADeltaTooLongIsRoundedDownAndUndoneExactly) {
     const Decimal new_value = f == 0 ? step.after.available : step.after.held;
     const Decimal d = f == 0 ? step.delta.available : step.delta.held;
     // old + delta falls short of the new value by the remainder, less than a unit of the delta's last place.
-    const Decimal taken = step.remainder.value();
+    const Decimal taken = step.remainder.taken;
     EXPECT_FALSE(taken.is_negative());
     EXPECT_GT(taken, Decimal());
     EXPECT_LT(taken, Decimal::from_parts(1, 0, d.scale(), false));

@@ -21,7 +21,7 @@ After every step:
 from __future__ import annotations
 
 import os
-from decimal import ROUND_CEILING, ROUND_DOWN, Decimal
+from decimal import ROUND_CEILING, ROUND_DOWN, Context, Decimal
 
 import pytest
 from hypothesis import HealthCheck, event, given, seed, settings
@@ -43,14 +43,19 @@ EXAMPLES = int(os.environ.get("VANTREL_FUNDS_EXAMPLES", "150" if UNDER_SANITIZER
 SEED = os.environ.get("VANTREL_FUNDS_SEED")
 
 
+# Generated amounts keep at most 28 digits, cut rather than rounded, so that a
+# mantissa near 2**96 never rounds past what a slot can hold.
+SLOT_DIGITS = Context(prec=28, rounding=ROUND_DOWN)
+
+
 def scaled(digits, scales):
     """A positive decimal of `digits` significant digits at most, at a scale drawn from `scales`."""
-    return st.builds(lambda n, m, s: D(m % 10**n or 1).scaleb(-s), digits, st.integers(1, 2**96 - 1), scales)
+    return st.builds(lambda n, m, s: D(m % 10**n or 1).scaleb(-s, SLOT_DIGITS), digits, st.integers(1, 2**96 - 1), scales)
 
 
 def wide(scales):
     """A mantissa of 28 or 29 digits at a scale drawn from `scales`."""
-    return st.builds(lambda m, s: D(m).scaleb(-s), st.integers(10**27, 2**96 - 1), scales)
+    return st.builds(lambda m, s: D(m).scaleb(-s, SLOT_DIGITS), st.integers(10**27, 2**96 - 1), scales)
 
 
 # Prices of 2 to 9 places below 100,000 and quantities of 8 to 18 places below 10, the
@@ -223,7 +228,7 @@ class ModelledAccount:
         buy = o["side"] == "buy"
         remaining = o["remaining"]
         unit = D(1).scaleb(remaining.as_tuple().exponent)
-        fill = WIDE.divide(WIDE.multiply(remaining, pct), 100).quantize(unit, rounding=ROUND_DOWN) or unit
+        fill = WIDE.divide(WIDE.multiply(remaining, pct), 100).quantize(unit, rounding=ROUND_DOWN, context=WIDE) or unit
         if kind == "cancel":
             fill = ZERO
         elif kind == "whole" or fill >= remaining:
@@ -236,7 +241,7 @@ class ModelledAccount:
         if fill:
             # The limit of the order, or a price moved below or above it, at the limit's places.
             factor = {"below": D(100 - move_pct), "at": D(100), "above": D(100 + move_pct)}[move] / 100
-            px = WIDE.multiply(limit, factor).quantize(D(1).scaleb(limit.as_tuple().exponent), rounding=ROUND_DOWN)
+            px = WIDE.multiply(limit, factor).quantize(D(1).scaleb(limit.as_tuple().exponent), rounding=ROUND_DOWN, context=WIDE)
             trade = (plain(px), plain(fill))
             paid = WIDE.multiply(px, fill)
             flows = {"USD": paid.copy_negate(), "BTC": fill} if buy else {"USD": paid, "BTC": fill.copy_negate()}

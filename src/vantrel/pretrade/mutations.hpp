@@ -23,8 +23,9 @@ namespace vantrel {
 // reports on its own terms (a block, a parked exception).
 class MutationAction {
  public:
-  // Room for the largest undo a built-in policy stages (a funds adjustment's).
-  static constexpr std::size_t kInlineSize = 96;
+  // Room for the largest undo a built-in policy stages (a funds adjustment's,
+  // with the remainder of a delta rounded down).
+  static constexpr std::size_t kInlineSize = 112;
 
   MutationAction() noexcept = default;
 

@@ -150,14 +150,13 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
     // and the undo keeps what that rounding took, so it still gives back exactly.
     const std::optional<Decimal> d = moved_by(before, after);
     const std::optional<Decimal> taken = d ? remainder_of(before, after, *d) : std::nullopt;
-    const std::optional<RoundingRemainder> kept = taken ? RoundingRemainder::of(*taken) : std::nullopt;
-    if (!kept || step.remainder.field != AdjustRemainder::kNone) {
+    if (!taken || step.remainder.field != AdjustRemainder::kNone) {
       step.verdict = AdjustVerdict::DeltaOverflow;
       step.field = static_cast<HoldingsField>(i);
       return step;
     }
     field_of(step.delta, i) = *d;
-    step.remainder = AdjustRemainder::of(*kept, i);
+    step.remainder = AdjustRemainder{*taken, static_cast<std::uint8_t>(i)};
   }
   step.verdict = AdjustVerdict::Adjusted;
   return step;
@@ -173,7 +172,7 @@ std::optional<Holdings> unadjust_step(const Holdings& slot, const HoldingsDelta&
     if (remainder.field == i) {
       // now - d - taken, exactly: one order of the two steps may pass through a
       // value 96 bits cannot hold where the other does not.
-      const Decimal taken = remainder.value();
+      const Decimal taken = remainder.taken;
       const std::optional<Decimal> less_delta = now.exact_sub(d);
       value = less_delta ? less_delta->exact_sub(taken) : std::nullopt;
       if (!value) {

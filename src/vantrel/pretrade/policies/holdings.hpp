@@ -147,18 +147,13 @@ struct HoldingsDelta {
 };
 
 // What rounding an adjustment's delta down took, and of which field (at most
-// one field's delta is rounded; `field` is kNone when none is). Eight bytes.
+// one field's delta is rounded; `field` is kNone when none is). The remainder
+// is below one unit of the delta's last place, at a scale of at most 28: a
+// decimal always holds it.
 struct AdjustRemainder {
   static constexpr std::uint8_t kNone = 0xff;
-  std::uint32_t low = 0;
-  std::uint16_t high = 0;
-  std::uint8_t scale = 0;
+  Decimal taken;
   std::uint8_t field = kNone;
-
-  static AdjustRemainder of(RoundingRemainder taken, std::size_t field) noexcept {
-    return AdjustRemainder{taken.low, taken.high, taken.scale, static_cast<std::uint8_t>(field)};
-  }
-  Decimal value() const noexcept { return RoundingRemainder{low, high, scale}.value(); }
 };
 
 enum class AdjustVerdict : std::uint8_t { Adjusted, ValueOverflow, BoundsExceeded, DeltaOverflow };
@@ -179,7 +174,7 @@ struct AdjustStep {
 // bounds; then the three deltas, each what its field moved, rounded down where
 // 96 bits cannot hold it (with the remainder kept for the undo). The first
 // failure decides; a delta is refused only for an integer part too large, or
-// when a second field's delta or a remainder of over 48 bits would need keeping.
+// when a second field's delta would need its remainder kept.
 AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment) noexcept;
 
 // The undo of an applied adjustment: every delta (and the remainder its

@@ -15,7 +15,7 @@ struct AdjustmentRollback {
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;  // nullptr: the adjustment left no slot of an asset never interned
-  AdjustRemainder remainder;  // before the deltas: it fills what their alignment would leave
+  AdjustRemainder remainder;
   HoldingsDelta delta;
 
   void operator()() noexcept {
