@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <random>
@@ -91,6 +94,59 @@ TEST(FlatTable, IsSizedToWhatItHolds) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sized.find(std::uint64_t{1})) % sizeof(ProbeEntry), 0u)
         << "cells start on the array's aligned boundary";
   }
+}
+
+// Placed by a fixed mix of the key alone, so the sizes a table passes through are the same in
+// every run.
+struct FixedTraits {
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey&) noexcept { return mix_hash(id); }
+  static bool used(const ProbeEntry& e) noexcept { return e.id != 0; }
+  static std::uint64_t hash(const ProbeEntry& e, const PlacementKey& k) noexcept { return hash(e.id, k); }
+  static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+// A table fills to three quarters of its cells, rounded down, and grows at the insert past that.
+TEST(FlatTable, GrowsAtTheFirstInsertPastThreeQuartersFull) {
+  FlatTable<ProbeEntry, FixedTraits> table;
+  std::size_t growths = 0;
+  for (std::uint64_t k = 1; k <= 20'000; ++k) {
+    const std::size_t before = table.capacity();
+    table.insert_new(ProbeEntry{k, k});
+    if (table.capacity() == before) continue;
+    ++growths;
+    ASSERT_EQ(k - 1, before * 3 / 4) << "a table of " << before << " cells grew at entry " << k;
+  }
+  EXPECT_GE(growths, 15u);
+}
+
+// Keys that share one hash under every secret: one run, whatever the table does. Rebuilding
+// the array still places each entry once, counting its cells rather than walking the run
+// (the count of `used` calls is what a rehash reads).
+struct OneHashTraits {
+  static inline std::size_t used_calls = 0;
+  static bool used(const ProbeEntry& e) noexcept {
+    ++used_calls;
+    return e.id != 0;
+  }
+  static std::uint64_t hash(std::uint64_t, const PlacementKey&) noexcept { return 0x5555'5555'5555'5555ull; }
+  static std::uint64_t hash(const ProbeEntry&, const PlacementKey&) noexcept { return 0x5555'5555'5555'5555ull; }
+  static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+TEST(FlatTable, RehashingIsLinearInTheEntriesHoweverTheirHomesFall) {
+  FlatTable<ProbeEntry, OneHashTraits> table;
+  constexpr std::uint64_t kCount = 4000;
+  table.reserve_more(kCount);
+  for (std::uint64_t k = 1; k <= kCount; ++k) table.insert_new(ProbeEntry{k, k});
+  const std::size_t before = table.capacity();
+  OneHashTraits::used_calls = 0;
+  table.reserve_more(table.max_size() / 4 > 4 * before ? 2 * before : 0);  // grows: every entry placed anew
+  const std::size_t calls = OneHashTraits::used_calls;
+  ASSERT_GT(table.capacity(), before);
+  // Placing one by one along the run reads about kCount^2 / 2 = 8,000,000 cells.
+  EXPECT_LE(calls, 4 * (before + table.capacity())) << "cells read by one rehash of " << kCount << " colliding entries";
+  for (std::uint64_t k = 1; k <= kCount; k += 7) ASSERT_EQ(table.find(k)->payload, k);
+  EXPECT_EQ(table.size(), kCount);
 }
 
 // Tables of several megabytes take their memory another way (huge pages): growing into that
@@ -188,6 +244,67 @@ TEST(FlatTable, LargeArraysAreMappedOnTheirOwn) {
     EXPECT_EQ(table.find(std::uint64_t{500})->payload, 500u);
   }
   EXPECT_LT(heap(), before + (std::size_t{1} << 20));
+}
+#endif
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The address space this process holds, in bytes (read without allocating).
+std::size_t mapped_address_space() {
+  char text[128] = {};
+  const int fd = ::open("/proc/self/statm", O_RDONLY);
+  if (fd < 0) return 0;
+  const ssize_t got = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (got <= 0) return 0;
+  return std::strtoull(text, nullptr, 10) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// A mapped array holds exactly the whole huge pages its bytes round up to, on a huge-page
+// boundary (what it over-mapped to find one is given back), counts in mapped_table_bytes(), and
+// freeing it gives back all of that.
+TEST(FlatTable, MappedArraysHoldTheirWholePagesAndGiveThemAllBack) {
+  constexpr std::size_t kBytes = 8 * kHugePage + 3 * 4096 + 100;  // rounds up to 9 huge pages
+  constexpr std::size_t kHeld = 9 * kHugePage;
+  constexpr int kArrays = 6;
+  const std::size_t space = mapped_address_space(), counted = mapped_table_bytes();
+  ASSERT_GT(space, 0u);
+  void* arrays[kArrays] = {};
+  bool mapped[kArrays] = {};
+  for (int i = 0; i < kArrays; ++i) arrays[i] = allocate_table_cells(kBytes, mapped[i]);
+  const std::size_t space_held = mapped_address_space(), counted_held = mapped_table_bytes();
+  for (int i = 0; i < kArrays; ++i) {
+    ASSERT_TRUE(mapped[i]) << i;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(arrays[i]) % kHugePage, 0u) << i;
+    static_cast<unsigned char*>(arrays[i])[kBytes - 1] = 1;  // the last byte is there
+  }
+  for (int i = 0; i < kArrays; ++i) free_table_cells(arrays[i], kBytes, mapped[i]);
+  EXPECT_EQ(space_held - space, kArrays * kHeld) << "address space taken by the arrays";
+  EXPECT_EQ(counted_held - counted, kArrays * kHeld);
+  EXPECT_EQ(mapped_address_space(), space) << "address space left behind by the freed arrays";
+  EXPECT_EQ(mapped_table_bytes(), counted);
+}
+
+// A table moved by construction or assignment takes its mapping with it: the moved-to table
+// hands it back as a mapping, and the moved-from one holds nothing.
+TEST(FlatTable, AMovedTableTakesItsMappingWithIt) {
+  const std::size_t counted = mapped_table_bytes();
+  {
+    FlatTable<ProbeEntry, ProbeTraits<false>> big;
+    big.reserve_more(1'000'000);  // about 21 MB of cells
+    for (std::uint64_t k = 1; k <= 1000; ++k) big.insert_new(ProbeEntry{k, k});
+    const std::size_t held = mapped_table_bytes() - counted;
+    ASSERT_GE(held, big.allocated_bytes());
+    FlatTable<ProbeEntry, ProbeTraits<false>> moved(std::move(big));
+    FlatTable<ProbeEntry, ProbeTraits<false>> assigned;
+    assigned.insert_new(ProbeEntry{5, 5});
+    assigned = std::move(moved);
+    EXPECT_EQ(mapped_table_bytes() - counted, held);
+    EXPECT_EQ(assigned.find(std::uint64_t{777})->payload, 777u);
+    EXPECT_EQ(big.allocated_bytes() + moved.allocated_bytes(), 0u);
+  }
+  EXPECT_EQ(mapped_table_bytes(), counted);
 }
 #endif
 
