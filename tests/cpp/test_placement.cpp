@@ -179,6 +179,12 @@ TEST(Placement, ARunPastTheBoundIsBrokenUpWhenTheSecretIsKnown) {
 
 using IdTable = FlatTable<PlacedId, PlacedIdTraits>;
 
+// The payload the table finds for `id` (the id itself), or 0 when it finds none.
+std::uint64_t found(const IdTable& table, std::uint64_t id) {
+  const PlacedId* entry = table.find(id);
+  return entry != nullptr ? entry->payload : 0;
+}
+
 // Someone who knows a table's placement (the secret leaked, and so did every fresh one the
 // table drew since): picks keys whose home lies in a few chosen cells, and watches the cells a
 // lookup reads. Keys chosen are even; probes (never inserted) have the top bit set.
@@ -243,6 +249,7 @@ TEST(Placement, KeysChosenWithTheSecretKnownNeverMakeALookupReadPastTheBound) {
     if (attacker.changed()) {
       ++rebuilds;
       from_cell_0 = attacker.probe_at(0);
+      ASSERT_LE(table.capacity(), 4 * table.size()) << "rebuilt for what it holds, not for what it held";
     }
     ASSERT_LE(table.cells_read(chosen.back()), table.run_bound()) << "key " << n;
     const std::size_t read = table.cells_read(from_cell_0);
@@ -252,7 +259,7 @@ TEST(Placement, KeysChosenWithTheSecretKnownNeverMakeALookupReadPastTheBound) {
   EXPECT_GE(rebuilds, 2u) << "the chosen keys passed the bound; longest lookup " << longest;
   EXPECT_GE(longest, table.run_bound() / 2) << "the chosen keys made a long run";
   for (std::size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(table.find(ids[i]) != nullptr, i >= 14'000) << i;
-  for (std::uint64_t id : chosen) ASSERT_EQ(table.find(id)->payload, id);
+  for (std::uint64_t id : chosen) ASSERT_EQ(found(table, id), id);
   EXPECT_EQ(table.size(), 6000u + 4000u);
   EXPECT_LE(table.capacity(), 4 * table.size());
 }
@@ -295,7 +302,7 @@ TEST(Placement, ALongAttackWithTheSecretKnownStaysWithinTheBound) {
   EXPECT_GE(rebuilds, 8u);
   EXPECT_LE(rebuilds * 64, std::size_t{kChosen}) << "rebuilds";
   EXPECT_LE(table.capacity(), 4 * table.size());
-  for (std::uint64_t id : present) ASSERT_EQ(table.find(id)->payload, id);
+  for (std::uint64_t id : present) ASSERT_EQ(found(table, id), id);
 }
 
 // Under attack a table first re-places its entries under a fresh secret at its size, and grows
@@ -330,12 +337,30 @@ TEST(Placement, AnAttackedTableRePlacesBeforeItGrowsAndMovesWithItsOwnSecret) {
   EXPECT_GE(growths, 2u);
   EXPECT_GE(replaces, growths);
   EXPECT_LE(table.capacity(), 4 * table.size());
+  // Re-placed at one size, then grown to fit more entries: at the new size, a re-place again first.
+  const auto attack_until_rebuilt = [&] {
+    first = (attacker.free_cell() + 1) % table.capacity();
+    const std::size_t capacity = table.capacity();
+    do {
+      chosen.push_back(attacker.key_into(first, 8));
+      table.insert_new(entry_of(chosen.back()));
+    } while (!attacker.changed());
+    return table.capacity() == capacity;  // re-placed, not grown
+  };
+  while (!attack_until_rebuilt()) {
+  }
+  std::vector<std::uint64_t> filler = odd_random_ids(100'000, 9);
+  std::size_t filled = 0;
+  for (const std::size_t capacity = table.capacity(); table.capacity() == capacity;) table.insert_new(entry_of(filler[filled++]));
+  attacker.changed();
+  EXPECT_TRUE(attack_until_rebuilt()) << "grown to fit after a re-place, the table grew again for the run";
   IdTable moved(std::move(table));
   IdTable assigned;
   assigned.insert_new(entry_of(ids[0]));
   assigned = std::move(moved);
-  for (std::uint64_t id : ids) ASSERT_EQ(assigned.find(id)->payload, id);
-  for (std::uint64_t id : chosen) ASSERT_EQ(assigned.find(id)->payload, id);
+  for (std::uint64_t id : ids) ASSERT_EQ(found(assigned, id), id);
+  for (std::uint64_t id : chosen) ASSERT_EQ(found(assigned, id), id);
+  for (std::size_t i = 0; i < filled; ++i) ASSERT_EQ(found(assigned, filler[i]), filler[i]);
 }
 
 // A table of keys that collide in all 64 bits (a hash no secret helps) stops growing at four
