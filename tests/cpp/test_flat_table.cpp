@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/int_map.hpp"
@@ -93,6 +95,52 @@ TEST(FlatTable, IsSizedToWhatItHolds) {
     EXPECT_EQ(sized.allocated_bytes(), sized.capacity() * sizeof(ProbeEntry));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sized.find(std::uint64_t{1})) % sizeof(ProbeEntry), 0u)
         << "cells start on the array's aligned boundary";
+  }
+}
+
+// The cells a rebuild gives each home's entries, against placing them one by one by linear
+// probing (which fills the same cells, whatever the order): homes spread, crowded at the end of
+// the array so that runs wrap past it, or all in a few cells.
+TEST(FlatTable, RebuildsPlaceEachHomesEntriesAsLinearProbingWould) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t capacity = 1 + random() % 200;
+    const std::size_t count = random() % capacity;  // at least one cell stays free
+    const int shape = round % 4;
+    std::vector<std::uint32_t> first(capacity, 0);
+    std::vector<std::size_t> homes;
+    for (std::size_t k = 0; k < count; ++k) {
+      std::size_t h = random() % capacity;
+      if (shape == 1) h = capacity - 1 - random() % (1 + capacity / 8);  // near the end
+      if (shape == 2) h = (random() % 3) * capacity / 3;                  // three cells
+      if (shape == 3 && k % 2 == 0) h = capacity - 1;                     // the last cell, and spread
+      homes.push_back(h);
+      ++first[h];
+    }
+    std::vector<bool> probed(capacity, false);
+    for (std::size_t h : homes) {
+      std::size_t i = h;
+      while (probed[i]) i = (i + 1) % capacity;
+      probed[i] = true;
+    }
+    std::size_t expected_longest = 0;
+    for (std::size_t start = 0; start < capacity; ++start) {
+      std::size_t run = 0;
+      while (run < capacity && probed[(start + run) % capacity]) ++run;
+      expected_longest = std::max(expected_longest, run);
+    }
+    const std::size_t longest = flat_table_detail::first_cells(first.data(), capacity);
+    ASSERT_EQ(longest, expected_longest) << "round " << round;
+    std::vector<bool> placed(capacity, false);
+    std::vector<std::size_t> order(homes);
+    std::sort(order.begin(), order.end());
+    for (std::size_t h : order) {
+      const std::size_t at = first[h]++ % capacity;
+      ASSERT_FALSE(placed[at]) << "round " << round << ": two entries in cell " << at;
+      placed[at] = true;
+      for (std::size_t i = h; i != at; i = (i + 1) % capacity) ASSERT_TRUE(probed[i]) << "round " << round;
+    }
+    ASSERT_EQ(placed, probed) << "round " << round;
   }
 }
 

@@ -63,6 +63,49 @@ void free_table_cells(void* cells, std::size_t bytes, bool mapped) noexcept;
 // statistics don't see them).
 std::size_t mapped_table_bytes() noexcept;
 
+namespace flat_table_detail {
+
+// Where each home's entries go when they are placed in the order of their homes: `first[h]`
+// holds the count of entries whose home is cell h, and becomes the cell the first of them takes
+// (the others follow it), counted on past the last cell (wrap around: subtract the capacity).
+// The entries past the last cell take the first cells, so every home's entries start at or after
+// them. Linear in the capacity; returns the longest run of used cells.
+template <class Index>
+std::size_t first_cells(Index* first, std::size_t capacity) noexcept {
+  // Where the entries end, unwrapped.
+  std::size_t end = 0;
+  for (std::size_t h = 0; h < capacity; ++h)
+    if (first[h] != 0) end = (end > h ? end : h) + first[h];
+  std::size_t cursor = end > capacity ? end - capacity : 0;
+  std::size_t run_start = 0, first_start = 0, first_run = 0, longest = 0;
+  bool any = false;
+  for (std::size_t h = 0; h < capacity; ++h) {
+    if (first[h] == 0) continue;
+    const std::size_t at = cursor > h ? cursor : h;
+    if (!any || at > cursor) {  // a run starts
+      if (any) {
+        if (run_start == first_start) first_run = cursor - run_start;
+        if (cursor - run_start > longest) longest = cursor - run_start;
+      } else {
+        first_start = at;
+      }
+      run_start = at;
+      any = true;
+    }
+    cursor = at + first[h];
+    first[h] = static_cast<Index>(at);
+  }
+  if (!any) return 0;
+  const std::size_t last_run = cursor - run_start;
+  if (last_run > longest) longest = last_run;
+  // The last run goes round the end into the first one.
+  if (run_start != first_start && cursor == capacity + first_start && first_run + last_run > longest)
+    longest = first_run + last_run;
+  return longest;
+}
+
+}  // namespace flat_table_detail
+
 template <class Entry, class Traits>
 class FlatTable {
  public:
@@ -331,37 +374,7 @@ class FlatTable {
       homes[n++] = static_cast<Index>(h);
       ++first[h];
     }
-    // Where the entries end, unwrapped; those past the last cell take the first ones, so every
-    // home starts at or after `wrapped`.
-    std::size_t end = 0;
-    for (std::size_t h = 0; h < capacity; ++h)
-      if (first[h] != 0) end = (end > h ? end : h) + first[h];
-    const std::size_t wrapped = end > capacity ? end - capacity : 0;
-    std::size_t cursor = wrapped, run_start = 0, first_start = 0, first_run = 0, longest = 0;
-    bool any = false;
-    for (std::size_t h = 0; h < capacity; ++h) {
-      if (first[h] == 0) continue;
-      const std::size_t at = cursor > h ? cursor : h;
-      if (!any || at > cursor) {  // a run starts
-        if (any) {
-          if (run_start == first_start) first_run = cursor - run_start;
-          if (cursor - run_start > longest) longest = cursor - run_start;
-        } else {
-          first_start = at;
-        }
-        run_start = at;
-        any = true;
-      }
-      cursor = at + first[h];
-      first[h] = static_cast<Index>(at);
-    }
-    if (any) {
-      const std::size_t last_run = cursor - run_start;
-      if (last_run > longest) longest = last_run;
-      // The last run goes round the end into the first one.
-      if (run_start != first_start && cursor == capacity + first_start && first_run + last_run > longest)
-        longest = first_run + last_run;
-    }
+    const std::size_t longest = flat_table_detail::first_cells(first.get(), capacity);
     for (std::size_t i = 0, j = 0; i < capacity_; ++i) {
       if (!Traits::used(cells_[i])) continue;
       std::size_t at = first[homes[j++]]++;
