@@ -117,6 +117,7 @@ class FlatTable {
         size_(std::exchange(other.size_, 0)),
         reserved_(std::exchange(other.reserved_, 0)),
         fresh_key_(std::exchange(other.fresh_key_, false)),
+        stuck_(std::exchange(other.stuck_, false)),
         mapped_(std::exchange(other.mapped_, false)) {}
   FlatTable& operator=(FlatTable&& other) noexcept {
     if (this != &other) {
@@ -127,6 +128,7 @@ class FlatTable {
       size_ = std::exchange(other.size_, 0);
       reserved_ = std::exchange(other.reserved_, 0);
       fresh_key_ = std::exchange(other.fresh_key_, false);
+      stuck_ = std::exchange(other.stuck_, false);
       mapped_ = std::exchange(other.mapped_, false);
     }
     return *this;
@@ -200,9 +202,10 @@ class FlatTable {
     while (!fits(count, capacity)) capacity = grown(capacity);
     const std::size_t longest = rehash(capacity, key_);
     fresh_key_ = false;
+    stuck_ = false;
     if (count > reserved_) reserved_ = count;
     // Growing spreads runs out, but one chosen against the old size may still pass the bound.
-    if (longest > run_bound()) [[unlikely]] settle();
+    if (longest > run_bound()) [[unlikely]] stuck_ = !settle();
   }
 
   // Removes the entry of `key` when present; true when it was.
@@ -247,8 +250,9 @@ class FlatTable {
     while (count > capacity / 2 && capacity < max_cells()) capacity = grown(capacity);
     return capacity;
   }
-  // A rebuild tried for one insert before the run is left as it is (keys whose hashes
-  // collide whatever the secret; random keys need a second one about never).
+  // Rebuilds tried for one insert before the run is left as it is (random keys need a second
+  // one about never). Runs that outlast them are made by keys whose hashes collide whatever the
+  // secret: the table stops rebuilding for them until it next grows to fit more entries.
   static constexpr int kRebuilds = 2;
 
   static std::size_t home_in(std::uint64_t h, std::size_t capacity) noexcept {
@@ -274,22 +278,25 @@ class FlatTable {
     if (!fits(size_ + 1, capacity_)) reserve_more(1);
     std::size_t run = 0;
     std::size_t i = free_cell(Traits::hash(entry, key_), run_bound(), run);
-    if (run > run_bound()) [[unlikely]] {
-      for (int tries = 0; tries < kRebuilds; ++tries) {
-        const bool settled = rebuild(size_ + 1);
+    if (run > run_bound() && !stuck_) [[unlikely]] {
+      bool settled = false;
+      for (int tries = 0; tries < kRebuilds && !settled; ++tries) {
+        settled = rebuild(size_ + 1);
         i = free_cell(Traits::hash(entry, key_), run_bound(), run);
-        if (settled && run <= run_bound()) break;
+        settled = settled && run <= run_bound();
       }
+      stuck_ = !settled;
     }
     cells_[i] = std::move(entry);
     ++size_;
     return cells_[i];
   }
 
-  // After a growth that left a run past the bound.
-  void settle() noexcept {
+  // After a growth that left a run past the bound; true when the runs are within it again.
+  bool settle() noexcept {
     for (int tries = 0; tries < kRebuilds; ++tries)
-      if (rebuild(size_)) return;
+      if (rebuild(size_)) return true;
+    return false;
   }
 
   // Rebuilds the array for `count` entries, because a run would pass the bound: over-sized
@@ -403,6 +410,7 @@ class FlatTable {
     size_ = 0;
     reserved_ = 0;
     fresh_key_ = false;
+    stuck_ = false;
     mapped_ = false;
   }
 
@@ -412,6 +420,7 @@ class FlatTable {
   std::size_t size_ = 0;
   std::size_t reserved_ = 0;  // entries reserve_more() promised room for, until the next erase
   bool fresh_key_ = false;    // re-placed under a fresh secret at this capacity
+  bool stuck_ = false;        // rebuilding did not bring the runs within the bound: not again until grown
   bool mapped_ = false;       // the array was mapped on its own
 };
 
