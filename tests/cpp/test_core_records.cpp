@@ -23,24 +23,32 @@ thread_local long t_allocations = 0;
 
 namespace vantrel::testing {
 thread_local int t_refused_allocations = 0;
+thread_local int t_allocations_before_refusal = 0;
 }  // namespace vantrel::testing
+
+namespace {
+bool refuse_this_allocation() noexcept {
+  using namespace vantrel::testing;
+  if (t_refused_allocations <= 0) return false;
+  if (t_allocations_before_refusal > 0) {
+    --t_allocations_before_refusal;
+    return false;
+  }
+  --t_refused_allocations;
+  return true;
+}
+}  // namespace
 
 // These forward to malloc/free as the default ones do.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
-  if (vantrel::testing::t_refused_allocations > 0) {
-    --vantrel::testing::t_refused_allocations;
-    throw std::bad_alloc();
-  }
+  if (refuse_this_allocation()) throw std::bad_alloc();
   ++t_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
 void* operator new(std::size_t size, std::align_val_t align) {
-  if (vantrel::testing::t_refused_allocations > 0) {
-    --vantrel::testing::t_refused_allocations;
-    throw std::bad_alloc();
-  }
+  if (refuse_this_allocation()) throw std::bad_alloc();
   ++t_allocations;
   const std::size_t alignment = static_cast<std::size_t>(align);
   if (void* p = std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment)) return p;

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/int_map.hpp"
@@ -91,6 +96,105 @@ TEST(FlatTable, IsSizedToWhatItHolds) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sized.find(std::uint64_t{1})) % sizeof(ProbeEntry), 0u)
         << "cells start on the array's aligned boundary";
   }
+}
+
+// The cells a rebuild gives each home's entries, against placing them one by one by linear
+// probing (which fills the same cells, whatever the order): homes spread, crowded at the end of
+// the array so that runs wrap past it, or all in a few cells.
+TEST(FlatTable, RebuildsPlaceEachHomesEntriesAsLinearProbingWould) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t capacity = 1 + random() % 200;
+    const std::size_t count = random() % capacity;  // at least one cell stays free
+    const int shape = round % 4;
+    std::vector<std::uint32_t> first(capacity, 0);
+    std::vector<std::size_t> homes;
+    for (std::size_t k = 0; k < count; ++k) {
+      std::size_t h = random() % capacity;
+      if (shape == 1) h = capacity - 1 - random() % (1 + capacity / 8);  // near the end
+      if (shape == 2) h = (random() % 3) * capacity / 3;                  // three cells
+      if (shape == 3 && k % 2 == 0) h = capacity - 1;                     // the last cell, and spread
+      homes.push_back(h);
+      ++first[h];
+    }
+    std::vector<bool> probed(capacity, false);
+    for (std::size_t h : homes) {
+      std::size_t i = h;
+      while (probed[i]) i = (i + 1) % capacity;
+      probed[i] = true;
+    }
+    std::size_t expected_longest = 0;
+    for (std::size_t start = 0; start < capacity; ++start) {
+      std::size_t run = 0;
+      while (run < capacity && probed[(start + run) % capacity]) ++run;
+      expected_longest = std::max(expected_longest, run);
+    }
+    const std::size_t longest = flat_table_detail::first_cells(first.data(), capacity);
+    ASSERT_EQ(longest, expected_longest) << "round " << round;
+    std::vector<bool> placed(capacity, false);
+    std::vector<std::size_t> order(homes);
+    std::sort(order.begin(), order.end());
+    for (std::size_t h : order) {
+      const std::size_t at = first[h]++ % capacity;
+      ASSERT_FALSE(placed[at]) << "round " << round << ": two entries in cell " << at;
+      placed[at] = true;
+      for (std::size_t i = h; i != at; i = (i + 1) % capacity) ASSERT_TRUE(probed[i]) << "round " << round;
+    }
+    ASSERT_EQ(placed, probed) << "round " << round;
+  }
+}
+
+// Placed by a fixed mix of the key alone, so the sizes a table passes through are the same in
+// every run.
+struct FixedTraits {
+  static std::uint64_t hash(std::uint64_t id, const PlacementKey&) noexcept { return mix_hash(id); }
+  static bool used(const ProbeEntry& e) noexcept { return e.id != 0; }
+  static std::uint64_t hash(const ProbeEntry& e, const PlacementKey& k) noexcept { return hash(e.id, k); }
+  static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+// A table fills to three quarters of its cells, rounded down, and grows at the insert past that.
+TEST(FlatTable, GrowsAtTheFirstInsertPastThreeQuartersFull) {
+  FlatTable<ProbeEntry, FixedTraits> table;
+  std::size_t growths = 0;
+  for (std::uint64_t k = 1; k <= 20'000; ++k) {
+    const std::size_t before = table.capacity();
+    table.insert_new(ProbeEntry{k, k});
+    if (table.capacity() == before) continue;
+    ++growths;
+    ASSERT_EQ(k - 1, before * 3 / 4) << "a table of " << before << " cells grew at entry " << k;
+  }
+  EXPECT_GE(growths, 15u);
+}
+
+// Keys that share one hash under every secret: one run, whatever the table does. Rebuilding
+// the array still places each entry once, counting its cells rather than walking the run
+// (the count of `used` calls is what a rehash reads).
+struct OneHashTraits {
+  static inline std::size_t used_calls = 0;
+  static bool used(const ProbeEntry& e) noexcept {
+    ++used_calls;
+    return e.id != 0;
+  }
+  static std::uint64_t hash(std::uint64_t, const PlacementKey&) noexcept { return 0x5555'5555'5555'5555ull; }
+  static std::uint64_t hash(const ProbeEntry&, const PlacementKey&) noexcept { return 0x5555'5555'5555'5555ull; }
+  static bool matches(const ProbeEntry& e, std::uint64_t id) noexcept { return e.id == id; }
+};
+
+TEST(FlatTable, RehashingIsLinearInTheEntriesHoweverTheirHomesFall) {
+  FlatTable<ProbeEntry, OneHashTraits> table;
+  constexpr std::uint64_t kCount = 4000;
+  table.reserve_more(kCount);
+  for (std::uint64_t k = 1; k <= kCount; ++k) table.insert_new(ProbeEntry{k, k});
+  const std::size_t before = table.capacity();
+  OneHashTraits::used_calls = 0;
+  table.reserve_more(table.max_size() / 4 > 4 * before ? 2 * before : 0);  // grows: every entry placed anew
+  const std::size_t calls = OneHashTraits::used_calls;
+  ASSERT_GT(table.capacity(), before);
+  // Placing one by one along the run reads about kCount^2 / 2 = 8,000,000 cells.
+  EXPECT_LE(calls, 4 * (before + table.capacity())) << "cells read by one rehash of " << kCount << " colliding entries";
+  for (std::uint64_t k = 1; k <= kCount; k += 7) ASSERT_EQ(table.find(k)->payload, k);
+  EXPECT_EQ(table.size(), kCount);
 }
 
 // Tables of several megabytes take their memory another way (huge pages): growing into that
@@ -188,6 +292,67 @@ TEST(FlatTable, LargeArraysAreMappedOnTheirOwn) {
     EXPECT_EQ(table.find(std::uint64_t{500})->payload, 500u);
   }
   EXPECT_LT(heap(), before + (std::size_t{1} << 20));
+}
+#endif
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The address space this process holds, in bytes (read without allocating).
+std::size_t mapped_address_space() {
+  char text[128] = {};
+  const int fd = ::open("/proc/self/statm", O_RDONLY);
+  if (fd < 0) return 0;
+  const ssize_t got = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (got <= 0) return 0;
+  return std::strtoull(text, nullptr, 10) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// A mapped array holds exactly the whole huge pages its bytes round up to, on a huge-page
+// boundary (what it over-mapped to find one is given back), counts in mapped_table_bytes(), and
+// freeing it gives back all of that.
+TEST(FlatTable, MappedArraysHoldTheirWholePagesAndGiveThemAllBack) {
+  constexpr std::size_t kBytes = 8 * kHugePage + 3 * 4096 + 100;  // rounds up to 9 huge pages
+  constexpr std::size_t kHeld = 9 * kHugePage;
+  constexpr int kArrays = 6;
+  const std::size_t space = mapped_address_space(), counted = mapped_table_bytes();
+  ASSERT_GT(space, 0u);
+  void* arrays[kArrays] = {};
+  bool mapped[kArrays] = {};
+  for (int i = 0; i < kArrays; ++i) arrays[i] = allocate_table_cells(kBytes, mapped[i]);
+  const std::size_t space_held = mapped_address_space(), counted_held = mapped_table_bytes();
+  for (int i = 0; i < kArrays; ++i) {
+    ASSERT_TRUE(mapped[i]) << i;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(arrays[i]) % kHugePage, 0u) << i;
+    static_cast<unsigned char*>(arrays[i])[kBytes - 1] = 1;  // the last byte is there
+  }
+  for (int i = 0; i < kArrays; ++i) free_table_cells(arrays[i], kBytes, mapped[i]);
+  EXPECT_EQ(space_held - space, kArrays * kHeld) << "address space taken by the arrays";
+  EXPECT_EQ(counted_held - counted, kArrays * kHeld);
+  EXPECT_EQ(mapped_address_space(), space) << "address space left behind by the freed arrays";
+  EXPECT_EQ(mapped_table_bytes(), counted);
+}
+
+// A table moved by construction or assignment takes its mapping with it: the moved-to table
+// hands it back as a mapping, and the moved-from one holds nothing.
+TEST(FlatTable, AMovedTableTakesItsMappingWithIt) {
+  const std::size_t counted = mapped_table_bytes();
+  {
+    FlatTable<ProbeEntry, ProbeTraits<false>> big;
+    big.reserve_more(1'000'000);  // about 21 MB of cells
+    for (std::uint64_t k = 1; k <= 1000; ++k) big.insert_new(ProbeEntry{k, k});
+    const std::size_t held = mapped_table_bytes() - counted;
+    ASSERT_GE(held, big.allocated_bytes());
+    FlatTable<ProbeEntry, ProbeTraits<false>> moved(std::move(big));
+    FlatTable<ProbeEntry, ProbeTraits<false>> assigned;
+    assigned.insert_new(ProbeEntry{5, 5});
+    assigned = std::move(moved);
+    EXPECT_EQ(mapped_table_bytes() - counted, held);
+    EXPECT_EQ(assigned.find(std::uint64_t{777})->payload, 777u);
+    EXPECT_EQ(big.allocated_bytes() + moved.allocated_bytes(), 0u);
+  }
+  EXPECT_EQ(mapped_table_bytes(), counted);
 }
 #endif
 

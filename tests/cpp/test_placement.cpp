@@ -5,12 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "old_mixer.hpp"
@@ -49,12 +52,14 @@ PlacedId entry_of(std::uint64_t id) { return PlacedId{id, id}; }
 PlacedPair entry_of(AccountAsset k) { return PlacedPair{k}; }
 
 // What a set of keys costs a table: the first half inserted, then every key looked up (hits
-// and misses); the mean count of cells a lookup reads.
+// and misses); the mean count of cells a lookup reads. The table is at most half full: at three
+// quarters one long cluster of random keys can double the mean (about one run in a thousand),
+// at half it cannot.
 template <class Entry, class Traits, class Key>
 double mean_cells_read(const std::vector<Key>& keys) {
   FlatTable<Entry, Traits> table;
   const std::size_t inserted = keys.size() / 2;
-  table.reserve_more(inserted);
+  table.reserve_more(2 * inserted);
   for (std::size_t i = 0; i < inserted; ++i) table.insert_new(entry_of(keys[i]));
   std::size_t cells = 0;
   for (const Key& k : keys) cells += table.cells_read(k);
@@ -172,6 +177,194 @@ TEST(Placement, ARunPastTheBoundIsBrokenUpWhenTheSecretIsKnown) {
   std::size_t longest = 0;
   for (std::uint64_t id : ids) longest = std::max(longest, table.cells_read(id));
   EXPECT_LE(longest, 32u * 20) << "no lookup walks past the run bound";
+}
+
+using IdTable = FlatTable<PlacedId, PlacedIdTraits>;
+
+// The payload the table finds for `id` (the id itself), or 0 when it finds none.
+std::uint64_t found(const IdTable& table, std::uint64_t id) {
+  const PlacedId* entry = table.find(id);
+  return entry != nullptr ? entry->payload : 0;
+}
+
+// Someone who knows a table's placement (the secret leaked, and so did every fresh one the
+// table drew since): picks keys whose home lies in a few chosen cells, and watches the cells a
+// lookup reads. Keys chosen are even; probes (never inserted) have the top bit set.
+class KnownPlacement {
+ public:
+  explicit KnownPlacement(const IdTable& table) : table_(table) { changed(); }
+
+  // A new key whose home is one of the `width` cells from `first` on.
+  std::uint64_t key_into(std::size_t first, std::size_t width) {
+    for (;; next_key_ += 2)
+      if (within(table_.home_cell(next_key_), first, width)) return std::exchange(next_key_, next_key_ + 2);
+  }
+  // An absent key whose home is `cell`: a lookup of it reads the run from `cell` on, and the
+  // free cell that ends it.
+  std::uint64_t probe_at(std::size_t cell) {
+    while (table_.home_cell(next_probe_) != cell) ++next_probe_;
+    return next_probe_++;
+  }
+  // A free cell.
+  std::size_t free_cell() {
+    while (table_.cells_read(next_probe_) != 1) ++next_probe_;
+    return table_.home_cell(next_probe_++);
+  }
+  // Whether the table was rebuilt (grown or re-placed) since the last call.
+  bool changed() {
+    std::array<std::size_t, 9> now{table_.capacity()};
+    for (std::size_t i = 1; i < now.size(); ++i) now[i] = table_.home_cell(std::uint64_t{0xF00D} + 2 * i + 1);
+    return std::exchange(placement_, now) != now;
+  }
+
+ private:
+  bool within(std::size_t cell, std::size_t first, std::size_t width) const {
+    return (cell + table_.capacity() - first) % table_.capacity() < width;
+  }
+  const IdTable& table_;
+  std::uint64_t next_key_ = 2;
+  std::uint64_t next_probe_ = std::uint64_t{1} << 63;
+  std::array<std::size_t, 9> placement_{};
+};
+
+std::vector<std::uint64_t> odd_random_ids(std::size_t n, std::uint64_t seed) {
+  std::vector<std::uint64_t> ids = random_ids(n, seed);
+  for (auto& id : ids) id &= ~(std::uint64_t{1} << 63);
+  return ids;
+}
+
+// 20,000 entries, 14,000 of them erased, then 4,000 keys chosen into cells 0-7 by someone who
+// knows the placement in force at each insert. A lookup, of a key present or not, never reads
+// past the run bound: re-placing, growing and rebuilding smaller keep every run within it.
+TEST(Placement, KeysChosenWithTheSecretKnownNeverMakeALookupReadPastTheBound) {
+  IdTable table;
+  const std::vector<std::uint64_t> ids = odd_random_ids(20'000, 6);
+  for (std::uint64_t id : ids) table.insert_new(entry_of(id));
+  for (std::size_t i = 0; i < 14'000; ++i) ASSERT_TRUE(table.erase(ids[i]));
+  KnownPlacement attacker(table);
+  std::vector<std::uint64_t> chosen;
+  std::uint64_t from_cell_0 = attacker.probe_at(0);
+  std::size_t longest = 0, rebuilds = 0;
+  for (int n = 0; n < 4000; ++n) {
+    chosen.push_back(attacker.key_into(0, 8));
+    table.insert_new(entry_of(chosen.back()));
+    if (attacker.changed()) {
+      ++rebuilds;
+      from_cell_0 = attacker.probe_at(0);
+      ASSERT_LE(table.capacity(), 4 * table.size()) << "rebuilt for what it holds, not for what it held";
+    }
+    ASSERT_LE(table.cells_read(chosen.back()), table.run_bound()) << "key " << n;
+    const std::size_t read = table.cells_read(from_cell_0);
+    ASSERT_LE(read, table.run_bound() + 1) << "a lookup from cell 0 after key " << n;
+    longest = std::max(longest, read);
+  }
+  EXPECT_GE(rebuilds, 2u) << "the chosen keys passed the bound; longest lookup " << longest;
+  EXPECT_GE(longest, table.run_bound() / 2) << "the chosen keys made a long run";
+  for (std::size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(table.find(ids[i]) != nullptr, i >= 14'000) << i;
+  for (std::uint64_t id : chosen) ASSERT_EQ(found(table, id), id);
+  EXPECT_EQ(table.size(), 6000u + 4000u);
+  EXPECT_LE(table.capacity(), 4 * table.size());
+}
+
+// A longer attack on a table whose size stays put (each chosen key in, the oldest entry out),
+// so it may not grow: runs stay within the bound at every insert, measured from the free cell
+// that starts the attacked run; rebuilds take hundreds of chosen keys each, and are linear.
+TEST(Placement, ALongAttackWithTheSecretKnownStaysWithinTheBound) {
+  IdTable table;
+  std::deque<std::uint64_t> present;
+  for (std::uint64_t id : odd_random_ids(6000, 7)) {
+    table.insert_new(entry_of(id));
+    present.push_back(id);
+  }
+  KnownPlacement attacker(table);
+  constexpr int kChosen = 20'000;
+  std::size_t first = 0, rebuilds = 0, longest = 0;
+  std::uint64_t from_first = 0;
+  for (int n = 0; n < kChosen; ++n) {
+    if (n == 0 || attacker.changed()) {
+      rebuilds += n != 0;
+      first = (attacker.free_cell() + 1) % table.capacity();  // the run from here starts here
+      from_first = attacker.probe_at(first);
+    }
+    const std::uint64_t key = attacker.key_into(first, 8);
+    table.insert_new(entry_of(key));
+    present.push_back(key);
+    ASSERT_TRUE(table.erase(present.front()));
+    present.pop_front();
+    if (attacker.changed()) {
+      ++rebuilds;
+      first = (attacker.free_cell() + 1) % table.capacity();
+      from_first = attacker.probe_at(first);
+    }
+    const std::size_t read = table.cells_read(from_first);
+    ASSERT_LE(read, table.run_bound() + 1) << "the attacked run after key " << n;
+    longest = std::max(longest, read);
+  }
+  EXPECT_GE(longest, table.run_bound() * 3 / 4);
+  EXPECT_GE(rebuilds, 8u);
+  EXPECT_LE(rebuilds * 64, std::size_t{kChosen}) << "rebuilds";
+  EXPECT_LE(table.capacity(), 4 * table.size());
+  for (std::uint64_t id : present) ASSERT_EQ(found(table, id), id);
+}
+
+// Under attack a table first re-places its entries under a fresh secret at its size, and grows
+// only when that was done already: never twice in a row without a re-place between. A table
+// moved elsewhere keeps the secret it re-placed under.
+TEST(Placement, AnAttackedTableRePlacesBeforeItGrowsAndMovesWithItsOwnSecret) {
+  IdTable table;
+  const std::vector<std::uint64_t> ids = odd_random_ids(3000, 8);
+  for (std::uint64_t id : ids) table.insert_new(entry_of(id));
+  KnownPlacement attacker(table);
+  std::vector<std::uint64_t> chosen;
+  std::size_t first = (attacker.free_cell() + 1) % table.capacity();
+  std::size_t replaces = 0, growths = 0;
+  bool replaced_at_this_size = false;
+  for (int n = 0; n < 2500; ++n) {
+    const std::size_t capacity = table.capacity(), size = table.size();
+    chosen.push_back(attacker.key_into(first, 8));
+    table.insert_new(entry_of(chosen.back()));
+    if (!attacker.changed()) continue;
+    if (table.capacity() == capacity) {
+      ++replaces;
+      replaced_at_this_size = true;
+    } else if (size < capacity * 3 / 4) {  // grown with room to spare: for the run
+      ++growths;
+      EXPECT_TRUE(replaced_at_this_size) << "grew from " << capacity << " cells with no re-place there first";
+      replaced_at_this_size = false;
+    } else {
+      replaced_at_this_size = false;  // grown to fit: not a rebuild
+    }
+    first = (attacker.free_cell() + 1) % table.capacity();
+  }
+  EXPECT_GE(growths, 2u);
+  EXPECT_GE(replaces, growths);
+  EXPECT_LE(table.capacity(), 4 * table.size());
+  // Re-placed at one size, then grown to fit more entries: at the new size, a re-place again first.
+  const auto attack_until_rebuilt = [&] {
+    first = (attacker.free_cell() + 1) % table.capacity();
+    const std::size_t capacity = table.capacity();
+    for (int n = 0; n < 2 * static_cast<int>(table.run_bound()); ++n) {
+      chosen.push_back(attacker.key_into(first, 8));
+      table.insert_new(entry_of(chosen.back()));
+      if (attacker.changed()) return table.capacity() == capacity;  // re-placed, not grown
+    }
+    ADD_FAILURE() << "a run of twice the bound was never broken up";
+    return true;
+  };
+  for (int n = 0; n < 10 && !attack_until_rebuilt(); ++n) {
+  }
+  std::vector<std::uint64_t> filler = odd_random_ids(100'000, 9);
+  std::size_t filled = 0;
+  for (const std::size_t capacity = table.capacity(); table.capacity() == capacity;) table.insert_new(entry_of(filler[filled++]));
+  attacker.changed();
+  EXPECT_TRUE(attack_until_rebuilt()) << "grown to fit after a re-place, the table grew again for the run";
+  IdTable moved(std::move(table));
+  IdTable assigned;
+  assigned.insert_new(entry_of(ids[0]));
+  assigned = std::move(moved);
+  for (std::uint64_t id : ids) ASSERT_EQ(found(assigned, id), id);
+  for (std::uint64_t id : chosen) ASSERT_EQ(found(assigned, id), id);
+  for (std::size_t i = 0; i < filled; ++i) ASSERT_EQ(found(assigned, filler[i]), filler[i]);
 }
 
 // A table of keys that collide in all 64 bits (a hash no secret helps) stops growing at four

@@ -54,22 +54,36 @@ TEST_P(RwLockModes, WritersExcludeReadersAndEachOther) {
   EXPECT_EQ(g.b, kWriters * kRounds);
 }
 
-// Every locking mode prefers a waiting writer: a new reader queues behind it.
+// Every locking mode prefers a waiting writer: a new reader queues behind it. Each
+// thread hears through the park hook that it is about to wait (the writer with its
+// waiting bit set), so nothing here depends on how fast a loaded machine runs them.
+std::atomic<bool> g_writer_parking{false}, g_reader_parking{false};
+void writer_parks() noexcept { g_writer_parking = true; }
+void reader_parks() noexcept { g_reader_parking = true; }
+
 TEST_P(RwLockModes, HoldsNewReadersBehindWaitingWriter) {
   RwLock lock(GetParam());
   std::atomic<bool> writer_done{false}, reader_done{false};
+  g_writer_parking = false;
+  g_reader_parking = false;
   lock.lock_shared();
   std::thread writer([&] {
+    t_before_blocking = &writer_parks;
     ExclusiveGuard guard(lock);
     writer_done = true;
   });
-  std::this_thread::sleep_for(20ms);
+  while (!g_writer_parking) std::this_thread::yield();
   std::thread reader([&] {
+    t_before_blocking = &reader_parks;
     SharedGuard guard(lock);
     reader_done = true;
+    t_before_blocking = nullptr;
   });
-  std::this_thread::sleep_for(20ms);
+  // The reader either gets in at once (past the writer: the fault) or parks behind it.
+  while (!g_reader_parking && !reader_done) std::this_thread::yield();
+  EXPECT_TRUE(g_reader_parking.load()) << "the reader got in while a writer waited";
   EXPECT_FALSE(reader_done.load());
+  EXPECT_FALSE(writer_done.load());
   lock.unlock_shared();
   writer.join();
   reader.join();

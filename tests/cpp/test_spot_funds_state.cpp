@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "allocation_refusal.hpp"
 #include "vantrel/pretrade/policies/holdings_state.hpp"
 
 namespace vantrel {
@@ -39,6 +41,39 @@ TEST(AssetNames, InternsOncePerNameAsTheTableGrows) {
   EXPECT_EQ(AssetNames::number(names.intern("A4999")), AssetNames::number(seen[4999]));
   EXPECT_EQ(*numbers.rbegin(), 5001u);
   EXPECT_EQ(names.size(), 5001u);
+}
+
+// Out of memory at any allocation of an intern (the grown array's among them) leaves the
+// names as they were: the name is not there, and interned once memory is back it takes the
+// next number, so no name ever has two.
+TEST(AssetNames, AnInternThatRunsOutOfMemoryLeavesNoNumberBehind) {
+  AssetNames names;
+  int refusals = 0;
+  for (std::uint32_t i = 1; i <= 300; ++i) {  // past the growths at 33, 65 and 129 names
+    const std::string name = "N" + std::to_string(i);
+    const std::string* interned = nullptr;
+    for (int allowed = 0; interned == nullptr; ++allowed) {
+      testing::t_allocations_before_refusal = allowed;
+      testing::t_refused_allocations = 1;
+      try {
+        interned = names.intern(name);
+      } catch (const std::bad_alloc&) {
+        ++refusals;
+      }
+      testing::t_refused_allocations = 0;
+      testing::t_allocations_before_refusal = 0;
+      if (interned == nullptr) {
+        ASSERT_EQ(names.size(), i - 1) << name << ", allocation " << allowed << " refused";
+        ASSERT_EQ(names.find(name), nullptr) << name;
+      }
+    }
+    ASSERT_EQ(AssetNames::number(interned), i) << name;
+    ASSERT_EQ(names.intern(name), interned);
+    ASSERT_EQ(names.size(), i);
+  }
+  EXPECT_GE(refusals, 3 * 3) << "each growth allocates its new array, its cells and room for it";
+  for (std::uint32_t i = 1; i <= 300; i += 29)
+    EXPECT_EQ(AssetNames::number(names.find("N" + std::to_string(i))), i);
 }
 
 // Mean cells read per lookup: a few, whatever the count of names, for names

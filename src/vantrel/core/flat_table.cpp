@@ -2,6 +2,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -20,11 +21,12 @@ std::atomic<std::size_t> g_mapped_bytes{0};
 [[maybe_unused]] std::size_t huge_size(std::size_t bytes) noexcept { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-// Whole huge pages of our own, on a huge-page boundary: over-map by one page and
-// give back the ends. nullptr when the system refuses the mapping.
+// Whole huge pages of our own, on a huge-page boundary: over-map by a huge page less
+// a small one (the mapping starts on a small page, so a boundary lies within that
+// much) and give back the ends. nullptr when the system refuses the mapping.
 void* map_huge(std::size_t size) noexcept {
   if (size > SIZE_MAX - kHugePage) return nullptr;
-  const std::size_t span = size + kHugePage;
+  const std::size_t span = size + kHugePage - static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(raw);

@@ -16,11 +16,16 @@
 //   static std::uint64_t hash(const K&, const PlacementKey&) noexcept;      // for every key type K looked up
 //   static bool matches(const Entry&, const K&) noexcept;
 // Keys come from the host, so they are placed by a secret (core/placement.hpp):
-// each table keeps its copy beside its array pointer. As a second line, should a
-// run ever grow past a few dozen cells per doubling of the capacity (random
-// keys come nowhere near), the insert that would lengthen it first re-places
-// every entry under a fresh secret of the table's own, or, if that was already
-// done at this size, grows the table (never beyond four cells per entry).
+// each table keeps its copy beside its array pointer. As a second line, no run
+// may grow past a few dozen cells per doubling of the capacity (random keys come
+// nowhere near), even against someone who knows the placement: the insert that
+// would lengthen a run past that bound first rebuilds the array. It re-places
+// every entry under a fresh secret of the table's own; if that was already done
+// at this size it grows the table instead (never beyond four cells per entry);
+// and a table left over-sized by erasures is rebuilt smaller. A rebuild is linear
+// in the entries however their homes fall, and is checked like an insert: one
+// that leaves a run past the bound is tried once more. Only keys whose hashes
+// collide whatever the secret (a hash that ignores it) can keep a run long.
 //
 // The capacity is any count, not a power of two: a hash picks its home cell
 // by the high half of hash * capacity, so the table is sized to what it holds
@@ -37,6 +42,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -57,6 +63,49 @@ void free_table_cells(void* cells, std::size_t bytes, bool mapped) noexcept;
 // statistics don't see them).
 std::size_t mapped_table_bytes() noexcept;
 
+namespace flat_table_detail {
+
+// Where each home's entries go when they are placed in the order of their homes: `first[h]`
+// holds the count of entries whose home is cell h, and becomes the cell the first of them takes
+// (the others follow it), counted on past the last cell (wrap around: subtract the capacity).
+// The entries past the last cell take the first cells, so every home's entries start at or after
+// them. Linear in the capacity; returns the longest run of used cells.
+template <class Index>
+std::size_t first_cells(Index* first, std::size_t capacity) noexcept {
+  // Where the entries end, unwrapped.
+  std::size_t end = 0;
+  for (std::size_t h = 0; h < capacity; ++h)
+    if (first[h] != 0) end = (end > h ? end : h) + first[h];
+  std::size_t cursor = end > capacity ? end - capacity : 0;
+  std::size_t run_start = 0, first_start = 0, first_run = 0, longest = 0;
+  bool any = false;
+  for (std::size_t h = 0; h < capacity; ++h) {
+    if (first[h] == 0) continue;
+    const std::size_t at = cursor > h ? cursor : h;
+    if (!any || at > cursor) {  // a run starts
+      if (any) {
+        if (run_start == first_start) first_run = cursor - run_start;
+        if (cursor - run_start > longest) longest = cursor - run_start;
+      } else {
+        first_start = at;
+      }
+      run_start = at;
+      any = true;
+    }
+    cursor = at + first[h];
+    first[h] = static_cast<Index>(at);
+  }
+  if (!any) return 0;
+  const std::size_t last_run = cursor - run_start;
+  if (last_run > longest) longest = last_run;
+  // The last run goes round the end into the first one.
+  if (run_start != first_start && cursor == capacity + first_start && first_run + last_run > longest)
+    longest = first_run + last_run;
+  return longest;
+}
+
+}  // namespace flat_table_detail
+
 template <class Entry, class Traits>
 class FlatTable {
  public:
@@ -66,7 +115,9 @@ class FlatTable {
         key_(other.key_),
         capacity_(std::exchange(other.capacity_, 0)),
         size_(std::exchange(other.size_, 0)),
+        reserved_(std::exchange(other.reserved_, 0)),
         fresh_key_(std::exchange(other.fresh_key_, false)),
+        stuck_(std::exchange(other.stuck_, false)),
         mapped_(std::exchange(other.mapped_, false)) {}
   FlatTable& operator=(FlatTable&& other) noexcept {
     if (this != &other) {
@@ -75,7 +126,9 @@ class FlatTable {
       key_ = other.key_;
       capacity_ = std::exchange(other.capacity_, 0);
       size_ = std::exchange(other.size_, 0);
+      reserved_ = std::exchange(other.reserved_, 0);
       fresh_key_ = std::exchange(other.fresh_key_, false);
+      stuck_ = std::exchange(other.stuck_, false);
       mapped_ = std::exchange(other.mapped_, false);
     }
     return *this;
@@ -91,6 +144,9 @@ class FlatTable {
   std::size_t allocated_bytes() const noexcept { return capacity_ * sizeof(Entry); }
   // The most entries any table of this entry type can hold.
   static constexpr std::size_t max_size() noexcept { return three_quarters(max_cells()); }
+  // The longest run an insert may leave in this table, and so the most cells a lookup of a
+  // present key reads (one more for an absent key: the free cell that ends the run).
+  std::size_t run_bound() const noexcept { return 32 * static_cast<std::size_t>(std::bit_width(capacity_)); }
 
   template <class K>
   Entry* find(const K& key) noexcept {
@@ -132,17 +188,24 @@ class FlatTable {
   // nothing changed.
   Entry& insert_new(Entry entry) { return insert_absent(std::move(entry)); }
 
-  // Room for `extra` more entries, so that many inserts cannot throw. Throws
-  // length_error past max_size() and bad_alloc when memory runs out; then
-  // nothing changed.
+  // Room for `extra` more entries, so that many inserts cannot throw (until the next
+  // erase). Throws length_error past max_size() and bad_alloc when memory runs out;
+  // then nothing changed.
   void reserve_more(std::size_t extra) {
     if (extra > max_size() - size_) throw std::length_error("FlatTable::reserve_more: more entries than a table holds");
     const std::size_t count = size_ + extra;
-    if (fits(count, capacity_)) return;
+    if (fits(count, capacity_)) {
+      if (count > reserved_) reserved_ = count;
+      return;
+    }
     std::size_t capacity = capacity_ < 4 ? 4 : grown(capacity_);
     while (!fits(count, capacity)) capacity = grown(capacity);
-    rehash(capacity, key_);
+    const std::size_t longest = rehash(capacity, key_);
     fresh_key_ = false;
+    stuck_ = false;
+    if (count > reserved_) reserved_ = count;
+    // Growing spreads runs out, but one chosen against the old size may still pass the bound.
+    if (longest > run_bound()) [[unlikely]] stuck_ = !settle();
   }
 
   // Removes the entry of `key` when present; true when it was.
@@ -158,6 +221,7 @@ class FlatTable {
   void clear() noexcept {
     for (std::size_t i = 0; i < capacity_; ++i) cells_[i] = Entry();
     size_ = 0;
+    reserved_ = 0;
   }
 
   template <class F>
@@ -179,14 +243,22 @@ class FlatTable {
   static std::size_t grown(std::size_t capacity) noexcept {
     return capacity > max_cells() - capacity / 2 ? max_cells() : capacity + capacity / 2;
   }
-  // The longest run an insert may leave: random keys stay far below it (measured at
-  // three-quarters load: about 80 cells of 1,000, 220 of 1.3 million, 260 of 13 million:
-  // a third of the bound).
-  std::size_t run_bound() const noexcept { return 32 * static_cast<std::size_t>(std::bit_width(capacity_)); }
-
-  std::size_t home(std::uint64_t h) const noexcept {
-    return static_cast<std::size_t>((static_cast<unsigned __int128>(h) * capacity_) >> 64);
+  // The capacity a rebuild gives `count` entries: at most half full, so that a run past the
+  // bound takes many more inserts than it did.
+  static std::size_t fitted(std::size_t count) noexcept {
+    std::size_t capacity = 4;
+    while (count > capacity / 2 && capacity < max_cells()) capacity = grown(capacity);
+    return capacity;
   }
+  // Rebuilds tried for one insert before the run is left as it is (random keys need a second
+  // one about never). Runs that outlast them are made by keys whose hashes collide whatever the
+  // secret: the table stops rebuilding for them until it next grows to fit more entries.
+  static constexpr int kRebuilds = 2;
+
+  static std::size_t home_in(std::uint64_t h, std::size_t capacity) noexcept {
+    return static_cast<std::size_t>((static_cast<unsigned __int128>(h) * capacity) >> 64);
+  }
+  std::size_t home(std::uint64_t h) const noexcept { return home_in(h, capacity_); }
   std::size_t next(std::size_t i) const noexcept { return i + 1 == capacity_ ? 0 : i + 1; }
   std::size_t prev(std::size_t i) const noexcept { return i == 0 ? capacity_ - 1 : i - 1; }
 
@@ -206,32 +278,57 @@ class FlatTable {
     if (!fits(size_ + 1, capacity_)) reserve_more(1);
     std::size_t run = 0;
     std::size_t i = free_cell(Traits::hash(entry, key_), run_bound(), run);
-    if (run > run_bound()) [[unlikely]] {
-      replace();
-      i = free_cell(Traits::hash(entry, key_), 0, run);
+    if (run > run_bound() && !stuck_) [[unlikely]] {
+      bool settled = false;
+      for (int tries = 0; tries < kRebuilds && !settled; ++tries) {
+        settled = rebuild(size_ + 1);
+        i = free_cell(Traits::hash(entry, key_), run_bound(), run);
+        settled = settled && run <= run_bound();
+      }
+      stuck_ = !settled;
     }
     cells_[i] = std::move(entry);
     ++size_;
     return cells_[i];
   }
 
-  // A run past the bound: re-place every entry under a fresh secret, or, once that was done at
-  // this capacity, grow (up to four cells per entry). Out of memory it leaves the run as it is:
-  // an insert after reserve_more() must not throw.
-  void replace() noexcept {
+  // After a growth that left a run past the bound; true when the runs are within it again.
+  bool settle() noexcept {
+    for (int tries = 0; tries < kRebuilds; ++tries)
+      if (rebuild(size_)) return true;
+    return false;
+  }
+
+  // Rebuilds the array for `count` entries, because a run would pass the bound: over-sized
+  // (after erasures), smaller under a fresh secret; otherwise re-placed under a fresh secret at
+  // this size, or, once that was done at this size, grown (up to four cells per entry), or
+  // re-placed again where growing is not allowed. True when the rebuild left every run within
+  // the bound. Out of memory it changes nothing and gives false (an insert after reserve_more()
+  // must not throw).
+  bool rebuild(std::size_t count) noexcept {
+    if (count < reserved_) count = reserved_;  // room promised stays
     try {
-      if (!fresh_key_) {
-        rehash(capacity_, fresh_placement_key());
+      std::size_t longest = 0;
+      if (capacity_ / 4 > count) {
+        longest = rehash(fitted(count) < capacity_ ? fitted(count) : capacity_, fresh_placement_key());
         fresh_key_ = true;
-      } else if (grown(capacity_) / 4 <= size_ + 1 && capacity_ < max_cells()) {
-        rehash(grown(capacity_), key_);
+      } else if (!fresh_key_) {
+        longest = rehash(capacity_, fresh_placement_key());
+        fresh_key_ = true;
+      } else if (grown(capacity_) / 4 <= count && capacity_ < max_cells()) {
+        longest = rehash(grown(capacity_), key_);
         fresh_key_ = false;
+      } else {
+        longest = rehash(capacity_, fresh_placement_key());
       }
+      return longest <= run_bound();
     } catch (const std::bad_alloc&) {
+      return false;
     }
   }
 
   void erase_at(std::size_t i) noexcept {
+    reserved_ = 0;
     if (size_ == 1) {
       release();  // the last entry: the array goes back
       return;
@@ -250,24 +347,53 @@ class FlatTable {
     }
   }
 
-  void rehash(std::size_t capacity, const PlacementKey& key) {
+  // Moves every entry into a new array of `capacity` cells placed by `key` and returns the
+  // longest run there. Linear in the cells, however the homes fall: the entries are counted
+  // per home, and each home's entries take the cells after those of the homes before it (the
+  // order linear probing would give them had they come in that order). Throws bad_alloc;
+  // then nothing changed.
+  std::size_t rehash(std::size_t capacity, const PlacementKey& key) {
     // Checked here rather than on the class, where an entry nested in its owner is still incomplete.
     static_assert(std::is_nothrow_default_constructible_v<Entry>);
     static_assert(std::is_nothrow_move_constructible_v<Entry> && std::is_nothrow_move_assignable_v<Entry>);
+    if (capacity <= std::size_t{UINT32_MAX} / 2) return rehash_as<std::uint32_t>(capacity, key);
+    return rehash_as<std::size_t>(capacity, key);
+  }
+
+  // `Index` holds a cell number up to twice the capacity.
+  template <class Index>
+  std::size_t rehash_as(std::size_t capacity, const PlacementKey& key) {
     bool mapped = false;
-    Entry* cells = static_cast<Entry*>(allocate_table_cells(capacity * sizeof(Entry), mapped));  // the only throwing step
+    Entry* cells = static_cast<Entry*>(allocate_table_cells(capacity * sizeof(Entry), mapped));
+    std::unique_ptr<Index[]> first, homes;  // per home: its count, then its next cell; per entry: its home
+    try {
+      first.reset(new Index[capacity]());
+      homes.reset(new Index[size_ + 1]);
+    } catch (...) {
+      free_table_cells(cells, capacity * sizeof(Entry), mapped);
+      throw;
+    }
     for (std::size_t i = 0; i < capacity; ++i) ::new (static_cast<void*>(cells + i)) Entry();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < capacity_; ++i) {
+      if (!Traits::used(cells_[i])) continue;
+      const std::size_t h = home_in(Traits::hash(cells_[i], key), capacity);
+      homes[n++] = static_cast<Index>(h);
+      ++first[h];
+    }
+    const std::size_t longest = flat_table_detail::first_cells(first.get(), capacity);
+    for (std::size_t i = 0, j = 0; i < capacity_; ++i) {
+      if (!Traits::used(cells_[i])) continue;
+      std::size_t at = first[homes[j++]]++;
+      if (at >= capacity) at -= capacity;
+      cells[at] = std::move(cells_[i]);
+    }
     Entry* old = std::exchange(cells_, cells);
     const std::size_t old_capacity = std::exchange(capacity_, capacity);
     const bool old_mapped = std::exchange(mapped_, mapped);
     key_ = key;
-    for (std::size_t i = 0; i < old_capacity; ++i) {
-      if (!Traits::used(old[i])) continue;
-      std::size_t at = home(Traits::hash(old[i], key_));
-      while (Traits::used(cells_[at])) at = next(at);
-      cells_[at] = std::move(old[i]);
-    }
     free_cells(old, old_capacity, old_mapped);
+    return longest;
   }
 
   static void free_cells(Entry* cells, std::size_t capacity, bool mapped) noexcept {
@@ -282,7 +408,9 @@ class FlatTable {
     cells_ = nullptr;
     capacity_ = 0;
     size_ = 0;
+    reserved_ = 0;
     fresh_key_ = false;
+    stuck_ = false;
     mapped_ = false;
   }
 
@@ -290,8 +418,10 @@ class FlatTable {
   PlacementKey key_;  // beside the array pointer: placing a key reads no other line
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
-  bool fresh_key_ = false;  // re-placed under a fresh secret at this capacity
-  bool mapped_ = false;     // the array was mapped on its own
+  std::size_t reserved_ = 0;  // entries reserve_more() promised room for, until the next erase
+  bool fresh_key_ = false;    // re-placed under a fresh secret at this capacity
+  bool stuck_ = false;        // rebuilding did not bring the runs within the bound: not again until grown
+  bool mapped_ = false;       // the array was mapped on its own
 };
 
 // An unkeyed mixer whose every output bit depends on every input bit: for
