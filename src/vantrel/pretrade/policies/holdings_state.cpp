@@ -6,10 +6,9 @@ namespace vantrel {
 
 namespace {
 
-// Names are placed under the process's placement secret, the one every table
-// keyed by host ids uses.
+// Names are placed under the process's key for asset names, which no other use shares.
 SipKey asset_name_key() noexcept {
-  const PlacementKey& secret = placement_secret();
+  const PlacementKey& secret = placement_secret(SecretUse::asset_names);
   return SipKey{secret.k0, secret.k1};
 }
 

@@ -195,8 +195,8 @@ class HoldingsState {
     mutable ReadMostlyLock lock;
     FlatTable<Slot, SlotTraits> slots;
   };
-  // Indexed by the low bits of the key's hash under the process secret (each table places by
-  // the high bits of its own). Few enough that a large book's shards reach huge pages.
+  // Indexed by the low bits of the key's hash under the process's key for shards (each table
+  // places by a key of its own). Few enough that a large book's shards reach huge pages.
   static constexpr std::size_t kShards = 16;
 
   static SlotKey slot_key(HoldingsKey k) noexcept { return {k.account.value, AssetNames::number(k.asset)}; }
@@ -210,7 +210,7 @@ class HoldingsState {
   void unlock_slot(const Slot& slot) const noexcept;
   void remove_if_zero(Shard& shard, SlotKey key);
 
-  PlacementKey secret_ = placement_secret();  // picks a key's shard; on the line of the mode flags an order reads
+  PlacementKey secret_ = placement_secret(SecretUse::shards);  // picks a key's shard; on the line of the mode flags an order reads
   SyncMode mode_;
   bool slot_locks_;
   AssetNames assets_;

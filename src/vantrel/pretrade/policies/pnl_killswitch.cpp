@@ -71,7 +71,7 @@ const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_inf
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
-  // The low bits under the process secret; each table places keys by the high bits of its own.
+  // The low bits under the process's key for shards; each table places keys by a key of its own.
   return *shards_[placement_hash(key, secret_) % kShards];
 }
 

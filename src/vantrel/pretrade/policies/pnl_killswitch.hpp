@@ -114,7 +114,7 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   FrozenMap<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> assets_;
   std::vector<PnlBounds> bounds_;
   CellTable accounts_;
-  PlacementKey secret_ = placement_secret();  // picks a key's shard; beside the shard pointers
+  PlacementKey secret_ = placement_secret(SecretUse::shards);  // picks a key's shard; beside the shard pointers
   std::array<std::unique_ptr<Shard>, kShards> shards_;
 };
 
