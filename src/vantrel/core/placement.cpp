@@ -19,11 +19,8 @@ namespace vantrel {
 
 namespace placement_detail {
 
-namespace {
-
-// Reads every byte from the character device at `path` (never a file or a directory a
-// mistaken mount put there).
-bool read_device(unsigned char* at, std::size_t bytes, const char* path) noexcept {
+bool read_random_device(void* out, std::size_t bytes, const char* path) noexcept {
+  auto* at = static_cast<unsigned char*>(out);
   int fd;
   do fd = ::open(path, O_RDONLY | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
@@ -44,9 +41,7 @@ bool read_device(unsigned char* at, std::size_t bytes, const char* path) noexcep
   return ok && bytes == 0;
 }
 
-}  // namespace
-
-bool system_random(void* out, std::size_t bytes, const char* device) noexcept {
+bool system_random(void* out, std::size_t bytes) noexcept {
   auto* at = static_cast<unsigned char*>(out);
 #if defined(__linux__)
   // Never blocks: a process started before the kernel's pool is ready gets EAGAIN and reads
@@ -65,7 +60,7 @@ bool system_random(void* out, std::size_t bytes, const char* device) noexcept {
 #elif defined(__APPLE__)
   if (bytes <= 256 && ::getentropy(out, bytes) == 0) return true;
 #endif
-  return read_device(at, bytes, device);
+  return read_random_device(at, bytes, "/dev/urandom");
 }
 
 }  // namespace placement_detail

@@ -47,8 +47,11 @@ PlacementKey fresh_placement_key() noexcept;
 namespace placement_detail {
 // Fills `out` from the operating system without blocking: getrandom with GRND_NONBLOCK,
 // then, when that has nothing yet (early in boot), no such call or is not allowed, the
-// character device at `device`. False when neither gives every byte.
-bool system_random(void* out, std::size_t bytes, const char* device = "/dev/urandom") noexcept;
+// random device. False when neither gives every byte.
+bool system_random(void* out, std::size_t bytes) noexcept;
+// Every byte from the character device at `path` (never a file or directory that a
+// mistaken mount put there); false when it is not one or gives fewer bytes.
+bool read_random_device(void* out, std::size_t bytes, const char* path) noexcept;
 }  // namespace placement_detail
 
 constexpr std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {

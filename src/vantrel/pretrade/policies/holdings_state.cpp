@@ -107,6 +107,22 @@ std::size_t HoldingsState::slot_count() const {
   return n;
 }
 
+std::vector<std::size_t> HoldingsState::slots_per_shard() const {
+  std::vector<std::size_t> counts;
+  for (const Shard& shard : shards_) {
+    ReadGuard<ReadMostlyLock> read(shard.lock);
+    counts.push_back(shard.slots.size());
+  }
+  return counts;
+}
+
+std::size_t HoldingsState::cells_read(HoldingsKey key) const {
+  const SlotKey at = slot_key(key);
+  Shard& shard = shard_of(at);
+  ReadGuard<ReadMostlyLock> read(shard.lock);
+  return shard.slots.cells_read(at);
+}
+
 void HoldingsState::remove_if_zero(Shard& shard, SlotKey key) {
   write_locks_.fetch_add(1, std::memory_order_relaxed);
   WriteGuard<ReadMostlyLock> write(shard.lock);

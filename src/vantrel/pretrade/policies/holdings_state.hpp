@@ -131,6 +131,9 @@ class HoldingsState {
   // A copy of the slot; nullopt when there is none (all amounts zero).
   std::optional<Holdings> read(HoldingsKey key) const;
   std::size_t slot_count() const;
+  // The slots each shard holds, and the cells a lookup of `key` reads (tests: how keys spread).
+  std::vector<std::size_t> slots_per_shard() const;
+  std::size_t cells_read(HoldingsKey key) const;
   // How often a map lock was taken in write mode (inserts and removals).
   std::uint64_t write_locks_taken() const noexcept { return write_locks_.load(std::memory_order_relaxed); }
 

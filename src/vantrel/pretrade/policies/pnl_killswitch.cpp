@@ -66,6 +66,12 @@ PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& 
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
+std::size_t PnlBoundsKillSwitchPolicy::cells_read(std::uint64_t account_id,
+                                                  std::string_view settlement_asset) const noexcept {
+  const AssetInfo* info = asset_info(settlement_asset);
+  return info == nullptr ? 0 : accounts_.cells_read(AccountAsset{account_id, info->number});
+}
+
 const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(std::string_view asset) const noexcept {
   return assets_.find(asset);
 }
