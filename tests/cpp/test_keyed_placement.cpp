@@ -336,16 +336,20 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
   ASSERT_EQ(distinct.size(), kNames);
   for (const std::string& name : zeroing) ASSERT_EQ(old_name_hash(name, "USD"), old_name_hash(zeroing[0], "USD"));
   const std::vector<std::string> random_underlyings = random_names(kNames, 16), random_settlements = random_names(kNames, 17);
-  Names random, chosen, one_underlying, one_settlement;
+  Names random, chosen, one_underlying, one_settlement, one_text_split;
   for (std::size_t i = 0; i < kNames; ++i) {
     random.push_back({random_underlyings[i], random_settlements[i]});
     chosen.push_back({zeroing[i], "USD"});
     one_underlying.push_back({"BTC", random_settlements[i]});
     one_settlement.push_back({random_underlyings[i], "USD"});
+    // Groups of 63 pairs whose two names make up one 64-byte text, cut in each place.
+    const std::string text = random_underlyings[i / 63 * 4] + random_underlyings[i / 63 * 4 + 1] +
+                             random_underlyings[i / 63 * 4 + 2] + random_underlyings[i / 63 * 4 + 3];
+    one_text_split.push_back({text.substr(0, 1 + i % 63), text.substr(1 + i % 63)});
   }
   const double base = cost(random);
   EXPECT_LT(base, 8.0);
-  for (const Names* names : {&chosen, &one_underlying, &one_settlement}) {
+  for (const Names* names : {&chosen, &one_underlying, &one_settlement, &one_text_split}) {
     const double c = cost(*names);
     EXPECT_LE(c, 2 * base) << "random " << base << ", these " << c << " (" << (*names)[0].first << ", "
                            << (*names)[0].second << ")";
