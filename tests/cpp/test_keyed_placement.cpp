@@ -313,8 +313,8 @@ std::vector<std::string> random_names(std::size_t count, std::uint64_t seed) {
 TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
   // 1,200 registered: the table has just grown, half full, where the cost varies least.
   constexpr std::size_t kNames = 2400;
-  using Names = std::vector<std::pair<std::string, std::string>>;  // (underlying, settlement)
-  const auto cost = [](const Names& names) {
+  using NamePairs = std::vector<std::pair<std::string, std::string>>;  // (underlying, settlement)
+  const auto cost = [](const NamePairs& names) {
     std::deque<IndexedInstrument> registered;
     InstrumentIndex index;
     for (std::size_t i = 0; i < names.size() / 2; ++i) {
@@ -340,7 +340,7 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
   ASSERT_EQ(distinct.size(), kNames);
   for (const std::string& name : zeroing) ASSERT_EQ(old_name_hash(name, "USD"), old_name_hash(zeroing[0], "USD"));
   const std::vector<std::string> random_underlyings = random_names(kNames, 16), random_settlements = random_names(kNames, 17);
-  Names random, chosen, one_underlying, one_settlement, one_text_split;
+  NamePairs random, chosen, one_underlying, one_settlement, one_text_split;
   for (std::size_t i = 0; i < kNames; ++i) {
     random.push_back({random_underlyings[i], random_settlements[i]});
     chosen.push_back({zeroing[i], "USD"});
@@ -353,7 +353,7 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
   }
   const double base = cost(random);
   EXPECT_LT(base, 8.0);
-  for (const Names* names : {&chosen, &one_underlying, &one_settlement, &one_text_split}) {
+  for (const NamePairs* names : {&chosen, &one_underlying, &one_settlement, &one_text_split}) {
     const double c = cost(*names);
     EXPECT_LE(c, 2 * base) << "random " << base << ", these " << c << " (" << (*names)[0].first << ", "
                            << (*names)[0].second << ")";
