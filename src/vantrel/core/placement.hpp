@@ -21,10 +21,38 @@ struct PlacementKey {
   std::uint64_t k1 = 0;
 };
 
-// The process's secret, drawn with getrandom on first use (thread-safe).
-const PlacementKey& placement_secret() noexcept;
-// A new secret from the operating system, for a table that re-places its entries.
+// What a key is for. The process draws one secret from the operating system and
+// derives from it a key for each use (SipHash-1-3 of the use under the secret), so
+// a key that leaks through one use (the timings of one table, say) tells nothing of
+// the others.
+enum class SecretUse : std::uint64_t {
+  table_cells = 1,   // cells of the flat tables keyed by ids
+  hash_buckets,      // buckets of the standard containers keyed by ids (KeyedIdHash, KeyedIdPairHash)
+  shards,            // the shard of a key in tables split into shards
+  asset_names,       // SipHash of the asset names the funds policies intern
+  instrument_names,  // SipHash of the names the instrument index is keyed by
+  limit_names,       // SipHash of the asset names the limit policies are configured with
+  limit_pairs,       // the limit maps' (account, asset) and account keys
+  frozen_slots,      // slots of the configured maps, placed by their keys' hashes
+};
+inline constexpr std::size_t kSecretUses = 8;
+
+// The key for `use`, derived on first use (thread-safe). Without an argument: the
+// flat tables' cells.
+const PlacementKey& placement_secret(SecretUse use) noexcept;
+inline const PlacementKey& placement_secret() noexcept { return placement_secret(SecretUse::table_cells); }
+// A new key from the operating system, for a table that re-places its entries.
 PlacementKey fresh_placement_key() noexcept;
+
+namespace placement_detail {
+// Fills `out` from the operating system without blocking: getrandom with GRND_NONBLOCK,
+// then, when that has nothing yet (early in boot), no such call or is not allowed, the
+// random device. False when neither gives every byte.
+bool system_random(void* out, std::size_t bytes) noexcept;
+// Every byte from the character device at `path` (never a file or directory that a
+// mistaken mount put there); false when it is not one or gives fewer bytes.
+bool read_random_device(void* out, std::size_t bytes, const char* path) noexcept;
+}  // namespace placement_detail
 
 constexpr std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
   const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
@@ -56,7 +84,7 @@ constexpr std::uint64_t placement_hash(AccountAsset k, const PlacementKey& key) 
 // A keyed hasher for the standard unordered containers: stateful, so each
 // container keeps its copy of the secret beside its buckets.
 struct KeyedIdHash {
-  PlacementKey key = placement_secret();
+  PlacementKey key = placement_secret(SecretUse::hash_buckets);
   template <class Id>
     requires requires(const Id& id) { std::uint64_t{id.value}; }
   std::size_t operator()(const Id& id) const noexcept {
@@ -67,7 +95,7 @@ struct KeyedIdHash {
 
 // The same for pairs of ids, such as (instrument, account).
 struct KeyedIdPairHash {
-  PlacementKey key = placement_secret();
+  PlacementKey key = placement_secret(SecretUse::hash_buckets);
   std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& ids) const noexcept {
     return static_cast<std::size_t>(placement_hash(ids.first, ids.second, key));
   }

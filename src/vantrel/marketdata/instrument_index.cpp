@@ -1,45 +1,17 @@
 #include "vantrel/marketdata/instrument_index.hpp"
 
-#include <cstring>
+#include "vantrel/param/sip_hash.hpp"
 
 namespace vantrel {
-namespace {
 
-constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-
-std::uint64_t mix(std::uint64_t h, std::uint64_t word) noexcept {
-  const unsigned __int128 product = static_cast<unsigned __int128>(h ^ word) * kMul;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+InstrumentIndex::InstrumentIndex() noexcept {
+  const PlacementKey& k = placement_secret(SecretUse::instrument_names);
+  key_ = SipKey{k.k0, k.k1};
 }
 
-// Eight bytes at a time; the length goes in too, so "AB"+"C" and "A"+"BC" differ.
-std::uint64_t hash_text(std::uint64_t h, std::string_view text) noexcept {
-  const char* p = text.data();
-  std::size_t n = text.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = mix(h, word);
-  }
-  // The last 0..7 bytes without a variable-length copy: two overlapping loads.
-  std::uint64_t tail = 0;
-  if (n >= 4) {
-    std::uint32_t first, last;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + n - 4, 4);
-    tail = (static_cast<std::uint64_t>(last) << 32) | first;
-  } else if (n > 0) {
-    tail = (static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16) |
-           (static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8) |
-           static_cast<unsigned char>(p[n - 1]);
-  }
-  return mix(h, tail ^ (static_cast<std::uint64_t>(text.size()) << 56));
-}
-
-}  // namespace
-
-std::uint64_t InstrumentIndex::hash_of(std::string_view underlying, std::string_view settlement) noexcept {
-  return hash_text(hash_text(0x243F6A8885A308D3ull, underlying), settlement);
+std::uint64_t InstrumentIndex::hash_of(std::string_view underlying, std::string_view settlement) const noexcept {
+  // The underlying's length first, so "AB"+"C" and "A"+"BC" are different messages.
+  return SipStream(key_).add_word(underlying.size()).add_bytes(underlying).add_bytes(settlement).finish();
 }
 
 const IndexedInstrument* InstrumentIndex::find(std::string_view underlying,
@@ -48,6 +20,10 @@ const IndexedInstrument* InstrumentIndex::find(std::string_view underlying,
   const Names names{underlying, settlement, hash_of(underlying, settlement)};
   const Cell* cell = table_.find(names);
   return cell != nullptr ? cell->entry : nullptr;
+}
+
+std::size_t InstrumentIndex::cells_read(std::string_view underlying, std::string_view settlement) const noexcept {
+  return table_.cells_read(Names{underlying, settlement, hash_of(underlying, settlement)});
 }
 
 void InstrumentIndex::insert(const IndexedInstrument& entry) noexcept {

@@ -1,14 +1,18 @@
 #pragma once
 // Instrument -> its registration, looked up by the two asset names without
 // building an Instrument: a flat table of {hash of the names, registration},
-// the names themselves kept once, in the registration. Entries are never
-// removed. Not thread-safe: the registry lock guards it.
+// the names themselves kept once, in the registration. The names are the
+// host's (registered, or pushed from a quote feed): both are hashed whole by
+// SipHash-1-3 under a key of the process's own, so names chosen against any
+// fixed hash land at random. Entries are never removed. Not thread-safe: the
+// registry lock guards it.
 #include <cstdint>
 #include <string_view>
 
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/instrument.hpp"
 #include "vantrel/param/ids.hpp"
+#include "vantrel/param/sip_hash.hpp"
 
 namespace vantrel {
 
@@ -20,7 +24,7 @@ struct IndexedInstrument {
 
 class InstrumentIndex {
  public:
-  InstrumentIndex() = default;
+  InstrumentIndex() noexcept;
   InstrumentIndex(const InstrumentIndex&) = delete;
   InstrumentIndex& operator=(const InstrumentIndex&) = delete;
 
@@ -32,9 +36,12 @@ class InstrumentIndex {
   std::size_t size() const noexcept { return table_.size(); }
   std::size_t allocated_bytes() const noexcept { return table_.allocated_bytes(); }
 
-  static std::uint64_t hash_of(std::string_view underlying, std::string_view settlement) noexcept;
+  // How many cells a find() of the names reads (tests: the work a name costs).
+  std::size_t cells_read(std::string_view underlying, std::string_view settlement) const noexcept;
 
  private:
+  std::uint64_t hash_of(std::string_view underlying, std::string_view settlement) const noexcept;
+
   struct Cell {
     std::uint64_t hash = 0;
     const IndexedInstrument* entry = nullptr;  // null: free cell
@@ -46,7 +53,7 @@ class InstrumentIndex {
   };
   struct Traits {
     static bool used(const Cell& c) noexcept { return c.entry != nullptr; }
-    // The names' hash is unkeyed; the cell is placed by it under the secret.
+    // The names' keyed hash, placed under the table's own key (which it may renew).
     static std::uint64_t hash(const Cell& c, const PlacementKey& k) noexcept { return placement_hash(c.hash, k); }
     static std::uint64_t hash(const Names& n, const PlacementKey& k) noexcept { return placement_hash(n.hash, k); }
     static bool matches(const Cell& c, const Names& n) noexcept {
@@ -55,6 +62,7 @@ class InstrumentIndex {
     }
   };
 
+  SipKey key_;
   FlatTable<Cell, Traits> table_;
 };
 

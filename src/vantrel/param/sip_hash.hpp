@@ -16,8 +16,10 @@ struct SipKey {
   std::uint64_t k1 = 0;
 };
 
-// The hash of the message made of `words`, each 8 little-endian bytes.
+// The hash of the message made of `words`, each 8 little-endian bytes, under the
+// all-zero key or under `key`.
 std::uint64_t sip_hash13(std::initializer_list<std::uint64_t> words) noexcept;
+std::uint64_t sip_hash13(SipKey key, std::initializer_list<std::uint64_t> words) noexcept;
 
 namespace sip_detail {
 
@@ -108,5 +110,51 @@ inline std::uint64_t sip_hash13(SipKey key, std::string_view bytes) noexcept {
   s.absorb(sip_detail::load_tail(p, left) | (static_cast<std::uint64_t>(bytes.size()) << 56));
   return s.finish();
 }
+
+// The hash of a message given in pieces: the same as sip_hash13(key, bytes) of their
+// concatenation, for keys made of several texts (a length word first keeps the texts apart).
+class SipStream {
+ public:
+  explicit SipStream(SipKey key) noexcept : state_(key) {}
+
+  SipStream& add_word(std::uint64_t word) noexcept {
+    if (pending_bytes_ == 0) {
+      state_.absorb(word);
+    } else {
+      state_.absorb(pending_ | (word << (8 * pending_bytes_)));
+      pending_ = word >> (64 - 8 * pending_bytes_);
+    }
+    length_ += 8;
+    return *this;
+  }
+  SipStream& add_bytes(std::string_view bytes) noexcept {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    for (; left >= 8; p += 8, left -= 8) add_word(sip_detail::load_word(p));
+    if (left == 0) return *this;
+    const std::uint64_t tail = sip_detail::load_tail(p, left);
+    pending_ |= tail << (8 * pending_bytes_);
+    if (pending_bytes_ + left >= 8) {
+      state_.absorb(pending_);
+      pending_ = tail >> (64 - 8 * pending_bytes_);  // pending_bytes_ > 0 here: left < 8
+      pending_bytes_ = pending_bytes_ + left - 8;
+    } else {
+      pending_bytes_ += left;
+    }
+    length_ += left;
+    return *this;
+  }
+  // The final block: the bytes still pending, and the length's low byte on top.
+  std::uint64_t finish() noexcept {
+    state_.absorb(pending_ | (static_cast<std::uint64_t>(length_) << 56));
+    return state_.finish();
+  }
+
+ private:
+  sip_detail::SipState state_;
+  std::uint64_t pending_ = 0;  // the first pending_bytes_ bytes of the next block
+  std::size_t pending_bytes_ = 0;
+  std::size_t length_ = 0;
+};
 
 }  // namespace vantrel

@@ -3,8 +3,10 @@
 // {hash, index} slots, entries kept in one array. Lookups cost one hash, a mask and usually one
 // probe; nothing is inserted or moved after construction, so any number of threads may read it
 // without a lock and pointers to values stay valid for its life. Keys are the host's (account
-// ids, asset names): the slot is picked from the hash by a multiply-shift under the process
-// secret, so keys chosen against `Hash` alone do not pile into one run.
+// ids, asset names): `Hash` hashes the whole key under a key of the process's own, and the slot
+// is picked from that hash by the flat tables' placement hash under another, whose output is
+// spread evenly for any set of distinct hashes (a multiply-shift is not: hashes in an arithmetic
+// progression pile into runs under a sizeable share of multipliers).
 
 #include <bit>
 #include <cstdint>
@@ -58,12 +60,17 @@ class FrozenMap {
     }
   }
 
-  // How many slots a lookup of the key hashed to `h` reads (tests: the work a key costs).
-  std::size_t slots_read(std::uint64_t h) const noexcept {
+  // How many slots a lookup of `key` reads: every slot it compares, up to the key's own or
+  // the free slot that ends its run (tests: the work a key costs).
+  template <class K>
+  std::size_t slots_read(const K& key) const noexcept {
     if (entries_.empty()) return 0;
+    const std::uint64_t h = Hash{}(key);
     std::size_t read = 1;
-    for (std::size_t at = slot_of(h); slots_[at].index != 0 && slots_[at].hash != h; at = (at + 1) & mask_) ++read;
-    return read;
+    for (std::size_t at = slot_of(h);; at = (at + 1) & mask_, ++read) {
+      const Slot& slot = slots_[at];
+      if (slot.index == 0 || (slot.hash == h && Equal{}(entries_[slot.index - 1].first, key))) return read;
+    }
   }
 
   auto begin() const noexcept { return entries_.begin(); }
@@ -75,16 +82,17 @@ class FrozenMap {
     std::uint32_t index = 0;  // entry index + 1; 0 marks an empty slot
   };
   std::size_t slot_of(std::uint64_t h) const noexcept {
-    return static_cast<std::size_t>(((h ^ secret_.k0) * (secret_.k1 | 1)) >> shift_);
+    return static_cast<std::size_t>(placement_hash(h, secret_) >> shift_);
   }
   std::vector<std::pair<Key, Value>> entries_;
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
   int shift_ = 63;
-  PlacementKey secret_ = placement_secret();
+  PlacementKey secret_ = placement_secret(SecretUse::frozen_slots);
 };
 
-// Collects entries for a FrozenMap; a later value for a key replaces the earlier one.
+// Collects entries for a FrozenMap; a later value for a key replaces the earlier one. Its index
+// hashes by `Hash` too, so keys chosen by the host cost what random keys cost here as well.
 template <class Key, class Value, class Hash, class Equal>
 class FrozenMapBuilder {
  public:

@@ -6,10 +6,9 @@ namespace vantrel {
 
 namespace {
 
-// Names are placed under the process's placement secret, the one every table
-// keyed by host ids uses.
+// Names are placed under the process's key for asset names, which no other use shares.
 SipKey asset_name_key() noexcept {
-  const PlacementKey& secret = placement_secret();
+  const PlacementKey& secret = placement_secret(SecretUse::asset_names);
   return SipKey{secret.k0, secret.k1};
 }
 
@@ -106,6 +105,22 @@ std::size_t HoldingsState::slot_count() const {
     n += shards_[i].slots.size();
   }
   return n;
+}
+
+std::vector<std::size_t> HoldingsState::slots_per_shard() const {
+  std::vector<std::size_t> counts;
+  for (const Shard& shard : shards_) {
+    ReadGuard<ReadMostlyLock> read(shard.lock);
+    counts.push_back(shard.slots.size());
+  }
+  return counts;
+}
+
+std::size_t HoldingsState::cells_read(HoldingsKey key) const {
+  const SlotKey at = slot_key(key);
+  Shard& shard = shard_of(at);
+  ReadGuard<ReadMostlyLock> read(shard.lock);
+  return shard.slots.cells_read(at);
 }
 
 void HoldingsState::remove_if_zero(Shard& shard, SlotKey key) {

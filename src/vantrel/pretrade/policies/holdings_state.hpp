@@ -131,6 +131,9 @@ class HoldingsState {
   // A copy of the slot; nullopt when there is none (all amounts zero).
   std::optional<Holdings> read(HoldingsKey key) const;
   std::size_t slot_count() const;
+  // The slots each shard holds, and the cells a lookup of `key` reads (tests: how keys spread).
+  std::vector<std::size_t> slots_per_shard() const;
+  std::size_t cells_read(HoldingsKey key) const;
   // How often a map lock was taken in write mode (inserts and removals).
   std::uint64_t write_locks_taken() const noexcept { return write_locks_.load(std::memory_order_relaxed); }
 
@@ -195,8 +198,8 @@ class HoldingsState {
     mutable ReadMostlyLock lock;
     FlatTable<Slot, SlotTraits> slots;
   };
-  // Indexed by the low bits of the key's hash under the process secret (each table places by
-  // the high bits of its own). Few enough that a large book's shards reach huge pages.
+  // Indexed by the low bits of the key's hash under the process's key for shards (each table
+  // places by a key of its own). Few enough that a large book's shards reach huge pages.
   static constexpr std::size_t kShards = 16;
 
   static SlotKey slot_key(HoldingsKey k) noexcept { return {k.account.value, AssetNames::number(k.asset)}; }
@@ -210,7 +213,7 @@ class HoldingsState {
   void unlock_slot(const Slot& slot) const noexcept;
   void remove_if_zero(Shard& shard, SlotKey key);
 
-  PlacementKey secret_ = placement_secret();  // picks a key's shard; on the line of the mode flags an order reads
+  PlacementKey secret_ = placement_secret(SecretUse::shards);  // picks a key's shard; on the line of the mode flags an order reads
   SyncMode mode_;
   bool slot_locks_;
   AssetNames assets_;

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <type_traits>
 
+#include "vantrel/core/placement.hpp"
 #include "vantrel/param/ids.hpp"
+#include "vantrel/param/sip_hash.hpp"
 
 namespace vantrel {
 
@@ -23,27 +25,27 @@ struct AccountAssetKey {
   AccountAssetView view() const noexcept { return {account_id, asset}; }
 };
 
+// Every key is hashed whole under keys of the process's own (core/placement.hpp): an asset
+// name by SipHash-1-3, an (account, asset) key by the placement hash of the account and the
+// name's keyed hash, so keys chosen against any fixed hash cost what random keys cost.
 struct LimitKeyHash {
   using is_transparent = void;
-  static std::size_t mix(std::uint64_t x) noexcept {
-    // The finaliser of a 64-bit mixer: account ids are often small and sequential.
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdull;
-    x ^= x >> 33;
-    return static_cast<std::size_t>(x);
+  static SipKey name_key() noexcept {
+    const PlacementKey& k = placement_secret(SecretUse::limit_names);
+    return SipKey{k.k0, k.k1};
   }
-  // Asset names are short: FNV-1a is a few multiplies, the mixer spreads it into the low bits.
-  // The two key kinds share the text's FNV-1a value, so one order hashes its asset once.
-  static std::size_t of_asset(std::uint64_t asset_fnv) noexcept { return mix(asset_fnv); }
-  static std::size_t of_account_asset(std::uint64_t account_id, std::uint64_t asset_fnv) noexcept {
-    return mix(account_id ^ asset_fnv);
+  // The keyed hash of an asset name: the hash of an asset key, and what an (account, asset)
+  // key's hash is made from, so one order hashes its asset's name once.
+  static std::uint64_t of_name(std::string_view asset) noexcept { return sip_hash13(name_key(), asset); }
+  static std::uint64_t of_account_asset(std::uint64_t account_id, std::uint64_t name_hash) noexcept {
+    return placement_hash(account_id, name_hash, placement_secret(SecretUse::limit_pairs));
   }
-  std::size_t operator()(std::string_view asset) const noexcept { return of_asset(fnv1a_64(asset)); }
-  std::size_t operator()(const std::string& asset) const noexcept { return (*this)(std::string_view(asset)); }
-  std::size_t operator()(AccountAssetView key) const noexcept {
-    return of_account_asset(key.account_id, fnv1a_64(key.asset));
+  std::uint64_t operator()(std::string_view asset) const noexcept { return of_name(asset); }
+  std::uint64_t operator()(const std::string& asset) const noexcept { return of_name(asset); }
+  std::uint64_t operator()(AccountAssetView key) const noexcept {
+    return of_account_asset(key.account_id, of_name(key.asset));
   }
-  std::size_t operator()(const AccountAssetKey& key) const noexcept { return (*this)(key.view()); }
+  std::uint64_t operator()(const AccountAssetKey& key) const noexcept { return (*this)(key.view()); }
 };
 
 // Asset names are a few bytes: an inline loop beats a call into the library's memcmp.
@@ -70,7 +72,9 @@ struct LimitKeyEqual {
 };
 
 struct AccountIdHash {
-  std::size_t operator()(std::uint64_t id) const noexcept { return LimitKeyHash::mix(id); }
+  std::uint64_t operator()(std::uint64_t id) const noexcept {
+    return placement_hash(id, placement_secret(SecretUse::limit_pairs));
+  }
 };
 
 }  // namespace vantrel

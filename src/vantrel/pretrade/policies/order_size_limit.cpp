@@ -52,12 +52,12 @@ std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order
   const OrderSizeLimit* specific = nullptr;
   RejectScope specific_scope = RejectScope::Order;
   if (!account_asset_limits_.empty() || !asset_limits_.empty()) {
-    const std::uint64_t fnv = fnv1a_64(asset);
+    const std::uint64_t name_hash = LimitKeyHash::of_name(asset);
     const AccountAssetView key{op->account_id->value, asset};
-    if ((specific = account_asset_limits_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, fnv))))
+    if ((specific = account_asset_limits_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, name_hash))))
       specific_scope = RejectScope::Account;
     else
-      specific = asset_limits_.find_hashed(std::string_view(asset), LimitKeyHash::of_asset(fnv));
+      specific = asset_limits_.find_hashed(std::string_view(asset), name_hash);
   }
   const OrderSizeLimit* broker = broker_ ? &*broker_ : nullptr;
 

@@ -66,12 +66,18 @@ PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& 
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
+std::size_t PnlBoundsKillSwitchPolicy::cells_read(std::uint64_t account_id,
+                                                  std::string_view settlement_asset) const noexcept {
+  const AssetInfo* info = asset_info(settlement_asset);
+  return info == nullptr ? 0 : accounts_.cells_read(AccountAsset{account_id, info->number});
+}
+
 const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(std::string_view asset) const noexcept {
   return assets_.find(asset);
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
-  // The low bits under the process secret; each table places keys by the high bits of its own.
+  // The low bits under the process's key for shards; each table places keys by a key of its own.
   return *shards_[placement_hash(key, secret_) % kShards];
 }
 

@@ -51,6 +51,9 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
 
   // The running P&L of a key, if it has one (tests and diagnostics).
   std::optional<Decimal> running_pnl(std::uint64_t account_id, std::string_view settlement_asset) const;
+  // How many cells a lookup of the key's configured barrier reads; 0 for an asset the
+  // configuration does not name (tests: the work a key costs).
+  std::size_t cells_read(std::uint64_t account_id, std::string_view settlement_asset) const noexcept;
 
  private:
   // Every settlement asset the configuration names has a number from 1; keys
@@ -114,7 +117,7 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   FrozenMap<std::string, AssetInfo, LimitKeyHash, LimitKeyEqual> assets_;
   std::vector<PnlBounds> bounds_;
   CellTable accounts_;
-  PlacementKey secret_ = placement_secret();  // picks a key's shard; beside the shard pointers
+  PlacementKey secret_ = placement_secret(SecretUse::shards);  // picks a key's shard; beside the shard pointers
   std::array<std::unique_ptr<Shard>, kShards> shards_;
 };
 

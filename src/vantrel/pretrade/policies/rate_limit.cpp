@@ -89,8 +89,8 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
   }
   // Only barriers that exist read the order's asset and account (both checked present above).
   const std::string_view asset_name = needs_asset ? op->instrument->settlement_asset.name() : std::string_view();
-  const std::uint64_t fnv = needs_asset ? fnv1a_64(asset_name) : 0;
-  if (const auto* w = asset_windows_.find_hashed(asset_name, LimitKeyHash::of_asset(fnv))) {
+  const std::uint64_t name_hash = needs_asset ? LimitKeyHash::of_name(asset_name) : 0;
+  if (const auto* w = asset_windows_.find_hashed(asset_name, name_hash)) {
     asset = {0, (*w)->max_orders(), (*w)->window_ns(), true};
     asset.count = (*w)->count(elapsed);
   }
@@ -99,7 +99,7 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
       account = {record(*log, now_ns), log->barrier.max_orders, log->barrier.window_ns, true};
   }
   if (!account_asset_logs_.empty()) {
-    const std::uint32_t* number = asset_numbers_.find_hashed(asset_name, LimitKeyHash::of_asset(fnv));
+    const std::uint32_t* number = asset_numbers_.find_hashed(asset_name, name_hash);
     const OrderLog* log = number ? account_asset_logs_.find(AccountAsset{op->account_id->value, *number}) : nullptr;
     if (log != nullptr) account_asset = {record(*log, now_ns), log->barrier.max_orders, log->barrier.window_ns, true};
   }
