@@ -15,9 +15,11 @@ using namespace std::chrono_literals;
 
 thread_local int t_hook_runs = 0;
 thread_local std::int32_t t_locks_at_hook = -1;
+thread_local std::atomic<bool>* t_release_at_hook = nullptr;  // set when the hook runs
 void count_hook_run() noexcept {
   ++t_hook_runs;
   t_locks_at_hook = core_locks_held();
+  if (t_release_at_hook != nullptr) *t_release_at_hook = true;
 }
 
 struct HookArmedScope {
@@ -37,7 +39,9 @@ struct BlockingHookSeen {
 };
 
 // Takes `lock` as `take` on a fresh, armed thread while `holder` (if any) is held
-// elsewhere for a while.
+// elsewhere until the taker is about to park (its hook ran) or got the lock without
+// waiting, so nothing depends on how fast a loaded machine runs the threads. A hook that
+// never runs where it should lets the holder go after 10 s, and the count shows it.
 BlockingHookSeen hook_runs_while(RwLock& lock, LockTake take, std::optional<LockTake> holder) {
   std::atomic<bool> held{false}, release{false};
   std::thread owner;
@@ -45,7 +49,8 @@ BlockingHookSeen hook_runs_while(RwLock& lock, LockTake take, std::optional<Lock
     owner = std::thread([&] {
       if (*holder == LockTake::Shared) lock.lock_shared(); else lock.lock();
       held = true;
-      while (!release) std::this_thread::sleep_for(1ms);
+      const auto give_up_at = std::chrono::steady_clock::now() + 10s;
+      while (!release && std::chrono::steady_clock::now() < give_up_at) std::this_thread::sleep_for(1ms);
       if (*holder == LockTake::Shared) lock.unlock_shared(); else lock.unlock();
     });
     while (!held) std::this_thread::yield();
@@ -53,14 +58,11 @@ BlockingHookSeen hook_runs_while(RwLock& lock, LockTake take, std::optional<Lock
   BlockingHookSeen seen{};
   std::thread taker([&] {
     HookArmedScope armed;
-    std::thread releaser([&] {
-      std::this_thread::sleep_for(20ms);
-      release = true;
-    });
+    t_release_at_hook = &release;
     if (take == LockTake::Shared) lock.lock_shared(); else lock.lock();
+    release = true;
     seen = {t_hook_runs, t_locks_at_hook, t_before_blocking != nullptr};
     if (take == LockTake::Shared) lock.unlock_shared(); else lock.unlock();
-    releaser.join();
   });
   taker.join();
   if (owner.joinable()) owner.join();

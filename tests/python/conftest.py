@@ -6,6 +6,14 @@ import re
 import sys
 
 import pytest
+from hypothesis import HealthCheck, settings
+
+# Property tests draw the same examples on every run (seeded from each test's own code),
+# and neither a slow example nor slow data generation counts as a failure: a loaded
+# machine or a sanitizer slows both, and a test must not fail on correct code for it.
+settings.register_profile("vantrel", derandomize=True, database=None, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow])
+settings.load_profile("vantrel")
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 

@@ -73,6 +73,11 @@ JSON_ERRORS = [
     ('[[1.00000000000000000001]]', f"invalid value: number `1.00000000000000000001`, {PRICE} at line 1 column 24"),
     ('[["1\\u0000"]]', f'invalid value: string "1\\0", {PRICE} at line 1 column 11'),
     ('[\n  ["\u00e9\u00e9", 1]]', f'invalid value: string "\u00e9\u00e9", {PRICE} at line 2 column 7'),
+    # The parser shows a control byte as "<U+00XX>"; typed in the input those are eight
+    # bytes, and the quote holds the input's first 64.
+    ('[["' + "<U+0041>" * 200 + '\t"]]',
+     "syntax error while parsing value - invalid string: control character U+0009 (HT) must be escaped to \\u0009 or "
+     "\\t; last read: '\"" + ("<U+0041>" * 8)[:63] + "' (cut to its first 64 bytes) at line 1 column 1604"),
 ]
 
 
@@ -115,6 +120,16 @@ def test_msgpack_errors(data, message):
         ("1c", "Syntax(0)"),
         ("c6" * 200 + "80", "RecursionLimitExceeded"),
         ("c6" * 129 + "80", "RecursionLimitExceeded"),
+        # An empty array or byte string is a level as a full one is.
+        ("c6" * 128 + "80", "RecursionLimitExceeded"),
+        ("81" + "c6" * 127 + "80", "RecursionLimitExceeded"),
+        ("81" + "c6" * 127 + "40", "RecursionLimitExceeded"),
+        ("81" + "c6" * 127 + "9f ff", "RecursionLimitExceeded"),
+        # The input ends between the chunks of a string: cut short, not malformed.
+        ("81 81 7f 61 31", 'Io("failed to fill whole buffer")'),
+        ("82 80 5f", 'Io("failed to fill whole buffer")'),
+        # A value of exactly 64 bytes is quoted whole, whatever byte follows it.
+        ("81 81 78 40" + "61" * 62 + "c3 a9 a9", f'Semantic(None, "invalid value: string \\"{"a" * 62}\u00e9\\", {PRICE}")'),
         ("c6" * 128 + "81" + "c6" * 127 + "81 61 31", "RecursionLimitExceeded"),
         ("f8 18", "Syntax(0)"),
         ("81 81 7f 5a 00 00 00 02", "Syntax(3)"),
@@ -142,6 +157,11 @@ def test_refusals_of_large_inputs_quote_a_bounded_prefix(reader, data):
         reader(data)
     assert len(str(info.value)) < 1000
     assert " (cut to its first 64 bytes)" in str(info.value)
+
+
+@pytest.mark.parametrize("data", ["c6" * 127 + "80", "81" + "c6" * 126 + "80", "81" + "c6" * 126 + "40", "c6" * 127 + "5f ff"])
+def test_cbor_reads_empty_lists_up_to_the_nesting_limit(data):
+    assert Lock.from_cbor(bytes.fromhex(data)) == Lock([])
 
 
 def test_binary_readers_ignore_trailing_bytes():

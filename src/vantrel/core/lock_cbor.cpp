@@ -220,8 +220,12 @@ class CborReader {
     return true;
   }
   [[gnu::cold, gnu::noinline]] bool refuse_third_level();
+  // An empty array the layout has accepted: a level as any other array, closed at once.
+  // Out of line, so the reading loop stays as compact as before it was counted.
+  [[gnu::noinline]] bool read_empty_array() { return fits_one_more_level() && reader_.end_array() && complete_item(); }
   bool close();
-  // A non-empty array at the current place: its items sit one level below it.
+  // An array at the current place, empty or not, is one level more, below the open
+  // arrays and every tag in front of them and of itself.
   bool fits_one_more_level() {
     if (frames_.levels + tags_ + 1 <= kNestingLimit) return true;
     too_deep_ = true;
@@ -364,7 +368,7 @@ bool CborReader::step(const Item& item) {
       return reader_.other("tag");
     case Item::Array:
       if (!reader_.begin_array()) return false;
-      if (item.number == 0) return reader_.end_array() && complete_item();
+      if (item.number == 0) return read_empty_array();
       return open(Frame::Counted, item.number);
     case Item::ArrayStart:
       return reader_.begin_array() && open(Frame::UpToBreak, 0);
@@ -374,7 +378,7 @@ bool CborReader::step(const Item& item) {
       return reader_.other("break");
     case Item::Bytes:
       if (!array_place) return reader_.other("byte array");
-      if (!reader_.begin_array() || (item.size != 0 && !fits_one_more_level())) return false;
+      if (!reader_.begin_array() || !fits_one_more_level()) return false;
       return feed_bytes(item) && reader_.end_array() && complete_item();
     case Item::BytesStart:
       if (!array_place) return reader_.other("byte array");

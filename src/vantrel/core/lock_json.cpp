@@ -46,6 +46,8 @@ bool is_json_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' 
 struct Position {
   Position(const char* first, const char* last) noexcept : begin(first), end(last), scanned(first) {}
 
+  std::string_view text() const noexcept { return std::string_view(begin, static_cast<std::size_t>(end - begin)); }
+
   const char* begin;
   const char* end;
   std::size_t offset = 0;  // characters consumed
@@ -151,28 +153,83 @@ using Json = nlohmann::json;
 
 constexpr int kNumberOverflow = 406;  // the library's out_of_range id for such a number
 
-// The library's message with the token it quotes ("last read: '...'") cut to its first
-// kQuotedBytes input bytes. The token shows a control byte as "<U+00XX>", one input byte.
-std::string with_bounded_last_read(std::string_view what, std::string_view token) {
+// The library quotes the bytes it read for the token at hand ("last read: '...'"), each
+// control byte shown as "<U+00XX>" and every other byte as itself, so the shown text alone
+// cannot tell a control byte from those eight characters typed in the input. The bytes
+// are found in the input instead.
+std::string_view shown_form(unsigned char c, char (&buf)[9]) noexcept {
+  if (c > 0x1F) {
+    buf[0] = static_cast<char>(c);
+    return std::string_view(buf, 1);
+  }
+  std::snprintf(buf, sizeof buf, "<U+%.4X>", c);
+  return std::string_view(buf, 8);
+}
+
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+// Where the bytes shown as `token` begin in `text`, the parser having read `text` up to
+// `end`: walking back from there, each byte's shown form ends what is left of the token.
+// Only white space of a long run passed over may be missing from it. (The parser quotes
+// its token only when reading the token failed, so no byte read is ever put back then.)
+std::size_t token_start(std::string_view text, std::size_t end, std::string_view token) noexcept {
+  std::size_t left = token.size(), at = end;
+  char buf[9];
+  while (left > 0) {
+    if (at == 0) return kNotFound;
+    const unsigned char c = static_cast<unsigned char>(text[at - 1]);
+    const std::string_view form = shown_form(c, buf);
+    if (form.size() <= left && token.compare(left - form.size(), form.size(), form) == 0) {
+      left -= form.size();
+    } else if (!is_json_space(static_cast<char>(c))) {
+      return kNotFound;
+    }
+    --at;
+  }
+  return at;
+}
+
+// The library's message with the token it quotes cut to the shown form of its first
+// kQuotedBytes input bytes (backing off to the start of a code point).
+std::string with_bounded_last_read(std::string_view what, std::string_view token, std::string_view text,
+                                   std::size_t end) {
   constexpr std::string_view kLastRead = "; last read: '";
   const std::size_t at = what.find(kLastRead);
   if (at == std::string_view::npos) return std::string(what);
   const std::size_t from = at + kLastRead.size();
   if (what.compare(from, token.size(), token) != 0 || what.size() <= from + token.size()) return std::string(what);
-  std::size_t i = 0, bytes = 0;
-  while (i < token.size()) {
-    const unsigned c = static_cast<unsigned char>(token[i]);
-    const bool escape = token.compare(i, 3, "<U+") == 0 && i + 8 <= token.size() && token[i + 7] == '>';
-    const std::size_t width = escape ? 8 : c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-    const std::size_t input_bytes = escape ? 1 : width;
-    if (bytes + input_bytes > lock_codec::kQuotedBytes) break;
-    bytes += input_bytes;
-    i += width;
+  if (token.size() <= lock_codec::kQuotedBytes) return std::string(what);  // shows at most that many bytes
+  // Were the bytes not found, as many shown characters would stand for no more bytes.
+  std::size_t cut = lock_codec::kQuotedBytes;
+  const std::size_t start = token_start(text, end, token);
+  // shown[k]: the length of the shown form of the token's first k bytes. The first
+  // kQuotedBytes + 1 bytes stand together in the input: nothing is passed over there.
+  std::size_t shown[lock_codec::kQuotedBytes + 1] = {};
+  std::size_t bytes = 0;
+  bool found = start != kNotFound;
+  char buf[9];
+  while (found && bytes < lock_codec::kQuotedBytes && shown[bytes] < token.size()) {
+    found = start + bytes < end;
+    if (!found) break;
+    const std::string_view form = shown_form(static_cast<unsigned char>(text[start + bytes]), buf);
+    found = token.compare(shown[bytes], form.size(), form) == 0;
+    shown[bytes + 1] = shown[bytes] + form.size();
+    ++bytes;
   }
-  if (i >= token.size()) return std::string(what);
+  if (found) {
+    if (shown[bytes] == token.size()) return std::string(what);  // the whole token is that short
+    // The token goes on past the bound: back off continuation bytes at the cut.
+    for (int k = 0; k < 3 && start + bytes < end &&
+                    (static_cast<unsigned char>(text[start + bytes]) & 0xC0) == 0x80;
+         ++k)
+      --bytes;
+    cut = shown[bytes];
+  } else {
+    while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80) --cut;
+  }
   std::string out;
-  out.reserve(from + i + 64);
-  out.append(what.substr(0, from)).append(token.substr(0, i)).append("'").append(lock_codec::kCutNote);
+  out.reserve(from + cut + 64);
+  out.append(what.substr(0, from)).append(token.substr(0, cut)).append("'").append(lock_codec::kCutNote);
   out.append(what.substr(from + token.size() + 1));  // after the token's closing quote
   return out;
 }
@@ -203,7 +260,7 @@ class JsonEvents {
     std::string_view what = ex.what();
     const std::size_t colon = what.find(": ");
     if (colon != std::string_view::npos) what.remove_prefix(colon + 2);
-    message_ = lock_codec::valid_utf8(with_bounded_last_read(what, token));
+    message_ = lock_codec::valid_utf8(with_bounded_last_read(what, token, position_.text(), position_.offset));
     consumed_ = position_.offset;
     return false;
   }

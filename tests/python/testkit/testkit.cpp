@@ -402,33 +402,41 @@ PyObject* tick(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   Py_RETURN_NONE;
 }
 
-// core_work(held_for, armed=True, hook=None, hook_last=False): core work that
-// takes a core lock which a native thread holds exclusively for `held_for`
-// seconds (0: nobody does), inside AllowThreadsIfBlocked when `armed`; `hook`
+// core_work(held_for, armed=True, hook=None, hook_last=False, until_ticked=False): core
+// work that takes a core lock which a native thread holds exclusively for `held_for`
+// seconds (0: nobody does) and, with `until_ticked`, past that until tick() was called
+// (at most 20 s more: a thread that can get in does so far sooner on any machine),
+// inside AllowThreadsIfBlocked when `armed`; `hook`
 // runs first (or, with `hook_last`, once the core lock is let go), as a policy
 // hook would (no core lock held). Returns (gave the lock up, lock depth seen
 // once the core lock was taken, whether tick() was called meanwhile).
 PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static constexpr auto spec = params("core_work()", req("held_for"), opt("armed"), opt("hook"), opt("hook_last"));
-  auto [held_obj, armed_obj, hook, hook_last_obj] = parse(spec, args, nargs, kwnames);
+  static constexpr auto spec =
+      params("core_work()", req("held_for"), opt("armed"), opt("hook"), opt("hook_last"), opt("until_ticked"));
+  auto [held_obj, armed_obj, hook, hook_last_obj, until_ticked_obj] = parse(spec, args, nargs, kwnames);
   const double held_for = PyFloat_AsDouble(held_obj);
   if (PyErr_Occurred() != nullptr) throw_pending();
   const bool armed = armed_obj == nullptr || PyObject_IsTrue(armed_obj) == 1;
   const bool hook_last = hook_last_obj != nullptr && PyObject_IsTrue(hook_last_obj) == 1;
+  const bool until_ticked = until_ticked_obj != nullptr && PyObject_IsTrue(until_ticked_obj) == 1;
   static RwLock core_lock(SyncMode::Full);
   std::atomic<bool> taken{false};
   std::thread holder;
+  // No other Python thread runs before this thread gives the interpreter lock up.
+  const long ticks = g_ticks.load();
   if (held_for > 0) {
     holder = std::thread([&] {
       ExclusiveGuard guard(core_lock);
       taken = true;
       std::this_thread::sleep_for(std::chrono::duration<double>(held_for));
+      const auto give_up_at = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (until_ticked && g_ticks.load() == ticks && std::chrono::steady_clock::now() < give_up_at)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
     while (!taken) std::this_thread::yield();
   }
   bool gave_up = false;
   std::intptr_t depth = -1;
-  const long ticks = g_ticks.load();
   bool ticked = false;
   auto run_hook = [&] {
     if (hook == nullptr || hook == Py_None) return;
