@@ -56,26 +56,6 @@ inline std::optional<Decimal> moved_by(Decimal old_value, Decimal new_value) noe
   return new_value.checked_add(old_value.negated(), RoundingStrategy::Down);
 }
 
-// What a rounding took below the last place kept (a hold's held, an
-// adjustment's delta): a few digits, kept in seven bytes so that an undo stays
-// inside its action and can still give back exactly what was moved.
-struct RoundingRemainder {
-  std::uint32_t low = 0;
-  std::uint16_t high = 0;
-  std::uint8_t scale = 0;
-
-  // nullopt when the remainder is negative or needs more than 48 bits.
-  static std::optional<RoundingRemainder> of(Decimal remainder) noexcept {
-    if (remainder.is_negative() || remainder.hi32() != 0 || (remainder.lo64() >> 48) != 0) return std::nullopt;
-    return RoundingRemainder{static_cast<std::uint32_t>(remainder.lo64()),
-                             static_cast<std::uint16_t>(remainder.lo64() >> 32),
-                             static_cast<std::uint8_t>(remainder.scale())};
-  }
-  Decimal value() const noexcept {
-    return Decimal::from_parts(low | (static_cast<std::uint64_t>(high) << 32), 0, scale, false);
-  }
-};
-
 struct HoldStep {
   HoldVerdict verdict = HoldVerdict::Overflow;
   Decimal usable;     // Insufficient: the usable amount the reject names

@@ -22,12 +22,12 @@ struct HoldRollback {
   const std::string* asset;
   Decimal taken;
   Decimal wanted;
-  RoundingRemainder lost;
+  Decimal lost;
 
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unhold_step(old, taken, wanted, lost.value()); },
+        [&](const Holdings& old) { return unhold_step(old, taken, wanted, lost); },
         [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, wanted, seen); });
   }
 };
@@ -147,7 +147,6 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
   HoldStep step;
-  std::optional<RoundingRemainder> lost;
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
     step = hold_step(Holdings{}, amount);
@@ -158,11 +157,6 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
       step = hold_step(old, amount);
       if (step.verdict != HoldVerdict::Held) return false;
-      lost = RoundingRemainder::of(step.lost);
-      if (!lost) {
-        step.verdict = HoldVerdict::Overflow;  // no undo could take it back exactly
-        return false;
-      }
       next = step.after;
       return true;
     });
@@ -177,10 +171,10 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   }
   if (!keep_control)
     mutations.push_reserved_undo(
-        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, *lost});
+        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, step.lost});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, *lost},
+        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, step.lost},
         std::move(keep_control)});
   // Where held was rounded down, its change needs more places than 96 bits
   // hold: the entry reports it rounded down.
