@@ -76,6 +76,27 @@ TEST_P(FundsAtTheEdge, HoldThatRoundsHeldIsAcceptedAndUndoneExactly) {
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
+// What rounding held down took may need every digit a decimal has (here 15,
+// past any short form): the hold is still taken and its undo gives it back.
+TEST_P(FundsAtTheEdge, HoldWhoseRoundingTookManyDigitsIsUndoneExactly) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D("2000000000000000"));
+  MainOutcome first = engine.execute(order(1, Side::Buy, qty("1"), D("0.1234567890123456789012345678")));
+  ASSERT_NE(std::get_if<CoreReservation>(&first), nullptr);
+  std::get<CoreReservation>(first).commit();
+  const Holdings before = f.slot(1, "USD");
+  EXPECT_EQ(before.held, D("0.1234567890123456789012345678"));
+  MainOutcome second = engine.execute(order(1, Side::Buy, qty("1"), D("1234567890123456.1")));
+  ASSERT_NE(std::get_if<CoreReservation>(&second), nullptr);
+  // 1234567890123456.2234567890123456789012345678, rounded down at 13 places.
+  EXPECT_EQ(f.slot(1, "USD").held.to_string(), "1234567890123456.2234567890123");
+  std::get<CoreReservation>(second).rollback();
+  EXPECT_EQ(f.slot(1, "USD"), before);
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
 // A deposit after an exact hold leaves no room for the hold's last digits: the
 // undo moves nothing and blocks, rather than leave part of the hold behind.
 TEST_P(FundsAtTheEdge, HoldUndoThatCannotMoveBackExactlyBlocks) {
