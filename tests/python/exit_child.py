@@ -1,0 +1,234 @@
+"""A child interpreter for the exit tests: `python exit_child.py KIND`.
+
+Daemon threads drive one engine through one kind of callback (KINDS) without
+end. The main thread returns at once; at module teardown, after the
+interpreter has started to finalise, a finalizer of this module runs Python
+and calls the same engine, opening funds slots for new accounts (writers on
+the funds table, which the daemon threads' funds work then waits for). Each
+time it gives the interpreter lock up, a daemon thread that was waiting for
+that lock, inside a callback nearly always, is ended there by the
+interpreter. The child must exit with status 0 whatever it met; it prints
+how many engine calls the finalizer made and how many of them raised.
+"""
+
+import builtins
+import os
+import sys
+import threading
+
+import vantrel
+from vantrel import (
+    AccountAdjustment,
+    AccountAdjustmentAmount,
+    AccountAdjustmentBalanceOperation,
+    AccountId,
+    AdjustmentAmount,
+    ExecutionReport,
+    ExecutionReportOperation,
+    Instrument,
+    Order,
+    OrderOperation,
+    PositionSize,
+    Price,
+    Quantity,
+    Side,
+    TradeAmount,
+)
+from vantrel.marketdata import Quote, QuoteResolution, QuoteTtl
+from vantrel.pretrade.policies import SpotFundsPolicy
+
+STAGES = ("start", "main", "post", "adjust")
+KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
+    "batch", "action", "del", "account_group")
+
+THREADS = int(os.environ.get("EXIT_THREADS", 12))
+TEARDOWN_CALLS = int(os.environ.get("EXIT_CALLS", 300))
+
+KIND = sys.argv[1]
+assert KIND in KINDS, KIND
+STAGE, _, SHAPE = KIND.partition("_")
+
+# A short switch interval: the lock changes hands often, so threads wait for
+# it inside callbacks often.
+sys.setswitchinterval(1e-5)
+
+started = threading.Semaphore(0)
+
+
+def busy():
+    # Python work long enough to be asked for the lock now and then.
+    for _ in range(20):
+        sum(range(100))
+
+
+def gen():
+    busy()
+    return
+    yield
+
+
+class Fields:
+    def __init__(self, **fields):
+        self.__dict__.update(fields)
+
+
+class BusyRejects:
+    # A result whose `rejects` property runs Python.
+    mutations = ()
+    account_adjustments = ()
+
+    @property
+    def rejects(self):
+        busy()
+        return ()
+
+    @property
+    def account_blocks(self):
+        busy()
+        return ()
+
+
+class BusyReject:
+    # A reject whose `code` property runs Python, then names no code: the hook fails.
+    reason = details = "busy"
+    scope = "order"
+
+    @property
+    def code(self):
+        busy()
+        return "not a code"
+
+
+class BusyAction:
+    commit = rollback = staticmethod(busy)
+
+
+class Dying(list):
+    def __del__(self):
+        busy()
+
+
+def result_of(stage):
+    if STAGE != stage and KIND != "batch":
+        return None
+    if SHAPE == "hook" or KIND == "batch":
+        busy()
+        return Fields(rejects=(), mutations=[BusyAction()]) if stage in ("main", "adjust") else None
+    if SHAPE == "gen":
+        return {"start": lambda: gen(),
+                "main": lambda: Fields(rejects=gen(), mutations=()),
+                "post": lambda: Fields(account_blocks=gen(), account_adjustments=()),
+                "adjust": lambda: Fields(rejects=gen(), mutations=())}[stage]()
+    if SHAPE == "prop":
+        return [BusyReject()] if stage == "start" else BusyRejects()
+    return None
+
+
+class Policy:
+    name = "busy"
+
+    def check_pre_trade_start(self, ctx, order):
+        if KIND == "del":
+            return Dying()
+        return result_of("start")
+
+    def perform_pre_trade_check(self, ctx, order):
+        if KIND == "action":
+            return Fields(rejects=(), mutations=[BusyAction()])
+        return result_of("main")
+
+    def apply_execution_report(self, *, ctx, report):
+        return result_of("post")
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        return result_of("adjust")
+
+
+class Info:
+    @property
+    def account_group(self):
+        busy()
+        return None
+
+
+def deposit(asset, amount):
+    return AccountAdjustment(operation=AccountAdjustmentBalanceOperation(asset=asset),
+                             amount=AccountAdjustmentAmount(balance=AdjustmentAmount.delta(PositionSize(amount))))
+
+
+def order(account):
+    return Order(operation=OrderOperation(
+        underlying_asset="BTC", settlement_asset="USD", account_id=AccountId.from_int(account), side=Side.BUY,
+        trade_amount=TradeAmount.quantity(Quantity("1")), price=Price("1")))
+
+
+# Funds first, then the Python policy: an order's main stage holds funds
+# before the Python hook runs, and undoes that hold if the hook's thread ends.
+engine = vantrel.Engine.builder().full_sync().builtin(SpotFundsPolicy()).pre_trade(Policy()).build()
+
+
+def engine_loop(account):
+    account_id = AccountId.from_int(account)
+    engine.apply_account_adjustment(account_id, [deposit("USD", "1000000000")])
+    report = ExecutionReport(operation=ExecutionReportOperation(
+        underlying_asset="BTC", settlement_asset="USD", account_id=account_id, side=Side.BUY))
+    batch = [deposit("USD", "1"), deposit("BTC", "1"), deposit("USD", "-1")]
+    flip = False
+    started.release()
+    while True:
+        try:
+            if STAGE in ("start", "main") or KIND in ("action", "del"):
+                reservation = engine.execute_pre_trade(order(account)).reservation
+                flip = not flip
+                if reservation is not None:
+                    reservation.commit() if flip else reservation.rollback()
+            elif STAGE == "post":
+                engine.apply_execution_report(report)
+            else:
+                engine.apply_account_adjustment(account_id, batch if KIND == "batch" else batch[:1])
+        except Exception:
+            pass  # a failing hook raises here, as designed
+
+
+def market_data_loop(account):
+    service = vantrel.Engine.builder().full_sync().market_data(QuoteTtl.infinite()).build()
+    iid = service.register(Instrument("BTC", "USD"))
+    service.push(iid, Quote(mark=1))
+    started.release()
+    while True:
+        service.get(iid, AccountId.from_int(account), Info(), QuoteResolution.ACCOUNT_THEN_GROUP_THEN_DEFAULT)
+
+
+class Teardown:
+    """Calls the engine from module teardown: each call opens funds slots for a
+    new account, a writer on the funds table."""
+
+    def __init__(self):
+        # Module globals are gone by then: everything is kept here.
+        self.engine = engine
+        self.accounts = [AccountId.from_int(1_000_000 + n) for n in range(TEARDOWN_CALLS)]
+        self.items = [deposit(f"T{n}", "1") for n in range(int(os.environ.get("EXIT_ASSETS", 1)))]
+        self.busy = busy
+        self.write = lambda text, write=os.write: write(1, text.encode())
+
+    def __del__(self):
+        raised = 0
+        for account_id in self.accounts:
+            try:
+                self.engine.apply_account_adjustment(account_id, self.items)
+            except Exception:
+                raised += 1
+            self.busy()
+        self.write(f"teardown calls {len(self.accounts)} raised {raised}\n")
+
+
+# Two accounts between all threads: threads ended together contend for the
+# same funds slots while they undo what they staged.
+loop = market_data_loop if KIND == "account_group" else engine_loop
+for n in range(THREADS):
+    threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
+for _ in range(THREADS):
+    started.acquire()
+# Not a global of this module: the daemon threads' frames keep its globals
+# alive to the end. The builtins the interpreter restores at teardown drop it.
+builtins.exit_teardown = Teardown()
