@@ -41,8 +41,9 @@ STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
     "batch", "action", "del", "account_group")
 
-THREADS = int(os.environ.get("EXIT_THREADS", 12))
-TEARDOWN_CALLS = int(os.environ.get("EXIT_CALLS", 300))
+THREADS = 16
+TEARDOWN_CALLS = 300
+TEARDOWN_ASSETS = 40  # funds slots each teardown call opens
 
 KIND = sys.argv[1]
 assert KIND in KINDS, KIND
@@ -207,7 +208,7 @@ class Teardown:
         # Module globals are gone by then: everything is kept here.
         self.engine = engine
         self.accounts = [AccountId.from_int(1_000_000 + n) for n in range(TEARDOWN_CALLS)]
-        self.items = [deposit(f"T{n}", "1") for n in range(int(os.environ.get("EXIT_ASSETS", 1)))]
+        self.items = [deposit(f"T{n}", "1") for n in range(TEARDOWN_ASSETS)]
         self.busy = busy
         self.write = lambda text, write=os.write: write(1, text.encode())
 

@@ -181,9 +181,8 @@ void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept {
   PyErr_SetString(PyExc_RuntimeError, text.c_str());
   // Name the type, not the instance: the instance is being freed and a hook
   // that keeps the report must not keep a dangling object.
-  ParkIfEnded ended;  // a deallocation: the unwind cannot go on from here
-  PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self)));  // runs the hook
-  ended.done();
+  // Runs the hook; a deallocation: the unwind cannot go on from here.
+  parking_if_ended([self] { PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self))); });
   PyErr_Restore(type, value, traceback);
 }
 

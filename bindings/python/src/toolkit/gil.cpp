@@ -65,9 +65,9 @@ void py_flush_pending_decrefs() noexcept {
     taken.swap(queue.objects);
     g_releases_queued.store(false, std::memory_order_release);
   }
-  ParkIfEnded ended;
-  for (PyObject* obj : taken) Py_DecRef(obj);
-  ended.done();
+  parking_if_ended([&] {
+    for (PyObject* obj : taken) Py_DecRef(obj);
+  });
 }
 
 std::size_t queued_release_count() noexcept {
@@ -80,9 +80,7 @@ void lock_fault(const char* what) { fail(cat(what, " without the interpreter loc
 
 void py_decref(PyObject* obj) noexcept {
   if (may_touch_python()) {
-    ParkIfEnded ended;
-    Py_DecRef(obj);  // may run __del__
-    ended.done();
+    parking_if_ended([obj] { Py_DecRef(obj); });  // may run __del__
     return;
   }
   // A thread being ended leaks: what it holds may belong to frames the
@@ -169,9 +167,7 @@ AllowThreads::AllowThreads() noexcept(!kLockChecks) : saved_(nullptr), depth_(lo
 
 AllowThreads::~AllowThreads() {
   if (t_thread_exiting) return;
-  ParkIfEnded ended;  // a destructor: the unwind cannot go on from here
-  PyEval_RestoreThread(saved_);
-  ended.done();
+  parking_if_ended([this] { PyEval_RestoreThread(saved_); });  // a destructor: the unwind cannot go on
   lock_depth() = depth_;
   flush_if_queued();
 }
@@ -208,9 +204,7 @@ AllowThreadsIfBlocked::~AllowThreadsIfBlocked() {
   const GivenUp given_up = std::exchange(t_given_up, outer_);
   if (given_up.state == nullptr || t_thread_exiting) return;
   if (core_locks_held() != 0) fault_abort("the interpreter lock was retaken while a core lock is held");
-  ParkIfEnded ended;  // a destructor: the unwind cannot go on from here
-  PyEval_RestoreThread(given_up.state);
-  ended.done();
+  parking_if_ended([&] { PyEval_RestoreThread(given_up.state); });  // a destructor: the unwind cannot go on
   lock_depth() = given_up.depth;
   flush_if_queued();
 }

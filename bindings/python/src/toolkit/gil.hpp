@@ -54,11 +54,13 @@ void note_forced_unwind() noexcept;
 // exception is being handled on the thread.
 inline bool caught_forced_unwind() noexcept { return !std::current_exception(); }
 
-// Stops a thread ended by a call in its scope where the unwind cannot go on
-// (a destructor, a function that promises not to throw): destroyed before
-// done(), which only the forced unwind does (the calls it guards throw no C++
-// exception), it parks the thread. It catches nothing, so it is safe where
-// another exception is being handled.
+// Runs `call`, calls into the interpreter that throw no C++ exception, where
+// the forced unwind cannot go on (a destructor, a function that promises not
+// to throw): a thread ended inside parks there. A cleanup does it, in a frame
+// of this function's own (never inlined): inside a noexcept frame the runtime
+// would end the process before running any cleanup. Nothing is caught, so it
+// is safe where another exception is being handled, and no null object is
+// bound to a reference.
 class ParkIfEnded {
  public:
   ParkIfEnded() noexcept = default;
@@ -72,6 +74,13 @@ class ParkIfEnded {
  private:
   bool done_ = false;
 };
+
+template <class Call>
+[[gnu::noinline]] void parking_if_ended(Call&& call) {
+  ParkIfEnded ended;
+  call();
+  ended.done();
+}
 
 // Runs `call`, a call into the interpreter whose caller holds references: the
 // forced unwind is noted before the caller's destructors release them.

@@ -228,9 +228,7 @@ ReleaseTimeScope::~ReleaseTimeScope() {
     access.content() = std::move(stashed_);
     return;
   }
-  ParkIfEnded ended;  // a destructor: the unwind cannot go on from here
-  report_parked();
-  ended.done();
+  parking_if_ended([this] { report_parked(); });  // a destructor: the unwind cannot go on
 }
 
 void ReleaseTimeScope::report_parked() {
@@ -309,15 +307,15 @@ void run_action(Ref callable) {
     }
     bool slot_broken = false;
     try {
-      Ref result = Ref::steal(PyObject_CallNoArgs(callable.get()));
-      if (!result) park_pending_error(PyErrState::fetch());
-    } catch (...) {
       // Run by core work that promises not to throw (a commit, a rollback):
       // the forced unwind cannot go on through it.
-      if (caught_forced_unwind()) park_exiting_thread();
-      // Only an internal fault of the slot lands here otherwise; the action
-      // reports nothing to the core, so it is shown rather than lost (out of
-      // the handler: showing it runs Python).
+      Ref result;
+      parking_if_ended([&] { result = Ref::steal(PyObject_CallNoArgs(callable.get())); });
+      if (!result) park_pending_error(PyErrState::fetch());
+    } catch (...) {
+      // Only an internal fault of the slot lands here; the action reports
+      // nothing to the core, so it is shown rather than lost (out of the
+      // handler: showing it runs Python).
       translate_current_exception();
       slot_broken = true;
     }
@@ -330,9 +328,8 @@ void run_action(Ref callable) {
 }  // namespace
 
 void py_call_action(Ref callable) noexcept {
-  ParkIfEnded ended;  // ended while the lock was being taken: the same holds
-  run_action(std::move(callable));
-  ended.done();
+  // Ended while the lock was being taken: the same holds as inside the call.
+  parking_if_ended([&] { run_action(std::move(callable)); });
 }
 
 }  // namespace vantrel::py
