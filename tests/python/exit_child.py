@@ -39,7 +39,7 @@ from vantrel.pretrade.policies import SpotFundsPolicy
 
 STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
-    "batch", "action", "del", "account_group")
+    "batch", "action", "del", "account_group", "class_attr")
 
 THREADS = 16
 TEARDOWN_CALLS = 300
@@ -200,6 +200,19 @@ def market_data_loop(account):
         service.get(iid, AccountId.from_int(account), Info(), QuoteResolution.ACCOUNT_THEN_GROUP_THEN_DEFAULT)
 
 
+def class_loop(account):
+    # `python exit_child.py class_attr DIR`: the toolkit's test module in DIR
+    # makes a class whose attribute runs Python, again and again.
+    sys.path.insert(0, sys.argv[2])
+    import _vantrel_testkit as kit
+    started.release()
+    while True:
+        try:
+            kit.fresh_class(busy)
+        except Exception:
+            pass
+
+
 class Teardown:
     """Calls the engine from module teardown: each call opens funds slots for a
     new account, a writer on the funds table."""
@@ -225,7 +238,7 @@ class Teardown:
 
 # Two accounts between all threads: threads ended together contend for the
 # same funds slots while they undo what they staged.
-loop = market_data_loop if KIND == "account_group" else engine_loop
+loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
 for _ in range(THREADS):

@@ -21,30 +21,42 @@ CHILD = os.path.join(HERE, "exit_child.py")
 
 STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
-    "batch", "action", "del", "account_group")
+    "batch", "action", "del", "account_group")  # and class_attr, below
 
 # Children per kind; VANTREL_EXIT_CHILDREN raises it for a long run by hand.
 CHILDREN = int(os.environ.get("VANTREL_EXIT_CHILDREN", 12))
 WORKERS = 4
 
 
-def run_child(kind):
+def run_child(kind, *more):
     try:
-        run = subprocess.run([sys.executable, CHILD, kind], capture_output=True, text=True, timeout=600)
+        run = subprocess.run([sys.executable, CHILD, kind, *more], capture_output=True, text=True, timeout=600)
     except subprocess.TimeoutExpired as hang:
         return "hang", str(hang.stderr)[-2000:], ""
     return run.returncode, run.stderr[-2000:], run.stdout
 
 
+def run_children(kind, *more):
+    with concurrent.futures.ThreadPoolExecutor(max_workers=WORKERS) as pool:
+        return list(pool.map(lambda _: run_child(kind, *more), range(CHILDREN)))
+
+
 @pytest.mark.parametrize("kind", KINDS)
 def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_inside_callbacks(kind):
-    with concurrent.futures.ThreadPoolExecutor(max_workers=WORKERS) as pool:
-        results = list(pool.map(run_child, [kind] * CHILDREN))
+    results = run_children(kind)
     failures = [(code, err) for code, err, _ in results if code != 0]
     assert not failures, f"{len(failures)} of {CHILDREN} exits failed; first: {failures[0]}"
     # Every child's teardown made all its engine calls, and none raised: the
     # finalising thread is let back in wherever a call gave the lock up.
     assert all(out == "teardown calls 300 raised 0\n" for _, _, out in results), [out for _, _, out in results]
+
+
+# Classes are made on first use, and a class attribute's value may come from
+# Python code (the toolkit's test module has such a class, made afresh per call).
+def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_while_a_class_is_made(testkit):
+    results = run_children("class_attr", os.path.dirname(testkit.__file__))
+    failures = [(code, err) for code, err, _ in results if code != 0]
+    assert not failures, f"{len(failures)} of {CHILDREN} exits failed; first: {failures[0]}"
 
 
 FINALISING = textwrap.dedent("""

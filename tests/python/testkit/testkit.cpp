@@ -461,6 +461,33 @@ PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                        ticked ? Py_True : Py_False);
 }
 
+// fresh_class(callback): creates a class of its own at each call (leaked),
+// whose one class attribute, VALUE, is what `callback()` returns: Python code
+// run while a class is being made.
+thread_local PyObject* t_class_attr_callback = nullptr;
+
+const ClassBehaviour* fresh_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<Empty>();
+    b.class_attrs.push_back({"VALUE", []() -> Ref {
+                               Ref value = Ref::steal(PyObject_CallNoArgs(t_class_attr_callback));
+                               if (!value) throw_pending();
+                               return value;
+                             }});
+    return b;
+  }();
+  return &behaviour;
+}
+
+const ClassSpec kFreshSpec{.name = "Fresh", .module = kTestkit, .borrow_flag = false, .behaviour = &fresh_behaviour};
+
+PyObject* fresh_class(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("fresh_class()", req("callback"));
+  auto [callback] = parse(spec, args, nargs, kwnames);
+  t_class_attr_callback = callback;  // borrowed: the caller holds it through the call
+  return Ref::borrow(get_or_create_class(kFreshSpec, *new ClassCell)).release();
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -473,6 +500,7 @@ PyMethodDef kFunctions[] = {
     {"release_without_lock", method_entry<&release_without_lock>(), kFastcallFlags, nullptr},
     {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
     {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
+    {"fresh_class", method_entry<&fresh_class>(), kFastcallFlags, nullptr},
     {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
     {"release_on_foreign_thread", method_entry<&release_on_foreign_thread>(), kFastcallFlags, nullptr},
     {"unlocked_misuse", method_entry<&unlocked_misuse>(), kFastcallFlags, nullptr},
