@@ -488,6 +488,46 @@ PyObject* fresh_class(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   return Ref::borrow(get_or_create_class(kFreshSpec, *new ClassCell)).release();
 }
 
+// ended_in_core_work(hook, held_for, given_up): core work that has staged an
+// undo taking a core lock, then runs `hook` as a policy hook runs (through a
+// GilToken). A native thread holds that lock exclusively for `held_for`
+// seconds from the start. With `given_up` the interpreter lock is given up
+// around the core work (the hook's token takes it back); otherwise it is kept,
+// and given up only before waiting. A hook that ends its thread (pthread_exit
+// called through ctypes, which gives the lock up first, as the interpreter
+// ends a daemon thread) has the undo run on the way out, waiting for the lock.
+PyObject* ended_in_core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("ended_in_core_work()", req("hook"), req("held_for"), req("given_up"));
+  auto [hook, held_obj, given_up_obj] = parse(spec, args, nargs, kwnames);
+  const double held_for = PyFloat_AsDouble(held_obj);
+  if (PyErr_Occurred() != nullptr) throw_pending();
+  const bool given_up = PyObject_IsTrue(given_up_obj) == 1;
+  static RwLock core_lock(SyncMode::Full);
+  static std::atomic<bool> taken{false};
+  taken = false;
+  std::thread([held_for] {
+    ExclusiveGuard guard(core_lock);
+    taken = true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(held_for));
+  }).detach();
+  while (!taken) std::this_thread::yield();
+  auto work = [hook = hook] {
+    struct Undo {
+      ~Undo() { ExclusiveGuard guard(core_lock); }
+    } undo;
+    GilToken lock;
+    if (!Ref::steal(PyObject_CallNoArgs(hook))) throw_pending();
+  };
+  if (given_up) {
+    AllowThreads released;
+    work();
+  } else {
+    AllowThreadsIfBlocked scope;
+    work();
+  }
+  Py_RETURN_NONE;
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -501,6 +541,7 @@ PyMethodDef kFunctions[] = {
     {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
     {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
     {"fresh_class", method_entry<&fresh_class>(), kFastcallFlags, nullptr},
+    {"ended_in_core_work", method_entry<&ended_in_core_work>(), kFastcallFlags, nullptr},
     {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
     {"release_on_foreign_thread", method_entry<&release_on_foreign_thread>(), kFastcallFlags, nullptr},
     {"unlocked_misuse", method_entry<&unlocked_misuse>(), kFastcallFlags, nullptr},
