@@ -1,20 +1,30 @@
-"""A child interpreter for the exit tests: `python exit_child.py KIND`.
+"""A child interpreter for the exit tests: `python exit_child.py KIND MODE [DIR]`.
 
-Daemon threads drive one engine through one kind of callback (KINDS) without
-end. The main thread returns at once; at module teardown, after the
-interpreter has started to finalise, a finalizer of this module runs Python
-and calls the same engine, opening funds slots for new accounts (writers on
-the funds table, which the daemon threads' funds work then waits for). Each
-time it gives the interpreter lock up, a daemon thread that was waiting for
-that lock, inside a callback nearly always, is ended there by the
-interpreter. The child must exit with status 0 whatever it met; it prints
-how many engine calls the finalizer made and how many of them raised.
+Threads drive one engine through one kind of callback (KINDS) without end.
+
+MODE "teardown": daemon threads, and the main thread returns at once; at
+module teardown, after the interpreter has started to finalise, a finalizer
+run there calls the same engine, opening funds slots for new accounts
+(writers on the funds table, which the daemon threads' funds work then waits
+for), and runs Python between the calls. Each time it gives the interpreter
+lock up, a daemon thread that was waiting for that lock, inside a callback
+nearly always, is ended there by the interpreter. It prints how many engine
+calls it made and how many of them raised.
+
+MODE "now": one thread, whose callback ends it at once: pthread_exit through
+ctypes, which gives the interpreter lock up first, as the interpreter ends a
+thread. The main thread then calls the engine and prints "alive".
+
+The child must exit with status 0 whatever it met. The kind "class_attr"
+needs the toolkit's test module, in DIR.
 """
 
 import builtins
+import ctypes
 import os
 import sys
 import threading
+import time
 
 import vantrel
 from vantrel import (
@@ -45,9 +55,11 @@ THREADS = 16
 TEARDOWN_CALLS = 300
 TEARDOWN_ASSETS = 40  # funds slots each teardown call opens
 
-KIND = sys.argv[1]
-assert KIND in KINDS, KIND
+KIND, MODE = sys.argv[1:3]
+assert KIND in KINDS and MODE in ("teardown", "now"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
+if MODE == "now":
+    THREADS = 1
 
 # A short switch interval: the lock changes hands often, so threads wait for
 # it inside callbacks often.
@@ -56,7 +68,16 @@ sys.setswitchinterval(1e-5)
 started = threading.Semaphore(0)
 
 
+ending = threading.Event()
+pthread_exit = ctypes.CDLL(None).pthread_exit
+
+
 def busy():
+    if MODE == "now":
+        if threading.current_thread() is not threading.main_thread():
+            ending.set()
+            pthread_exit(None)
+        return
     # Python work long enough to be asked for the lock now and then.
     for _ in range(20):
         sum(range(100))
@@ -203,7 +224,7 @@ def market_data_loop(account):
 def class_loop(account):
     # `python exit_child.py class_attr DIR`: the toolkit's test module in DIR
     # makes a class whose attribute runs Python, again and again.
-    sys.path.insert(0, sys.argv[2])
+    sys.path.insert(0, sys.argv[3])
     import _vantrel_testkit as kit
     started.release()
     while True:
@@ -241,6 +262,18 @@ class Teardown:
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
+if MODE == "now":
+    ending.wait()
+    time.sleep(0.1)  # the ended thread unwinds without the interpreter lock meanwhile
+    for account in (1, 3):  # the ended thread's account, and a fresh one
+        account_id = AccountId.from_int(account)
+        assert engine.apply_account_adjustment(account_id, [deposit("USD", "10")]).ok
+        try:
+            engine.execute_pre_trade(order(account))
+        except Exception:
+            pass  # a failing hook raises here, as designed (an internal fault is no Exception)
+    print("alive")
+    sys.exit(0)
 for _ in range(THREADS):
     started.acquire()
 # Not a global of this module: the daemon threads' frames keep its globals

@@ -4,9 +4,10 @@ the process must still exit cleanly, in the release and the checked build
 (pytest-asan runs this file against the sanitized extension; the children
 inherit its environment).
 
-The children (exit_child.py) have the main thread call the engine from module
-teardown, so daemon threads are ended inside the callbacks, not merely parked
-somewhere. Each test runs CHILDREN of them; every one must exit 0."""
+The children (exit_child.py) either have the main thread call the engine from
+module teardown, so that the interpreter ends daemon threads inside the
+callbacks (statistical: every child must exit 0), or have a callback end its
+own thread as the interpreter would (deterministic)."""
 
 import concurrent.futures
 import os
@@ -28,9 +29,9 @@ CHILDREN = int(os.environ.get("VANTREL_EXIT_CHILDREN", 12))
 WORKERS = 4
 
 
-def run_child(kind, *more):
+def run_child(kind, mode="teardown", *more):
     try:
-        run = subprocess.run([sys.executable, CHILD, kind, *more], capture_output=True, text=True, timeout=600)
+        run = subprocess.run([sys.executable, CHILD, kind, mode, *more], capture_output=True, text=True, timeout=600)
     except subprocess.TimeoutExpired as hang:
         return "hang", str(hang.stderr)[-2000:], ""
     return run.returncode, run.stderr[-2000:], run.stdout
@@ -38,7 +39,7 @@ def run_child(kind, *more):
 
 def run_children(kind, *more):
     with concurrent.futures.ThreadPoolExecutor(max_workers=WORKERS) as pool:
-        return list(pool.map(lambda _: run_child(kind, *more), range(CHILDREN)))
+        return list(pool.map(lambda _: run_child(kind, "teardown", *more), range(CHILDREN)))
 
 
 @pytest.mark.parametrize("kind", KINDS)
@@ -49,6 +50,48 @@ def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_inside_callback
     # Every child's teardown made all its engine calls, and none raised: the
     # finalising thread is let back in wherever a call gave the lock up.
     assert all(out == "teardown calls 300 raised 0\n" for _, _, out in results), [out for _, _, out in results]
+
+
+# The same callbacks, each ending its own thread at once, as the interpreter
+# ends a thread (it gives the lock up, then calls pthread_exit); the main
+# thread then calls the engine, on the ended thread's account too.
+@pytest.mark.parametrize("kind", KINDS + ("class_attr",))
+def test_a_thread_ended_inside_a_callback_leaves_the_engine_and_the_interpreter_working(kind, testkit):
+    code, err, out = run_child(kind, "now", os.path.dirname(testkit.__file__))
+    assert (code, out) == (0, "alive\n"), err
+
+
+# A thread ended inside a hook while core work had staged an undo: the undo
+# waits for a core lock another thread holds. Kept, the interpreter lock is
+# never given up there (the thread no longer has it); given up around the core
+# work and taken back by the hook's token, it is not released on the way out.
+ENDED_IN_CORE_WORK = textwrap.dedent("""
+    import ctypes, sys, threading, time
+    sys.path.insert(0, {where!r})
+    import {name} as kit
+
+    pthread_exit = ctypes.CDLL(None).pthread_exit
+    ending = threading.Event()
+
+    def end():
+        ending.set()
+        pthread_exit(None)
+
+    threading.Thread(target=kit.ended_in_core_work, args=(end, 0.2, {given_up}), daemon=True).start()
+    ending.wait()
+    time.sleep(0.4)  # the lock's holder lets go after 0.2 s; the ended thread's undo takes it then
+    print(kit.lock_depth(), kit.core_work(0.05, True))
+""")
+
+
+@pytest.mark.parametrize("given_up", [False, True])
+def test_a_thread_ended_inside_a_hook_waits_for_a_core_lock_without_the_interpreter_lock(testkit, given_up):
+    code = ENDED_IN_CORE_WORK.format(where=os.path.dirname(testkit.__file__), name=testkit.__name__,
+                                     given_up=given_up)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    # This thread's count is intact, and it still gives the lock up to wait.
+    assert done.stdout == "1 (True, 0, False)\n", done.stderr
 
 
 # Classes are made on first use, and a class attribute's value may come from
