@@ -37,6 +37,15 @@ def run_child(kind, mode="teardown", *more):
     return run.returncode, run.stderr[-2000:], run.stdout
 
 
+# A sanitizer's report on a thread that is being ended need not end the
+# process in time to change its status: none may be printed at all.
+SANITIZER_REPORTS = ("runtime error:", "Sanitizer")
+
+
+def reported(err):
+    return any(report in err for report in SANITIZER_REPORTS)
+
+
 def run_children(kind, *more):
     with concurrent.futures.ThreadPoolExecutor(max_workers=WORKERS) as pool:
         return list(pool.map(lambda _: run_child(kind, "teardown", *more), range(CHILDREN)))
@@ -45,7 +54,7 @@ def run_children(kind, *more):
 @pytest.mark.parametrize("kind", KINDS)
 def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_inside_callbacks(kind):
     results = run_children(kind)
-    failures = [(code, err) for code, err, _ in results if code != 0]
+    failures = [(code, err) for code, err, _ in results if code != 0 or reported(err)]
     assert not failures, f"{len(failures)} of {CHILDREN} exits failed; first: {failures[0]}"
     # Every child's teardown made all its engine calls, and none raised: the
     # finalising thread is let back in wherever a call gave the lock up.
@@ -58,7 +67,7 @@ def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_inside_callback
 @pytest.mark.parametrize("kind", KINDS + ("class_attr",))
 def test_a_thread_ended_inside_a_callback_leaves_the_engine_and_the_interpreter_working(kind, testkit):
     code, err, out = run_child(kind, "now", os.path.dirname(testkit.__file__))
-    assert (code, out) == (0, "alive\n"), err
+    assert (code, out, reported(err)) == (0, "alive\n", False), err
 
 
 # A thread ended inside a hook while core work had staged an undo: the undo
@@ -89,7 +98,7 @@ def test_a_thread_ended_inside_a_hook_waits_for_a_core_lock_without_the_interpre
     code = ENDED_IN_CORE_WORK.format(where=os.path.dirname(testkit.__file__), name=testkit.__name__,
                                      given_up=given_up)
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert done.returncode == 0, done.stderr
+    assert done.returncode == 0 and not reported(done.stderr), done.stderr
     # This thread's count is intact, and it still gives the lock up to wait.
     assert done.stdout == "1 (True, 0, False)\n", done.stderr
 
@@ -98,7 +107,7 @@ def test_a_thread_ended_inside_a_hook_waits_for_a_core_lock_without_the_interpre
 # Python code (the toolkit's test module has such a class, made afresh per call).
 def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_while_a_class_is_made(testkit):
     results = run_children("class_attr", os.path.dirname(testkit.__file__))
-    failures = [(code, err) for code, err, _ in results if code != 0]
+    failures = [(code, err) for code, err, _ in results if code != 0 or reported(err)]
     assert not failures, f"{len(failures)} of {CHILDREN} exits failed; first: {failures[0]}"
 
 
@@ -126,5 +135,5 @@ FINALISING = textwrap.dedent("""
 def test_the_finalising_thread_is_let_back_in_by_hooks_and_staged_actions(testkit):
     code = FINALISING.format(where=os.path.dirname(testkit.__file__), name=testkit.__name__)
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert done.returncode == 0, done.stderr
+    assert done.returncode == 0 and not reported(done.stderr), done.stderr
     assert done.stdout == "True ['hook', 'a', 'b']\n", done.stderr
