@@ -86,10 +86,10 @@ ENDED_IN_CORE_WORK = textwrap.dedent("""
         ending.set()
         pthread_exit(None)
 
-    threading.Thread(target=kit.ended_in_core_work, args=(end, 0.2, {given_up}), daemon=True).start()
+    threading.Thread(target=kit.ended_in_core_work, args=(end, 2.0, {given_up}), daemon=True).start()
     ending.wait()
-    time.sleep(0.4)  # the lock's holder lets go after 0.2 s; the ended thread's undo takes it then
-    print(kit.lock_depth(), kit.core_work(0.05, True))
+    time.sleep(0.4)  # the ended thread unwinds meanwhile, to its undo, which waits for the lock
+    print(kit.lock_depth(), kit.core_work(0.5, True))
 """)
 
 
@@ -124,7 +124,7 @@ FINALISING = textwrap.dedent("""
             # Core work that must wait for a core lock gives the interpreter
             # lock up, then a hook asks for it back; then staged actions run
             # with the lock given up, as a commit runs them.
-            gave_up = self.kit.core_work(0.05, True, lambda: self.ran.append("hook"), True)[0]
+            gave_up = self.kit.core_work(0.5, True, lambda: self.ran.append("hook"), True)[0]
             self.kit.run_actions([lambda: self.ran.append("a"), lambda: self.ran.append("b")], True)
             self.write(1, f"{{gave_up}} {{self.ran}}\\n".encode())
 
