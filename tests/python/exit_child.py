@@ -11,16 +11,17 @@ lock up, a daemon thread that was waiting for that lock, inside a callback
 nearly always, is ended there by the interpreter. It prints how many engine
 calls it made and how many of them raised.
 
-MODE "now": one thread, whose callback ends it at once: pthread_exit through
-ctypes, which gives the interpreter lock up first, as the interpreter ends a
-thread. The main thread then calls the engine and prints "alive".
+MODE "gate": one daemon thread, whose first callback waits on a gate (the
+interpreter lock given up meanwhile). The main thread returns; the finalizer
+opens the gate and sleeps, so the interpreter ends the thread right there,
+inside the callback; then it calls the engine, on that thread's account too,
+and prints "alive".
 
 The child must exit with status 0 whatever it met. The kind "class_attr"
 needs the toolkit's test module, in DIR.
 """
 
 import builtins
-import ctypes
 import os
 import sys
 import threading
@@ -56,9 +57,9 @@ TEARDOWN_CALLS = 300
 TEARDOWN_ASSETS = 40  # funds slots each teardown call opens
 
 KIND, MODE = sys.argv[1:3]
-assert KIND in KINDS and MODE in ("teardown", "now"), sys.argv
+assert KIND in KINDS and MODE in ("teardown", "gate"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
-if MODE == "now":
+if MODE == "gate":
     THREADS = 1
 
 # A short switch interval: the lock changes hands often, so threads wait for
@@ -68,15 +69,16 @@ sys.setswitchinterval(1e-5)
 started = threading.Semaphore(0)
 
 
-ending = threading.Event()
-pthread_exit = ctypes.CDLL(None).pthread_exit
+waiting = threading.Event()
+gate = threading.Lock()
+gate.acquire()
 
 
 def busy():
-    if MODE == "now":
+    if MODE == "gate":
         if threading.current_thread() is not threading.main_thread():
-            ending.set()
-            pthread_exit(None)
+            waiting.set()
+            gate.acquire()  # until the interpreter finalises: it ends the thread here
         return
     # Python work long enough to be asked for the lock now and then.
     for _ in range(20):
@@ -257,22 +259,37 @@ class Teardown:
         self.write(f"teardown calls {len(self.accounts)} raised {raised}\n")
 
 
+class GateTeardown:
+    """Opens the gate from module teardown, lets the interpreter end the thread
+    waiting there, then calls the engine."""
+
+    def __init__(self):
+        self.engine, self.gate, self.sleep = engine, gate, time.sleep
+        self.accounts = [AccountId.from_int(1), AccountId.from_int(3)]  # the ended thread's, and a fresh one
+        self.items = [deposit("USD", "10")]
+        self.orders = [order(1), order(3)]
+        self.write = lambda text, write=os.write: write(1, text.encode())
+
+    def __del__(self):
+        self.gate.release()
+        self.sleep(0.3)  # the lock given up: the thread takes it back, and is ended
+        for account_id, an_order in zip(self.accounts, self.orders):
+            assert self.engine.apply_account_adjustment(account_id, self.items).ok
+            try:
+                self.engine.execute_pre_trade(an_order)
+            except Exception:
+                pass  # a failing hook raises here, as designed (an internal fault is no Exception)
+        self.write("alive\n")
+
+
 # Two accounts between all threads: threads ended together contend for the
 # same funds slots while they undo what they staged.
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
-if MODE == "now":
-    ending.wait()
-    time.sleep(0.1)  # the ended thread unwinds without the interpreter lock meanwhile
-    for account in (1, 3):  # the ended thread's account, and a fresh one
-        account_id = AccountId.from_int(account)
-        assert engine.apply_account_adjustment(account_id, [deposit("USD", "10")]).ok
-        try:
-            engine.execute_pre_trade(order(account))
-        except Exception:
-            pass  # a failing hook raises here, as designed (an internal fault is no Exception)
-    print("alive")
+if MODE == "gate":
+    waiting.wait()
+    builtins.exit_teardown = GateTeardown()
     sys.exit(0)
 for _ in range(THREADS):
     started.acquire()

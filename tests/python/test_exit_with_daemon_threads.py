@@ -62,12 +62,12 @@ def test_the_interpreter_exits_cleanly_with_daemon_threads_ended_inside_callback
     assert all(out == "teardown calls 300 raised 0\n" for _, _, out in results), [out for _, _, out in results]
 
 
-# The same callbacks, each ending its own thread at once, as the interpreter
-# ends a thread (it gives the lock up, then calls pthread_exit); the main
-# thread then calls the engine, on the ended thread's account too.
+# The same callbacks, deterministically: a daemon thread waits inside one, and
+# module teardown lets it go, so the interpreter ends it there; the finalizer
+# then calls the engine, on the ended thread's account too.
 @pytest.mark.parametrize("kind", KINDS + ("class_attr",))
 def test_a_thread_ended_inside_a_callback_leaves_the_engine_and_the_interpreter_working(kind, testkit):
-    code, err, out = run_child(kind, "now", os.path.dirname(testkit.__file__))
+    code, err, out = run_child(kind, "gate", os.path.dirname(testkit.__file__))
     assert (code, out, reported(err)) == (0, "alive\n", False), err
 
 
@@ -76,21 +76,30 @@ def test_a_thread_ended_inside_a_callback_leaves_the_engine_and_the_interpreter_
 # never given up there (the thread no longer has it); given up around the core
 # work and taken back by the hook's token, it is not released on the way out.
 ENDED_IN_CORE_WORK = textwrap.dedent("""
-    import ctypes, sys, threading, time
+    import builtins, os, sys, threading, time
     sys.path.insert(0, {where!r})
     import {name} as kit
 
-    pthread_exit = ctypes.CDLL(None).pthread_exit
-    ending = threading.Event()
+    waiting, gate = threading.Event(), threading.Lock()
+    gate.acquire()
 
-    def end():
-        ending.set()
-        pthread_exit(None)
+    def hook():
+        waiting.set()
+        gate.acquire()  # until the interpreter finalises: it ends the thread here
 
-    threading.Thread(target=kit.ended_in_core_work, args=(end, 2.0, {given_up}), daemon=True).start()
-    ending.wait()
-    time.sleep(0.4)  # the ended thread unwinds meanwhile, to its undo, which waits for the lock
-    print(kit.lock_depth(), kit.core_work(0.5, True))
+    threading.Thread(target=kit.ended_in_core_work, args=(hook, 5.0, {given_up}), daemon=True).start()
+    waiting.wait()
+
+    class Teardown:
+        def __init__(self):
+            self.kit, self.gate, self.sleep, self.write = kit, gate, time.sleep, os.write
+
+        def __del__(self):
+            self.gate.release()
+            self.sleep(0.4)  # the thread is ended meanwhile, and its undo waits for the lock
+            self.write(1, f"{{self.kit.lock_depth()}} {{self.kit.core_work(0.5, True)}}\\n".encode())
+
+    builtins.exit_teardown = Teardown()
 """)
 
 

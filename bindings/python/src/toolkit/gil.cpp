@@ -33,6 +33,12 @@ const LockCheck g_lock_check = reinterpret_cast<LockCheck>(dlsym(RTLD_DEFAULT, "
 
 bool interpreter_says_held() noexcept { return g_lock_check == nullptr || g_lock_check() != 0; }
 
+// The same, asked only where it can be false: the interpreter ends threads
+// once it finalises, and says it is not initialised from then on. Before,
+// a thread that counts itself holding the lock does, and the question (a
+// call or three) is not worth asking at every release.
+bool held_unless_ended() noexcept { return Py_IsInitialized() != 0 || interpreter_says_held(); }
+
 }  // namespace
 
 std::atomic<bool> g_releases_queued{false};
@@ -45,7 +51,7 @@ void note_forced_unwind() noexcept {
 
 bool may_touch_python() noexcept {
   if (!may_run_python()) return false;
-  if (interpreter_says_held()) [[likely]]
+  if (held_unless_ended()) [[likely]]
     return true;
   note_forced_unwind();
   return false;
@@ -150,7 +156,7 @@ GilToken::~GilToken() {
   if (!already_held_) {
     // Ended inside a call while holding the lock we took: the interpreter has
     // it back already, and the thread gives nothing up.
-    if (!interpreter_says_held()) {
+    if (!held_unless_ended()) {
       note_forced_unwind();
       return;
     }
@@ -182,7 +188,7 @@ thread_local AllowThreadsIfBlocked::GivenUp t_given_up __attribute__((tls_model(
 void give_up_before_blocking() noexcept {
   if (t_thread_exiting) return;
   if (kLockChecks && lock_depth() <= 0) fault_abort("giving up the lock without the interpreter lock");
-  if (!interpreter_says_held()) {
+  if (!held_unless_ended()) {
     note_forced_unwind();
     return;
   }

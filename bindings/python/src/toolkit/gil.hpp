@@ -95,10 +95,11 @@ decltype(auto) noting_thread_exit(Call&& call) {
 }
 
 // True where this thread may touch Python objects now: may_run_python() by
-// our count, and the interpreter agrees that the thread holds its lock. Our
-// count is wrong in one place only: a thread the interpreter ends starts
-// unwinding inside a call into it, without the lock, and destructors run
-// before any handler of ours notes it. Such a thread is noted here instead.
+// our count, and, once the interpreter finalises, the interpreter agrees that
+// the thread holds its lock. Our count is wrong in one place only: a thread
+// the interpreter ends starts unwinding inside a call into it, without the
+// lock, and destructors run before any handler of ours notes it. Such a
+// thread is noted here instead.
 bool may_touch_python() noexcept;
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
