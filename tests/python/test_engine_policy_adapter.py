@@ -154,11 +154,14 @@ def test_a_hook_replaced_between_two_orders_is_what_the_next_order_calls(hook, w
     # The look-up found a callable: the hook's own error and traceback stand,
     # though the attribute is no longer callable when the call has failed.
     ("replaced by a non-callable, then raises TypeError", TypeError, "^the hook's own words$"),
+    ("replaced by a non-callable, then calls it", TypeError, "^'int' object is not callable$"),
 ])
 def test_a_hook_gone_or_not_callable_after_registration_fails_the_call(hook, change, exc, text):
     def own_type_error(*args, **kwargs):
         if change.startswith("replaced"):
             setattr(policy, hook, 7)
+        if change.endswith("calls it"):
+            getattr(policy, hook)()
         raise TypeError("the hook's own words")
 
     policy = fresh_policy()
