@@ -571,6 +571,7 @@ PyObject* init() {
     if (PyModule_AddObjectRef(module.get(), spec->name, type) != 0) throw_pending();
   }
   if (PyModule_AddIntConstant(module.get(), "lock_checks", kLockChecks ? 1 : 0) != 0) throw_pending();
+  watch_interpreter_exit();
   add_live_instances_function(module.get());
   return module.release();
 }

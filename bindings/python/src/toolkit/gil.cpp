@@ -33,11 +33,28 @@ const LockCheck g_lock_check = reinterpret_cast<LockCheck>(dlsym(RTLD_DEFAULT, "
 
 bool interpreter_says_held() noexcept { return g_lock_check == nullptr || g_lock_check() != 0; }
 
+// Set by an exit handler each module registers when it is made: the
+// interpreter runs exit handlers before it finalises, hence before it ends
+// any thread.
+std::atomic<bool> g_interpreter_exiting{false};
+
+PyObject* mark_interpreter_exiting(PyObject*, PyObject*) {
+  g_interpreter_exiting.store(true, std::memory_order_relaxed);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef g_mark_interpreter_exiting = {"_mark_interpreter_exiting", &mark_interpreter_exiting, METH_NOARGS,
+                                          nullptr};
+
 // The same, asked only where it can be false: the interpreter ends threads
-// once it finalises, and says it is not initialised from then on. Before,
-// a thread that counts itself holding the lock does, and the question (a
-// call or three) is not worth asking at every release.
-bool held_unless_ended() noexcept { return Py_IsInitialized() != 0 || interpreter_says_held(); }
+// once it finalises (and says it is not initialised from then on). Before, a
+// thread that counts itself holding the lock does, and the question (a call
+// or three) is not worth asking at every release: one load answers.
+bool held_unless_ended() noexcept {
+  if (!g_interpreter_exiting.load(std::memory_order_relaxed)) [[likely]]
+    return true;
+  return Py_IsInitialized() != 0 || interpreter_says_held();
+}
 
 }  // namespace
 
@@ -47,6 +64,14 @@ void note_forced_unwind() noexcept {
   t_thread_exiting = true;
   t_host_calls_refused = true;
   lock_depth() = 0;
+}
+
+void watch_interpreter_exit() {
+  Ref atexit = Ref::steal(PyImport_ImportModule("atexit"));
+  if (!atexit) throw_pending();
+  Ref mark = Ref::steal(PyCFunction_NewEx(&g_mark_interpreter_exiting, nullptr, nullptr));
+  if (!mark) throw_pending();
+  if (!Ref::steal(PyObject_CallMethod(atexit.get(), "register", "O", mark.get()))) throw_pending();
 }
 
 bool may_touch_python() noexcept {

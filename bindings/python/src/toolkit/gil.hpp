@@ -101,6 +101,9 @@ decltype(auto) noting_thread_exit(Call&& call) {
 // lock, and destructors run before any handler of ours notes it. Such a
 // thread is noted here instead.
 bool may_touch_python() noexcept;
+// Made by each module's init, so that may_touch_python() asks the interpreter
+// only once it is about to finalise. Raises on failure.
+void watch_interpreter_exit();
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
 // a reference is taken or the lock is given up; a breach is an internal fault.
