@@ -6,8 +6,9 @@ inherit its environment).
 
 The children (exit_child.py) either have the main thread call the engine from
 module teardown, so that the interpreter ends daemon threads inside the
-callbacks (statistical: every child must exit 0), or have a callback end its
-own thread as the interpreter would (deterministic)."""
+callbacks (statistical: every child must exit 0), or have one daemon thread
+wait inside a callback until module teardown lets it go, so the interpreter
+ends it there (deterministic)."""
 
 import concurrent.futures
 import os

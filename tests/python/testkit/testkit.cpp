@@ -493,9 +493,9 @@ PyObject* fresh_class(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 // GilToken). A native thread holds that lock exclusively for `held_for`
 // seconds from the start. With `given_up` the interpreter lock is given up
 // around the core work (the hook's token takes it back); otherwise it is kept,
-// and given up only before waiting. A hook that ends its thread (pthread_exit
-// called through ctypes, which gives the lock up first, as the interpreter
-// ends a daemon thread) has the undo run on the way out, waiting for the lock.
+// and given up only before waiting. A hook whose thread the interpreter ends
+// (a daemon thread waiting in it when the interpreter finalises) has the undo
+// run on the way out, waiting for the lock.
 PyObject* ended_in_core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr auto spec = params("ended_in_core_work()", req("hook"), req("held_for"), req("given_up"));
   auto [hook, held_obj, given_up_obj] = parse(spec, args, nargs, kwnames);
