@@ -126,6 +126,58 @@ TEST(Mutations, EmptyListFinalisesWithoutEffect) {
   EXPECT_TRUE(b.empty());
 }
 
+// An action that calls back into the host (a Python callable, in the binding).
+struct HostCall : Logged {
+  static constexpr bool kCallsHost = true;
+  using Logged::Logged;
+};
+
+// On a thread that may no longer call the host, a list holding a host action
+// runs none of its actions, the built-ins' included, and releases them all;
+// a list of built-ins alone runs whole there. Elsewhere host actions run.
+TEST(Mutations, HostActionsRunWithTheirListOrNoneOfItRuns) {
+  struct Case {
+    bool refused;
+    bool with_host;
+    bool commit;
+    std::vector<std::string> ran;
+  };
+  const std::vector<Case> cases = {
+      {false, true, true, {"commit A", "commit host", "commit C"}},
+      {false, true, false, {"rollback C", "rollback host", "rollback A"}},
+      {true, true, true, {}},
+      {true, true, false, {}},
+      {true, false, true, {"commit A", "commit C"}},
+      {true, false, false, {"rollback C", "rollback A"}},
+  };
+  for (const Case& c : cases) {
+    Journal j;
+    {
+      Mutations m;
+      m.push(Logged(&j, "commit A"), Logged(&j, "rollback A"));
+      if (c.with_host) m.push(HostCall(&j, "commit host"), HostCall(&j, "rollback host"));
+      m.push(Logged(&j, "commit C"), Logged(&j, "rollback C"));
+      t_host_calls_refused = c.refused;
+      c.commit ? m.commit() : m.rollback();
+      t_host_calls_refused = false;
+      EXPECT_TRUE(m.empty());
+    }
+    EXPECT_EQ(j.ran, c.ran) << c.refused << c.with_host << c.commit;
+    EXPECT_EQ(j.released.size(), c.with_host ? 6u : 4u);
+  }
+  // A list released unfinalised on such a thread runs nothing either.
+  Journal j;
+  t_host_calls_refused = true;
+  {
+    Mutations m;
+    m.push(Logged(&j, "commit A"), Logged(&j, "rollback A"));
+    m.push(HostCall(&j, "commit host"), HostCall(&j, "rollback host"));
+  }
+  t_host_calls_refused = false;
+  EXPECT_TRUE(j.ran.empty());
+  EXPECT_EQ(j.released.size(), 4u);
+}
+
 TEST(Mutations, ReleasedUnfinalisedRollsBack) {
   // A stage that ends early (a throw) drops its list: its changes are undone.
   Journal j;

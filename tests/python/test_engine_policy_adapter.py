@@ -151,9 +151,17 @@ def test_a_hook_replaced_between_two_orders_is_what_the_next_order_calls(hook, w
     ("deleted", AttributeError, "has no attribute '{}'"),
     ("not callable", TypeError, r"^policy\.{} must be callable$"),
     ("raises TypeError", TypeError, "^the hook's own words$"),
+    # The look-up found a callable: the hook's own error and traceback stand,
+    # though the attribute is no longer callable when the call has failed.
+    ("replaced by a non-callable, then raises TypeError", TypeError, "^the hook's own words$"),
+    ("replaced by a non-callable, then calls it", TypeError, "^'int' object is not callable$"),
 ])
 def test_a_hook_gone_or_not_callable_after_registration_fails_the_call(hook, change, exc, text):
     def own_type_error(*args, **kwargs):
+        if change.startswith("replaced"):
+            setattr(policy, hook, 7)
+        if change.endswith("calls it"):
+            getattr(policy, hook)()
         raise TypeError("the hook's own words")
 
     policy = fresh_policy()
@@ -162,8 +170,10 @@ def test_a_hook_gone_or_not_callable_after_registration_fails_the_call(hook, cha
         delattr(type(policy), hook)
     else:
         setattr(policy, hook, 7 if change == "not callable" else own_type_error)
-    with pytest.raises(exc, match=text.format(hook)):
+    with pytest.raises(exc, match=text.format(hook)) as raised:
         HOOK_DRIVERS[hook](engine)
+    if exc is TypeError and change != "not callable":
+        assert any(entry.name == "own_type_error" for entry in raised.traceback)
     vars(policy).pop(hook, None)
     setattr(type(policy), hook, NoOpPolicy.__dict__[hook])
     HOOK_DRIVERS[hook](engine)  # nothing of the failure is left behind

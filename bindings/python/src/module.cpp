@@ -97,6 +97,7 @@ PyObject* init_module() {
   Ref module = Ref::steal(PyModule_Create2(&g_module_def, 3));
   if (!module) throw_pending();
   module_init(module.get());
+  watch_interpreter_exit();
   if (g_module == nullptr) g_module = module.release();
   return Ref::borrow(g_module).release();
 }

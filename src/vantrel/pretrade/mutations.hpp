@@ -2,7 +2,8 @@
 // Staged changes of one main stage or one account-adjustment batch: pairs of
 // one-shot actions (commit, rollback) in the order the policies staged them.
 // Exactly one side of every pair ever runs: all commits first to last, or all
-// rollbacks last to first, so a change resting on an earlier one is undone first.
+// rollbacks last to first, so a change resting on an earlier one is undone first
+// (or neither side of any pair, on a thread that may no longer call the host).
 // A list released while it still holds pairs rolls them back: a stage that
 // ends early (a throw, an allocation that fails) keeps none of its changes.
 // Not thread-safe: owned by one stage, then by one reservation.
@@ -15,6 +16,12 @@
 #include "vantrel/core/inline_vector.hpp"
 
 namespace vantrel {
+
+// Set on a thread that may no longer call back into the host (a thread the
+// host's runtime is ending): the host's actions cannot run there. A list
+// holding one is then released whole, unrun, rather than run without it, so
+// the host's changes and the built-ins' never part (see Mutations).
+inline thread_local bool t_host_calls_refused __attribute__((tls_model("initial-exec"))) = false;
 
 // A move-only action that runs at most once. Callables up to kInlineSize bytes
 // live inside the action; larger ones are boxed on the heap (so an undo staged
@@ -66,6 +73,9 @@ class MutationAction {
   ~MutationAction() { reset(); }
 
   explicit operator bool() const noexcept { return ops_ != nullptr; }
+  // Whether it calls back into the host: its callable declares
+  // `static constexpr bool kCallsHost = true`.
+  bool calls_host() const noexcept { return ops_ != nullptr && ops_->calls_host; }
 
   // Whether a callable of type Fn is kept inside the action: building such an
   // action allocates nothing, and moving it cannot fail (building it from an
@@ -95,7 +105,11 @@ class MutationAction {
     void (*run_and_destroy)(void*) noexcept;
     void (*destroy)(void*) noexcept;
     void (*relocate)(void* dst, void* src) noexcept;
+    bool calls_host;
   };
+
+  template <class Fn>
+  static constexpr bool kCallsHostOf = requires { requires Fn::kCallsHost; };
 
   template <class Fn>
   static Fn* as(void* p) noexcept {
@@ -119,6 +133,7 @@ class MutationAction {
         ::new (dst) Fn(std::move(*from));
         std::destroy_at(from);
       },
+      kCallsHostOf<Fn>,
   };
 
   template <class Fn>
@@ -133,6 +148,7 @@ class MutationAction {
       },
       [](void* p) noexcept { delete *as<Fn*>(p); },
       [](void* dst, void* src) noexcept { ::new (dst) Fn*(*as<Fn*>(src)); },
+      kCallsHostOf<Fn>,
   };
 
   alignas(std::max_align_t) unsigned char storage_[kInlineSize];
@@ -201,8 +217,11 @@ class Mutations {
 
   // First staged first: each commit runs, its rollback is released unrun.
   // The list is detached before the walk (in place, nothing relocated), so an
-  // action that reaches this list again finds it empty.
+  // action that reaches this list again finds it empty. On a thread that may
+  // no longer call the host, a list holding a host action runs nothing.
   void commit() noexcept {
+    if (t_host_calls_refused && calls_host()) [[unlikely]]
+      return release_unrun();
     items_.drain(false, [](Mutation& m) noexcept {
       m.commit.run();
       m.rollback.reset();
@@ -211,6 +230,8 @@ class Mutations {
 
   // Last staged first: each rollback runs, its commit is released unrun.
   void rollback() noexcept {
+    if (t_host_calls_refused && calls_host()) [[unlikely]]
+      return release_unrun();
     items_.drain(true, [](Mutation& m) noexcept {
       m.rollback.run();
       m.commit.reset();
@@ -218,6 +239,18 @@ class Mutations {
   }
 
  private:
+  bool calls_host() const noexcept {
+    for (const Mutation& m : items_)
+      if (m.commit.calls_host() || m.rollback.calls_host()) return true;
+    return false;
+  }
+  void release_unrun() noexcept {
+    items_.drain(true, [](Mutation& m) noexcept {
+      m.rollback.reset();
+      m.commit.reset();
+    });
+  }
+
   InlineVector<Mutation, kInlineRoom> items_;
 };
 

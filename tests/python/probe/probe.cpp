@@ -373,6 +373,7 @@ PyObject* init() {
   if (!module) throw_pending();
   if (PyModule_AddFunctions(module.get(), kRecordProbeFunctions) != 0) throw_pending();
   if (PyModule_AddFunctions(module.get(), kResultProbeFunctions) != 0) throw_pending();
+  watch_interpreter_exit();
   return module.release();
 }
 

@@ -469,6 +469,73 @@ PyObject* core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                        ticked ? Py_True : Py_False);
 }
 
+// fresh_class(callback): creates a class of its own at each call (leaked),
+// whose one class attribute, VALUE, is what `callback()` returns: Python code
+// run while a class is being made.
+thread_local PyObject* t_class_attr_callback = nullptr;
+
+const ClassBehaviour* fresh_behaviour() {
+  static const ClassBehaviour behaviour = [] {
+    ClassBehaviour b = base_behaviour<Empty>();
+    b.class_attrs.push_back({"VALUE", []() -> Ref {
+                               Ref value = Ref::steal(PyObject_CallNoArgs(t_class_attr_callback));
+                               if (!value) throw_pending();
+                               return value;
+                             }});
+    return b;
+  }();
+  return &behaviour;
+}
+
+const ClassSpec kFreshSpec{.name = "Fresh", .module = kTestkit, .borrow_flag = false, .behaviour = &fresh_behaviour};
+
+PyObject* fresh_class(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("fresh_class()", req("callback"));
+  auto [callback] = parse(spec, args, nargs, kwnames);
+  t_class_attr_callback = callback;  // borrowed: the caller holds it through the call
+  return Ref::borrow(get_or_create_class(kFreshSpec, *new ClassCell)).release();
+}
+
+// ended_in_core_work(hook, held_for, given_up): core work that has staged an
+// undo taking a core lock, then runs `hook` as a policy hook runs (through a
+// GilToken). A native thread holds that lock exclusively for `held_for`
+// seconds from the start. With `given_up` the interpreter lock is given up
+// around the core work (the hook's token takes it back); otherwise it is kept,
+// and given up only before waiting. A hook whose thread the interpreter ends
+// (a daemon thread waiting in it when the interpreter finalises) has the undo
+// run on the way out, waiting for the lock.
+PyObject* ended_in_core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("ended_in_core_work()", req("hook"), req("held_for"), req("given_up"));
+  auto [hook, held_obj, given_up_obj] = parse(spec, args, nargs, kwnames);
+  const double held_for = PyFloat_AsDouble(held_obj);
+  if (PyErr_Occurred() != nullptr) throw_pending();
+  const bool given_up = PyObject_IsTrue(given_up_obj) == 1;
+  static RwLock core_lock(SyncMode::Full);
+  static std::atomic<bool> taken{false};
+  taken = false;
+  std::thread([held_for] {
+    ExclusiveGuard guard(core_lock);
+    taken = true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(held_for));
+  }).detach();
+  while (!taken) std::this_thread::yield();
+  auto work = [hook = hook] {
+    struct Undo {
+      ~Undo() { ExclusiveGuard guard(core_lock); }
+    } undo;
+    GilToken lock;
+    if (!Ref::steal(PyObject_CallNoArgs(hook))) throw_pending();
+  };
+  if (given_up) {
+    AllowThreads released;
+    work();
+  } else {
+    AllowThreadsIfBlocked scope;
+    work();
+  }
+  Py_RETURN_NONE;
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -481,6 +548,8 @@ PyMethodDef kFunctions[] = {
     {"release_without_lock", method_entry<&release_without_lock>(), kFastcallFlags, nullptr},
     {"lock_depth", method_entry<&lock_depth_now>(), kFastcallFlags, nullptr},
     {"make_broken", method_entry<&make_broken>(), kFastcallFlags, nullptr},
+    {"fresh_class", method_entry<&fresh_class>(), kFastcallFlags, nullptr},
+    {"ended_in_core_work", method_entry<&ended_in_core_work>(), kFastcallFlags, nullptr},
     {"run_actions", method_entry<&run_actions>(), kFastcallFlags, nullptr},
     {"release_on_foreign_thread", method_entry<&release_on_foreign_thread>(), kFastcallFlags, nullptr},
     {"unlocked_misuse", method_entry<&unlocked_misuse>(), kFastcallFlags, nullptr},
@@ -510,6 +579,7 @@ PyObject* init() {
     if (PyModule_AddObjectRef(module.get(), spec->name, type) != 0) throw_pending();
   }
   if (PyModule_AddIntConstant(module.get(), "lock_checks", kLockChecks ? 1 : 0) != 0) throw_pending();
+  watch_interpreter_exit();
   add_live_instances_function(module.get());
   return module.release();
 }

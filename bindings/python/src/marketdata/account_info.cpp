@@ -20,6 +20,9 @@ std::string describe(PyErrState& error) {
   return cat(type_qualname(error.value ? error.value.get() : Py_None), ": ", text);
 }
 
+// The refusal is worded and parked after the handler: both may run Python,
+// and a thread ended there must not be caught while another exception is
+// being handled.
 std::optional<AccountGroupId> read_group(PyObject* value) {
   if (value == Py_None) return std::nullopt;
   try {
@@ -27,12 +30,12 @@ std::optional<AccountGroupId> read_group(PyObject* value) {
     Shared<AccountGroupId> group(value);
     return *group;
   } catch (const ErrorAlreadySet&) {
-    PyErrState error = PyErrState::fetch();
-    std::string message = cat("account_info.account_group must be AccountGroupId or None, got: ", describe(error));
-    PyErr_SetString(PyExc_TypeError, message.c_str());
-    park_pending_error(PyErrState::fetch());
-    return std::nullopt;
   }
+  PyErrState error = PyErrState::fetch();
+  std::string message = cat("account_info.account_group must be AccountGroupId or None, got: ", describe(error));
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+  park_pending_error(PyErrState::fetch());
+  return std::nullopt;
 }
 
 }  // namespace

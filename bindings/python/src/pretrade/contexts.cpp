@@ -3,6 +3,7 @@
 // which a hook blocks the account of its context. Used under the interpreter
 // lock; AccountControl.block takes the block registry's locks meanwhile.
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "class_behaviours.hpp"
@@ -116,8 +117,19 @@ ContextLease::ContextLease(const AccountAdjustmentContext& ctx)
     : id_(ClassId::AccountAdjustmentContext), object_(context_object(id_, ctx, &ctx.account_control())) {}
 
 ContextLease::~ContextLease() {
-  if (t_thread_exiting) return;  // no lock: the object's release is queued
   ContextValue& value = object_cast<ContextValue>(object_.get())->value;
+  if (!may_touch_python()) {
+    // A thread being ended (or one without the lock) can neither read the
+    // reference count nor touch the spares, so the object is leaked, and with
+    // it whatever the hook may have kept. Its registry is borrowed from the
+    // stage: the registry is kept for good instead of handed over, so a kept
+    // context never points at a freed one. Nothing of the object is written.
+    if (value.registry != nullptr && !value.held)
+      if (std::shared_ptr<AccountBlockRegistry> registry = value.registry->weak_from_this().lock())
+        static_cast<void>(new (std::nothrow) std::shared_ptr<AccountBlockRegistry>(std::move(registry)));
+    static_cast<void>(object_.release());
+    return;
+  }
   if (Py_REFCNT(object_.get()) > 1) {
     // Kept by the hook: it must stand on its own once the stage is over.
     if (value.registry != nullptr && !value.held) value.held = value.registry->weak_from_this().lock();

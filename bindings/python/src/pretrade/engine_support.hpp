@@ -60,17 +60,22 @@ PyObject* discard_report_context();
 // Raises the exception parked during core work, if any. A reservation that
 // `outcome` holds is rolled back first; what its actions raise is reported
 // as unraisable, never raised in place of the parked exception.
+// The rollback runs after the handler: it runs Python, and a thread ended
+// there must not be caught while another exception is being handled.
 template <class Outcome>
 void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outcome) {
+  bool raised = false;
   try {
     pending.finish();
   } catch (const ErrorAlreadySet&) {
-    {
-      ReleaseTimeScope scope(discard_report_context());
-      outcome.reset();
-    }
-    throw;
+    raised = true;
   }
+  if (!raised) return;
+  {
+    ReleaseTimeScope scope(discard_report_context());
+    outcome.reset();
+  }
+  throw ErrorAlreadySet{};
 }
 
 // ReadyEngineBuilder: appends `policy` to the builder's state; raises

@@ -18,6 +18,7 @@ namespace {
 // py_decref (queued when this thread has given the lock up).
 class PythonAction {
  public:
+  static constexpr bool kCallsHost = true;  // a thread being ended runs none of its list
   explicit PythonAction(Ref callable) noexcept : callable_(std::move(callable)) {}
   PythonAction(PythonAction&&) noexcept = default;
   void operator()() noexcept { py_call_action(std::move(callable_)); }

@@ -5,8 +5,6 @@
 // lock is held at that point.
 #include "pretrade/python_policy.hpp"
 
-#include <cxxabi.h>
-
 #include <string>
 
 #include "param/ids.hpp"
@@ -24,17 +22,24 @@ enum Hook { kStart, kMain, kPostTrade, kAdjustment, kHookCount };
 constexpr Name kHooks[kHookCount] = {Name::check_pre_trade_start, Name::perform_pre_trade_check,
                                      Name::apply_execution_report, Name::apply_account_adjustment};
 
-// A hook that could not be called because its attribute is no longer callable
-// says so as registration would; any other failure (the attribute gone, the
-// method raising) stays as raised. Only a failed call comes here, so the
-// second lookup costs nothing on the way of an order.
+// A hook the look-up found no callable for says so as registration would.
+// The interpreter raised "'{type}' object is not callable" from its own code
+// then, before any call: a TypeError with no Python frame in its traceback.
+// Anything else stays as raised, the hook's own TypeError included (its frame
+// is in the traceback) even when the hook replaced itself by a non-callable
+// meanwhile, or another thread did. Only a failed call comes here, so the
+// second look-up costs nothing on the way of an order.
 [[noreturn]] void hook_call_failed(PyObject* policy, Hook hook) {
   set_pending_or_system_error();
   if (PyErr_ExceptionMatches(PyExc_TypeError)) {
     PyErrState raised = PyErrState::fetch();
-    Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[hook])));
-    if (method && PyCallable_Check(method.get()) == 0)
-      throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[hook]), " must be callable"));
+    std::string text;
+    if (!raised.traceback && raised.value && str_of(raised.value.get(), text) &&
+        text.ends_with("' object is not callable")) {
+      Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[hook])));
+      if (method && PyCallable_Check(method.get()) == 0)
+        throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[hook]), " must be callable"));
+    }
     PyErr_Clear();
     raised.restore();
   }
@@ -80,29 +85,23 @@ PyObject* source_of(const SourceRef& source) {
   return obj != nullptr ? obj : Py_None;
 }
 
-// Parks the exception being handled (a Python error or a C++ one translated).
-// Dropping an older parked exception may run Python, so the forced unwind of a
-// thread the interpreter ends can start here too.
-void park_current() {
-  try {
-    throw;
-  } catch (const ErrorAlreadySet&) {
-  } catch (abi::__forced_unwind&) {
-    note_forced_unwind();
-    throw;
-  } catch (...) {
-    translate_current_exception();
-  }
+// Parks the interpreter's current error for the entry point. Dropping an
+// older parked exception may run Python; a thread ended there parks itself.
+void park_raised() {
+  bool slot_broken = false;
   try {
     park_pending_error(PyErrState::fetch());
-  } catch (abi::__forced_unwind&) {
-    note_forced_unwind();
-    throw;
   } catch (...) {
-    // The slot itself is broken; show the error rather than lose it.
+    if (caught_forced_unwind()) {
+      note_forced_unwind();
+      throw;
+    }
     translate_current_exception();
-    PyErr_WriteUnraisable(nullptr);
+    slot_broken = true;
   }
+  // The slot itself is broken; show the error rather than lose it (out of the
+  // handler: showing it runs Python).
+  if (slot_broken) PyErr_WriteUnraisable(nullptr);
 }
 
 // Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
@@ -110,6 +109,8 @@ void park_current() {
 // the inner handler still holds) and the hook gives `failed()` instead: a hook
 // never throws into a stage that has changes staged. Only the forced unwind of
 // a thread the interpreter ends goes through, and that thread never returns.
+// The handler only makes the error the interpreter's; it is parked after the
+// handler, since parking may run Python.
 template <class Body, class Failed>
 auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
   {
@@ -119,12 +120,14 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
     } else {
       try {
         return body();
-      } catch (abi::__forced_unwind&) {
-        note_forced_unwind();
-        throw;
       } catch (...) {
-        park_current();
+        if (caught_forced_unwind()) {
+          note_forced_unwind();
+          throw;
+        }
+        translate_current_exception();
       }
+      park_raised();
     }
   }
   return failed();

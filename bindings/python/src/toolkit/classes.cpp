@@ -1,7 +1,5 @@
 #include "toolkit/classes.hpp"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 
 namespace vantrel::py {
@@ -33,10 +31,11 @@ void as_python_error(Body&& body) {
     body();
   } catch (const ErrorAlreadySet&) {
     throw;
-  } catch (abi::__forced_unwind&) {
-    note_forced_unwind();
-    throw;
   } catch (...) {
+    if (caught_forced_unwind()) {
+      note_forced_unwind();
+      throw;
+    }
     translate_current_exception();
     throw ErrorAlreadySet{};
   }
@@ -128,10 +127,11 @@ PyObject* get_or_create_class(const ClassSpec& spec, ClassCell& cell) {
     if (!cell.attrs_stored) store_class_attrs(spec, *behaviour, cell);
   } catch (const ErrorAlreadySet&) {
     chain_runtime_error(cat("An error occurred while initializing class ", spec.name));
-  } catch (abi::__forced_unwind&) {
-    note_forced_unwind();
-    throw;
   } catch (...) {
+    if (caught_forced_unwind()) {
+      note_forced_unwind();
+      throw;
+    }
     translate_current_exception();
     chain_runtime_error(cat("An error occurred while initializing class ", spec.name));
   }
@@ -181,11 +181,8 @@ void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept {
   PyErr_SetString(PyExc_RuntimeError, text.c_str());
   // Name the type, not the instance: the instance is being freed and a hook
   // that keeps the report must not keep a dangling object.
-  try {
-    PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self)));  // runs the hook
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // a deallocation: the unwind cannot go on from here
-  }
+  // Runs the hook; a deallocation: the unwind cannot go on from here.
+  parking_if_ended([self] { PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self))); });
   PyErr_Restore(type, value, traceback);
 }
 

@@ -1,6 +1,6 @@
 #include "toolkit/gil.hpp"
 
-#include <cxxabi.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -9,6 +9,7 @@
 
 #include "toolkit/errors.hpp"
 #include "toolkit/ref.hpp"
+#include "vantrel/pretrade/mutations.hpp"
 
 namespace vantrel::py {
 namespace {
@@ -23,13 +24,62 @@ ReleaseQueue& release_queue() {
   return *queue;
 }
 
+// Whether this thread holds the interpreter lock, as the interpreter sees it.
+// The 3.11 stable ABI has no such question; every CPython 3 exports this
+// function, so it is looked up at load time, keeping the module within the
+// stable ABI. Without it the count is trusted, as it is everywhere else.
+using LockCheck = int (*)();
+const LockCheck g_lock_check = reinterpret_cast<LockCheck>(dlsym(RTLD_DEFAULT, "PyGILState_Check"));
+
+bool interpreter_says_held() noexcept { return g_lock_check == nullptr || g_lock_check() != 0; }
+
+// Set by an exit handler each module registers when it is made: the
+// interpreter runs exit handlers before it finalises, hence before it ends
+// any thread.
+std::atomic<bool> g_interpreter_exiting{false};
+
+PyObject* mark_interpreter_exiting(PyObject*, PyObject*) {
+  g_interpreter_exiting.store(true, std::memory_order_relaxed);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef g_mark_interpreter_exiting = {"_mark_interpreter_exiting", &mark_interpreter_exiting, METH_NOARGS,
+                                          nullptr};
+
+// The same, asked only where it can be false: the interpreter ends threads
+// once it finalises (and says it is not initialised from then on). Before, a
+// thread that counts itself holding the lock does, and the question (a call
+// or three) is not worth asking at every release: one load answers.
+bool held_unless_ended() noexcept {
+  if (!g_interpreter_exiting.load(std::memory_order_relaxed)) [[likely]]
+    return true;
+  return Py_IsInitialized() != 0 || interpreter_says_held();
+}
+
 }  // namespace
 
 std::atomic<bool> g_releases_queued{false};
 
 void note_forced_unwind() noexcept {
   t_thread_exiting = true;
+  t_host_calls_refused = true;
   lock_depth() = 0;
+}
+
+void watch_interpreter_exit() {
+  Ref atexit = Ref::steal(PyImport_ImportModule("atexit"));
+  if (!atexit) throw_pending();
+  Ref mark = Ref::steal(PyCFunction_NewEx(&g_mark_interpreter_exiting, nullptr, nullptr));
+  if (!mark) throw_pending();
+  if (!Ref::steal(PyObject_CallMethod(atexit.get(), "register", "O", mark.get()))) throw_pending();
+}
+
+bool may_touch_python() noexcept {
+  if (!may_run_python()) return false;
+  if (held_unless_ended()) [[likely]]
+    return true;
+  note_forced_unwind();
+  return false;
 }
 
 void park_exiting_thread() noexcept {
@@ -46,11 +96,9 @@ void py_flush_pending_decrefs() noexcept {
     taken.swap(queue.objects);
     g_releases_queued.store(false, std::memory_order_release);
   }
-  try {
+  parking_if_ended([&] {
     for (PyObject* obj : taken) Py_DecRef(obj);
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();
-  }
+  });
 }
 
 std::size_t queued_release_count() noexcept {
@@ -62,14 +110,13 @@ std::size_t queued_release_count() noexcept {
 void lock_fault(const char* what) { fail(cat(what, " without the interpreter lock")); }
 
 void py_decref(PyObject* obj) noexcept {
-  if (may_run_python()) {
-    try {
-      Py_DecRef(obj);  // may run __del__
-    } catch (abi::__forced_unwind&) {
-      park_exiting_thread();
-    }
+  if (may_touch_python()) {
+    parking_if_ended([obj] { Py_DecRef(obj); });  // may run __del__
     return;
   }
+  // A thread being ended leaks: what it holds may belong to frames the
+  // interpreter abandoned with it (a generator it was running).
+  if (t_thread_exiting) return;
   py_decref_deferred(obj);
 }
 
@@ -101,18 +148,20 @@ const char* GilToken::acquire() {
   std::intptr_t& depth = lock_depth();
   if (depth < 0) return "interpreter lock depth is negative";
   if (depth == 0) {
-    // Asked at every acquisition: a thread that outlives the interpreter (a
-    // native thread still running at exit) must be refused, not let in.
-    if (Py_IsInitialized() == 0) return "the interpreter is not initialized";
-    if (lock_depth() == 0) {
-      try {
-        state_ = PyGILState_Ensure();
-      } catch (abi::__forced_unwind&) {
-        note_forced_unwind();
-        throw;
-      }
-      already_held_ = false;
+    // Asked at every acquisition. Once the interpreter finalises (3.11 says
+    // not initialised from the start of that, module teardown included), a
+    // thread it has no state for (a native thread still running at exit)
+    // would have one made for it: refused. A thread it knows is let in if it
+    // is the one finalising, and ended otherwise, by the interpreter itself.
+    if (Py_IsInitialized() == 0 && PyGILState_GetThisThreadState() == nullptr)
+      return "the interpreter is not initialized";
+    try {
+      state_ = PyGILState_Ensure();
+    } catch (...) {
+      note_forced_unwind();  // only the forced unwind: the interpreter throws nothing else
+      throw;
     }
+    already_held_ = false;
   }
   ++lock_depth();
   flush_if_queued();
@@ -129,7 +178,15 @@ GilToken::GilToken() {
 
 GilToken::~GilToken() {
   if (refusal_ != nullptr || t_thread_exiting) return;
-  if (!already_held_) PyGILState_Release(state_);
+  if (!already_held_) {
+    // Ended inside a call while holding the lock we took: the interpreter has
+    // it back already, and the thread gives nothing up.
+    if (!held_unless_ended()) {
+      note_forced_unwind();
+      return;
+    }
+    PyGILState_Release(state_);
+  }
   --lock_depth();
 }
 
@@ -141,11 +198,7 @@ AllowThreads::AllowThreads() noexcept(!kLockChecks) : saved_(nullptr), depth_(lo
 
 AllowThreads::~AllowThreads() {
   if (t_thread_exiting) return;
-  try {
-    PyEval_RestoreThread(saved_);
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // a destructor: the unwind cannot go on from here
-  }
+  parking_if_ended([this] { PyEval_RestoreThread(saved_); });  // a destructor: the unwind cannot go on
   lock_depth() = depth_;
   flush_if_queued();
 }
@@ -154,9 +207,16 @@ namespace {
 
 thread_local AllowThreadsIfBlocked::GivenUp t_given_up __attribute__((tls_model("initial-exec")));
 
-// Armed by AllowThreadsIfBlocked; run by a core lock about to park.
+// Armed by AllowThreadsIfBlocked; run by a core lock about to park. A thread
+// being ended holds no interpreter lock to give up (nor its count, once noted):
+// it waits for the core lock as it is.
 void give_up_before_blocking() noexcept {
+  if (t_thread_exiting) return;
   if (kLockChecks && lock_depth() <= 0) fault_abort("giving up the lock without the interpreter lock");
+  if (!held_unless_ended()) {
+    note_forced_unwind();
+    return;
+  }
   t_given_up.depth = lock_depth();
   t_given_up.state = PyEval_SaveThread();
   lock_depth() = 0;
@@ -171,15 +231,11 @@ AllowThreadsIfBlocked::AllowThreadsIfBlocked() noexcept(!kLockChecks)
 }
 
 AllowThreadsIfBlocked::~AllowThreadsIfBlocked() {
-  t_before_blocking = outer_hook_;
+  t_before_blocking = t_thread_exiting ? nullptr : outer_hook_;
   const GivenUp given_up = std::exchange(t_given_up, outer_);
   if (given_up.state == nullptr || t_thread_exiting) return;
   if (core_locks_held() != 0) fault_abort("the interpreter lock was retaken while a core lock is held");
-  try {
-    PyEval_RestoreThread(given_up.state);
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // a destructor: the unwind cannot go on from here
-  }
+  parking_if_ended([&] { PyEval_RestoreThread(given_up.state); });  // a destructor: the unwind cannot go on
   lock_depth() = given_up.depth;
   flush_if_queued();
 }

@@ -7,10 +7,9 @@
 // (counted by vantrel::core_locks_held()): that scope is always the outermost
 // guard. GilToken refuses to wait while a core lock is held, and releases
 // requested under one are queued instead of done.
-#include <cxxabi.h>
-
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <cstdint>
 #include <new>
 
@@ -31,17 +30,57 @@ inline std::intptr_t& lock_depth() noexcept { return t_lock_depth; }
 inline bool may_run_python() noexcept { return lock_depth() > 0 && core_locks_held() == 0; }
 
 // A thread the interpreter ends while it finalises (a daemon thread) leaves by
-// pthread_exit: a forced unwind (abi::__forced_unwind) through our frames. No
-// handler of ours may swallow it: each catches it first, calls
-// note_forced_unwind() and rethrows. From then on this thread holds no
-// interpreter lock as far as we are concerned: releases are queued, and the
-// scopes on the way out neither retake nor release the lock. Where the unwind
-// cannot go on (a destructor, or core work that promises not to throw, such as
-// a staged action run by a commit), park_exiting_thread() stops the thread
+// pthread_exit: a forced unwind through our frames, starting inside whichever
+// call into the interpreter was waiting for its lock. No handler of ours may
+// swallow it: each catches it first, calls note_forced_unwind() and rethrows.
+// From then on this thread holds no interpreter lock as far as we are
+// concerned: it never takes, waits for or gives up that lock again, and what
+// it would release is leaked (the interpreter leaks the thread's own frames
+// the same way). It may still wait for a core lock. Where the unwind cannot
+// go on (a destructor, or core work that promises not to throw, such as a
+// staged action run by a commit), park_exiting_thread() stops the thread
 // there instead, holding nothing, until the process ends.
 inline thread_local bool t_thread_exiting __attribute__((tls_model("initial-exec"))) = false;
 void note_forced_unwind() noexcept;
 [[noreturn]] void park_exiting_thread() noexcept;
+
+// The forced unwind is caught with `catch (...)` and recognised in the handler
+// by this test, never caught as `abi::__forced_unwind&`: the runtime hands
+// that handler a null object, and binding a reference to it is undefined
+// (the checked build stops there). It is the one exception of a foreign kind
+// that reaches our frames, and the runtime gives no exception_ptr for those.
+// Call only inside a handler. A handler must not run Python code either: the
+// runtime ends the process if the forced unwind is caught while another
+// exception is being handled on the thread.
+inline bool caught_forced_unwind() noexcept { return !std::current_exception(); }
+
+// Runs `call`, calls into the interpreter that throw no C++ exception, where
+// the forced unwind cannot go on (a destructor, a function that promises not
+// to throw): a thread ended inside parks there. A cleanup does it, in a frame
+// of this function's own (never inlined): inside a noexcept frame the runtime
+// would end the process before running any cleanup. Nothing is caught, so it
+// is safe where another exception is being handled, and no null object is
+// bound to a reference.
+class ParkIfEnded {
+ public:
+  ParkIfEnded() noexcept = default;
+  ~ParkIfEnded() {
+    if (!done_) park_exiting_thread();
+  }
+  ParkIfEnded(const ParkIfEnded&) = delete;
+  ParkIfEnded& operator=(const ParkIfEnded&) = delete;
+  void done() noexcept { done_ = true; }
+
+ private:
+  bool done_ = false;
+};
+
+template <class Call>
+[[gnu::noinline]] void parking_if_ended(Call&& call) {
+  ParkIfEnded ended;
+  call();
+  ended.done();
+}
 
 // Runs `call`, a call into the interpreter whose caller holds references: the
 // forced unwind is noted before the caller's destructors release them.
@@ -49,11 +88,22 @@ template <class Call>
 decltype(auto) noting_thread_exit(Call&& call) {
   try {
     return call();
-  } catch (abi::__forced_unwind&) {
-    note_forced_unwind();
+  } catch (...) {
+    if (caught_forced_unwind()) note_forced_unwind();
     throw;
   }
 }
+
+// True where this thread may touch Python objects now: may_run_python() by
+// our count, and, once the interpreter finalises, the interpreter agrees that
+// the thread holds its lock. Our count is wrong in one place only: a thread
+// the interpreter ends starts unwinding inside a call into it, without the
+// lock, and destructors run before any handler of ours notes it. Such a
+// thread is noted here instead.
+bool may_touch_python() noexcept;
+// Made by each module's init, so that may_touch_python() asks the interpreter
+// only once it is about to finalise. Raises on failure.
+void watch_interpreter_exit();
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever
 // a reference is taken or the lock is given up; a breach is an internal fault.
@@ -84,8 +134,14 @@ inline void flush_if_queued() noexcept {
 class Entry {
  public:
   Entry() noexcept;
+  // A thread being ended leaves with no hook armed: the outer scope's would
+  // give up a lock the thread no longer holds.
   ~Entry() {
-    if (!t_thread_exiting) --lock_depth();
+    if (t_thread_exiting) {
+      t_before_blocking = nullptr;
+      return;
+    }
+    --lock_depth();
     t_before_blocking = outer_hook_;
   }
   Entry(const Entry&) = delete;
@@ -96,7 +152,10 @@ class Entry {
 };
 
 // Takes the interpreter lock from any thread; nests with entries and itself.
-// Refused (an internal fault) while this thread holds a core lock.
+// Refused (an internal fault) while this thread holds a core lock, on a thread
+// being ended, and on a thread the interpreter has no state for once it
+// finalises. Any other thread is handed to the interpreter, which lets in the
+// thread that finalises (module teardown calling the engine) and ends the rest.
 class GilToken {
  public:
   GilToken();

@@ -1,8 +1,6 @@
 #include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
-#include <cxxabi.h>
-
 #include <new>
 #include <utility>
 
@@ -28,6 +26,12 @@ thread_local bool t_slot_destroyed __attribute__((tls_model("initial-exec"))) = 
 
 PendingSlot::~PendingSlot() {
   t_slot_destroyed = true;
+  // A thread the interpreter ended leaks what it parked: the traceback holds
+  // frames the interpreter abandoned with the thread.
+  if (t_thread_exiting) {
+    for (Ref* ref : {&content.type, &content.value, &content.traceback}) ref->release();
+    return;
+  }
   // The thread is ending: whatever it holds, the release waits for a thread
   // that takes the lock.
   for (Ref* ref : {&content.type, &content.value, &content.traceback})
@@ -82,14 +86,16 @@ void report_unraisable(PyErrState error, PyObject* context) {
 // Releases an exception taken out of the slot. Its frames may run `__del__`;
 // what that code parks must not become the running call's exception.
 void drop(PyErrState error) noexcept {
-  if (!error || lock_depth() <= 0) return;  // without the lock the release is queued: no Python runs now
+  // Without the lock the release is queued (or, on a thread being ended,
+  // leaked): no Python runs now.
+  if (!error || !may_touch_python()) return;
   try {
     ReleaseTimeScope scope(nullptr);
     error = PyErrState{};
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // called by destructors: the unwind cannot go on
   } catch (...) {
-    // Only a broken slot invariant lands here; the release below still happens.
+    // Called by destructors: the forced unwind cannot go on from here.
+    if (caught_forced_unwind()) park_exiting_thread();
+    // Otherwise only a broken slot invariant lands here; the release below still happens.
   }
 }
 
@@ -216,17 +222,13 @@ ReleaseTimeScope::ReleaseTimeScope(PyObject* context) : context_(context) {
 }
 
 ReleaseTimeScope::~ReleaseTimeScope() {
-  if (t_thread_exiting) {
+  if (!may_touch_python()) {
     // Nothing is reported on the way out of a thread the interpreter ends.
     SlotAccess<OnFault::Abort> access;
     access.content() = std::move(stashed_);
     return;
   }
-  try {
-    report_parked();
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // a destructor: the unwind cannot go on from here
-  }
+  parking_if_ended([this] { report_parked(); });  // a destructor: the unwind cannot go on
 }
 
 void ReleaseTimeScope::report_parked() {
@@ -303,19 +305,21 @@ void run_action(Ref callable) {
       park_lock_refusal(refusal);
       return;
     }
+    bool slot_broken = false;
     try {
-      Ref result = Ref::steal(PyObject_CallNoArgs(callable.get()));
-      if (!result) park_pending_error(PyErrState::fetch());
-    } catch (abi::__forced_unwind&) {
       // Run by core work that promises not to throw (a commit, a rollback):
-      // the unwind cannot go on through it.
-      park_exiting_thread();
+      // the forced unwind cannot go on through it.
+      Ref result;
+      parking_if_ended([&] { result = Ref::steal(PyObject_CallNoArgs(callable.get())); });
+      if (!result) park_pending_error(PyErrState::fetch());
     } catch (...) {
-      // Only an internal fault of the slot can land here; the action reports
-      // nothing to the core, so it is shown rather than lost.
+      // Only an internal fault of the slot lands here; the action reports
+      // nothing to the core, so it is shown rather than lost (out of the
+      // handler: showing it runs Python).
       translate_current_exception();
-      PyErr_WriteUnraisable(nullptr);
+      slot_broken = true;
     }
+    if (slot_broken) PyErr_WriteUnraisable(nullptr);
   }
   // Released after the lock token: queued if this thread works without the lock.
   callable = Ref();
@@ -324,11 +328,8 @@ void run_action(Ref callable) {
 }  // namespace
 
 void py_call_action(Ref callable) noexcept {
-  try {
-    run_action(std::move(callable));
-  } catch (abi::__forced_unwind&) {
-    park_exiting_thread();  // the lock was being taken; the same holds
-  }
+  // Ended while the lock was being taken: the same holds as inside the call.
+  parking_if_ended([&] { run_action(std::move(callable)); });
 }
 
 }  // namespace vantrel::py

@@ -9,7 +9,8 @@ namespace vantrel::py {
 void py_decref(PyObject* obj) noexcept;
 
 // An owned reference. Releasing goes through py_decref, so a Ref dropped on a
-// thread that has given up the interpreter lock is queued, not released.
+// thread that has given up the interpreter lock is queued, not released, and
+// one dropped on a thread the interpreter is ending is leaked.
 class Ref {
  public:
   Ref() noexcept = default;

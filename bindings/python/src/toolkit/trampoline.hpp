@@ -1,6 +1,4 @@
 #pragma once
-#include <cxxabi.h>
-
 #include <type_traits>
 
 #include "toolkit/errors.hpp"
@@ -23,10 +21,11 @@ struct Trampoline<F> {
     Entry entry;
     try {
       return F(a...);
-    } catch (abi::__forced_unwind&) {
-      note_forced_unwind();
-      throw;
     } catch (...) {
+      if (caught_forced_unwind()) {
+        note_forced_unwind();
+        throw;
+      }
       translate_current_exception();
       if constexpr (std::is_pointer_v<R>) {
         return nullptr;
