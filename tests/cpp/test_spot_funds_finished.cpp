@@ -64,7 +64,7 @@ std::string text(Exact v) {
   return (neg ? "-" : "") + digits;
 }
 
-struct Step {
+struct ReportStep {
   const char* px;   // nullptr: no trade
   const char* qty;
   const char* leaves;
@@ -78,7 +78,7 @@ struct FinishedCase {
   Side side;
   const char* quantity;
   const char* price;
-  std::vector<Step> reports;
+  std::vector<ReportStep> reports;
 };
 
 void PrintTo(const FinishedCase& c, std::ostream* os) { *os << c.name; }
@@ -108,7 +108,7 @@ TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
 
   Exact usd_exact = exact(usd_start.available), btc_exact = exact(btc_start.available);
   bool filled = false;
-  for (const Step& s : c.reports) {
+  for (const ReportStep& s : c.reports) {
     std::optional<std::pair<const char*, const char*>> trade;
     if (s.px != nullptr) {
       trade = std::pair{s.px, s.qty};
