@@ -3,6 +3,8 @@
 // cells or slots read, and every key is still found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -104,7 +106,7 @@ TEST(KeyedPlacement, PnlCellsCostWhatRandomKeysCost) {
       if (pnl) {
         EXPECT_EQ(*pnl, Decimal::from_u64(i));
       }
-      cells += policy.cells_read(ids[i], "USD");
+      cells += LimitPolicyProbe::cells_read(policy, ids[i], "USD");
     }
     return mean(cells, kKeys);
   }, 8.0, /*asset=*/1);
@@ -124,7 +126,7 @@ TEST(KeyedPlacement, RateLimitLogsCostWhatRandomKeysCost) {
   expect_chosen_cost_what_random_cost("account logs", [&](const std::vector<std::uint64_t>& ids) {
     const RateLimitPolicy policy = build(ids);
     std::size_t cells = 0;
-    for (std::size_t i = 0; i < kKeys; ++i) cells += policy.account_cells_read(ids[i]);
+    for (std::size_t i = 0; i < kKeys; ++i) cells += LimitPolicyProbe::account_cells_read(policy, ids[i]);
     // Found: an account's second order is over its barrier; an account without one never is.
     for (std::size_t i = 0; i < kKeys; i += 97) {
       EXPECT_FALSE(policy.check_start(limit_test::order_for(ids[i], "EUR")));
@@ -135,7 +137,7 @@ TEST(KeyedPlacement, RateLimitLogsCostWhatRandomKeysCost) {
   expect_chosen_cost_what_random_cost("account+asset logs", [&](const std::vector<std::uint64_t>& ids) {
     const RateLimitPolicy policy = build(ids);
     std::size_t cells = 0;
-    for (std::size_t i = 0; i < kKeys; ++i) cells += policy.account_asset_cells_read(ids[i], "USD");
+    for (std::size_t i = 0; i < kKeys; ++i) cells += LimitPolicyProbe::account_asset_cells_read(policy, ids[i], "USD");
     return mean(cells, kKeys);
   }, 8.0, /*asset=*/1);
 }
@@ -358,6 +360,39 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
     EXPECT_LE(c, 2 * base) << "random " << base << ", these " << c << " (" << (*names)[0].first << ", "
                            << (*names)[0].second << ")";
   }
+}
+
+// Second line: 1,000 names chosen with the names' key known (it leaked), all sharing the top
+// 12 bits of their hash, so a table placed by that hash alone would hold them in one run. The
+// index places the hash under a key of its table's own, which the table renews when a run passes
+// its bound: no lookup, of a name present or absent, reads past that bound.
+TEST(KeyedPlacement, InstrumentNamesChosenWithTheNamesKeyKnownStayWithinTheRunBound) {
+  const PlacementKey& names_key = placement_secret(SecretUse::instrument_names);
+  const auto names_hash = [&](const std::string& underlying) {  // as the index hashes (underlying, "USD")
+    return SipStream(SipKey{names_key.k0, names_key.k1}).add_word(underlying.size()).add_bytes(underlying).add_bytes("USD").finish();
+  };
+  std::vector<std::string> chosen;  // 1,000 registered, then 100 absent
+  for (std::uint64_t n = 0; chosen.size() < 1100; ++n) {
+    std::string name = "U" + std::to_string(n);
+    if (names_hash(name) >> 52 == 0xABC) chosen.push_back(std::move(name));
+  }
+  std::deque<IndexedInstrument> registered;
+  InstrumentIndex index;
+  for (std::size_t i = 0; i < 1000; ++i) {
+    registered.push_back({limit_test::instrument("USD", chosen[i]), InstrumentId{i + 1}});
+    index.reserve_one();
+    index.insert(registered.back());
+  }
+  // The run bound: 32 cells per bit of the capacity (cells of 16 bytes), one more for a miss.
+  const std::size_t bound = 32 * static_cast<std::size_t>(std::bit_width(index.allocated_bytes() / 16)) + 1;
+  EXPECT_LE(bound, 385u);
+  std::size_t longest = 0;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const IndexedInstrument* found = index.find(chosen[i], "USD");
+    ASSERT_EQ(found != nullptr ? found->id.value : 0, i < 1000 ? i + 1 : 0) << chosen[i];
+    longest = std::max(longest, index.cells_read(chosen[i], "USD"));
+  }
+  EXPECT_LE(longest, bound);
 }
 
 // Each use has a key of its own, fixed for the process; the random source refuses what is not

@@ -33,12 +33,13 @@ enum class SecretUse : std::uint64_t {
   instrument_names,  // SipHash of the names the instrument index is keyed by
   limit_names,       // SipHash of the asset names the limit policies are configured with
   limit_pairs,       // the limit maps' (account, asset) and account keys
-  frozen_slots,      // slots of the configured maps, placed by their keys' hashes
+  limit_words,       // the one-word placement of those names of at most 8 bytes
 };
 inline constexpr std::size_t kSecretUses = 8;
 
 // The key for `use`, derived on first use (thread-safe). Without an argument: the
-// flat tables' cells.
+// flat tables' cells. Out of line and guarded: hashers and tables copy the key when
+// they are made, never per hash.
 const PlacementKey& placement_secret(SecretUse use) noexcept;
 inline const PlacementKey& placement_secret() noexcept { return placement_secret(SecretUse::table_cells); }
 // A new key from the operating system, for a table that re-places its entries.

@@ -4,8 +4,10 @@
 // per stage) and, where the stage offers one, the block registry that backs
 // an account control.
 // Not thread-safe: one context belongs to one stage on one thread.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "vantrel/param/ids.hpp"
 
@@ -47,10 +49,27 @@ class StageContext {
   // The account's group, resolved on first use: none without an account id.
   std::optional<AccountGroupId> account_group() const;
 
+  // The record's settlement-asset name hashed by `hash` (a limit-key hasher: every one in the
+  // process holds the same key), taken by the first policy that asks and kept for the others, so
+  // a record's name is hashed once however many policies look it up. The name's address and
+  // length are kept with it: a context handed another record (the engine never does) hashes anew.
+  template <class Hash>
+  std::uint64_t settlement_name_hash(std::string_view name, const Hash& hash) const noexcept {
+    if (name.data() != hashed_name_ || name.size() != hashed_size_) {
+      name_hash_ = hash(name);
+      hashed_name_ = name.data();
+      hashed_size_ = name.size();
+    }
+    return name_hash_;
+  }
+
  private:
   std::optional<AccountId> account_id_;
   AccountGroupRegistry* groups_;
   mutable AccountGroupCell group_;
+  mutable const char* hashed_name_ = nullptr;
+  mutable std::size_t hashed_size_ = 0;
+  mutable std::uint64_t name_hash_ = 0;
 };
 
 // Start and main stage; carried from one to the other by the request.

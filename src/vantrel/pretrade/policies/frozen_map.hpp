@@ -1,12 +1,12 @@
 #pragma once
 // A hash map fixed at configuration: open addressing over a power-of-two table of
-// {hash, index} slots, entries kept in one array. Lookups cost one hash, a mask and usually one
+// {hash, index} slots, entries kept in one array. Lookups cost one hash, a shift and usually one
 // probe; nothing is inserted or moved after construction, so any number of threads may read it
 // without a lock and pointers to values stay valid for its life. Keys are the host's (account
-// ids, asset names): `Hash` hashes the whole key under a key of the process's own, and the slot
-// is picked from that hash by the flat tables' placement hash under another, whose output is
-// spread evenly for any set of distinct hashes (a multiply-shift is not: hashes in an arithmetic
-// progression pile into runs under a sizeable share of multipliers).
+// ids, asset names): `Hash` must hash the whole key under a key of the process's own, which it
+// holds (copied when the map is built, so a lookup reads no key from elsewhere), and give every
+// bit of its output from every bit of that key. The slot is then the hash's top bits as they
+// are: a second mix would buy nothing, and without the hash's key nobody can aim at a slot.
 
 #include <bit>
 #include <cstdint>
@@ -33,7 +33,7 @@ class FrozenMap {
     mask_ = capacity - 1;
     shift_ = 64 - std::countr_zero(capacity);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-      const std::uint64_t h = Hash{}(entries_[i].first);
+      const std::uint64_t h = hash_(entries_[i].first);
       std::size_t at = slot_of(h);
       while (slots_[at].index != 0) at = (at + 1) & mask_;
       slots_[at] = Slot{h, static_cast<std::uint32_t>(i + 1)};
@@ -45,11 +45,11 @@ class FrozenMap {
 
   template <class K>
   const Value* find(const K& key) const noexcept {
-    return entries_.empty() ? nullptr : find_hashed(key, Hash{}(key));
+    return entries_.empty() ? nullptr : find_hashed(key, hash_(key));
   }
 
-  // For callers that derive several keys' hashes from one pass over the text; `h` must equal
-  // Hash{}(key).
+  // For callers that derive several keys' hashes from one pass over the text, or keep a name's
+  // hash for the order's other lookups; `h` must equal hasher()(key).
   template <class K>
   const Value* find_hashed(const K& key, std::uint64_t h) const noexcept {
     if (entries_.empty()) return nullptr;
@@ -65,13 +65,20 @@ class FrozenMap {
   template <class K>
   std::size_t slots_read(const K& key) const noexcept {
     if (entries_.empty()) return 0;
-    const std::uint64_t h = Hash{}(key);
+    const std::uint64_t h = hash_(key);
     std::size_t read = 1;
     for (std::size_t at = slot_of(h);; at = (at + 1) & mask_, ++read) {
       const Slot& slot = slots_[at];
       if (slot.index == 0 || (slot.hash == h && Equal{}(entries_[slot.index - 1].first, key))) return read;
     }
   }
+
+  // The slot a lookup of `key` starts at (tests: keys aimed at one slot).
+  template <class K>
+  std::size_t home_slot(const K& key) const noexcept {
+    return entries_.empty() ? 0 : slot_of(hash_(key));
+  }
+  const Hash& hasher() const noexcept { return hash_; }
 
   auto begin() const noexcept { return entries_.begin(); }
   auto end() const noexcept { return entries_.end(); }
@@ -81,14 +88,14 @@ class FrozenMap {
     std::uint64_t hash = 0;
     std::uint32_t index = 0;  // entry index + 1; 0 marks an empty slot
   };
-  std::size_t slot_of(std::uint64_t h) const noexcept {
-    return static_cast<std::size_t>(placement_hash(h, secret_) >> shift_);
-  }
-  std::vector<std::pair<Key, Value>> entries_;
+  std::size_t slot_of(std::uint64_t h) const noexcept { return static_cast<std::size_t>(h >> shift_); }
+
+  // What a lookup reads first, together.
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
   int shift_ = 63;
-  PlacementKey secret_ = placement_secret(SecretUse::frozen_slots);
+  Hash hash_;
+  std::vector<std::pair<Key, Value>> entries_;
 };
 
 // Collects entries for a FrozenMap; a later value for a key replaces the earlier one. Its index

@@ -25,20 +25,32 @@ struct AccountAssetKey {
   AccountAssetView view() const noexcept { return {account_id, asset}; }
 };
 
-// Every key is hashed whole under keys of the process's own (core/placement.hpp): an asset
-// name by SipHash-1-3, an (account, asset) key by the placement hash of the account and the
-// name's keyed hash, so keys chosen against any fixed hash cost what random keys cost.
+// Every key is hashed whole under keys of the process's own (core/placement.hpp), copied into
+// the hasher when the map holding it is built, so a hash reads no key from elsewhere: an asset
+// name of at most 8 bytes by the placement hash of its bytes and its length (the one-word
+// placement account ids get; the length keeps "A" apart from "A\0"), a longer one by SipHash-1-3;
+// an (account, asset) key by the placement hash of the account and the name's keyed hash. Keys
+// chosen against any fixed hash cost what random keys cost. Every hasher of the process holds the
+// same keys, so the hash of a name one limit policy took serves the others as well.
 struct LimitKeyHash {
   using is_transparent = void;
-  static SipKey name_key() noexcept {
-    const PlacementKey& k = placement_secret(SecretUse::limit_names);
-    return SipKey{k.k0, k.k1};
-  }
+
+  PlacementKey words = placement_secret(SecretUse::limit_words);
+  PlacementKey pairs = placement_secret(SecretUse::limit_pairs);
+  SipKey names = sip_key_of(placement_secret(SecretUse::limit_names));
+
+  static SipKey sip_key_of(const PlacementKey& k) noexcept { return SipKey{k.k0, k.k1}; }
+
   // The keyed hash of an asset name: the hash of an asset key, and what an (account, asset)
   // key's hash is made from, so one order hashes its asset's name once.
-  static std::uint64_t of_name(std::string_view asset) noexcept { return sip_hash13(name_key(), asset); }
-  static std::uint64_t of_account_asset(std::uint64_t account_id, std::uint64_t name_hash) noexcept {
-    return placement_hash(account_id, name_hash, placement_secret(SecretUse::limit_pairs));
+  std::uint64_t of_name(std::string_view asset) const noexcept {
+    if (asset.size() > 8) return sip_hash13(names, asset);
+    const std::uint64_t word = asset.size() == 8 ? sip_detail::load_word(asset.data())
+                                                 : sip_detail::load_tail(asset.data(), asset.size());
+    return placement_hash(word, asset.size(), words);
+  }
+  std::uint64_t of_account_asset(std::uint64_t account_id, std::uint64_t name_hash) const noexcept {
+    return placement_hash(account_id, name_hash, pairs);
   }
   std::uint64_t operator()(std::string_view asset) const noexcept { return of_name(asset); }
   std::uint64_t operator()(const std::string& asset) const noexcept { return of_name(asset); }
@@ -72,9 +84,8 @@ struct LimitKeyEqual {
 };
 
 struct AccountIdHash {
-  std::uint64_t operator()(std::uint64_t id) const noexcept {
-    return placement_hash(id, placement_secret(SecretUse::limit_pairs));
-  }
+  PlacementKey key = placement_secret(SecretUse::limit_pairs);
+  std::uint64_t operator()(std::uint64_t id) const noexcept { return placement_hash(id, key); }
 };
 
 }  // namespace vantrel

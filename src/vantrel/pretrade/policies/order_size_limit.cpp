@@ -35,14 +35,14 @@ RejectCode breach_code(SizeFinding::Kind kind) noexcept {
 
 }  // namespace
 
-std::optional<Rejects> OrderSizeLimitPolicy::check_pre_trade_start(const PreTradeContext&,
+std::optional<Rejects> OrderSizeLimitPolicy::check_pre_trade_start(const PreTradeContext& ctx,
                                                                   const OrderRecord& order) const {
-  std::optional<Reject> r = check_start(order);
+  std::optional<Reject> r = check_start(order, &ctx);
   if (!r) return std::nullopt;
   return Rejects(std::move(*r));
 }
 
-std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order) const {
+std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order, const StageContext* stage) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
   if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
@@ -52,9 +52,11 @@ std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order
   const OrderSizeLimit* specific = nullptr;
   RejectScope specific_scope = RejectScope::Order;
   if (!account_asset_limits_.empty() || !asset_limits_.empty()) {
-    const std::uint64_t name_hash = LimitKeyHash::of_name(asset);
+    // Both maps' hashers hold the limit keys every hasher of the process holds.
+    const LimitKeyHash& hash = account_asset_limits_.hasher();
+    const std::uint64_t name_hash = stage != nullptr ? stage->settlement_name_hash(asset, hash) : hash.of_name(asset);
     const AccountAssetView key{op->account_id->value, asset};
-    if ((specific = account_asset_limits_.find_hashed(key, LimitKeyHash::of_account_asset(key.account_id, name_hash))))
+    if ((specific = account_asset_limits_.find_hashed(key, hash.of_account_asset(key.account_id, name_hash))))
       specific_scope = RejectScope::Account;
     else
       specific = asset_limits_.find_hashed(std::string_view(asset), name_hash);

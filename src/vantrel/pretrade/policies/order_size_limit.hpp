@@ -51,10 +51,13 @@ class OrderSizeLimitPolicy final : public Policy {
   std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
   std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
 
-  // The start check itself; the context plays no part. At most one reject.
-  std::optional<Reject> check_start(const OrderRecord& order) const;
+  // The start check itself. At most one reject. `stage`, when given, keeps the settlement
+  // name's hash for the order's other policies.
+  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
 
  private:
+  friend struct LimitPolicyProbe;  // tests: the slots a key's lookup reads
+
   std::uint16_t policy_group_id_;
   std::optional<OrderSizeLimit> broker_;
   FrozenMap<std::string, OrderSizeLimit, LimitKeyHash, LimitKeyEqual> asset_limits_;

@@ -66,14 +66,10 @@ PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& 
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
-std::size_t PnlBoundsKillSwitchPolicy::cells_read(std::uint64_t account_id,
-                                                  std::string_view settlement_asset) const noexcept {
-  const AssetInfo* info = asset_info(settlement_asset);
-  return info == nullptr ? 0 : accounts_.cells_read(AccountAsset{account_id, info->number});
-}
-
-const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(std::string_view asset) const noexcept {
-  return assets_.find(asset);
+const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(
+    std::string_view asset, const StageContext* stage) const noexcept {
+  if (stage == nullptr || assets_.empty()) return assets_.find(asset);
+  return assets_.find_hashed(asset, stage->settlement_name_hash(asset, assets_.hasher()));
 }
 
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
@@ -113,29 +109,30 @@ std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t acco
   return std::nullopt;
 }
 
-std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext&,
+std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext& ctx,
                                                                        const OrderRecord& order) const {
-  std::optional<Reject> r = check_start(order);
+  std::optional<Reject> r = check_start(order, &ctx);
   if (!r) return std::nullopt;
   return Rejects(std::move(*r));
 }
 
 std::optional<PostTradeContribution> PnlBoundsKillSwitchPolicy::apply_execution_report(
-    const PostTradeContext&, const ExecutionReportRecord& report) const {
-  std::optional<AccountBlock> b = apply_report(report);
+    const PostTradeContext& ctx, const ExecutionReportRecord& report) const {
+  std::optional<AccountBlock> b = apply_report(report, &ctx);
   if (!b) return std::nullopt;
   PostTradeContribution c;
   c.account_blocks.push_back(std::move(*b));
   return c;
 }
 
-std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& order) const {
+std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& order,
+                                                             const StageContext* stage) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
   if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
 
   const std::string& asset = op->instrument->settlement_asset.name();
-  const AssetInfo* info = asset_info(asset);
+  const AssetInfo* info = asset_info(asset, stage);
   if (info == nullptr) return std::nullopt;
   const AccountAsset key{op->account_id->value, info->number};
   const PnlBounds* broker = info->broker ? &*info->broker : nullptr;
@@ -161,7 +158,8 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
                             pnl_breach_details(words, pnl, *breached, asset, key.account));
 }
 
-std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const ExecutionReportRecord& report) const {
+std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const ExecutionReportRecord& report,
+                                                                    const StageContext* stage) const {
   const ExecutionReportRecord::Operation* op = report.operation ? &*report.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_block("instrument", "operation.instrument");
   if (!op->account_id) return missing_field_block("account ID", "operation.account_id");
@@ -169,7 +167,7 @@ std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const Execut
   if (!report.financial_impact) return missing_field_block("P&L", "financial_impact.pnl");
 
   const std::string& asset = op->instrument->settlement_asset.name();
-  const AssetInfo* info = asset_info(asset);
+  const AssetInfo* info = asset_info(asset, stage);
   if (info == nullptr) return std::nullopt;
   const AccountAsset key{op->account_id->value, info->number};
   const PnlBounds* broker = info->broker ? &*info->broker : nullptr;

@@ -45,17 +45,17 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
                                                               const ExecutionReportRecord& report) const override;
 
-  // The two hooks themselves; the contexts play no part. At most one reject or block.
-  std::optional<Reject> check_start(const OrderRecord& order) const;
-  std::optional<AccountBlock> apply_report(const ExecutionReportRecord& report) const;
+  // The two hooks themselves. At most one reject or block. `stage`, when given, keeps the
+  // settlement name's hash for the record's other policies.
+  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
+  std::optional<AccountBlock> apply_report(const ExecutionReportRecord& report, const StageContext* stage = nullptr) const;
 
   // The running P&L of a key, if it has one (tests and diagnostics).
   std::optional<Decimal> running_pnl(std::uint64_t account_id, std::string_view settlement_asset) const;
-  // How many cells a lookup of the key's configured barrier reads; 0 for an asset the
-  // configuration does not name (tests: the work a key costs).
-  std::size_t cells_read(std::uint64_t account_id, std::string_view settlement_asset) const noexcept;
 
  private:
+  friend struct LimitPolicyProbe;  // tests: the cells a key's lookup reads
+
   // Every settlement asset the configuration names has a number from 1; keys
   // of the cell tables are (account, number), so no entry holds a name.
   struct AssetInfo {
@@ -103,7 +103,7 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   };
   static constexpr std::size_t kShards = 16;
 
-  const AssetInfo* asset_info(std::string_view asset) const noexcept;
+  const AssetInfo* asset_info(std::string_view asset, const StageContext* stage = nullptr) const noexcept;
   const AccountEntry* account_entry(AccountAsset key) const noexcept { return accounts_.find(key); }
   Shard& shard_for(AccountAsset key) const noexcept;
   // The running P&L of a broker-only key; zero before its first report.

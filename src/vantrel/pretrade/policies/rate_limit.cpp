@@ -61,13 +61,13 @@ RateLimitPolicy::RateLimitPolicy(const RateLimitConfig& config, Instant created,
         AssetOrderLog(by_account_asset[i].first.account_id, numbered[i], by_account_asset[i].second, mode));
 }
 
-std::optional<Rejects> RateLimitPolicy::check_pre_trade_start(const PreTradeContext&, const OrderRecord& order) const {
-  std::optional<Reject> r = check_start(order);
+std::optional<Rejects> RateLimitPolicy::check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const {
+  std::optional<Reject> r = check_start(order, &ctx);
   if (!r) return std::nullopt;
   return Rejects(std::move(*r));
 }
 
-std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) const {
+std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order, const StageContext* stage) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   const bool needs_asset = !asset_windows_.empty() || !account_asset_logs_.empty();
   const bool needs_account = !account_logs_.empty() || !account_asset_logs_.empty();
@@ -89,7 +89,11 @@ std::optional<Reject> RateLimitPolicy::check_start(const OrderRecord& order) con
   }
   // Only barriers that exist read the order's asset and account (both checked present above).
   const std::string_view asset_name = needs_asset ? op->instrument->settlement_asset.name() : std::string_view();
-  const std::uint64_t name_hash = needs_asset ? LimitKeyHash::of_name(asset_name) : 0;
+  // Both maps' hashers hold the limit keys every hasher of the process holds.
+  const LimitKeyHash& hash = asset_numbers_.hasher();
+  const std::uint64_t name_hash = !needs_asset ? 0
+                                  : stage != nullptr ? stage->settlement_name_hash(asset_name, hash)
+                                                     : hash.of_name(asset_name);
   if (const auto* w = asset_windows_.find_hashed(asset_name, name_hash)) {
     asset = {0, (*w)->max_orders(), (*w)->window_ns(), true};
     asset.count = (*w)->count(elapsed);

@@ -45,18 +45,13 @@ class RateLimitPolicy final : public Policy {
 
   // Counts the order in every barrier that applies and returns the reject of the first one
   // exceeded (broker, asset, account, account+asset). Reads the start stage's instant, or the
-  // clock when no stage has published one.
-  std::optional<Reject> check_start(const OrderRecord& order) const;
-
-  // How many cells a lookup of the account's log, or of the account+asset log, reads; 0 for
-  // an asset no account+asset barrier names (tests: the work a key costs).
-  std::size_t account_cells_read(std::uint64_t account_id) const noexcept { return account_logs_.cells_read(account_id); }
-  std::size_t account_asset_cells_read(std::uint64_t account_id, std::string_view asset) const noexcept {
-    const std::uint32_t* number = asset_numbers_.find(asset);
-    return number == nullptr ? 0 : account_asset_logs_.cells_read(AccountAsset{account_id, *number});
-  }
+  // clock when no stage has published one. `stage`, when given, keeps the settlement name's hash
+  // for the order's other policies.
+  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
 
  private:
+  friend struct LimitPolicyProbe;  // tests: the cells a key's lookup reads
+
   // One log with its barrier; a free cell has a zero window (a configured window never is).
   struct OrderLog {
     OrderLog() noexcept = default;
