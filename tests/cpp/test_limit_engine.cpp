@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <memory>
+#include <string>
 #include <variant>
 
 #include "limit_policy_util.hpp"
@@ -147,6 +149,41 @@ TEST(LimitEngine, KillSwitchReportWithoutPnlBlocksWithPnlField) {
   const std::optional<AccountBlock> stored = engine->blocks().block_of(AccountId{5});
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->reason, "failed to access required field 'P&L'");
+}
+
+// An order's settlement name is hashed once: the first limit policy that looks it up keeps the
+// hash in the stage's context, and the others take it from there. A context keeping a hash no
+// limit hasher gives the name makes each policy miss the asset barrier it finds otherwise. A
+// context handed another record's name hashes that one anew.
+TEST(LimitEngine, EveryLimitPolicyTakesTheNameHashTheStageKept) {
+  auto groups = std::make_shared<AccountGroupRegistry>(SyncMode::None, SyncMode::None);
+  auto blocks = std::make_shared<AccountBlockRegistry>(SyncMode::None);
+  const OrderRecord order = order_for(7, "USD");
+  int hashed = 0;
+  const auto other_hash = [&](std::string_view) {
+    ++hashed;
+    return std::uint64_t{42};
+  };
+  OrderSizeLimitConfig size;
+  size.asset_barriers.push_back({OrderSizeLimit{Quantity{dec("0.5")}, Volume{dec("1000")}}, "USD"});
+  RateLimitConfig rate;
+  rate.asset_barriers.push_back({"USD", RateBarrier{0, kSecond}});
+  PnlKillSwitchConfig pnl;
+  pnl.broker_barriers.push_back({"USD", PnlBounds{dec("1"), std::nullopt}});
+  const OrderSizeLimitPolicy size_policy(size);
+  const RateLimitPolicy rate_policy(rate, at_ms(0), SyncMode::None);
+  const PnlBoundsKillSwitchPolicy pnl_policy(pnl, SyncMode::None);
+  for (const Policy* policy : std::initializer_list<const Policy*>{&size_policy, &rate_policy, &pnl_policy}) {
+    const PreTradeContext fresh(AccountId{7}, *groups, *blocks), kept(AccountId{7}, *groups, *blocks);
+    kept.settlement_name_hash(order.operation->instrument->settlement_asset.name(), other_hash);
+    EXPECT_TRUE(policy->check_pre_trade_start(fresh, order)) << policy->name();
+    EXPECT_FALSE(policy->check_pre_trade_start(kept, order)) << policy->name();
+  }
+  EXPECT_EQ(hashed, 3);
+  const PreTradeContext ctx(AccountId{7}, *groups, *blocks);
+  const std::string usd = "USD", eur = "EUR";
+  for (const std::string* name : {&usd, &usd, &eur, &eur}) ctx.settlement_name_hash(*name, other_hash);
+  EXPECT_EQ(hashed, 5);
 }
 
 }  // namespace

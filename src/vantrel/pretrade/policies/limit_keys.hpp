@@ -44,10 +44,15 @@ struct LimitKeyHash {
   // The keyed hash of an asset name: the hash of an asset key, and what an (account, asset)
   // key's hash is made from, so one order hashes its asset's name once.
   std::uint64_t of_name(std::string_view asset) const noexcept {
-    if (asset.size() > 8) return sip_hash13(names, asset);
+    if (asset.size() > 8) [[unlikely]]
+      return of_long_name(names, asset);
     const std::uint64_t word = asset.size() == 8 ? sip_detail::load_word(asset.data())
                                                  : sip_detail::load_tail(asset.data(), asset.size());
     return placement_hash(word, asset.size(), words);
+  }
+  // Apart, so that a lookup by a short name keeps few registers.
+  [[gnu::noinline]] static std::uint64_t of_long_name(const SipKey& key, std::string_view asset) noexcept {
+    return sip_hash13(key, asset);
   }
   std::uint64_t of_account_asset(std::uint64_t account_id, std::uint64_t name_hash) const noexcept {
     return placement_hash(account_id, name_hash, pairs);

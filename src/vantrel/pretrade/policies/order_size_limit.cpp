@@ -37,12 +37,12 @@ RejectCode breach_code(SizeFinding::Kind kind) noexcept {
 
 std::optional<Rejects> OrderSizeLimitPolicy::check_pre_trade_start(const PreTradeContext& ctx,
                                                                   const OrderRecord& order) const {
-  std::optional<Reject> r = check_start(order, &ctx);
+  std::optional<Reject> r = start_check(&ctx, order);
   if (!r) return std::nullopt;
   return Rejects(std::move(*r));
 }
 
-std::optional<Reject> OrderSizeLimitPolicy::check_start(const OrderRecord& order, const StageContext* stage) const {
+std::optional<Reject> OrderSizeLimitPolicy::start_check(const StageContext* stage, const OrderRecord& order) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
   if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");

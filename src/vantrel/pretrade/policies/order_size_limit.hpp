@@ -51,12 +51,14 @@ class OrderSizeLimitPolicy final : public Policy {
   std::uint16_t policy_group_id() const noexcept override { return policy_group_id_; }
   std::optional<Rejects> check_pre_trade_start(const PreTradeContext& ctx, const OrderRecord& order) const override;
 
-  // The start check itself. At most one reject. `stage`, when given, keeps the settlement
-  // name's hash for the order's other policies.
-  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
+  // The start check itself, without a stage. At most one reject.
+  std::optional<Reject> check_start(const OrderRecord& order) const { return start_check(nullptr, order); }
 
  private:
   friend struct LimitPolicyProbe;  // tests: the slots a key's lookup reads
+
+  // `stage`, when given, keeps the settlement name's hash for the order's other policies.
+  std::optional<Reject> start_check(const StageContext* stage, const OrderRecord& order) const;
 
   std::uint16_t policy_group_id_;
   std::optional<OrderSizeLimit> broker_;

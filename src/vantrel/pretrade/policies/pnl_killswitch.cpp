@@ -66,12 +66,6 @@ PnlBoundsKillSwitchPolicy::PnlBoundsKillSwitchPolicy(const PnlKillSwitchConfig& 
   for (std::unique_ptr<Shard>& shard : shards_) shard = std::make_unique<Shard>(mode);
 }
 
-const PnlBoundsKillSwitchPolicy::AssetInfo* PnlBoundsKillSwitchPolicy::asset_info(
-    std::string_view asset, const StageContext* stage) const noexcept {
-  if (stage == nullptr || assets_.empty()) return assets_.find(asset);
-  return assets_.find_hashed(asset, stage->settlement_name_hash(asset, assets_.hasher()));
-}
-
 PnlBoundsKillSwitchPolicy::Shard& PnlBoundsKillSwitchPolicy::shard_for(AccountAsset key) const noexcept {
   // The low bits under the process's key for shards; each table places keys by a key of its own.
   return *shards_[placement_hash(key, secret_) % kShards];
@@ -111,22 +105,22 @@ std::optional<Decimal> PnlBoundsKillSwitchPolicy::running_pnl(std::uint64_t acco
 
 std::optional<Rejects> PnlBoundsKillSwitchPolicy::check_pre_trade_start(const PreTradeContext& ctx,
                                                                        const OrderRecord& order) const {
-  std::optional<Reject> r = check_start(order, &ctx);
+  std::optional<Reject> r = start_check(&ctx, order);
   if (!r) return std::nullopt;
   return Rejects(std::move(*r));
 }
 
 std::optional<PostTradeContribution> PnlBoundsKillSwitchPolicy::apply_execution_report(
     const PostTradeContext& ctx, const ExecutionReportRecord& report) const {
-  std::optional<AccountBlock> b = apply_report(report, &ctx);
+  std::optional<AccountBlock> b = report_step(&ctx, report);
   if (!b) return std::nullopt;
   PostTradeContribution c;
   c.account_blocks.push_back(std::move(*b));
   return c;
 }
 
-std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& order,
-                                                             const StageContext* stage) const {
+std::optional<Reject> PnlBoundsKillSwitchPolicy::start_check(const StageContext* stage,
+                                                             const OrderRecord& order) const {
   const OrderRecord::Operation* op = order.operation ? &*order.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_reject(kName, "instrument", "operation.instrument");
   if (!op->account_id) return missing_field_reject(kName, "account ID", "operation.account_id");
@@ -158,8 +152,8 @@ std::optional<Reject> PnlBoundsKillSwitchPolicy::check_start(const OrderRecord& 
                             pnl_breach_details(words, pnl, *breached, asset, key.account));
 }
 
-std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::apply_report(const ExecutionReportRecord& report,
-                                                                    const StageContext* stage) const {
+std::optional<AccountBlock> PnlBoundsKillSwitchPolicy::report_step(const StageContext* stage,
+                                                                   const ExecutionReportRecord& report) const {
   const ExecutionReportRecord::Operation* op = report.operation ? &*report.operation : nullptr;
   if (op == nullptr || !op->instrument) return missing_field_block("instrument", "operation.instrument");
   if (!op->account_id) return missing_field_block("account ID", "operation.account_id");

@@ -45,10 +45,11 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   std::optional<PostTradeContribution> apply_execution_report(const PostTradeContext& ctx,
                                                               const ExecutionReportRecord& report) const override;
 
-  // The two hooks themselves. At most one reject or block. `stage`, when given, keeps the
-  // settlement name's hash for the record's other policies.
-  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
-  std::optional<AccountBlock> apply_report(const ExecutionReportRecord& report, const StageContext* stage = nullptr) const;
+  // The two hooks themselves, without a stage. At most one reject or block.
+  std::optional<Reject> check_start(const OrderRecord& order) const { return start_check(nullptr, order); }
+  std::optional<AccountBlock> apply_report(const ExecutionReportRecord& report) const {
+    return report_step(nullptr, report);
+  }
 
   // The running P&L of a key, if it has one (tests and diagnostics).
   std::optional<Decimal> running_pnl(std::uint64_t account_id, std::string_view settlement_asset) const;
@@ -103,7 +104,13 @@ class PnlBoundsKillSwitchPolicy final : public Policy {
   };
   static constexpr std::size_t kShards = 16;
 
-  const AssetInfo* asset_info(std::string_view asset, const StageContext* stage = nullptr) const noexcept;
+  // `stage`, when given, keeps the settlement name's hash for the record's other policies.
+  std::optional<Reject> start_check(const StageContext* stage, const OrderRecord& order) const;
+  std::optional<AccountBlock> report_step(const StageContext* stage, const ExecutionReportRecord& report) const;
+  const AssetInfo* asset_info(std::string_view asset, const StageContext* stage = nullptr) const noexcept {
+    if (stage == nullptr || assets_.empty()) return assets_.find(asset);
+    return assets_.find_hashed(asset, stage->settlement_name_hash(asset, assets_.hasher()));
+  }
   const AccountEntry* account_entry(AccountAsset key) const noexcept { return accounts_.find(key); }
   Shard& shard_for(AccountAsset key) const noexcept;
   // The running P&L of a broker-only key; zero before its first report.

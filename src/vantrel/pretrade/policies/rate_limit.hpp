@@ -45,12 +45,14 @@ class RateLimitPolicy final : public Policy {
 
   // Counts the order in every barrier that applies and returns the reject of the first one
   // exceeded (broker, asset, account, account+asset). Reads the start stage's instant, or the
-  // clock when no stage has published one. `stage`, when given, keeps the settlement name's hash
-  // for the order's other policies.
-  std::optional<Reject> check_start(const OrderRecord& order, const StageContext* stage = nullptr) const;
+  // clock when no stage has published one. Without a stage.
+  std::optional<Reject> check_start(const OrderRecord& order) const { return start_check(nullptr, order); }
 
  private:
   friend struct LimitPolicyProbe;  // tests: the cells a key's lookup reads
+
+  // `stage`, when given, keeps the settlement name's hash for the order's other policies.
+  std::optional<Reject> start_check(const StageContext* stage, const OrderRecord& order) const;
 
   // One log with its barrier; a free cell has a zero window (a configured window never is).
   struct OrderLog {
