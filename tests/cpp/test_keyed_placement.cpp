@@ -26,6 +26,7 @@
 #include "vantrel/pretrade/policies/frozen_map.hpp"
 #include "vantrel/pretrade/policies/holdings_state.hpp"
 #include "vantrel/pretrade/policies/limit_keys.hpp"
+#include "vantrel/pretrade/policies/order_size_limit.hpp"
 #include "vantrel/pretrade/policies/pnl_killswitch.hpp"
 #include "vantrel/pretrade/policies/rate_limit.hpp"
 
@@ -110,6 +111,23 @@ TEST(KeyedPlacement, PnlCellsCostWhatRandomKeysCost) {
     }
     return mean(cells, kKeys);
   }, 8.0, /*asset=*/1);
+}
+
+// The size limit's (account, asset) limits, a configured map keyed by the account and the name's
+// keyed hash.
+TEST(KeyedPlacement, SizeLimitKeysCostWhatRandomKeysCost) {
+  expect_chosen_cost_what_random_cost("size limits", [](const std::vector<std::uint64_t>& ids) {
+    OrderSizeLimitConfig config;
+    for (std::size_t i = 0; i < kKeys / 2; ++i)
+      config.account_asset_barriers.push_back({OrderSizeLimit{Quantity{dec("0.5")}, Volume{dec("100")}}, ids[i], "USD"});
+    const OrderSizeLimitPolicy policy(config);
+    std::size_t slots = 0;
+    for (std::size_t i = 0; i < kKeys; ++i) {
+      slots += LimitPolicyProbe::slots_read(policy, ids[i], "USD");
+      if (i % 97 == 0) EXPECT_EQ(policy.check_start(limit_test::order_for(ids[i])).has_value(), i < kKeys / 2) << i;
+    }
+    return mean(slots, kKeys);
+  }, 4.0);
 }
 
 // The rate limit's logs: by account, and by (account, asset number).
