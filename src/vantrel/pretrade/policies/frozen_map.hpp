@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "vantrel/core/placement.hpp"
 
 namespace vantrel {
 
