@@ -306,3 +306,48 @@ def test_what_a_thread_ended_inside_a_callback_leaves_behind(testkit, road):
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert not failed_exit(done.returncode, done.stderr), done.stderr
     assert done.stdout == ROAD_OUTPUT[road], done.stderr
+
+
+# The interpreter ends a thread by pthread_exit, its lock given up, inside the
+# call that asked for the lock back. Done the same way from an iterator's
+# __next__ (ctypes gives the lock up around the call) while the interpreter
+# runs, so that only the note taken where the iteration calls into the
+# interpreter keeps the entry from releasing the iterator without the lock:
+# it leaks exactly what the interpreter's own iteration (list()) leaks.
+ENDED_WHILE_ITERATING = textwrap.dedent("""
+    import ctypes, os, sys, threading, time
+    import vantrel
+    from vantrel import AccountId
+    from vantrel.pretrade.policies import SpotFundsPolicy
+
+    class Ending:
+        def __init__(self):
+            self.ended, self.task = threading.Event(), None
+        def __next__(self):
+            self.task = f"/proc/self/task/{threading.get_native_id()}"
+            self.ended.set()
+            ctypes.CDLL(None).pthread_exit(None)
+
+    class Items:
+        def __init__(self, iterator):
+            self.iterator = iterator
+        def __iter__(self):
+            return self.iterator
+
+    engine = vantrel.Engine.builder().full_sync().builtin(SpotFundsPolicy()).build()
+    leaked = []
+    for drain in (list, lambda items: engine.apply_account_adjustment(AccountId.from_int(1), items)):
+        iterator = Ending()
+        held = sys.getrefcount(iterator)
+        threading.Thread(target=drain, args=(Items(iterator),), daemon=True).start()
+        iterator.ended.wait()
+        while os.path.exists(iterator.task):  # gone once the thread has unwound
+            time.sleep(0.01)
+        leaked.append(sys.getrefcount(iterator) - held)
+    print(leaked[1] - leaked[0])
+""")
+
+
+def test_a_thread_ended_inside_an_iteration_releases_nothing_of_it():
+    done = subprocess.run([sys.executable, "-c", ENDED_WHILE_ITERATING], capture_output=True, text=True, timeout=120)
+    assert not failed_exit(done.returncode, done.stderr) and done.stdout == "0\n", done.stderr
