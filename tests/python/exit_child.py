@@ -17,6 +17,11 @@ opens the gate and sleeps, so the interpreter ends the thread right there,
 inside the callback; then it calls the engine, on that thread's account too,
 and prints "alive".
 
+MODE "late" (the kinds in SLEEPY): eight daemon threads each sleep inside a
+callback until the interpreter has finished; an exit function of the
+toolkit's test module (in DIR) wakes them then, and they are ended on their
+way back in. Nothing is printed.
+
 The child must exit with status 0 whatever it met. The kind "class_attr"
 needs the toolkit's test module, in DIR.
 """
@@ -52,11 +57,10 @@ STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
     "batch", "action", "del", "account_group", "class_attr")
 
-# Callbacks that sleep a few microseconds, the lock given up: with many
-# threads asleep there when the interpreter has finished (its thread-state key
-# deleted), some wake then and are ended on the way back in.
-# (The reject's user_data whose __index__ sleeps is read by a call no note of
-# the thread's end wraps: only the check on each release guards it.)
+# Callbacks that sleep, the lock given up, until the interpreter has finished
+# (its thread-state key deleted): MODE "late" only. (The reject's user_data
+# whose __index__ sleeps is read by a call no note of the thread's end wraps:
+# only the check on each release guards it.)
 SLEEPY = ("start_sleepgen", "adjust_sleepgen", "start_sleepcode", "start_sleepindex")
 
 THREADS = 16
@@ -64,10 +68,8 @@ TEARDOWN_CALLS = 300
 TEARDOWN_ASSETS = 40  # funds slots each teardown call opens
 
 KIND, MODE = sys.argv[1:3]
-assert KIND in KINDS + SLEEPY and MODE in ("teardown", "gate", "late"), sys.argv
+assert (KIND in KINDS and MODE in ("teardown", "gate")) or (KIND in SLEEPY and MODE == "late"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
-if KIND in SLEEPY:
-    THREADS = 64
 if MODE == "gate":
     THREADS = 1
 if MODE == "late":
@@ -136,10 +138,7 @@ class BusyReject:
         return "not a code"
 
 
-def nap(sleep=time.sleep):
-    if MODE != "late":
-        sleep(5e-6)
-        return
+def nap():
     # Until the interpreter has finished: the thread is ended on its way back in.
     asleep.release()
     os.read(WAKE_R, 1)
