@@ -17,6 +17,11 @@ opens the gate and sleeps, so the interpreter ends the thread right there,
 inside the callback; then it calls the engine, on that thread's account too,
 and prints "alive".
 
+MODE "late" (the kinds in SLEEPY): eight daemon threads each sleep inside a
+callback until the interpreter has finished; an exit function of the
+toolkit's test module (in DIR) wakes them then, and they are ended on their
+way back in. Nothing is printed.
+
 The child must exit with status 0 whatever it met. The kind "class_attr"
 needs the toolkit's test module, in DIR.
 """
@@ -52,15 +57,25 @@ STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
     "batch", "action", "del", "account_group", "class_attr")
 
+# Callbacks that sleep, the lock given up, until the interpreter has finished
+# (its thread-state key deleted): MODE "late" only. (The reject's user_data
+# whose __index__ sleeps is read by a call no note of the thread's end wraps:
+# only the check on each release guards it.)
+SLEEPY = ("start_sleepgen", "adjust_sleepgen", "start_sleepcode", "start_sleepindex")
+
 THREADS = 16
 TEARDOWN_CALLS = 300
 TEARDOWN_ASSETS = 40  # funds slots each teardown call opens
 
 KIND, MODE = sys.argv[1:3]
-assert KIND in KINDS and MODE in ("teardown", "gate"), sys.argv
+assert (KIND in KINDS and MODE in ("teardown", "gate")) or (KIND in SLEEPY and MODE == "late"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
 if MODE == "gate":
     THREADS = 1
+if MODE == "late":
+    THREADS = 8
+    WAKE_R, WAKE_W = os.pipe()
+    asleep = threading.Semaphore(0)
 
 # A short switch interval: the lock changes hands often, so threads wait for
 # it inside callbacks often.
@@ -123,6 +138,44 @@ class BusyReject:
         return "not a code"
 
 
+def nap():
+    # Until the interpreter has finished: the thread is ended on its way back in.
+    asleep.release()
+    os.read(WAKE_R, 1)
+
+
+def sleepy_gen():
+    nap()
+    return
+    yield
+
+
+class SleepyReject:
+    # A reject whose `code` property sleeps, then names no code: the hook fails.
+    reason = details = "sleepy"
+    scope = "order"
+
+    @property
+    def code(self):
+        nap()
+        return "not a code"
+
+
+class SleepyIndex:
+    def __index__(self):
+        nap()
+        return 7
+
+
+def sleepy_result_of(stage):
+    if STAGE != stage:
+        return None
+    return {"sleepgen": lambda: sleepy_gen() if stage == "start" else Fields(rejects=sleepy_gen(), mutations=()),
+            "sleepcode": lambda: [SleepyReject()],
+            "sleepindex": lambda: [Fields(code="OrderQtyExceedsLimit", reason="r", details="d", scope="order",
+                                          user_data=SleepyIndex())]}[SHAPE]()
+
+
 class BusyAction:
     commit = rollback = staticmethod(busy)
 
@@ -133,6 +186,8 @@ class Dying(list):
 
 
 def result_of(stage):
+    if KIND in SLEEPY:
+        return sleepy_result_of(stage)
     if STAGE != stage and KIND != "batch":
         return None
     if SHAPE == "hook" or KIND == "batch":
@@ -287,6 +342,15 @@ class GateTeardown:
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
+if MODE == "late":
+    # MODE "late": the threads sleep inside the callbacks until the
+    # interpreter has finished; the toolkit's test module in DIR wakes them then.
+    for _ in range(THREADS):
+        asleep.acquire()
+    sys.path.insert(0, sys.argv[3])
+    import _vantrel_testkit as kit
+    kit.wake_after_exit(WAKE_W, THREADS, 0.5)
+    sys.exit(0)
 if MODE == "gate":
     waiting.wait()
     builtins.exit_teardown = GateTeardown()

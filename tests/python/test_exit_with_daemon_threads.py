@@ -148,3 +148,206 @@ def test_the_finalising_thread_is_let_back_in_by_hooks_and_staged_actions(testki
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0 and not reported(done.stderr), done.stderr
     assert done.stdout == "True ['hook', 'a', 'b']\n", done.stderr
+
+
+# Threads asleep inside a callback (a generator a hook returned, a reject's
+# property, the rejects of an adjustment's result, a user_data's __index__)
+# that wake only once the interpreter has finished, its thread-state key
+# deleted, and are ended on their way back in: they release nothing.
+SLEEPY = ("start_sleepgen", "adjust_sleepgen", "start_sleepcode", "start_sleepindex")
+
+
+def failed_exit(code, err):
+    return code != 0 or reported(err) or "Fatal Python error" in err
+
+
+@pytest.mark.parametrize("kind", SLEEPY)
+def test_threads_woken_after_the_interpreter_finished_release_nothing(kind, testkit):
+    code, err, out = run_child(kind, "late", os.path.dirname(testkit.__file__))
+    assert not failed_exit(code, err) and out == "", err
+
+
+# One daemon thread ended at a gate inside a hook (or a staged action) while
+# module teardown waits; then teardown reads what the thread left behind.
+ROAD_PRELUDE = textwrap.dedent("""
+    import builtins, os, sys, threading, time
+    sys.path.insert(0, {where!r})
+    import {name} as kit
+    import vantrel
+    from vantrel import (AccountAdjustment, AccountAdjustmentAmount, AccountAdjustmentBalanceOperation, AccountId,
+                         AdjustmentAmount, Order, OrderOperation, PositionSize, Price, Quantity, Side, TradeAmount)
+    from vantrel.pretrade.policies import SpotFundsPolicy
+
+    waiting, gate = threading.Event(), threading.Lock()
+    gate.acquire()
+    account = AccountId.from_int(1)
+
+    def at_gate():
+        if threading.current_thread() is not threading.main_thread():
+            waiting.set()
+            gate.acquire()  # until the interpreter finalises: it ends the thread here
+
+    def adjust(balance, held="0"):  # deltas; zero for both reads the slot
+        return AccountAdjustment(operation=AccountAdjustmentBalanceOperation(asset="USD"), amount=AccountAdjustmentAmount(
+            balance=AdjustmentAmount.delta(PositionSize(balance)), held=AdjustmentAmount.delta(PositionSize(held))))
+
+    def order():  # holds 10 USD
+        return Order(operation=OrderOperation(
+            underlying_asset="BTC", settlement_asset="USD", account_id=account, side=Side.BUY,
+            trade_amount=TradeAmount.quantity(Quantity("1")), price=Price("10")))
+
+    class Fields:
+        def __init__(self, **fields):
+            self.__dict__.update(fields)
+
+    class Quiet:
+        name = "quiet"
+        def check_pre_trade_start(self, ctx, order): return None
+        def perform_pre_trade_check(self, ctx, order): return None
+        def apply_execution_report(self, *, ctx, report): return None
+        def apply_account_adjustment(self, ctx, account_id, adjustment): return None
+
+    class Gated(Quiet):
+        name = "gated"
+        def perform_pre_trade_check(self, ctx, order):
+            at_gate()
+
+    class Teardown:
+        def __init__(self, check, open_gate):
+            self.check, self.open_gate, self.sleep, self.write = check, open_gate, time.sleep, os.write
+
+        def __del__(self):
+            self.open_gate()
+            self.sleep(0.3)  # the lock given up: the thread takes it back, and is ended
+            self.write(1, f"{{self.check()}}\\n".encode())
+""")
+
+ROADS = {
+    # Ended in a main-stage hook after the funds policy held and a Python
+    # action was staged: the thread may no longer call the host, so nothing
+    # of the staged list runs, and the hold stays (not rolled back alone).
+    "refusal": """
+        class Stager(Quiet):
+            name = "stager"
+            def perform_pre_trade_check(self, ctx, order):
+                return Fields(rejects=(), mutations=[Fields(commit=lambda: None, rollback=lambda: None)])
+
+        engine = vantrel.Engine.builder().full_sync().builtin(SpotFundsPolicy()).pre_trade(Stager()).pre_trade(
+            Gated()).build()
+        engine.apply_account_adjustment(account, [adjust("1000")])
+        threading.Thread(target=lambda: engine.execute_pre_trade(order()), daemon=True).start()
+        waiting.wait()
+        check = lambda engine=engine, item=adjust("0"): engine.apply_account_adjustment(
+            AccountId.from_int(1), [item]).outcomes[0].entry.held.absolute
+        builtins.exit_teardown = Teardown(check, gate.release)
+    """,
+    # A staged Python action run by core work that gave the interpreter lock
+    # up: its token waits for the lock while the interpreter finalises, and
+    # the thread is ended there, inside work that may not throw.
+    "action": """
+        threading.Thread(target=kit.actions_after_gate, args=([lambda: None],), daemon=True).start()
+        builtins.exit_teardown = Teardown(lambda: "alive", kit.open_gate)
+    """,
+    # A hook keeps its context and is ended inside: the context must keep the
+    # stage's block registry, which outlives the engine then.
+    "lease": """
+        kept = []
+
+        class Keeper(Quiet):
+            name = "keeper"
+            def perform_pre_trade_check(self, ctx, order):
+                kept.append(ctx)
+                at_gate()
+
+        box = [vantrel.Engine.builder().full_sync().pre_trade(Keeper()).build()]
+
+        def run():  # the thread's frames hold the request only, never the engine
+            request = box[0].start_pre_trade(order()).request
+            request.execute()
+
+        threading.Thread(target=run, daemon=True).start()
+        waiting.wait()
+
+        def check(box=box, kept=kept):
+            box.clear()  # the engine goes
+            return type(kept[0].account_control).__name__
+
+        builtins.exit_teardown = Teardown(check, gate.release)
+    """,
+    # A hook raises, and the thread is ended before its call reports it: the
+    # exception, and what it holds, are never released, neither by the thread
+    # nor through the release queue that teardown's engine calls flush.
+    "slot": """
+        class Loud:
+            def __del__(self, write=os.write):
+                write(1, b"released\\n")
+
+        class Raiser(Quiet):
+            name = "raiser"
+            def perform_pre_trade_check(self, ctx, order):
+                if threading.current_thread() is not threading.main_thread():
+                    raise ValueError(Loud())
+
+        engine = vantrel.Engine.builder().full_sync().pre_trade(Raiser()).pre_trade(Gated()).build()
+        threading.Thread(target=lambda: engine.execute_pre_trade(order()), daemon=True).start()
+        waiting.wait()
+        check = lambda engine=engine, item=adjust("1"): engine.apply_account_adjustment(
+            AccountId.from_int(2), [item]).ok
+        builtins.exit_teardown = Teardown(check, gate.release)
+    """,
+}
+ROAD_OUTPUT = {"refusal": "10\n", "action": "alive\n", "lease": "AccountControl\n", "slot": "True\n"}
+
+
+@pytest.mark.parametrize("road", ROADS)
+def test_what_a_thread_ended_inside_a_callback_leaves_behind(testkit, road):
+    code = ROAD_PRELUDE.format(where=os.path.dirname(testkit.__file__), name=testkit.__name__) + textwrap.dedent(
+        ROADS[road])
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert not failed_exit(done.returncode, done.stderr), done.stderr
+    assert done.stdout == ROAD_OUTPUT[road], done.stderr
+
+
+# The interpreter ends a thread by pthread_exit, its lock given up, inside the
+# call that asked for the lock back. Done the same way from an iterator's
+# __next__ (ctypes gives the lock up around the call) while the interpreter
+# runs, so that only the note taken where the iteration calls into the
+# interpreter keeps the entry from releasing the iterator without the lock:
+# it leaks exactly what the interpreter's own iteration (list()) leaks.
+ENDED_WHILE_ITERATING = textwrap.dedent("""
+    import ctypes, os, sys, threading, time
+    import vantrel
+    from vantrel import AccountId
+    from vantrel.pretrade.policies import SpotFundsPolicy
+
+    class Ending:
+        def __init__(self):
+            self.ended, self.task = threading.Event(), None
+        def __next__(self):
+            self.task = f"/proc/self/task/{threading.get_native_id()}"
+            self.ended.set()
+            ctypes.CDLL(None).pthread_exit(None)
+
+    class Items:
+        def __init__(self, iterator):
+            self.iterator = iterator
+        def __iter__(self):
+            return self.iterator
+
+    engine = vantrel.Engine.builder().full_sync().builtin(SpotFundsPolicy()).build()
+    leaked = []
+    for drain in (list, lambda items: engine.apply_account_adjustment(AccountId.from_int(1), items)):
+        iterator = Ending()
+        held = sys.getrefcount(iterator)
+        threading.Thread(target=drain, args=(Items(iterator),), daemon=True).start()
+        iterator.ended.wait()
+        while os.path.exists(iterator.task):  # gone once the thread has unwound
+            time.sleep(0.01)
+        leaked.append(sys.getrefcount(iterator) - held)
+    print(leaked[1] - leaked[0])
+""")
+
+
+def test_a_thread_ended_inside_an_iteration_releases_nothing_of_it():
+    done = subprocess.run([sys.executable, "-c", ENDED_WHILE_ITERATING], capture_output=True, text=True, timeout=120)
+    assert not failed_exit(done.returncode, done.stderr) and done.stdout == "0\n", done.stderr

@@ -1,5 +1,7 @@
 // A test-only extension that drives the binding toolkit through classes and
 // functions of its own, so its rules are checked without the engine.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 
 namespace vantrel::py {
@@ -536,6 +539,55 @@ PyObject* ended_in_core_work(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   Py_RETURN_NONE;
 }
 
+// wake_after_exit(fd, count): once the interpreter has finished (its
+// thread-state key deleted), writes `count` bytes to `fd`, waking threads that
+// sleep in a read of it inside a callback, and gives them `settle` seconds to
+// be ended on their way back in before the process exits.
+int g_wake_fd = -1;
+long g_wake_count = 0;
+double g_wake_settle = 0;
+
+void wake_sleepers() {
+  for (long i = 0; i < g_wake_count; ++i) static_cast<void>(!write(g_wake_fd, "w", 1));
+  std::this_thread::sleep_for(std::chrono::duration<double>(g_wake_settle));
+}
+
+PyObject* wake_after_exit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("wake_after_exit()", req("fd"), req("count"), req("settle"));
+  auto [fd_obj, count_obj, settle_obj] = parse(spec, args, nargs, kwnames);
+  g_wake_fd = static_cast<int>(PyLong_AsLong(fd_obj));
+  g_wake_count = PyLong_AsLong(count_obj);
+  g_wake_settle = PyFloat_AsDouble(settle_obj);
+  if (PyErr_Occurred() != nullptr) throw_pending();
+  if (Py_AtExit(&wake_sleepers) != 0) throw_error(PyExc_RuntimeError, "no room for an exit function");
+  Py_RETURN_NONE;
+}
+
+// actions_after_gate(actions): core work that waits, the interpreter lock
+// given up, until open_gate() is called, then runs the actions as a commit
+// runs staged ones.
+std::atomic<bool> g_gate_open{false};
+
+PyObject* open_gate(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  g_gate_open = true;
+  g_gate_open.notify_all();
+  Py_RETURN_NONE;
+}
+
+PyObject* actions_after_gate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("actions_after_gate()", req("actions"));
+  auto [actions] = parse(spec, args, nargs, kwnames);
+  std::vector<Ref> callables = collect_items(actions, [](PyObject* item) { return Ref::borrow(item); });
+  PendingErrorScope scope;
+  {
+    AllowThreads released;
+    g_gate_open.wait(false);
+    for (Ref& callable : callables) py_call_action(std::move(callable));
+  }
+  scope.finish();
+  Py_RETURN_NONE;
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -563,6 +615,9 @@ PyMethodDef kFunctions[] = {
     {"call_method_2", method_entry<&call_method_2>(), kFastcallFlags, nullptr},
     {"core_work", method_entry<&core_work>(), kFastcallFlags, nullptr},
     {"tick", method_entry<&tick>(), kFastcallFlags, nullptr},
+    {"wake_after_exit", method_entry<&wake_after_exit>(), kFastcallFlags, nullptr},
+    {"open_gate", method_entry<&open_gate>(), kFastcallFlags, nullptr},
+    {"actions_after_gate", method_entry<&actions_after_gate>(), kFastcallFlags, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -47,10 +47,16 @@ std::uint64_t user_data_of(PyObject* obj) {
   throw_error(PyExc_ValueError, kRefusal);
 }
 
+// A result's attributes may be properties: Python code, noted if the thread
+// is ended there, as iterating the result is.
+Ref attr_of(PyObject* obj, const char* name) {
+  return Ref::steal(noting_thread_exit([=] { return PyObject_GetAttrString(obj, name); }));
+}
+
 }  // namespace
 
 Ref attr_if_present(PyObject* obj, const char* name) {
-  Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
+  Ref value = attr_of(obj, name);
   if (value) return value;
   if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw ErrorAlreadySet{};
   PyErr_Clear();
@@ -58,7 +64,7 @@ Ref attr_if_present(PyObject* obj, const char* name) {
 }
 
 Ref attr_required(PyObject* obj, const char* name) {
-  Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
+  Ref value = attr_of(obj, name);
   if (!value) throw_pending();
   return value;
 }

@@ -1,6 +1,5 @@
 #include "toolkit/gil.hpp"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -24,41 +23,28 @@ ReleaseQueue& release_queue() {
   return *queue;
 }
 
-// Whether this thread holds the interpreter lock, as the interpreter sees it.
-// The 3.11 stable ABI has no such question; every CPython 3 exports this
-// function, so it is looked up at load time, keeping the module within the
-// stable ABI. Without it the count is trusted, as it is everywhere else.
-using LockCheck = int (*)();
-const LockCheck g_lock_check = reinterpret_cast<LockCheck>(dlsym(RTLD_DEFAULT, "PyGILState_Check"));
-
-bool interpreter_says_held() noexcept { return g_lock_check == nullptr || g_lock_check() != 0; }
-
-// Set by an exit handler each module registers when it is made: the
-// interpreter runs exit handlers before it finalises, hence before it ends
-// any thread.
-std::atomic<bool> g_interpreter_exiting{false};
-
-PyObject* mark_interpreter_exiting(PyObject*, PyObject*) {
-  g_interpreter_exiting.store(true, std::memory_order_relaxed);
+PyObject* mark_finalising_thread(PyObject*, PyObject*) {
+  g_finalising_thread.store(this_thread_mark(), std::memory_order_relaxed);
   Py_RETURN_NONE;
 }
 
-PyMethodDef g_mark_interpreter_exiting = {"_mark_interpreter_exiting", &mark_interpreter_exiting, METH_NOARGS,
-                                          nullptr};
+PyMethodDef g_mark_finalising_thread = {"_mark_finalising_thread", &mark_finalising_thread, METH_NOARGS, nullptr};
 
-// The same, asked only where it can be false: the interpreter ends threads
-// once it finalises (and says it is not initialised from then on). Before, a
-// thread that counts itself holding the lock does, and the question (a call
-// or three) is not worth asking at every release: one load answers.
+// Whether this thread still holds the interpreter lock that our count says it
+// holds. It can be false only once the interpreter finalises: from then on it
+// says it is not initialised, and it ends every thread but the finalising one
+// that asks for its lock. Until the exit handler has run, one load answers.
 bool held_unless_ended() noexcept {
-  if (!g_interpreter_exiting.load(std::memory_order_relaxed)) [[likely]]
+  const void* finalising = g_finalising_thread.load(std::memory_order_relaxed);
+  if (finalising == nullptr) [[likely]]
     return true;
-  return Py_IsInitialized() != 0 || interpreter_says_held();
+  return Py_IsInitialized() != 0 || finalising == this_thread_mark();
 }
 
 }  // namespace
 
 std::atomic<bool> g_releases_queued{false};
+std::atomic<const void*> g_finalising_thread{nullptr};
 
 void note_forced_unwind() noexcept {
   t_thread_exiting = true;
@@ -69,15 +55,13 @@ void note_forced_unwind() noexcept {
 void watch_interpreter_exit() {
   Ref atexit = Ref::steal(PyImport_ImportModule("atexit"));
   if (!atexit) throw_pending();
-  Ref mark = Ref::steal(PyCFunction_NewEx(&g_mark_interpreter_exiting, nullptr, nullptr));
+  Ref mark = Ref::steal(PyCFunction_NewEx(&g_mark_finalising_thread, nullptr, nullptr));
   if (!mark) throw_pending();
   if (!Ref::steal(PyObject_CallMethod(atexit.get(), "register", "O", mark.get()))) throw_pending();
 }
 
-bool may_touch_python() noexcept {
-  if (!may_run_python()) return false;
-  if (held_unless_ended()) [[likely]]
-    return true;
+bool may_touch_python_at_exit() noexcept {
+  if (held_unless_ended()) return true;
   note_forced_unwind();
   return false;
 }
@@ -109,7 +93,7 @@ std::size_t queued_release_count() noexcept {
 
 void lock_fault(const char* what) { fail(cat(what, " without the interpreter lock")); }
 
-void py_decref(PyObject* obj) noexcept {
+void py_release(PyObject* obj) noexcept {
   if (may_touch_python()) {
     parking_if_ended([obj] { Py_DecRef(obj); });  // may run __del__
     return;

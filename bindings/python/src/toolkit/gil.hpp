@@ -94,15 +94,30 @@ decltype(auto) noting_thread_exit(Call&& call) {
   }
 }
 
+// The thread that finalises the interpreter, marked by the exit handler each
+// module registers (the interpreter runs exit handlers on that thread, before
+// it ends any other); null until then. A mark is the address of a word of the
+// thread's own static TLS.
+extern std::atomic<const void*> g_finalising_thread;
+inline const void* this_thread_mark() noexcept { return &t_lock_depth; }
+
 // True where this thread may touch Python objects now: may_run_python() by
-// our count, and, once the interpreter finalises, the interpreter agrees that
-// the thread holds its lock. Our count is wrong in one place only: a thread
-// the interpreter ends starts unwinding inside a call into it, without the
-// lock, and destructors run before any handler of ours notes it. Such a
-// thread is noted here instead.
-bool may_touch_python() noexcept;
-// Made by each module's init, so that may_touch_python() asks the interpreter
-// only once it is about to finalise. Raises on failure.
+// our count, and, once the interpreter finalises (it says it is not
+// initialised from then on), only on the thread that finalises it. Our count
+// is wrong in one place only: a thread the interpreter ends starts unwinding
+// inside a call into it, without the lock, and destructors run before any
+// handler of ours notes it. Such a thread is noted here instead. The
+// interpreter's own answer is no help there: once finalisation has deleted
+// its thread-state key, PyGILState_Check() says "held" to every thread.
+bool may_touch_python_at_exit() noexcept;
+inline bool may_touch_python() noexcept {
+  if (!may_run_python()) return false;
+  if (g_finalising_thread.load(std::memory_order_relaxed) == nullptr) [[likely]]
+    return true;
+  return may_touch_python_at_exit();
+}
+// Made by each module's init, so that may_touch_python() asks about
+// finalisation only once the interpreter is about to finalise. Raises on failure.
 void watch_interpreter_exit();
 
 // Debug and sanitizer builds check that the interpreter lock is held wherever

@@ -6,7 +6,22 @@
 
 namespace vantrel::py {
 
-void py_decref(PyObject* obj) noexcept;
+// Releases a reference that may be the last one, or one this thread may not
+// touch now (queued, or leaked on a thread being ended). Freeing an object can
+// run Python (`__del__`, weakref callbacks), hence give the lock up and have
+// the interpreter end the thread there: this release runs in a parking frame.
+void py_release(PyObject* obj) noexcept;
+
+// Releases a reference. One that leaves the object alive runs no Python, so it
+// takes no parking frame; the count is read only while this thread holds the
+// interpreter lock, since a thread holding it may change the count meanwhile.
+inline void py_decref(PyObject* obj) noexcept {
+  if (may_touch_python() && Py_REFCNT(obj) > 1) [[likely]] {
+    Py_DECREF(obj);
+    return;
+  }
+  py_release(obj);
+}
 
 // An owned reference. Releasing goes through py_decref, so a Ref dropped on a
 // thread that has given up the interpreter lock is queued, not released, and
