@@ -19,6 +19,10 @@ and prints "alive".
 
 The child must exit with status 0 whatever it met. The kind "class_attr"
 needs the toolkit's test module, in DIR.
+
+The kinds of ERROR_TEXT_KINDS reach the engine from an argument's failed
+conversion instead: the error's __str__, or the __del__ of what the error
+holds, calls the module while the binding words the argument's error.
 """
 
 import builtins
@@ -46,11 +50,17 @@ from vantrel import (
     TradeAmount,
 )
 from vantrel.marketdata import Quote, QuoteResolution, QuoteTtl
+from vantrel.pretrade import AccountBlock
 from vantrel.pretrade.policies import SpotFundsPolicy
 
 STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
     "batch", "action", "del", "account_group", "class_attr")
+# "{road}_{callee}": the conversion that fails (Price.from_int, AccountBlock's
+# user_data) and what its error's text or release calls.
+ERROR_TEXT_KINDS = tuple(f"{road}_{callee}" for road in ("str", "del", "userdata")
+                         for callee in ("order", "adjust", "id"))
+KINDS += ERROR_TEXT_KINDS
 
 THREADS = 16
 TEARDOWN_CALLS = 300
@@ -61,6 +71,8 @@ assert KIND in KINDS and MODE in ("teardown", "gate"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
 if MODE == "gate":
     THREADS = 1
+elif KIND in ERROR_TEXT_KINDS:
+    THREADS = 12
 
 # A short switch interval: the lock changes hands often, so threads wait for
 # it inside callbacks often.
@@ -236,6 +248,62 @@ def class_loop(account):
             pass
 
 
+class BusyHooks:
+    name = "hooks"
+
+    def check_pre_trade_start(self, ctx, order):
+        busy()
+
+    def perform_pre_trade_check(self, ctx, order):
+        busy()
+
+    def apply_execution_report(self, *, ctx, report):
+        busy()
+
+    def apply_account_adjustment(self, ctx, account_id, adjustment):
+        busy()
+
+
+class BusyIndex:
+    def __index__(self):
+        busy()
+        return 7
+
+
+def error_text_loop(account):
+    road, _, callee = KIND.partition("_")
+    hooked = vantrel.Engine.builder().full_sync().pre_trade(BusyHooks()).build()
+    account_id = AccountId.from_int(account)
+    item = [deposit("USD", "1")]
+    call = {"order": lambda: hooked.execute_pre_trade(order(account)),
+            "adjust": lambda: hooked.apply_account_adjustment(account_id, item),
+            "id": lambda: AccountId.from_int(BusyIndex())}[callee]
+
+    class Loud(TypeError):
+        def __str__(self):
+            call()
+            return "loud"
+
+    class Payload:
+        def __del__(self):
+            call()
+
+    class Failing:
+        def __index__(self):
+            if road == "del":
+                raise TypeError("failing", Payload())  # freed with the error
+            raise Loud()
+
+    convert = {"userdata": lambda: AccountBlock(policy="p", code="AccountBlocked", reason="r", details="d",
+                                                user_data=Failing())}.get(road, lambda: Price.from_int(Failing()))
+    started.release()
+    while True:
+        try:
+            convert()
+        except TypeError:
+            pass
+
+
 class Teardown:
     """Calls the engine from module teardown: each call opens funds slots for a
     new account, a writer on the funds table."""
@@ -285,6 +353,8 @@ class GateTeardown:
 # Two accounts between all threads: threads ended together contend for the
 # same funds slots while they undo what they staged.
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
+if KIND in ERROR_TEXT_KINDS:
+    loop = error_text_loop
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
 if MODE == "gate":
