@@ -22,7 +22,10 @@ needs the toolkit's test module, in DIR.
 
 The kinds of ERROR_TEXT_KINDS reach the engine from an argument's failed
 conversion instead: the error's __str__, or the __del__ of what the error
-holds, calls the module while the binding words the argument's error.
+holds, calls the module while the binding words the argument's error. The
+kind "unraisable" (DIR as for "class_attr") reaches the toolkit's test module
+from sys.unraisablehook, reporting the failure of a function that has no
+failure value.
 """
 
 import builtins
@@ -60,7 +63,7 @@ KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage 
 # user_data) and what its error's text or release calls.
 ERROR_TEXT_KINDS = tuple(f"{road}_{callee}" for road in ("str", "del", "userdata")
                          for callee in ("order", "adjust", "id"))
-KINDS += ERROR_TEXT_KINDS
+KINDS += ERROR_TEXT_KINDS + ("unraisable",)
 
 THREADS = 16
 TEARDOWN_CALLS = 300
@@ -304,6 +307,16 @@ def error_text_loop(account):
             pass
 
 
+def unraisable_loop(account):
+    sys.path.insert(0, sys.argv[3])
+    import _vantrel_testkit as kit
+    # The hook calls the module that reports (a module of ours links its own C++ runtime).
+    sys.unraisablehook = lambda report: kit.fresh_class(busy)
+    started.release()
+    while True:
+        kit.call_failing_void()
+
+
 class Teardown:
     """Calls the engine from module teardown: each call opens funds slots for a
     new account, a writer on the funds table."""
@@ -355,6 +368,9 @@ class GateTeardown:
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
 if KIND in ERROR_TEXT_KINDS:
     loop = error_text_loop
+elif KIND == "unraisable":
+    THREADS = min(THREADS, 12)
+    loop = unraisable_loop
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
 if MODE == "gate":

@@ -71,11 +71,14 @@ ERROR_TEXT_KINDS = tuple(f"{road}_{callee}" for road in ("str", "del", "userdata
                          for callee in ("order", "adjust", "id"))
 
 
-@pytest.mark.parametrize("kind", ERROR_TEXT_KINDS)
+# "unraisable": the same for the report of a failure in a function that has no
+# failure value, whose sys.unraisablehook calls the engine.
+@pytest.mark.parametrize("kind", ERROR_TEXT_KINDS + ("unraisable",))
 @pytest.mark.parametrize("mode", ["teardown", "gate"])
-def test_a_thread_ended_while_an_argument_error_is_worded_exits_cleanly(kind, mode):
+def test_a_thread_ended_while_an_error_is_worded_or_reported_exits_cleanly(kind, mode, testkit):
+    more = (os.path.dirname(testkit.__file__),)
     with concurrent.futures.ThreadPoolExecutor(max_workers=WORKERS) as pool:
-        results = list(pool.map(lambda _: run_child(kind, mode), range(CHILDREN if mode == "teardown" else 2)))
+        results = list(pool.map(lambda _: run_child(kind, mode, *more), range(CHILDREN if mode == "teardown" else 2)))
     failures = [(code, err) for code, err, _ in results if code != 0 or reported(err)]
     assert not failures, f"{len(failures)} of {len(results)} exits failed; first: {failures[0]}"
     expected = "teardown calls 300 raised 0\n" if mode == "teardown" else "alive\n"
