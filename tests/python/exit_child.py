@@ -253,18 +253,8 @@ def class_loop(account):
 
 class BusyHooks:
     name = "hooks"
-
-    def check_pre_trade_start(self, ctx, order):
-        busy()
-
-    def perform_pre_trade_check(self, ctx, order):
-        busy()
-
-    def apply_execution_report(self, *, ctx, report):
-        busy()
-
-    def apply_account_adjustment(self, ctx, account_id, adjustment):
-        busy()
+    check_pre_trade_start = perform_pre_trade_check = apply_execution_report = apply_account_adjustment = (
+        lambda self, *args, **kwargs: busy())
 
 
 class BusyIndex:
