@@ -74,7 +74,7 @@ assert KIND in KINDS and MODE in ("teardown", "gate"), sys.argv
 STAGE, _, SHAPE = KIND.partition("_")
 if MODE == "gate":
     THREADS = 1
-elif KIND in ERROR_TEXT_KINDS:
+elif KIND in ERROR_TEXT_KINDS + ("unraisable",):
     THREADS = 12
 
 # A short switch interval: the lock changes hands often, so threads wait for
@@ -359,7 +359,6 @@ loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, e
 if KIND in ERROR_TEXT_KINDS:
     loop = error_text_loop
 elif KIND == "unraisable":
-    THREADS = min(THREADS, 12)
     loop = unraisable_loop
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()

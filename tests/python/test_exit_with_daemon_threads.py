@@ -72,7 +72,7 @@ ERROR_TEXT_KINDS = tuple(f"{road}_{callee}" for road in ("str", "del", "userdata
 
 
 # "unraisable": the same for the report of a failure in a function that has no
-# failure value, whose sys.unraisablehook calls the engine.
+# failure value, whose sys.unraisablehook calls the toolkit's test module.
 @pytest.mark.parametrize("kind", ERROR_TEXT_KINDS + ("unraisable",))
 @pytest.mark.parametrize("mode", ["teardown", "gate"])
 def test_a_thread_ended_while_an_error_is_worded_or_reported_exits_cleanly(kind, mode, testkit):
