@@ -12,6 +12,7 @@ APT_PACKAGES := nlohmann-json3-dev libgtest-dev libbenchmark-dev clang
 JOBS ?= $(shell nproc)
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
+ASAN_EXIT_BUILD := build/asan-exit
 TSAN_BUILD := build/tsan
 BENCH_BUILD := build/bench
 FUZZ_BUILD := build/fuzz
@@ -56,6 +57,9 @@ asan: deps venv
 	  -DVANTREL_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(VPY))
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	cmake -S . -B $(ASAN_EXIT_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_TESTS=ON \
+	  -DVANTREL_SANITIZE=ON -DVANTREL_SANITIZE_UNWOUND=ON -DPython_EXECUTABLE=$(abspath $(VPY))
+	cmake --build $(ASAN_EXIT_BUILD) -j $(JOBS) --target _vantrel _vantrel_testkit
 
 # The core tests under ThreadSanitizer; the extension is built there too, for pytest-tsan.
 tsan: deps venv
@@ -140,14 +144,21 @@ pytest: python-install cpp
 # built with the sanitizer, so its runtime is preloaded, with the C++ runtime
 # whose throw it wraps; PYTHONMALLOC=malloc lets it see Python objects too.
 # The interpreter's own allocations at exit are not ours to account for, hence
-# no leak report.
+# no leak report. The exit tests run against the build made for them (see
+# bindings/python/CMakeLists.txt), every other test against the checked build.
 ASAN_RUNTIME = $(shell $(CXX) -print-file-name=libasan.so) $(shell $(CXX) -print-file-name=libstdc++.so)
+ASAN_ENV = LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc VANTREL_SANITIZED=1 \
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 UBSAN_OPTIONS=print_stacktrace=1
+EXIT_TESTS := test_exit_with_daemon_threads.py
 pytest-asan: asan venv
-	cd tests/python && LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONMALLOC=malloc VANTREL_SANITIZED=1 \
-	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	cd tests/python && $(ASAN_ENV) \
 	  PYTHONPATH=$(abspath $(ASAN_BUILD))/stage VANTREL_CPP_BUILD=$(abspath $(ASAN_BUILD)) VANTREL_DIFF_CASES=10000 \
 	  sh -c '../../$(VPY) -c "import vantrel._vantrel as m; assert m.__file__.startswith(\"$(abspath $(ASAN_BUILD))\"), m.__file__" && \
-	    ../../$(VPY) -m pytest -q -p no:cacheprovider'
+	    ../../$(VPY) -m pytest -q -p no:cacheprovider --ignore=$(EXIT_TESTS)'
+	cd tests/python && $(ASAN_ENV) \
+	  PYTHONPATH=$(abspath $(ASAN_EXIT_BUILD))/stage VANTREL_CPP_BUILD=$(abspath $(ASAN_EXIT_BUILD)) \
+	  sh -c '../../$(VPY) -c "import vantrel._vantrel as m; assert m.__file__.startswith(\"$(abspath $(ASAN_EXIT_BUILD))\"), m.__file__" && \
+	    ../../$(VPY) -m pytest -q -p no:cacheprovider $(EXIT_TESTS)'
 
 bench: deps venv
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=OFF -DVANTREL_BUILD_BENCH=ON

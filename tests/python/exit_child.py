@@ -24,6 +24,13 @@ way back in. Nothing is printed.
 
 The child must exit with status 0 whatever it met. The kind "class_attr"
 needs the toolkit's test module, in DIR.
+
+The kinds of ERROR_TEXT_KINDS reach the engine from an argument's failed
+conversion instead: the error's __str__, or the __del__ of what the error
+holds, calls the module while the binding words the argument's error. The
+kind "unraisable" (DIR as for "class_attr") reaches the toolkit's test module
+from sys.unraisablehook, reporting the failure of a function that has no
+failure value.
 """
 
 import builtins
@@ -51,11 +58,17 @@ from vantrel import (
     TradeAmount,
 )
 from vantrel.marketdata import Quote, QuoteResolution, QuoteTtl
+from vantrel.pretrade import AccountBlock
 from vantrel.pretrade.policies import SpotFundsPolicy
 
 STAGES = ("start", "main", "post", "adjust")
 KINDS = tuple(f"{stage}_{shape}" for shape in ("hook", "gen", "prop") for stage in STAGES) + (
     "batch", "action", "del", "account_group", "class_attr")
+# "{road}_{callee}": the conversion that fails (Price.from_int, AccountBlock's
+# user_data) and what its error's text or release calls.
+ERROR_TEXT_KINDS = tuple(f"{road}_{callee}" for road in ("str", "del", "userdata")
+                         for callee in ("order", "adjust", "id"))
+KINDS += ERROR_TEXT_KINDS + ("unraisable",)
 
 # Callbacks that sleep, the lock given up, until the interpreter has finished
 # (its thread-state key deleted): MODE "late" only. (The reject's user_data
@@ -72,6 +85,8 @@ assert (KIND in KINDS and MODE in ("teardown", "gate")) or (KIND in SLEEPY and M
 STAGE, _, SHAPE = KIND.partition("_")
 if MODE == "gate":
     THREADS = 1
+elif KIND in ERROR_TEXT_KINDS + ("unraisable",):
+    THREADS = 12
 if MODE == "late":
     THREADS = 8
     WAKE_R, WAKE_W = os.pipe()
@@ -291,6 +306,62 @@ def class_loop(account):
             pass
 
 
+class BusyHooks:
+    name = "hooks"
+    check_pre_trade_start = perform_pre_trade_check = apply_execution_report = apply_account_adjustment = (
+        lambda self, *args, **kwargs: busy())
+
+
+class BusyIndex:
+    def __index__(self):
+        busy()
+        return 7
+
+
+def error_text_loop(account):
+    road, _, callee = KIND.partition("_")
+    hooked = vantrel.Engine.builder().full_sync().pre_trade(BusyHooks()).build()
+    account_id = AccountId.from_int(account)
+    item = [deposit("USD", "1")]
+    call = {"order": lambda: hooked.execute_pre_trade(order(account)),
+            "adjust": lambda: hooked.apply_account_adjustment(account_id, item),
+            "id": lambda: AccountId.from_int(BusyIndex())}[callee]
+
+    class Loud(TypeError):
+        def __str__(self):
+            call()
+            return "loud"
+
+    class Payload:
+        def __del__(self):
+            call()
+
+    class Failing:
+        def __index__(self):
+            if road == "del":
+                raise TypeError("failing", Payload())  # freed with the error
+            raise Loud()
+
+    convert = {"userdata": lambda: AccountBlock(policy="p", code="AccountBlocked", reason="r", details="d",
+                                                user_data=Failing())}.get(road, lambda: Price.from_int(Failing()))
+    started.release()
+    while True:
+        try:
+            convert()
+        except TypeError:
+            pass
+
+
+def unraisable_loop(account):
+    sys.path.insert(0, sys.argv[3])
+    import _vantrel_testkit as kit
+    # The hook calls the module that reports (a module of ours links its own C++ runtime).
+    sys.unraisablehook = lambda report: kit.fresh_class(busy)
+    started.release()
+    while True:
+        kit.call_failing_void()
+
+
 class Teardown:
     """Calls the engine from module teardown: each call opens funds slots for a
     new account, a writer on the funds table."""
@@ -340,6 +411,10 @@ class GateTeardown:
 # Two accounts between all threads: threads ended together contend for the
 # same funds slots while they undo what they staged.
 loop = {"account_group": market_data_loop, "class_attr": class_loop}.get(KIND, engine_loop)
+if KIND in ERROR_TEXT_KINDS:
+    loop = error_text_loop
+elif KIND == "unraisable":
+    loop = unraisable_loop
 for n in range(THREADS):
     threading.Thread(target=loop, args=(n % 2 + 1,), daemon=True).start()
 if MODE == "late":

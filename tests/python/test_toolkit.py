@@ -195,6 +195,12 @@ def test_error_of_a_function_without_failure_value_is_reported(testkit):
     assert len(reports) == 1 and type(reports[0]) is RuntimeError and str(reports[0]) == "void slot failed"
 
 
+# The checked build sees stack-buffer overflows in the binding layer: its stack
+# objects keep their redzones (only the exit tests' build goes without).
+def test_the_checked_build_checks_the_binding_stack(testkit):
+    assert testkit.stack_redzones() == (os.environ.get("VANTREL_SANITIZED") == "1")
+
+
 def test_lock_depth_counts_entries(testkit):
     assert testkit.lock_depth() == 1
     cell = testkit.Cell()

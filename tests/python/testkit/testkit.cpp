@@ -16,6 +16,10 @@
 #include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace vantrel::py {
 namespace {
 
@@ -236,6 +240,17 @@ PyObject* queued_releases(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
 
 PyObject* lock_depth_now(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return PyLong_FromSsize_t(lock_depth());
+}
+
+// True when this module's stack objects carry redzones the sanitizer checks
+// (the checked build), false in any other build.
+PyObject* stack_redzones(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+#if defined(__SANITIZE_ADDRESS__)
+  char buffer[24] = {};
+  return new_bool(__asan_address_is_poisoned(buffer + sizeof buffer) != 0).release();
+#else
+  Py_RETURN_FALSE;
+#endif
 }
 
 // --- Cell: a class with a borrow flag ---------------------------------------
@@ -618,6 +633,7 @@ PyMethodDef kFunctions[] = {
     {"wake_after_exit", method_entry<&wake_after_exit>(), kFastcallFlags, nullptr},
     {"open_gate", method_entry<&open_gate>(), kFastcallFlags, nullptr},
     {"actions_after_gate", method_entry<&actions_after_gate>(), kFastcallFlags, nullptr},
+    {"stack_redzones", method_entry<&stack_redzones>(), kFastcallFlags, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -52,15 +52,16 @@ Side extract_side(PyObject* obj) {
   try {
     return parse_side(text);
   } catch (const ErrorAlreadySet&) {
-    // The unknown word is reported as a TypeError that shows the ValueError.
-    if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw;
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), tb_ref = Ref::steal(traceback);
-    std::string message;
-    if (!value_ref || !str_of(value_ref.get(), message)) PyErr_Clear();
-    throw_error(PyExc_TypeError, cat("ValueError: ", message));
+    // Rewording reads and releases the error: after the handler.
   }
+  // The unknown word is reported as a TypeError that shows the ValueError.
+  if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw ErrorAlreadySet{};
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), tb_ref = Ref::steal(traceback);
+  std::string message;
+  if (!value_ref || !str_of(value_ref.get(), message)) PyErr_Clear();
+  throw_error(PyExc_TypeError, cat("ValueError: ", message));
 }
 
 TradeAmount extract_trade_amount(PyObject* obj) {
@@ -126,16 +127,17 @@ Leverage LeverageField::from_py(PyObject* obj, std::string_view) {
   try {
     return Leverage{extract_leverage(obj)};
   } catch (const ErrorAlreadySet&) {
-    if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw;
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), tb_ref = Ref::steal(traceback);
-    std::string message;
-    const bool readable = value_ref && str_of(value_ref.get(), message);
-    if (readable && message == kNotLeverage) throw_error(PyExc_TypeError, message);
-    PyErr_Restore(type_ref.release(), value_ref.release(), tb_ref.release());
-    throw;
+    // Reading the error's text runs str(): after the handler.
   }
+  if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw ErrorAlreadySet{};
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), tb_ref = Ref::steal(traceback);
+  std::string message;
+  const bool readable = value_ref && str_of(value_ref.get(), message);
+  if (readable && message == kNotLeverage) throw_error(PyExc_TypeError, message);
+  PyErr_Restore(type_ref.release(), value_ref.release(), tb_ref.release());
+  throw ErrorAlreadySet{};
 }
 Ref LeverageField::to_py(Leverage leverage) { return wrap_leverage(leverage); }
 Ref TradeField::to_py(Trade trade) { return wrap_trade(trade); }

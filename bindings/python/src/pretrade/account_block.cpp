@@ -26,9 +26,11 @@ std::uint64_t user_data_arg(PyObject* obj) {
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) throw ErrorAlreadySet{};
     return value;
   } catch (const ErrorAlreadySet&) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow_with_arg_name(kUserDataArg);
-    throw_error(PyExc_OverflowError, cat("argument '", kUserDataArg, "': ", take_pending_message()));
+    // Naming the argument runs user code (str() and the release of the
+    // error): after the handler.
   }
+  if (!PyErr_ExceptionMatches(PyExc_OverflowError)) rethrow_with_arg_name(kUserDataArg);
+  throw_error(PyExc_OverflowError, cat("argument '", kUserDataArg, "': ", take_pending_message()));
 }
 
 PyObject* account_block_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {

@@ -57,11 +57,14 @@ PyObject* lock_to_json(PyObject* self, PyObject*) {
   std::string large;
   char* out = small;
   if (size > sizeof small) {
+    bool allocated = false;
     try {
       large.resize(size);
+      allocated = true;
     } catch (const std::bad_alloc&) {
-      encode_failed(kFailed, kOutOfMemory);
+      // The error is made once the handler has ended: making it allocates.
     }
+    if (!allocated) encode_failed(kFailed, kOutOfMemory);
     out = large.data();
   }
   write_lock_json(*lock, out);

@@ -88,7 +88,7 @@ PyObject* source_of(const SourceRef& source) {
 // Parks the interpreter's current error for the entry point. Dropping an
 // older parked exception may run Python; a thread ended there parks itself.
 void park_raised() {
-  bool slot_broken = false;
+  CaughtError slot_broken;
   try {
     park_pending_error(PyErrState::fetch());
   } catch (...) {
@@ -96,12 +96,14 @@ void park_raised() {
       note_forced_unwind();
       throw;
     }
-    translate_current_exception();
-    slot_broken = true;
+    slot_broken.record();
   }
   // The slot itself is broken; show the error rather than lose it (out of the
   // handler: showing it runs Python).
-  if (slot_broken) PyErr_WriteUnraisable(nullptr);
+  if (slot_broken) {
+    slot_broken.raise();
+    PyErr_WriteUnraisable(nullptr);
+  }
 }
 
 // Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
@@ -109,8 +111,8 @@ void park_raised() {
 // the inner handler still holds) and the hook gives `failed()` instead: a hook
 // never throws into a stage that has changes staged. Only the forced unwind of
 // a thread the interpreter ends goes through, and that thread never returns.
-// The handler only makes the error the interpreter's; it is parked after the
-// handler, since parking may run Python.
+// The handler only records what it caught; the error is made and parked
+// after it, since both may run Python.
 template <class Body, class Failed>
 auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
   {
@@ -118,6 +120,7 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
     if (const char* refusal = lock.refusal()) {
       park_lock_refusal(refusal);
     } else {
+      CaughtError caught;
       try {
         return body();
       } catch (...) {
@@ -125,8 +128,9 @@ auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
           note_forced_unwind();
           throw;
         }
-        translate_current_exception();
+        caught.record();
       }
+      caught.raise();
       park_raised();
     }
   }

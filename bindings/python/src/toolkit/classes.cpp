@@ -27,18 +27,19 @@ namespace {
 // is re-raised as ErrorAlreadySet (so chain_runtime_error can wrap it).
 template <class Body>
 void as_python_error(Body&& body) {
+  CaughtError caught;
   try {
     body();
-  } catch (const ErrorAlreadySet&) {
-    throw;
+    return;
   } catch (...) {
     if (caught_forced_unwind()) {
       note_forced_unwind();
       throw;
     }
-    translate_current_exception();
-    throw ErrorAlreadySet{};
+    caught.record();
   }
+  caught.raise();
+  throw ErrorAlreadySet{};
 }
 
 PyObject* create_type(const ClassSpec& spec, const ClassBehaviour& behaviour, ClassCell& cell) {
@@ -80,13 +81,15 @@ void store_class_attrs(const ClassSpec& spec, const ClassBehaviour& behaviour, C
 
   std::vector<std::pair<const char*, Ref>> values;
   for (const ClassAttr& attr : behaviour.class_attrs) {
+    Ref value;
+    bool failed = false;
     try {
-      Ref value;
       as_python_error([&] { value = attr.make(); });
-      values.emplace_back(attr.name, std::move(value));
     } catch (const ErrorAlreadySet&) {
-      chain_runtime_error(cat("An error occurred while initializing `", spec.name, ".", attr.name, "`"));
+      failed = true;  // chained after the handler: that runs Python
     }
+    if (failed) chain_runtime_error(cat("An error occurred while initializing `", spec.name, ".", attr.name, "`"));
+    values.emplace_back(attr.name, std::move(value));
   }
   if (cell.attrs_stored) return;  // another thread finished first; ours are discarded
   for (auto& [name, value] : values) {
@@ -110,6 +113,7 @@ const std::string& class_doc(const ClassSpec& spec, ClassCell& cell) {
 PyObject* get_or_create_class(const ClassSpec& spec, ClassCell& cell) {
   require_lock("looking up a class");
   if (cell.type != nullptr && cell.attrs_stored) return cell.type;
+  CaughtError caught;
   try {
     const ClassBehaviour* behaviour = spec.behaviour != nullptr ? spec.behaviour() : nullptr;
     if (behaviour == nullptr) fail(cat("class ", spec.name, " is not available"));
@@ -125,17 +129,16 @@ PyObject* get_or_create_class(const ClassSpec& spec, ClassCell& cell) {
       }
     }
     if (!cell.attrs_stored) store_class_attrs(spec, *behaviour, cell);
-  } catch (const ErrorAlreadySet&) {
-    chain_runtime_error(cat("An error occurred while initializing class ", spec.name));
+    return cell.type;
   } catch (...) {
     if (caught_forced_unwind()) {
       note_forced_unwind();
       throw;
     }
-    translate_current_exception();
-    chain_runtime_error(cat("An error occurred while initializing class ", spec.name));
+    caught.record();
   }
-  return cell.type;
+  caught.raise();
+  chain_runtime_error(cat("An error occurred while initializing class ", spec.name));
 }
 
 PyObject* class_object_or_fault(const ClassSpec& spec, ClassCell& cell) {
@@ -143,9 +146,10 @@ PyObject* class_object_or_fault(const ClassSpec& spec, ClassCell& cell) {
   try {
     return get_or_create_class(spec, cell);
   } catch (const ErrorAlreadySet&) {
-    PyErr_PrintEx(0);
-    fail(cat("failed to create type object for ", spec.name));
+    // Printed after the handler: printing runs Python (sys.stderr, hooks).
   }
+  PyErr_PrintEx(0);
+  fail(cat("failed to create type object for ", spec.name));
 }
 
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {

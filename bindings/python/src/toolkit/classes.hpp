@@ -131,18 +131,21 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
   PyObject* obj = alloc(type, 0);
   t_allocation_permitted = false;
   if (obj == nullptr) throw_pending();
-  Ref owned = Ref::steal(obj);
   Object<T>* self = object_cast<T>(obj);
-  try {
-    new (&self->value) T(std::forward<Args>(args)...);
-  } catch (...) {
-    // The value never existed; free the memory without running its destructor.
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    owned.release();
-    free_fn(obj);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
-    throw;
-  }
+  // A value whose constructor throws never existed: its memory is freed without
+  // its destructor, by a cleanup (no handler: the type's reference is released).
+  struct UnbuiltInstance {
+    PyObject* obj;
+    PyTypeObject* type;
+    ~UnbuiltInstance() {
+      if (obj == nullptr) return;
+      reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(obj);
+      Py_DecRef(reinterpret_cast<PyObject*>(type));
+    }
+  } unbuilt{obj, type};
+  new (&self->value) T(std::forward<Args>(args)...);
+  unbuilt.obj = nullptr;
+  Ref owned = Ref::steal(obj);
   count_instance(type, 1);
   self->borrow_flag = 0;
   if constexpr (ThreadBoundValue<T>) self->owner = this_thread_serial();

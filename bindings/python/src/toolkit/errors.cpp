@@ -52,19 +52,36 @@ void discard_conversion_error() {
   PyErr_Clear();
 }
 
-void translate_current_exception() noexcept {
+void CaughtError::record() noexcept {
+  held_ = std::current_exception();
   try {
     throw;
   } catch (const ErrorAlreadySet&) {
-    set_pending_or_system_error();
+    kind_ = Kind::already_set;
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const Fault& fault) {
-    PyErr_SetString(fault_type(), fault.what());
+    kind_ = Kind::no_memory;
   } catch (const std::exception& error) {
-    PyErr_SetString(fault_type(), error.what());
+    kind_ = Kind::fault;
+    text_ = error.what();
   } catch (...) {
-    PyErr_SetString(fault_type(), "unknown C++ exception");
+    kind_ = Kind::fault;
+    text_ = "unknown C++ exception";
+  }
+}
+
+void CaughtError::raise() const noexcept {
+  switch (kind_) {
+    case Kind::none:
+      return;
+    case Kind::already_set:
+      set_pending_or_system_error();
+      return;
+    case Kind::no_memory:
+      PyErr_NoMemory();
+      return;
+    case Kind::fault:
+      PyErr_SetString(fault_type(), text_);
+      return;
   }
 }
 

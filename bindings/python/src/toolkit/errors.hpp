@@ -1,4 +1,5 @@
 #pragma once
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,8 +36,36 @@ inline constexpr const char* kNoExceptionSet = "attempted to fetch exception but
 // faults) is not ours to swallow and is raised again.
 void discard_conversion_error();
 
-// Sets the Python error for the C++ exception being handled; used by every trampoline.
-void translate_current_exception() noexcept;
+// One rule for every handler in the binding layer: a handler only records what
+// it caught, and every Python step (making the error, str() of one, releasing
+// one, a print, an unraisable report, a chained error) runs once it has ended.
+// Python run inside a handler may call the module again, and a thread the
+// interpreter ends there unwinds into an exception still being handled: the
+// runtime then ends the process. Even making an error allocates, and an
+// allocation may collect garbage and so run finalizers.
+//
+// The C++ exception a handler caught, kept until the Python error is made:
+//   CaughtError caught;
+//   try { ... } catch (...) {
+//     if (caught_forced_unwind()) { note_forced_unwind(); throw; }
+//     caught.record();
+//   }
+//   if (caught) caught.raise();   // the handler has ended
+class CaughtError {
+ public:
+  // Call inside a handler, never for the forced unwind. Runs no Python.
+  void record() noexcept;
+  explicit operator bool() const noexcept { return kind_ != Kind::none; }
+  // Makes what was recorded the interpreter's error: a Python error already
+  // set stays, a C++ one becomes MemoryError or the internal fault.
+  void raise() const noexcept;
+
+ private:
+  enum class Kind : unsigned char { none, already_set, no_memory, fault };
+  Kind kind_ = Kind::none;
+  const char* text_ = nullptr;  // a fault's text, owned by `held_`
+  std::exception_ptr held_;
+};
 
 // The __name__ / __qualname__ of an object's type; "<unknown>" if it cannot be read.
 std::string type_name(PyObject* obj);
@@ -65,8 +94,10 @@ auto convert_arg(std::string_view arg, Convert&& convert) -> decltype(convert())
   try {
     return convert();
   } catch (const ErrorAlreadySet&) {
-    rethrow_with_arg_name(arg);
+    // Naming the argument reads str() of the error and releases it: user code,
+    // run once the handler has ended.
   }
+  rethrow_with_arg_name(arg);
 }
 
 }  // namespace vantrel::py

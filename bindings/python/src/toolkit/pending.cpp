@@ -305,7 +305,7 @@ void run_action(Ref callable) {
       park_lock_refusal(refusal);
       return;
     }
-    bool slot_broken = false;
+    CaughtError slot_broken;
     try {
       // Run by core work that promises not to throw (a commit, a rollback):
       // the forced unwind cannot go on through it.
@@ -313,13 +313,15 @@ void run_action(Ref callable) {
       parking_if_ended([&] { result = Ref::steal(PyObject_CallNoArgs(callable.get())); });
       if (!result) park_pending_error(PyErrState::fetch());
     } catch (...) {
-      // Only an internal fault of the slot lands here; the action reports
-      // nothing to the core, so it is shown rather than lost (out of the
-      // handler: showing it runs Python).
-      translate_current_exception();
-      slot_broken = true;
+      // Only an internal fault of the slot lands here (a thread ended inside
+      // parks where it is); the action reports nothing to the core, so it is
+      // shown rather than lost, once the handler has ended.
+      slot_broken.record();
     }
-    if (slot_broken) PyErr_WriteUnraisable(nullptr);
+    if (slot_broken) {
+      slot_broken.raise();
+      PyErr_WriteUnraisable(nullptr);
+    }
   }
   // Released after the lock token: queued if this thread works without the lock.
   callable = Ref();

@@ -19,6 +19,7 @@ template <class R, class... A, R (*F)(A...)>
 struct Trampoline<F> {
   static R call(A... a) {
     Entry entry;
+    CaughtError caught;
     try {
       return F(a...);
     } catch (...) {
@@ -26,14 +27,16 @@ struct Trampoline<F> {
         note_forced_unwind();
         throw;
       }
-      translate_current_exception();
-      if constexpr (std::is_pointer_v<R>) {
-        return nullptr;
-      } else if constexpr (!std::is_void_v<R>) {
-        return static_cast<R>(-1);
-      } else {
-        PyErr_WriteUnraisable(nullptr);
-      }
+      caught.record();
+    }
+    // The handler has ended: the error is made, and reported, only now.
+    caught.raise();
+    if constexpr (std::is_pointer_v<R>) {
+      return nullptr;
+    } else if constexpr (!std::is_void_v<R>) {
+      return static_cast<R>(-1);
+    } else {
+      PyErr_WriteUnraisable(nullptr);
     }
   }
 };
