@@ -3,6 +3,9 @@
 // only an integer part of 2^96 or more blocks. Each case in every mode.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "spot_funds_test_util.hpp"
 
 namespace vantrel {
@@ -150,6 +153,109 @@ TEST_P(FundsAtTheEdge, ProductsRoundOnceTowardsTheHouse) {
   EXPECT_EQ(f.slot(1, "USD").available,
             *usd.plus(*LedgerAmount::product(D("0.000000000000000001"), D("0.000000000000000003"),
                                               RoundingStrategy::Up)));
+}
+
+// Desk amounts (cents balances, 18-decimal quantities, prices of 2 to 8 places):
+// unsent orders rolled back in any order, around deposits and fills, give the
+// slot back to the digit and block nothing.
+TEST_P(FundsAtTheEdge, RollbacksOfDeskOrdersGiveBackToTheDigit) {
+  struct Buy {
+    const char* qty;
+    const char* price;
+  };
+  struct RollbackCase {
+    const char* deposit;
+    std::vector<Buy> buys;            // rolled back first to last
+    const char* deposit_between;      // after the buys, before the rollbacks (nullptr: none)
+    const char* available_after;
+  };
+  const RollbackCase cases[] = {
+      {"138155.58", {{"0.623195555824052630", "44894.70"}, {"0.876053428479969896", "62825.837488"}}, nullptr,
+       "138155.58"},
+      {"627667.85", {{"0.426762883984833456", "6670.992560"}}, "782123.04", "1409790.89"},
+  };
+  for (const RollbackCase& c : cases) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    f.deposit(1, "USD", D(c.deposit));
+    std::vector<MainOutcome> placed;
+    for (const Buy& b : c.buys) placed.push_back(engine.execute(order(1, Side::Buy, qty(b.qty), D(b.price))));
+    if (c.deposit_between != nullptr) f.deposit(1, "USD", D(c.deposit_between));
+    for (MainOutcome& p : placed) {
+      ASSERT_NE(std::get_if<CoreReservation>(&p), nullptr) << c.deposit;
+      std::get<CoreReservation>(p).rollback();
+    }
+    EXPECT_EQ(f.slot(1, "USD"), HA(c.available_after, "0")) << c.deposit;
+    EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+  }
+
+  // An unsent order rolled back after another one was filled and finished.
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D("7960509.60"));
+  MainOutcome a = engine.execute(order(1, Side::Buy, qty("0.860267288012637606"), D("33961.68")));
+  MainOutcome b = engine.execute(order(1, Side::Buy, qty("0.906516410248449355"), D("15390.96229624")));
+  ASSERT_TRUE(std::get_if<CoreReservation>(&a) && std::get_if<CoreReservation>(&b));
+  const Lock lock = std::get<CoreReservation>(b).lock();
+  std::get<CoreReservation>(b).commit();
+  engine.apply_execution_report(report(1, Side::Buy, std::pair{"15344.78940935", "0.754221653326709863"},
+                                       "0.152294756921739492", true, lock));
+  std::get<CoreReservation>(a).rollback();
+  const LedgerAmount paid = *LedgerAmount::product(D("15344.78940935"), D("0.754221653326709863"), RoundingStrategy::Up);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{*LedgerAmount(D("7960509.60")).minus(paid), D(0), D(0)}));
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// Many accounts: two unsent buys rolled back first in, first out, and one buy
+// cancelled at once by its final report, each at an 8-decimal price for an
+// 18-decimal quantity against a cents balance: every slot comes back to the digit.
+TEST_P(FundsAtTheEdge, DeskOrdersOverManyBalancesComeBackToTheDigit) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  std::mt19937_64 rng(33);
+  auto amount = [&](std::uint64_t below, std::uint32_t places) {
+    return Decimal::from_parts(rng() % below + 1, 0, places, false);
+  };
+  for (std::uint64_t account = 1; account <= 300; ++account) {
+    const Decimal cash = amount(9'999'999'999ull, 2);
+    f.deposit(account, "USD", cash);
+    MainOutcome first = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{amount(500'000'000'000'000'000ull, 18)}),
+                                             amount(10'000'000'000'000ull, 8)));
+    MainOutcome second = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{amount(500'000'000'000'000'000ull, 18)}),
+                                              amount(10'000'000'000'000ull, 8)));
+    if (auto* r = std::get_if<CoreReservation>(&first)) r->rollback();
+    if (auto* r = std::get_if<CoreReservation>(&second)) r->rollback();
+    const Decimal q = amount(500'000'000'000'000'000ull, 18), px = amount(10'000'000'000'000ull, 8);
+    MainOutcome cancelled = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{q}), px));
+    if (auto* r = std::get_if<CoreReservation>(&cancelled)) {
+      const Lock lock = r->lock();
+      r->commit();
+      engine.apply_execution_report(report(account, Side::Buy, std::nullopt, q.to_string().c_str(), true, lock));
+    }
+    ASSERT_EQ(f.slot(account, "USD"), (Holdings{cash, D(0), D(0)})) << cash.to_string();
+  }
+  EXPECT_FALSE(engine.blocks().any_block());
+}
+
+// A hold that settles a debt of many places takes the amount and the debt
+// exactly: held ends at the amount, not above it, and the undo restores the debt.
+TEST_P(FundsAtTheEdge, HoldThatSettlesALongDebtLeavesHeldAtTheAmount) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D("58983398.40")), absolute(D("-0.1234567890123456789012345678"))))
+                   .failed_index);
+  const Holdings before = f.slot(1, "USD");
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("0.623195555824052630"), D("44894.70123456")));
+  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
+  EXPECT_EQ(f.slot(1, "USD").held,
+            LedgerAmount::product(D("0.623195555824052630"), D("44894.70123456"), RoundingStrategy::Up));
+  std::get<CoreReservation>(placed).rollback();
+  EXPECT_EQ(f.slot(1, "USD"), before);
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,
