@@ -110,38 +110,49 @@ struct HoldStep {
 // Usable funds are `available`, less any debt in a negative `held`. A hold of
 // `amount` <= usable settles that debt as well, so `held` ends at `amount`: a
 // later hold can no longer spend funds that an over-consumption already took.
+// Held: writes the new slot to `after` and what left available for held to
+// `figure`. Insufficient: writes the usable amount to `figure`.
+inline HoldVerdict hold_into(const Holdings& slot, const LedgerAmount& amount, LedgerAmount& figure,
+                             Holdings& after) noexcept {
+  if (!slot.held.is_negative()) {
+    if (amount > slot.available) {
+      figure = slot.available;
+      return HoldVerdict::Insufficient;
+    }
+    after = slot;
+    if (!LedgerAmount::transfer(after.available, after.held, amount)) return HoldVerdict::Overflow;
+    figure = amount;
+    return HoldVerdict::Held;
+  }
+  const std::optional<LedgerAmount> usable = slot.available.plus(slot.held);
+  if (!usable) return HoldVerdict::Overflow;
+  if (amount > *usable) {
+    figure = *usable;
+    return HoldVerdict::Insufficient;
+  }
+  const std::optional<LedgerAmount> moved = amount.minus(slot.held);
+  if (!moved) return HoldVerdict::Overflow;
+  after = slot;
+  if (!LedgerAmount::transfer(after.available, after.held, *moved)) return HoldVerdict::Overflow;
+  figure = *moved;
+  return HoldVerdict::Held;
+}
+
 inline HoldStep hold_step(const Holdings& slot, const LedgerAmount& amount) noexcept {
   HoldStep step;
-  const bool in_debt = slot.held.is_negative();
-  LedgerAmount usable = slot.available;
-  if (in_debt) {
-    const std::optional<LedgerAmount> sum = slot.available.plus(slot.held);
-    if (!sum) return step;
-    usable = *sum;
-  }
-  if (amount > usable) {
-    step.verdict = HoldVerdict::Insufficient;
-    step.usable = usable;
-    return step;
-  }
-  const std::optional<LedgerAmount> moved = in_debt ? amount.minus(slot.held) : std::optional<LedgerAmount>(amount);
-  if (!moved) return step;
-  const std::optional<LedgerAmount> available = slot.available.minus(*moved);
-  const std::optional<LedgerAmount> held = slot.held.plus(*moved);
-  if (!available || !held) return step;
-  step.verdict = HoldVerdict::Held;
-  step.moved = *moved;
-  step.after = Holdings{*available, *held, slot.incoming};
+  LedgerAmount figure;
+  step.verdict = hold_into(slot, amount, figure, step.after);
+  if (step.verdict == HoldVerdict::Insufficient) step.usable = figure;
+  if (step.verdict == HoldVerdict::Held) step.moved = figure;
   return step;
 }
 
 // `amount` from held back to available: the undo of a hold (what it moved) and
 // a finished order's release. nullopt on overflow.
 inline std::optional<Holdings> release_step(const Holdings& slot, const LedgerAmount& amount) noexcept {
-  const std::optional<LedgerAmount> available = slot.available.plus(amount);
-  const std::optional<LedgerAmount> held = slot.held.minus(amount);
-  if (!available || !held) return std::nullopt;
-  return Holdings{*available, *held, slot.incoming};
+  Holdings after = slot;
+  if (!LedgerAmount::transfer(after.held, after.available, amount)) return std::nullopt;
+  return after;
 }
 
 // One leg of a fill: `consume` leaves held, `credit` arrives in available.

@@ -45,7 +45,7 @@ bool div_pow10(U256& n, unsigned k) noexcept {
 
 using namespace ledger_detail;
 
-std::optional<LedgerAmount> LedgerAmount::product(Decimal a, Decimal b, RoundingStrategy strategy) noexcept {
+std::optional<LedgerAmount> LedgerAmount::product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept {
   LedgerAmount r;
   r.neg_ = a.is_negative() != b.is_negative();
   unsigned scale = a.scale() + b.scale();
@@ -65,7 +65,7 @@ std::optional<LedgerAmount> LedgerAmount::product(Decimal a, Decimal b, Rounding
   return r;
 }
 
-Decimal LedgerAmount::to_decimal(RoundingStrategy strategy) const noexcept {
+Decimal LedgerAmount::to_decimal_rounded(RoundingStrategy strategy) const noexcept {
   constexpr u128 kMax96 = (u128{1} << 96) - 1;
   if (mag_.fits128() && mag_.low128() <= kMax96 && scale_ <= Decimal::kMaxScale)
     return decimal_detail::make_decimal(mag_.low128(), scale_, neg_);
@@ -85,6 +85,31 @@ Decimal LedgerAmount::to_decimal(RoundingStrategy strategy) const noexcept {
   }
   // Only an integer part of 2^96 - 1 rounded away from zero gets here.
   return decimal_detail::make_decimal(kMax96, 0, neg_);
+}
+
+std::optional<LedgerAmount> LedgerAmount::plus_wide(const LedgerAmount& other) const noexcept {
+  const unsigned s = scale_ > other.scale_ ? scale_ : other.scale_;
+  const U256 a = at_scale(s), b = other.at_scale(s);
+  LedgerAmount r;
+  r.scale_ = static_cast<std::uint8_t>(s);
+  if (neg_ == other.neg_) {
+    r.mag_ = add(a, b);
+    r.neg_ = neg_;
+  } else if (cmp(a, b) >= 0) {
+    r.mag_ = sub(a, b);
+    r.neg_ = neg_;
+  } else {
+    r.mag_ = sub(b, a);
+    r.neg_ = other.neg_;
+  }
+  if (r.mag_.is_zero()) r.neg_ = false;
+  if (cmp(r.mag_, kLimit.v[s]) >= 0) return std::nullopt;
+  return r;
+}
+
+int LedgerAmount::compare_magnitudes(const LedgerAmount& a, const LedgerAmount& b) noexcept {
+  const unsigned s = a.scale_ > b.scale_ ? a.scale_ : b.scale_;
+  return cmp(a.at_scale(s), b.at_scale(s));
 }
 
 std::string LedgerAmount::to_string() const {

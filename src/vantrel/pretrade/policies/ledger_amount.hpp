@@ -120,11 +120,49 @@ class LedgerAmount {
   // a × b, rounded at the 36th place by `strategy` (Up: towards +infinity, Down:
   // towards -infinity; other strategies round down) where it has more places.
   // nullopt when the integer part is 2^96 or more.
-  static std::optional<LedgerAmount> product(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
+  static std::optional<LedgerAmount> product(Decimal a, Decimal b, RoundingStrategy strategy) noexcept {
+    using ledger_detail::u128;
+    const u128 ma = a.mantissa(), mb = b.mantissa();
+    const unsigned scale = a.scale() + b.scale();
+    if ((ma >> 64) == 0 && (mb >> 64) == 0 && scale <= kPlaces) [[likely]] {
+      // Exact, and below 2^128: in range wherever it is below 2^96.
+      const u128 p = static_cast<u128>(static_cast<std::uint64_t>(ma)) * static_cast<std::uint64_t>(mb);
+      if ((p >> 96) == 0) {
+        LedgerAmount r;
+        r.mag_ = ledger_detail::U256::of(p);
+        r.scale_ = static_cast<std::uint8_t>(scale);
+        r.neg_ = a.is_negative() != b.is_negative() && p != 0;
+        return r;
+      }
+    }
+    return product_wide(a, b, strategy);
+  }
 
   // Exact; nullopt when the integer part is 2^96 or more.
   std::optional<LedgerAmount> plus(const LedgerAmount& other) const noexcept;
   std::optional<LedgerAmount> minus(const LedgerAmount& other) const noexcept { return plus(other.negated()); }
+
+  // from - amount and to + amount, both written only when both are in range
+  // (false: nothing written). The move of every hold and release.
+  static bool transfer(LedgerAmount& from, LedgerAmount& to, const LedgerAmount& amount) noexcept {
+    using ledger_detail::u128;
+    // Non-negative amounts of one scale within 128 bits: plain 128-bit steps.
+    if (from.scale_ == amount.scale_ && to.scale_ == amount.scale_ && !(from.neg_ | to.neg_ | amount.neg_) &&
+        from.mag_.fits128() && to.mag_.fits128() && amount.mag_.fits128()) [[likely]] {
+      const u128 f = from.mag_.low128(), t = to.mag_.low128(), m = amount.mag_.low128();
+      const u128 sum = t + m;
+      if (f >= m && (sum >> 96) == 0 && sum >= t) {
+        from.mag_ = ledger_detail::U256::of(f - m);
+        to.mag_ = ledger_detail::U256::of(sum);
+        return true;
+      }
+    }
+    const std::optional<LedgerAmount> less = from.minus(amount), more = to.plus(amount);
+    if (!less || !more) return false;
+    from = *less;
+    to = *more;
+    return true;
+  }
 
   constexpr LedgerAmount negated() const noexcept {
     LedgerAmount r = *this;
@@ -139,7 +177,11 @@ class LedgerAmount {
   // The 96-bit decimal reported for it: the amount itself where a decimal holds
   // it, else rounded by `strategy` (Up or Down, as product()) at the finest
   // scale that holds it.
-  Decimal to_decimal(RoundingStrategy strategy = RoundingStrategy::Down) const noexcept;
+  Decimal to_decimal(RoundingStrategy strategy = RoundingStrategy::Down) const noexcept {
+    if (mag_.fits128() && (mag_.w[1] >> 32) == 0 && scale_ <= Decimal::kMaxScale) [[likely]]
+      return Decimal::from_parts(mag_.w[0], static_cast<std::uint32_t>(mag_.w[1]), scale_, neg_);
+    return to_decimal_rounded(strategy);
+  }
   // Every digit, no exponent ("-0.000000000000000000000000000000000001").
   std::string to_string() const;
 
@@ -177,6 +219,11 @@ class LedgerAmount {
   }
 
  private:
+  static std::optional<LedgerAmount> product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
+  Decimal to_decimal_rounded(RoundingStrategy strategy) const noexcept;
+  // The general cases, out of line so that the common ones inline.
+  std::optional<LedgerAmount> plus_wide(const LedgerAmount& other) const noexcept;
+  static int compare_magnitudes(const LedgerAmount& a, const LedgerAmount& b) noexcept;
   std::optional<Packed> pack_shortened() const noexcept;
   // The magnitude at `scale` >= scale_ (exact: in range, it fits).
   ledger_detail::U256 at_scale(unsigned scale) const noexcept {
@@ -200,30 +247,41 @@ inline int LedgerAmount::compare(const LedgerAmount& a, const LedgerAmount& b) n
     return a.neg_ ? -1 : 1;
   }
   if (a.neg_ != b.neg_) return a.neg_ ? -1 : 1;
-  const unsigned s = a.scale_ > b.scale_ ? a.scale_ : b.scale_;
-  const int c = ledger_detail::cmp(a.at_scale(s), b.at_scale(s));
+  int c;
+  if (a.scale_ == b.scale_ && a.mag_.fits128() && b.mag_.fits128()) [[likely]] {
+    const ledger_detail::u128 x = a.mag_.low128(), y = b.mag_.low128();
+    c = x < y ? -1 : (x > y ? 1 : 0);
+  } else {
+    c = compare_magnitudes(a, b);
+  }
   return a.neg_ ? -c : c;
 }
 
 inline std::optional<LedgerAmount> LedgerAmount::plus(const LedgerAmount& other) const noexcept {
-  using namespace ledger_detail;
-  const unsigned s = scale_ > other.scale_ ? scale_ : other.scale_;
-  const U256 a = at_scale(s), b = other.at_scale(s);
-  LedgerAmount r;
-  r.scale_ = static_cast<std::uint8_t>(s);
-  if (neg_ == other.neg_) {
-    r.mag_ = add(a, b);
-    r.neg_ = neg_;
-  } else if (cmp(a, b) >= 0) {
-    r.mag_ = sub(a, b);
-    r.neg_ = neg_;
-  } else {
-    r.mag_ = sub(b, a);
-    r.neg_ = other.neg_;
+  using ledger_detail::u128;
+  // Amounts of one scale whose magnitudes fit 128 bits: plain 128-bit steps.
+  if (scale_ == other.scale_ && mag_.fits128() && other.mag_.fits128()) [[likely]] {
+    const u128 a = mag_.low128(), b = other.mag_.low128();
+    LedgerAmount r;
+    r.scale_ = scale_;
+    if (neg_ == other.neg_) {
+      const u128 sum = a + b;
+      // Below 2^96 every scale's integer part is in range; a carry goes the long way.
+      if (sum >= a && (sum >> 96) == 0) {
+        r.mag_ = ledger_detail::U256::of(sum);
+        r.neg_ = neg_ && sum != 0;
+        return r;
+      }
+    } else {
+      // A difference is never larger than the larger operand: in range.
+      const bool first = a >= b;
+      const u128 diff = first ? a - b : b - a;
+      r.mag_ = ledger_detail::U256::of(diff);
+      r.neg_ = diff != 0 && (first ? neg_ : other.neg_);
+      return r;
+    }
   }
-  if (r.mag_.is_zero()) r.neg_ = false;
-  if (cmp(r.mag_, kLimit.v[s]) >= 0) return std::nullopt;
-  return r;
+  return plus_wide(other);
 }
 
 }  // namespace vantrel

@@ -142,39 +142,43 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // A name never seen has no slot, and a missing slot can pay for nothing:
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
-  HoldStep step;
+  HoldVerdict verdict = HoldVerdict::Overflow;
+  LedgerAmount figure;                 // what moved, or the usable amount a refusal names
+  Decimal available_after, held_after;  // as reported
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
-    step = hold_step(Holdings{}, amount);
+    Holdings unused;
+    verdict = hold_into(Holdings{}, amount, figure, unused);
   } else {
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
     if (control != nullptr && control != shared_->blocks.get()) keep_control = control->shared_from_this();
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
-      step = hold_step(old, amount);
-      if (step.verdict != HoldVerdict::Held) return false;
-      next = step.after;
+      verdict = hold_into(old, amount, figure, next);
+      if (verdict != HoldVerdict::Held) return false;
+      // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
+      available_after = next.available.to_decimal();
+      held_after = next.held.to_decimal();
       return true;
     });
   }
-  switch (step.verdict) {
+  switch (verdict) {
     case HoldVerdict::Insufficient:
-      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
+      return insufficient_funds_reject(account, asset.name(), figure, amount);
     case HoldVerdict::Overflow:
       return hold_overflow_reject(account, asset.name(), amount);
     case HoldVerdict::Held:
       break;
   }
   if (!keep_control)
-    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.moved});
+    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, figure});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.moved}, std::move(keep_control)});
-  // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
+        {SpotFundsShared::Lease(*shared_), control, account, name, figure}, std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
-      OutcomeAmount{PositionSize{step.moved.negated().to_decimal()}, PositionSize{step.after.available.to_decimal()}},
-      OutcomeAmount{PositionSize{step.moved.to_decimal()}, PositionSize{step.after.held.to_decimal()}},
+      OutcomeAmount{PositionSize{figure.negated().to_decimal()}, PositionSize{available_after}},
+      OutcomeAmount{PositionSize{figure.to_decimal()}, PositionSize{held_after}},
       std::nullopt,
   });
   return std::nullopt;
