@@ -146,14 +146,16 @@ class LedgerAmount {
   // (false: nothing written). The move of every hold and release.
   static bool transfer(LedgerAmount& from, LedgerAmount& to, const LedgerAmount& amount) noexcept {
     using ledger_detail::u128;
-    // Non-negative amounts of one scale within 128 bits: plain 128-bit steps.
-    if (from.scale_ == amount.scale_ && to.scale_ == amount.scale_ && !(from.neg_ | to.neg_ | amount.neg_) &&
-        from.mag_.fits128() && to.mag_.fits128() && amount.mag_.fits128()) [[likely]] {
+    // Non-negative amounts of one scale (or a zero `to`) within 128 bits: plain 128-bit steps.
+    if (from.scale_ == amount.scale_ && (to.scale_ == amount.scale_ || to.is_zero()) &&
+        !(from.neg_ | to.neg_ | amount.neg_) && from.mag_.fits128() && to.mag_.fits128() &&
+        amount.mag_.fits128()) [[likely]] {
       const u128 f = from.mag_.low128(), t = to.mag_.low128(), m = amount.mag_.low128();
       const u128 sum = t + m;
       if (f >= m && (sum >> 96) == 0 && sum >= t) {
         from.mag_ = ledger_detail::U256::of(f - m);
         to.mag_ = ledger_detail::U256::of(sum);
+        to.scale_ = amount.scale_;
         return true;
       }
     }
@@ -259,6 +261,8 @@ inline int LedgerAmount::compare(const LedgerAmount& a, const LedgerAmount& b) n
 
 inline std::optional<LedgerAmount> LedgerAmount::plus(const LedgerAmount& other) const noexcept {
   using ledger_detail::u128;
+  if (other.is_zero()) return *this;
+  if (is_zero()) return other;
   // Amounts of one scale whose magnitudes fit 128 bits: plain 128-bit steps.
   if (scale_ == other.scale_ && mag_.fits128() && other.mag_.fits128()) [[likely]] {
     const u128 a = mag_.low128(), b = other.mag_.low128();
