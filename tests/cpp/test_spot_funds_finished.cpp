@@ -223,6 +223,15 @@ const FinishedCase kCases[] = {
      {{"3123.4", "0.333333333333333333", "0.901234556790123456", false},
       {"3123.45", "0.5", "0.401234556790123456", false},
       {nullptr, nullptr, "0.401234556790123456", true}}},
+    // Each remainder's hold at a 28-place limit has 37 places: the fill consumes what the
+    // hold of the remainder loses, not its own product rounded up.
+    {"fill_at_a_28_place_limit_then_final",
+     "10",
+     nullptr,
+     Side::Buy,
+     "0.000000002",
+     "1.0000000000000000000000000001",
+     {{"1", "0.000000001", "0.000000001", false}, {nullptr, nullptr, "0.000000001", true}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tables, FinishedOrders,
