@@ -92,6 +92,14 @@ constexpr u128 pow10(unsigned n) noexcept {
 
 inline constexpr unsigned kPlaces = 36;
 
+struct Pow10Table {
+  u128 v[kPlaces + 1];
+  constexpr Pow10Table() : v{} {
+    for (unsigned i = 0; i <= kPlaces; ++i) v[i] = pow10(i);
+  }
+};
+inline constexpr Pow10Table kPow10Table{};
+
 // 2^96 * 10^s: the magnitude at scale s at or above which the integer part overflows.
 struct LimitTable {
   U256 v[kPlaces + 1];
@@ -146,17 +154,22 @@ class LedgerAmount {
   // (false: nothing written). The move of every hold and release.
   static bool transfer(LedgerAmount& from, LedgerAmount& to, const LedgerAmount& amount) noexcept {
     using ledger_detail::u128;
-    // Non-negative amounts of one scale (or a zero `to`) within 128 bits: plain 128-bit steps.
-    if (from.scale_ == amount.scale_ && (to.scale_ == amount.scale_ || to.is_zero()) &&
-        !(from.neg_ | to.neg_ | amount.neg_) && from.mag_.fits128() && to.mag_.fits128() &&
-        amount.mag_.fits128()) [[likely]] {
-      const u128 f = from.mag_.low128(), t = to.mag_.low128(), m = amount.mag_.low128();
-      const u128 sum = t + m;
-      if (f >= m && (sum >> 96) == 0 && sum >= t) {
-        from.mag_ = ledger_detail::U256::of(f - m);
-        to.mag_ = ledger_detail::U256::of(sum);
-        to.scale_ = amount.scale_;
-        return true;
+    // Non-negative amounts within 128 bits at the largest of their scales: plain 128-bit steps.
+    if (!(from.neg_ | to.neg_ | amount.neg_)) [[likely]] {
+      unsigned scale = from.scale_ > amount.scale_ ? from.scale_ : amount.scale_;
+      if (to.scale_ > scale && !to.is_zero()) scale = to.scale_;
+      u128 f, t = 0, m;
+      if (from.magnitude_at(scale, f) && (to.is_zero() || to.magnitude_at(scale, t)) &&
+          amount.magnitude_at(scale, m)) {
+        const u128 sum = t + m;
+        // Below 2^96 every scale's integer part is in range.
+        if (f >= m && (sum >> 96) == 0 && sum >= t) {
+          from.mag_ = ledger_detail::U256::of(f - m);
+          from.scale_ = static_cast<std::uint8_t>(scale);
+          to.mag_ = ledger_detail::U256::of(sum);
+          to.scale_ = static_cast<std::uint8_t>(scale);
+          return true;
+        }
       }
     }
     const std::optional<LedgerAmount> less = from.minus(amount), more = to.plus(amount);
@@ -221,6 +234,12 @@ class LedgerAmount {
   }
 
  private:
+  // The magnitude at `scale` (>= its own) when 128 bits hold it.
+  bool magnitude_at(unsigned scale, ledger_detail::u128& out) const noexcept {
+    if (!mag_.fits128()) return false;
+    out = mag_.low128();
+    return scale == scale_ || !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - scale_], &out);
+  }
   static std::optional<LedgerAmount> product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
   Decimal to_decimal_rounded(RoundingStrategy strategy) const noexcept;
   // The general cases, out of line so that the common ones inline.
@@ -250,8 +269,9 @@ inline int LedgerAmount::compare(const LedgerAmount& a, const LedgerAmount& b) n
   }
   if (a.neg_ != b.neg_) return a.neg_ ? -1 : 1;
   int c;
-  if (a.scale_ == b.scale_ && a.mag_.fits128() && b.mag_.fits128()) [[likely]] {
-    const ledger_detail::u128 x = a.mag_.low128(), y = b.mag_.low128();
+  const unsigned scale = a.scale_ > b.scale_ ? a.scale_ : b.scale_;
+  ledger_detail::u128 x, y;
+  if (a.magnitude_at(scale, x) && b.magnitude_at(scale, y)) [[likely]] {
     c = x < y ? -1 : (x > y ? 1 : 0);
   } else {
     c = compare_magnitudes(a, b);
@@ -263,11 +283,12 @@ inline std::optional<LedgerAmount> LedgerAmount::plus(const LedgerAmount& other)
   using ledger_detail::u128;
   if (other.is_zero()) return *this;
   if (is_zero()) return other;
-  // Amounts of one scale whose magnitudes fit 128 bits: plain 128-bit steps.
-  if (scale_ == other.scale_ && mag_.fits128() && other.mag_.fits128()) [[likely]] {
-    const u128 a = mag_.low128(), b = other.mag_.low128();
+  // Magnitudes within 128 bits at the larger of the two scales: plain 128-bit steps.
+  const unsigned scale = scale_ > other.scale_ ? scale_ : other.scale_;
+  u128 a, b;
+  if (magnitude_at(scale, a) && other.magnitude_at(scale, b)) [[likely]] {
     LedgerAmount r;
-    r.scale_ = scale_;
+    r.scale_ = static_cast<std::uint8_t>(scale);
     if (neg_ == other.neg_) {
       const u128 sum = a + b;
       // Below 2^96 every scale's integer part is in range; a carry goes the long way.
