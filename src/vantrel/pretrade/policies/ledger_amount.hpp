@@ -156,20 +156,28 @@ class LedgerAmount {
     using ledger_detail::u128;
     // Non-negative amounts within 128 bits at the largest of their scales: plain 128-bit steps.
     if (!(from.neg_ | to.neg_ | amount.neg_)) [[likely]] {
-      unsigned scale = from.scale_ > amount.scale_ ? from.scale_ : amount.scale_;
-      if (to.scale_ > scale && !to.is_zero()) scale = to.scale_;
       u128 f, t = 0, m;
-      if (from.magnitude_at(scale, f) && (to.is_zero() || to.magnitude_at(scale, t)) &&
-          amount.magnitude_at(scale, m)) {
-        const u128 sum = t + m;
-        // Below 2^96 every scale's integer part is in range.
-        if (f >= m && (sum >> 96) == 0 && sum >= t) {
-          from.mag_ = ledger_detail::U256::of(f - m);
-          from.scale_ = static_cast<std::uint8_t>(scale);
-          to.mag_ = ledger_detail::U256::of(sum);
-          to.scale_ = static_cast<std::uint8_t>(scale);
-          return true;
-        }
+      unsigned scale = amount.scale_;
+      bool aligned = from.scale_ == scale && (to.scale_ == scale || to.is_zero()) && from.mag_.fits128() &&
+                     to.mag_.fits128() && amount.mag_.fits128();
+      if (aligned) [[likely]] {
+        f = from.mag_.low128();
+        t = to.mag_.low128();
+        m = amount.mag_.low128();
+      } else {
+        if (from.scale_ > scale) scale = from.scale_;
+        if (to.scale_ > scale && !to.is_zero()) scale = to.scale_;
+        aligned = from.magnitude_at(scale, f) && (to.is_zero() || to.magnitude_at(scale, t)) &&
+                  amount.magnitude_at(scale, m);
+      }
+      const u128 sum = t + m;
+      // Below 2^96 every scale's integer part is in range.
+      if (aligned && f >= m && (sum >> 96) == 0 && sum >= t) {
+        from.mag_ = ledger_detail::U256::of(f - m);
+        from.scale_ = static_cast<std::uint8_t>(scale);
+        to.mag_ = ledger_detail::U256::of(sum);
+        to.scale_ = static_cast<std::uint8_t>(scale);
+        return true;
       }
     }
     const std::optional<LedgerAmount> less = from.minus(amount), more = to.plus(amount);
@@ -236,9 +244,12 @@ class LedgerAmount {
  private:
   // The magnitude at `scale` (>= its own) when 128 bits hold it.
   bool magnitude_at(unsigned scale, ledger_detail::u128& out) const noexcept {
-    if (!mag_.fits128()) return false;
+    if (!mag_.fits128()) [[unlikely]]
+      return false;
     out = mag_.low128();
-    return scale == scale_ || !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - scale_], &out);
+    if (scale == scale_) [[likely]]
+      return true;
+    return !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - scale_], &out);
   }
   static std::optional<LedgerAmount> product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
   Decimal to_decimal_rounded(RoundingStrategy strategy) const noexcept;
