@@ -159,13 +159,13 @@ TEST_P(FundsAtTheEdge, ProductsRoundOnceTowardsTheHouse) {
 // unsent orders rolled back in any order, around deposits and fills, give the
 // slot back to the digit and block nothing.
 TEST_P(FundsAtTheEdge, RollbacksOfDeskOrdersGiveBackToTheDigit) {
-  struct Buy {
+  struct DeskBuy {
     const char* qty;
     const char* price;
   };
   struct RollbackCase {
     const char* deposit;
-    std::vector<Buy> buys;            // rolled back first to last
+    std::vector<DeskBuy> buys;            // rolled back first to last
     const char* deposit_between;      // after the buys, before the rollbacks (nullptr: none)
     const char* available_after;
   };
@@ -180,7 +180,7 @@ TEST_P(FundsAtTheEdge, RollbacksOfDeskOrdersGiveBackToTheDigit) {
     EngineCore& engine = f.build();
     f.deposit(1, "USD", D(c.deposit));
     std::vector<MainOutcome> placed;
-    for (const Buy& b : c.buys) placed.push_back(engine.execute(order(1, Side::Buy, qty(b.qty), D(b.price))));
+    for (const DeskBuy& b : c.buys) placed.push_back(engine.execute(order(1, Side::Buy, qty(b.qty), D(b.price))));
     if (c.deposit_between != nullptr) f.deposit(1, "USD", D(c.deposit_between));
     for (MainOutcome& p : placed) {
       ASSERT_NE(std::get_if<CoreReservation>(&p), nullptr) << c.deposit;

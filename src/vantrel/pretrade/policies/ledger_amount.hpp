@@ -92,13 +92,13 @@ constexpr u128 pow10(unsigned n) noexcept {
 
 inline constexpr unsigned kPlaces = 36;
 
-struct Pow10Table {
+struct LedgerPow10Table {
   u128 v[kPlaces + 1];
-  constexpr Pow10Table() : v{} {
+  constexpr LedgerPow10Table() : v{} {
     for (unsigned i = 0; i <= kPlaces; ++i) v[i] = pow10(i);
   }
 };
-inline constexpr Pow10Table kPow10Table{};
+inline constexpr LedgerPow10Table kPow10Table{};
 
 // 2^96 * 10^s: the magnitude at scale s at or above which the integer part overflows.
 struct LimitTable {
