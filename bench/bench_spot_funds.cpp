@@ -71,7 +71,7 @@ void BM_SlotHoldAndRelease(benchmark::State& state) {
     next.available = d("1000000000");
     return true;
   });
-  const Decimal amount = d("20");
+  const LedgerAmount amount = d("20");
   for (auto _ : state) {
     HoldStep step;
     holdings.change(HoldingsKey{key.account, holdings.assets().find("USD")}, [&](const Holdings& old, Holdings& next) {
@@ -80,8 +80,8 @@ void BM_SlotHoldAndRelease(benchmark::State& state) {
       return step.verdict == HoldVerdict::Held;
     });
     holdings.change(key, [&](const Holdings& old, Holdings& next) {
-      const std::optional<Released> released = release_step(old, step.moved);
-      if (released) next = released->after;
+      const std::optional<Holdings> released = release_step(old, step.moved);
+      if (released) next = *released;
       return released.has_value();
     });
   }

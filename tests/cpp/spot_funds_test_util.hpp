@@ -3,12 +3,23 @@
 // adjustments, shared by the funds policy tests.
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "vantrel/pretrade/engine.hpp"
 #include "vantrel/pretrade/policies/spot_funds.hpp"
+
+namespace vantrel {
+
+// Amounts and slots as text in test failures.
+inline void PrintTo(const LedgerAmount& a, std::ostream* os) { *os << a.to_string(); }
+inline void PrintTo(const Holdings& h, std::ostream* os) {
+  *os << "(" << h.available.to_string() << ", " << h.held.to_string() << ", " << h.incoming.to_string() << ")";
+}
+
+}  // namespace vantrel
 
 namespace vantrel::funds_testing {
 

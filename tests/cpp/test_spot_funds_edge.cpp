@@ -1,7 +1,10 @@
-// The funds policy where a slot already uses 28 or 29 significant digits: a
-// result the slot cannot hold exactly is rounded down, against the account, and
-// an undo moves back exactly what was moved or blocks. Each case in every mode.
+// The funds policy where amounts need more digits than a 96-bit decimal has:
+// the slot keeps them exactly, an undo moves back exactly what was moved, and
+// only an integer part of 2^96 or more blocks. Each case in every mode.
 #include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
 
 #include "spot_funds_test_util.hpp"
 
@@ -19,66 +22,35 @@ const OutcomeEntryRecord& only_entry(std::span<const AdjustmentOutcomeRecord> ou
   return outcomes.front().entry;
 }
 
-// Next to a 29-digit balance only whole units fit in available: a hold takes
-// the exact amount into held and leaves available rounded down; the cancel
-// empties held and leaves available one unit short of where it began, never above.
-TEST_P(FundsAtTheEdge, CancelledSellEmptiesHeldAndLeavesAvailableAtMostOneUnitShort) {
+// Next to a 29-digit balance a hold keeps every place: the cancel restores
+// available to the digit, and the entries report what a decimal can hold.
+TEST_P(FundsAtTheEdge, CancelsNextToA29DigitBalanceRestoreAvailableToTheDigit) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
   f.deposit(1, "BTC", D("50000000000000000000000000000"));
-  MainOutcome placed = engine.execute(order(1, Side::Sell, qty("0.05"), D(1)));
-  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
-  std::get<CoreReservation>(placed).commit();
-  EXPECT_EQ(f.slot(1, "BTC"), HA("49999999999999999999999999999", "0.05"));
+  f.deposit(1, "USD", D("42995115941683571703859617460"));
+  MainOutcome sell = engine.execute(order(1, Side::Sell, qty("0.05"), D(1)));
+  ASSERT_NE(std::get_if<CoreReservation>(&sell), nullptr);
+  std::get<CoreReservation>(sell).commit();
+  EXPECT_EQ(f.slot(1, "BTC").available.to_string(), "49999999999999999999999999999.95");
+  MainOutcome buy = engine.execute(order(1, Side::Buy, qty("1"), D("88286.0663947")));
+  ASSERT_NE(std::get_if<CoreReservation>(&buy), nullptr);
+  // 42995115941683571703859617460 - 88286.0663947, reported rounded down.
+  EXPECT_EQ(only_entry(std::get<CoreReservation>(buy).account_adjustments()).balance->absolute.value.to_string(),
+            "42995115941683571703859529173");
+  std::get<CoreReservation>(buy).commit();
   const PostTradeOutcome out = engine.apply_execution_report(report(1, Side::Sell, std::nullopt, "0.05", true, Lock()));
   EXPECT_TRUE(out.account_blocks.empty());
   EXPECT_EQ(only_entry(out.account_adjustments).held->delta.value, D("-0.05"));
-  EXPECT_EQ(f.slot(1, "BTC"), HA("49999999999999999999999999999", "0"));
+  EXPECT_EQ(f.slot(1, "BTC"), HA("50000000000000000000000000000", "0"));
+  engine.apply_execution_report(report(1, Side::Buy, std::nullopt, "1", true, lock_of({{0, "88286.0663947"}})));
+  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859617460", "0"));
 }
 
-TEST_P(FundsAtTheEdge, CancelledBuyEmptiesHeldAndLeavesAvailableAtMostOneUnitShort) {
-  FundsEngine f(GetParam());
-  f.add_funds();
-  EngineCore& engine = f.build();
-  f.deposit(1, "USD", D("42995115941683571703859617460"));
-  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D("88286.0663947")));
-  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
-  std::get<CoreReservation>(placed).commit();
-  // 42995115941683571703859617460 - 88286.0663947 = 42995115941683571703859529173.9336053
-  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859529173", "88286.0663947"));
-  const PostTradeOutcome out = engine.apply_execution_report(
-      report(1, Side::Buy, std::nullopt, "1", true, lock_of({{0, "88286.0663947"}})));
-  EXPECT_TRUE(out.account_blocks.empty());
-  // 42995115941683571703859529173 + 88286.0663947 = 42995115941683571703859617459.0663947
-  EXPECT_EQ(f.slot(1, "USD"), HA("42995115941683571703859617459", "0"));
-}
-
-// A hold whose sum with held needs more places than held keeps: held is
-// rounded down, the order accepted, and its undo restores the slot exactly.
-TEST_P(FundsAtTheEdge, HoldThatRoundsHeldIsAcceptedAndUndoneExactly) {
-  FundsEngine f(GetParam());
-  f.add_funds();
-  EngineCore& engine = f.build();
-  f.deposit(1, "BTC", D("7922.817"));
-  MainOutcome first = engine.execute(order(1, Side::Sell, vol("0.00262143"), D(67)));
-  ASSERT_NE(std::get_if<CoreReservation>(&first), nullptr);
-  std::get<CoreReservation>(first).commit();
-  const Holdings before = f.slot(1, "BTC");
-  EXPECT_EQ(before.held.to_string(), "0.0000391258208955223880597015");
-  MainOutcome second = engine.execute(order(1, Side::Sell, qty("10"), D(1)));
-  ASSERT_NE(std::get_if<CoreReservation>(&second), nullptr);
-  // 0.0000391258208955223880597015 + 10 = 10.0000391258208955223880597015
-  EXPECT_EQ(f.slot(1, "BTC").held.to_string(), "10.000039125820895522388059701");
-  std::get<CoreReservation>(second).rollback();
-  EXPECT_EQ(f.slot(1, "BTC").held.to_string(), before.held.to_string());
-  EXPECT_EQ(f.slot(1, "BTC"), before);
-  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
-}
-
-// What rounding held down took may need every digit a decimal has (here 15,
-// past any short form): the hold is still taken and its undo gives it back.
-TEST_P(FundsAtTheEdge, HoldWhoseRoundingTookManyDigitsIsUndoneExactly) {
+// Holds whose sums with held need more places than a decimal has are taken
+// exactly, and undone exactly, after a deposit as well.
+TEST_P(FundsAtTheEdge, HoldsOfEveryPlaceAreUndoneExactly) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
@@ -87,70 +59,64 @@ TEST_P(FundsAtTheEdge, HoldWhoseRoundingTookManyDigitsIsUndoneExactly) {
   ASSERT_NE(std::get_if<CoreReservation>(&first), nullptr);
   std::get<CoreReservation>(first).commit();
   const Holdings before = f.slot(1, "USD");
-  EXPECT_EQ(before.held, D("0.1234567890123456789012345678"));
   MainOutcome second = engine.execute(order(1, Side::Buy, qty("1"), D("1234567890123456.1")));
   ASSERT_NE(std::get_if<CoreReservation>(&second), nullptr);
-  // 1234567890123456.2234567890123456789012345678, rounded down at 13 places.
-  EXPECT_EQ(f.slot(1, "USD").held.to_string(), "1234567890123456.2234567890123");
+  EXPECT_EQ(f.slot(1, "USD").held.to_string(), "1234567890123456.2234567890123456789012345678");
+  f.deposit(1, "USD", D("7.9"));
   std::get<CoreReservation>(second).rollback();
-  EXPECT_EQ(f.slot(1, "USD"), before);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{*before.available.plus(D("7.9")), before.held, D(0)}));
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
-// A deposit after an exact hold leaves no room for the hold's last digits: the
-// undo moves nothing and blocks, rather than leave part of the hold behind.
-TEST_P(FundsAtTheEdge, HoldUndoThatCannotMoveBackExactlyBlocks) {
+// Only an integer part of 2^96 blocks an undo: the slot stays, the block says what it saw.
+TEST_P(FundsAtTheEdge, HoldUndoBlocksOnlyAtTheIntegerRange) {
   FundsEngine f(GetParam());
   f.add_funds();
   EngineCore& engine = f.build();
   f.deposit(1, "USD", D(1));
-  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D("0.1234567890123456789012345678")));
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D(1)));
   ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
-  EXPECT_EQ(f.slot(1, "USD"), HA("0.8765432109876543210987654322", "0.1234567890123456789012345678"));
-  f.deposit(1, "USD", D("7.9"));
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(kMax))).failed_index);
   const Holdings before = f.slot(1, "USD");
-  EXPECT_EQ(before.held, D("0.1234567890123456789012345678"));
-  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
   std::get<CoreReservation>(placed).rollback();
   EXPECT_EQ(f.slot(1, "USD"), before);
   const std::optional<AccountBlock> block = engine.blocks().block_of(AccountId{1});
   ASSERT_TRUE(block);
   EXPECT_EQ(block->reason, "rollback overflow: slot left inconsistent");
-  EXPECT_EQ(block->details, "hold rollback overflow: account 1, asset USD, release 0.1234567890123456789012345678, "
-                            "slot " + holdings_text(before));
+  EXPECT_EQ(block->details, "hold rollback overflow: account 1, asset USD, release 1, slot Holdings { available: "
+                            "PositionSize(79228162514264337593543950335), held: PositionSize(1), incoming: "
+                            "PositionSize(0) }");
 }
 
-// A delta the field cannot take exactly is rounded towards less for the account, in each field.
-TEST_P(FundsAtTheEdge, DeltaAdjustmentsRoundAgainstTheAccount) {
-  struct Case {
-    const char* delta;
-    const char* moved;
-  };
-  const Case cases[] = {{"0.6", "0"}, {"1.5", "1"}, {"-0.4", "-1"}, {"-0.5", "-1"}, {"-0.25", "-1"}};
+// A delta is applied exactly in each field; the entry reports it, and the
+// value rounded down where a decimal cannot hold it.
+TEST_P(FundsAtTheEdge, DeltaAdjustmentsAreExact) {
+  const char* const deltas[] = {"0.6", "1.5", "-0.4", "-0.5", "-0.25"};
   for (std::size_t field = 0; field < 3; ++field) {
-    for (const Case& c : cases) {
+    for (const char* d : deltas) {
       FundsEngine f(GetParam());
       f.add_funds();
       f.build();
       std::optional<AdjustmentAmount> start[3], change[3];
       start[field] = absolute(D("50000000000000000000000000000"));
-      change[field] = delta(D(c.delta));
+      change[field] = delta(D(d));
       ASSERT_FALSE(f.apply(1, adjust("USD", start[0], start[1], start[2])).failed_index);
       const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", change[0], change[1], change[2]));
       ASSERT_FALSE(out.failed_index);
       const OutcomeEntryRecord& entry = only_entry(out.outcomes);
       const std::optional<OutcomeAmount>& amount = field == 0 ? entry.balance : (field == 1 ? entry.held : entry.incoming);
       ASSERT_TRUE(amount);
-      EXPECT_EQ(amount->delta.value, D(c.moved)) << "field " << field << ", delta " << c.delta;
+      EXPECT_EQ(amount->delta.value, D(d)) << "field " << field << ", delta " << d;
       const Holdings slot = f.slot(1, "USD");
-      const Decimal value = field == 0 ? slot.available : (field == 1 ? slot.held : slot.incoming);
-      EXPECT_EQ(value, *D("50000000000000000000000000000").checked_add(D(c.moved)));
+      const LedgerAmount value = field == 0 ? slot.available : (field == 1 ? slot.held : slot.incoming);
+      EXPECT_EQ(value, *LedgerAmount(D("50000000000000000000000000000")).plus(D(d)));
+      EXPECT_EQ(amount->absolute.value, value.to_decimal(RoundingStrategy::Down));
     }
   }
 }
 
-// price × quantity is rounded once, up for what a buy holds and pays, down for
-// what a sell receives: never to nearest first.
+// price × quantity is rounded once, at the 36th place, up for what a buy holds
+// and pays, down for what a sell receives: never to nearest first.
 TEST_P(FundsAtTheEdge, ProductsRoundOnceTowardsTheHouse) {
   FundsEngine f(GetParam());
   f.add_funds();
@@ -161,28 +127,135 @@ TEST_P(FundsAtTheEdge, ProductsRoundOnceTowardsTheHouse) {
   ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
   const Lock lock = std::get<CoreReservation>(placed).lock();
   std::get<CoreReservation>(placed).commit();
-  EXPECT_EQ(f.slot(1, "USD"), HA("0.9999999999999999999999999997", "1.0000000000000000000000000003"));
+  EXPECT_EQ(f.slot(1, "USD").held.to_string(), "1.000000000000000000000000000200000001");
   // Filled in full at its locked price: it pays exactly what it held.
   const PostTradeOutcome filled = engine.apply_execution_report(
       report(1, Side::Buy, std::pair{tiny_over_one, tiny_over_one}, "0", true, lock));
   EXPECT_TRUE(filled.account_blocks.empty());
-  EXPECT_EQ(f.slot(1, "USD"), HA("0.9999999999999999999999999997", "0"));
+  EXPECT_EQ(f.slot(1, "USD").available.to_string(), "0.999999999999999999999999999799999999");
+  EXPECT_TRUE(f.slot(1, "USD").held.is_zero());
   EXPECT_EQ(f.slot(1, "BTC"), HA(tiny_over_one, "0"));
 
-  // 2.5 × 1E-28 holds 3E-28, not 2E-28.
-  MainOutcome tiny = engine.execute(order(1, Side::Buy, qty("0.0000000000000000000000000001"), D("2.5")));
+  // 1E-28 × 2.5E-8 holds 3E-36, not 2E-36.
+  MainOutcome tiny = engine.execute(order(1, Side::Buy, qty("0.0000000000000000000000000001"), D("0.000000025")));
   ASSERT_NE(std::get_if<CoreReservation>(&tiny), nullptr);
-  EXPECT_EQ(f.slot(1, "USD").held, D("0.0000000000000000000000000003"));
+  EXPECT_EQ(f.slot(1, "USD").held, LedgerAmount::product(D("0.000000000000000001"), D("0.000000000000000003"),
+                                                         RoundingStrategy::Up));
   std::get<CoreReservation>(tiny).rollback();
 
-  // A sell of 1E-28 at 3.5 receives 3E-28, not 4E-28.
-  MainOutcome sold = engine.execute(order(1, Side::Sell, qty("0.0000000000000000000000000001"), D("3.5")));
+  // A sell of 1E-28 at 3.5E-8 receives 3E-36, not 4E-36.
+  MainOutcome sold = engine.execute(order(1, Side::Sell, qty("0.0000000000000000000000000001"), D("0.000000035")));
   ASSERT_NE(std::get_if<CoreReservation>(&sold), nullptr);
   std::get<CoreReservation>(sold).commit();
-  const Decimal usd = f.slot(1, "USD").available;
+  const LedgerAmount usd = f.slot(1, "USD").available;
   engine.apply_execution_report(
-      report(1, Side::Sell, std::pair{"3.5", "0.0000000000000000000000000001"}, "0", true, Lock()));
-  EXPECT_EQ(f.slot(1, "USD").available, *usd.checked_add(D("0.0000000000000000000000000003")));
+      report(1, Side::Sell, std::pair{"0.000000035", "0.0000000000000000000000000001"}, "0", true, Lock()));
+  EXPECT_EQ(f.slot(1, "USD").available,
+            *usd.plus(*LedgerAmount::product(D("0.000000000000000001"), D("0.000000000000000003"),
+                                              RoundingStrategy::Up)));
+}
+
+// Desk amounts (cents balances, 18-decimal quantities, prices of 2 to 8 places):
+// unsent orders rolled back in any order, around deposits and fills, give the
+// slot back to the digit and block nothing.
+TEST_P(FundsAtTheEdge, RollbacksOfDeskOrdersGiveBackToTheDigit) {
+  struct DeskBuy {
+    const char* qty;
+    const char* price;
+  };
+  struct RollbackCase {
+    const char* deposit;
+    std::vector<DeskBuy> buys;            // rolled back first to last
+    const char* deposit_between;      // after the buys, before the rollbacks (nullptr: none)
+    const char* available_after;
+  };
+  const RollbackCase cases[] = {
+      {"138155.58", {{"0.623195555824052630", "44894.70"}, {"0.876053428479969896", "62825.837488"}}, nullptr,
+       "138155.58"},
+      {"627667.85", {{"0.426762883984833456", "6670.992560"}}, "782123.04", "1409790.89"},
+  };
+  for (const RollbackCase& c : cases) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    f.deposit(1, "USD", D(c.deposit));
+    std::vector<MainOutcome> placed;
+    for (const DeskBuy& b : c.buys) placed.push_back(engine.execute(order(1, Side::Buy, qty(b.qty), D(b.price))));
+    if (c.deposit_between != nullptr) f.deposit(1, "USD", D(c.deposit_between));
+    for (MainOutcome& p : placed) {
+      ASSERT_NE(std::get_if<CoreReservation>(&p), nullptr) << c.deposit;
+      std::get<CoreReservation>(p).rollback();
+    }
+    EXPECT_EQ(f.slot(1, "USD"), HA(c.available_after, "0")) << c.deposit;
+    EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+  }
+
+  // An unsent order rolled back after another one was filled and finished.
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D("7960509.60"));
+  MainOutcome a = engine.execute(order(1, Side::Buy, qty("0.860267288012637606"), D("33961.68")));
+  MainOutcome b = engine.execute(order(1, Side::Buy, qty("0.906516410248449355"), D("15390.96229624")));
+  ASSERT_TRUE(std::get_if<CoreReservation>(&a) && std::get_if<CoreReservation>(&b));
+  const Lock lock = std::get<CoreReservation>(b).lock();
+  std::get<CoreReservation>(b).commit();
+  engine.apply_execution_report(report(1, Side::Buy, std::pair{"15344.78940935", "0.754221653326709863"},
+                                       "0.152294756921739492", true, lock));
+  std::get<CoreReservation>(a).rollback();
+  const LedgerAmount paid = *LedgerAmount::product(D("15344.78940935"), D("0.754221653326709863"), RoundingStrategy::Up);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{*LedgerAmount(D("7960509.60")).minus(paid), D(0), D(0)}));
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// Many accounts: two unsent buys rolled back first in, first out, and one buy
+// cancelled at once by its final report, each at an 8-decimal price for an
+// 18-decimal quantity against a cents balance: every slot comes back to the digit.
+TEST_P(FundsAtTheEdge, DeskOrdersOverManyBalancesComeBackToTheDigit) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  std::mt19937_64 rng(33);
+  auto amount = [&](std::uint64_t below, std::uint32_t places) {
+    return Decimal::from_parts(rng() % below + 1, 0, places, false);
+  };
+  for (std::uint64_t account = 1; account <= 300; ++account) {
+    const Decimal cash = amount(9'999'999'999ull, 2);
+    f.deposit(account, "USD", cash);
+    MainOutcome first = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{amount(500'000'000'000'000'000ull, 18)}),
+                                             amount(10'000'000'000'000ull, 8)));
+    MainOutcome second = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{amount(500'000'000'000'000'000ull, 18)}),
+                                              amount(10'000'000'000'000ull, 8)));
+    if (auto* r = std::get_if<CoreReservation>(&first)) r->rollback();
+    if (auto* r = std::get_if<CoreReservation>(&second)) r->rollback();
+    const Decimal q = amount(500'000'000'000'000'000ull, 18), px = amount(10'000'000'000'000ull, 8);
+    MainOutcome cancelled = engine.execute(order(account, Side::Buy, TradeAmount::of_quantity(Quantity{q}), px));
+    if (auto* r = std::get_if<CoreReservation>(&cancelled)) {
+      const Lock lock = r->lock();
+      r->commit();
+      engine.apply_execution_report(report(account, Side::Buy, std::nullopt, q.to_string().c_str(), true, lock));
+    }
+    ASSERT_EQ(f.slot(account, "USD"), (Holdings{cash, D(0), D(0)})) << cash.to_string();
+  }
+  EXPECT_FALSE(engine.blocks().any_block());
+}
+
+// A hold that settles a debt of many places takes the amount and the debt
+// exactly: held ends at the amount, not above it, and the undo restores the debt.
+TEST_P(FundsAtTheEdge, HoldThatSettlesALongDebtLeavesHeldAtTheAmount) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D("58983398.40")), absolute(D("-0.1234567890123456789012345678"))))
+                   .failed_index);
+  const Holdings before = f.slot(1, "USD");
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("0.623195555824052630"), D("44894.70123456")));
+  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
+  EXPECT_EQ(f.slot(1, "USD").held,
+            LedgerAmount::product(D("0.623195555824052630"), D("44894.70123456"), RoundingStrategy::Up));
+  std::get<CoreReservation>(placed).rollback();
+  EXPECT_EQ(f.slot(1, "USD"), before);
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,

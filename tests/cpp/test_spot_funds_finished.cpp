@@ -1,8 +1,8 @@
-// Orders whose amounts need every digit a slot has: one account, one limit
-// order, its reports to the last. Whatever the rounding, nothing blocks, a
+// Orders whose amounts need more digits than a 96-bit decimal has: one
+// account, one limit order, its reports to the last. Nothing blocks, a
 // finished order leaves nothing held, a cancel of an unfilled order restores
-// available to the digit, and the account never ends above its exact cash flow.
-// Each case in every lock mode.
+// the slot to the digit, available ends at the exact cash flow, and each
+// entry reports the slot's change over its report. Each case in every lock mode.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -11,58 +11,11 @@
 #include <vector>
 
 #include "spot_funds_test_util.hpp"
-#include "vantrel/param/decimal_wide.hpp"
 
 namespace vantrel {
 namespace {
 
 using namespace funds_testing;
-
-// Exact amounts at 33 places in a signed 128-bit integer: enough for every
-// balance and product below (at most 170141 before the point).
-using Exact = __int128;
-constexpr unsigned kExactScale = 33;
-
-Exact pow10(unsigned n) {
-  Exact p = 1;
-  while (n-- > 0) p *= 10;
-  return p;
-}
-Exact exact(Decimal d) {
-  const Exact m = static_cast<Exact>(d.mantissa()) * pow10(kExactScale - d.scale());
-  return d.is_negative() ? -m : m;
-}
-// a × b, exact; the two scales must add to at most 33.
-Exact exact_product(Decimal a, Decimal b) {
-  if (a.scale() + b.scale() > kExactScale) throw std::logic_error("product beyond 33 places");
-  const Exact m = static_cast<Exact>(a.mantissa()) * static_cast<Exact>(b.mantissa()) *
-                  pow10(kExactScale - a.scale() - b.scale());
-  return a.is_negative() != b.is_negative() ? -m : m;
-}
-
-// |a × b| <= held < |a × b| + one unit of held's last place, compared exactly
-// in 192 bits at the product's scale (held at scale 27 or more here).
-bool covers_within_a_unit(Decimal held, Decimal a, Decimal b) {
-  using namespace decimal_detail;
-  const unsigned s = a.scale() + b.scale();
-  if (held.scale() > s) return false;
-  const U192 cost = mul_wide(a.mantissa(), b.mantissa());
-  const U192 kept = mul_wide(held.mantissa(), kPow10.v[s - held.scale()]);
-  const U192 unit = U192::from(kPow10.v[s - held.scale()]);
-  return cmp_wide(cost, kept) <= 0 && cmp_wide(kept, add_wide(cost, unit)) < 0;
-}
-std::string text(Exact v) {
-  const bool neg = v < 0;
-  if (neg) v = -v;
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  while (digits.size() <= kExactScale) digits.insert(digits.begin(), '0');
-  digits.insert(digits.end() - kExactScale, '.');
-  return (neg ? "-" : "") + digits;
-}
 
 struct ReportStep {
   const char* px;   // nullptr: no trade
@@ -85,7 +38,24 @@ void PrintTo(const FinishedCase& c, std::ostream* os) { *os << c.name; }
 
 class FinishedOrders : public ::testing::TestWithParam<std::tuple<FinishedCase, EngineSync>> {};
 
-TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
+// The entry's delta and absolute: the slot's change over the report and its
+// new value, as reported (exact where a decimal holds them).
+void expect_entry(const std::vector<AdjustmentOutcomeRecord>& outcomes, const char* name, const Holdings& before,
+                  const Holdings& after) {
+  for (const AdjustmentOutcomeRecord& o : outcomes) {
+    if (o.entry.asset.name() != name) continue;
+    const std::pair<const std::optional<OutcomeAmount>&, LedgerAmount (*)(const Holdings&)> fields[] = {
+        {o.entry.balance, [](const Holdings& h) { return h.available; }},
+        {o.entry.held, [](const Holdings& h) { return h.held; }}};
+    for (const auto& [amount, of] : fields) {
+      if (!amount) continue;
+      EXPECT_EQ(amount->delta.value, of(after).minus(of(before))->to_decimal()) << name;
+      EXPECT_EQ(amount->absolute.value, of(after).to_decimal()) << name;
+    }
+  }
+}
+
+TEST_P(FinishedOrders, LeaveNothingHeldAndTheExactCashFlow) {
   const FinishedCase& c = std::get<0>(GetParam());
   FundsEngine f(std::get<1>(GetParam()));
   f.add_funds();
@@ -99,30 +69,25 @@ TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
   ASSERT_NE(reservation, nullptr);
   const Lock lock = reservation->lock();
   reservation->commit();
-  // The hold covers the exact cost (a sell's payment at a negative price), by
-  // less than one unit of its last place.
-  if ((c.side == Side::Buy) != D(c.price).is_negative()) {
-    const Decimal held = f.slot(1, "USD").held;
-    EXPECT_TRUE(covers_within_a_unit(held, D(c.price), D(c.quantity))) << held.to_string();
-  }
 
-  Exact usd_exact = exact(usd_start.available), btc_exact = exact(btc_start.available);
+  // Products of at most 36 places are exact: the flows below are the exact figures.
+  LedgerAmount usd_exact = usd_start.available, btc_exact = btc_start.available;
   bool filled = false;
   for (const ReportStep& s : c.reports) {
     std::optional<std::pair<const char*, const char*>> trade;
     if (s.px != nullptr) {
       trade = std::pair{s.px, s.qty};
       filled = true;
-      const Exact cash = exact_product(D(s.px), D(s.qty)), units = exact(D(s.qty));
-      usd_exact += c.side == Side::Buy ? -cash : cash;
-      btc_exact += c.side == Side::Buy ? units : -units;
+      ASSERT_LE(D(s.px).scale() + D(s.qty).scale(), LedgerAmount::kPlaces);
+      const LedgerAmount cash = *LedgerAmount::product(D(s.px), D(s.qty), RoundingStrategy::Up);
+      usd_exact = *usd_exact.plus(c.side == Side::Buy ? cash.negated() : cash);
+      btc_exact = *btc_exact.plus(c.side == Side::Buy ? LedgerAmount(D(s.qty)) : LedgerAmount(D(s.qty)).negated());
     }
+    const Holdings usd_before = f.slot(1, "USD"), btc_before = f.slot(1, "BTC");
     const PostTradeOutcome out = engine.apply_execution_report(report(1, c.side, trade, s.leaves, s.is_final, lock));
     ASSERT_TRUE(out.account_blocks.empty()) << out.account_blocks.front().details;
-    if (!s.is_final && c.side == Side::Buy) {
-      // Still open: held is what the remainder holds, L × leaves (exact in these cases).
-      EXPECT_EQ(exact(f.slot(1, "USD").held), exact_product(D(c.price), D(s.leaves)));
-    }
+    expect_entry(out.account_adjustments, "USD", usd_before, f.slot(1, "USD"));
+    expect_entry(out.account_adjustments, "BTC", btc_before, f.slot(1, "BTC"));
   }
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 
@@ -133,14 +98,8 @@ TEST_P(FinishedOrders, LeaveNothingHeldAndNeverMoreThanTheExactFigure) {
     EXPECT_EQ(usd, usd_start);
     EXPECT_EQ(btc, btc_start);
   }
-  // Never more than the exact figure, and short of it by less than a unit of
-  // the last place kept for each of the (at most three) rounded results.
-  for (const auto& [name, got, want] : {std::tuple{"USD", exact(usd.available), usd_exact},
-                                        std::tuple{"BTC", exact(btc.available), btc_exact}}) {
-    const Decimal& kept = std::string(name) == "USD" ? usd.available : btc.available;
-    EXPECT_LE(got, want) << name << " " << text(got) << " above " << text(want);
-    EXPECT_LT(want - got, 3 * pow10(kExactScale - kept.scale())) << name << " " << text(got) << " vs " << text(want);
-  }
+  EXPECT_EQ(usd.available, usd_exact) << usd.available.to_string() << " vs " << usd_exact.to_string();
+  EXPECT_EQ(btc.available, btc_exact) << btc.available.to_string() << " vs " << btc_exact.to_string();
 }
 
 const FinishedCase kCases[] = {
@@ -228,6 +187,51 @@ const FinishedCase kCases[] = {
      {{"7.2413069", "0.023456789012345678", "0.1", false},
       {"7.241306", "0.05", "0.05", false},
       {nullptr, nullptr, "0.05", true}}},
+    // A fill at the limit, then a final report without one: nothing held is left, not -8E-26.
+    {"fill_at_the_limit_then_final_without_fill",
+     "10000",
+     nullptr,
+     Side::Buy,
+     "1.234567890123456789",
+     "3123.45678901",
+     {{"3123.45678901", "1.000000000000000001", "0.234567890123456788", false},
+      {nullptr, nullptr, "0.234567890123456788", true}}},
+    {"filled_then_cancelled_in_the_next_report",
+     "300000",
+     nullptr,
+     Side::Buy,
+     "6.613812840851947674",
+     "44952.11134022",
+     {{"44952.11134022", "6.368248133177167416", "0.245564707674780258", false},
+      {nullptr, nullptr, "0.245564707674780258", true}}},
+    // Fill and final in one report: the entry's delta is the slot's change, which a decimal holds.
+    {"fill_and_final_in_one_report",
+     "34967828.54",
+     nullptr,
+     Side::Buy,
+     "7.036304512204433312",
+     "4532132.344162",
+     {{"4532132.344162", "0.773993496342487664", "6.262311015861945648", true}}},
+    // A locked price whose products have 38 places: the hold and each remainder's
+    // hold are rounded up; the fills and the release still add up to the hold.
+    {"products_past_36_places_filled_twice_then_final",
+     "10000",
+     nullptr,
+     Side::Buy,
+     "1.234567890123456789",
+     "3123.45678901234567890123",
+     {{"3123.4", "0.333333333333333333", "0.901234556790123456", false},
+      {"3123.45", "0.5", "0.401234556790123456", false},
+      {nullptr, nullptr, "0.401234556790123456", true}}},
+    // Each remainder's hold at a 28-place limit has 37 places: the fill consumes what the
+    // hold of the remainder loses, not its own product rounded up.
+    {"fill_at_a_28_place_limit_then_final",
+     "10",
+     nullptr,
+     Side::Buy,
+     "0.000000002",
+     "1.0000000000000000000000000001",
+     {{"1", "0.000000001", "0.000000001", false}, {nullptr, nullptr, "0.000000001", true}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tables, FinishedOrders,

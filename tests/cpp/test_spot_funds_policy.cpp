@@ -108,8 +108,9 @@ TEST_P(FundsModes, ThrowAfterStagedChangesKeepsNoneOfThem) {
   EXPECT_FALSE(engine.blocks().any_block());
 }
 
-// 2.5 / 99.5 has 28 fractional digits, more than 20000 leaves room for: held
-// takes the quotient whole, available is rounded down; the undo restores both.
+// 2.5 / 99.5 has 28 fractional digits, more than a decimal next to 20000 has:
+// the slot keeps every place, the entry reports available rounded down, and
+// the undo and the cancel restore 20000 to the digit.
 TEST_P(FundsModes, SellByVolumeHoldsItsQuotientWhole) {
   FundsEngine f(GetParam());
   f.add_funds();
@@ -121,17 +122,17 @@ TEST_P(FundsModes, SellByVolumeHoldsItsQuotientWhole) {
     EXPECT_NE(r, nullptr);
     if (r == nullptr || r->account_adjustments().size() != 1) return Decimal();
     const OutcomeEntryRecord& e = r->account_adjustments().front().entry;
-    // Each entry's delta is exactly what its amount moved by.
-    EXPECT_EQ(D(20000).exact_add(e.balance->delta.value), e.balance->absolute.value);
+    EXPECT_EQ(e.balance->delta.value, quotient.negated());
+    EXPECT_EQ(e.balance->absolute.value.to_string(), "19999.974874371859296482412060");
     EXPECT_EQ(e.held->delta.value, e.held->absolute.value);
     return e.held->delta.value;
   };
 
-  // 20000 - quotient = 19999.9748743718592964824120603015: available keeps 24 places.
-  const Holdings placed{D("19999.974874371859296482412060"), quotient, D(0)};
+  const Holdings placed{*LedgerAmount(D(20000)).minus(quotient), quotient, D(0)};
   MainOutcome undone = engine.execute(order(1, Side::Sell, vol("2.5"), D("99.5")));
   EXPECT_EQ(held_by(undone), quotient);
   EXPECT_EQ(f.slot(1, "BTC"), placed);
+  EXPECT_EQ(f.slot(1, "BTC").available.to_string(), "19999.9748743718592964824120603015");
   std::get<CoreReservation>(undone).rollback();
   EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
 
@@ -143,8 +144,7 @@ TEST_P(FundsModes, SellByVolumeHoldsItsQuotientWhole) {
   ASSERT_EQ(out.account_adjustments.size(), 1u);
   const OutcomeEntryRecord& e = out.account_adjustments.front().entry;
   EXPECT_EQ(e.held->delta.value, quotient.negated());
-  // 19999.974874371859296482412060 + quotient = 19999.9999999999999999999999996985.
-  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D("19999.999999999999999999999999"), D(0), D(0)}));
+  EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(20000), D(0), D(0)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FundsModes,
@@ -360,8 +360,8 @@ TEST_P(Reports, MoveFundsAsTheTradeSays) {
   FundsEngine f;
   f.add_funds();
   EngineCore& engine = f.build();
-  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(c.usd_before.available), absolute(c.usd_before.held)),
-                           adjust("BTC", absolute(c.btc_before.available), absolute(c.btc_before.held)))
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(c.usd_before.available.to_decimal()), absolute(c.usd_before.held.to_decimal())),
+                           adjust("BTC", absolute(c.btc_before.available.to_decimal()), absolute(c.btc_before.held.to_decimal())))
                    .failed_index);
   Lock lock;
   for (const auto& [g, p] : c.lock) lock.push_price(g, D(p));

@@ -204,7 +204,7 @@ TEST_P(StateModes, SlotsExistOnlyForNonZeroValues) {
 
   EXPECT_TRUE(state.change(key, [](const Holdings& old, Holdings& next) {
     next = old;
-    next.available = *old.available.checked_add(D(5));
+    next.available = *old.available.plus(D(5));
     return true;
   }));
   EXPECT_EQ(state.read(key), (Holdings{D(5), D(0), D(0)}));
@@ -221,6 +221,31 @@ TEST_P(StateModes, SlotsExistOnlyForNonZeroValues) {
   }));
   EXPECT_EQ(state.read(key), std::nullopt);
   EXPECT_EQ(state.slot_count(), 0u);
+}
+
+// Amounts of more than 119 bits are kept apart from the slot: they survive the
+// table growing and shifting around them, and go with the slot.
+TEST_P(StateModes, AmountsKeptApartMoveWithTheirSlot) {
+  HoldingsState state(GetParam());
+  const std::string* usd = state.assets().intern("USD");
+  const LedgerAmount wide = *LedgerAmount(D(700)).plus(
+      *LedgerAmount::product(Decimal::from_parts(1, 0, 18, false), Decimal::from_parts(1, 0, 18, false),
+                             RoundingStrategy::Up));
+  ASSERT_FALSE(wide.pack());
+  auto set = [&](std::uint64_t account, const Holdings& value) {
+    return state.change(HoldingsKey{AccountId{account}, usd}, [&](const Holdings&, Holdings& next) {
+      next = value;
+      return true;
+    });
+  };
+  for (std::uint64_t a = 0; a < 300; ++a) ASSERT_TRUE(set(a, Holdings{a % 3 == 0 ? wide : D(1), wide, D(a)}));
+  for (std::uint64_t a = 0; a < 300; a += 2) ASSERT_TRUE(set(a, Holdings{}));
+  for (std::uint64_t a = 1; a < 300; a += 2) {
+    EXPECT_EQ(state.read(HoldingsKey{AccountId{a}, usd}), (Holdings{a % 3 == 0 ? wide : D(1), wide, D(a)}));
+    ASSERT_TRUE(set(a, Holdings{D(2), D(0), D(0)}));
+    EXPECT_EQ(state.read(HoldingsKey{AccountId{a}, usd}), (Holdings{D(2), D(0), D(0)}));
+  }
+  EXPECT_EQ(state.slot_count(), 150u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StateModes,
@@ -254,7 +279,7 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
     threads.emplace_back([&, t] {
       std::mt19937 rng(t);
       for (int i = 0; i < kRounds; ++i) {
-        Decimal moved;
+        LedgerAmount moved;
         const bool held = state.change(key, [&](const Holdings& old, Holdings& next) {
           const HoldStep step = hold_step(old, D(1));
           if (step.verdict != HoldVerdict::Held) return false;
@@ -268,9 +293,9 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
           kept += 1;
         } else {
           state.change(key, [&](const Holdings& old, Holdings& next) {
-            const std::optional<Released> released = release_step(old, moved);
+            const std::optional<Holdings> released = release_step(old, moved);
             if (!released) return false;
-            next = released->after;
+            next = *released;
             return true;
           });
         }
@@ -289,7 +314,7 @@ TEST(HoldingsStateConcurrency, FullSyncHoldsUndosAndChurnConserveFunds) {
   EXPECT_FALSE(overdrawn.load());
   const Holdings end = state.read(key).value_or(Holdings{});
   EXPECT_EQ(end.held, D(kept.load()));
-  EXPECT_EQ(*end.available.checked_add(end.held), D(deposited.load()));
+  EXPECT_EQ(*end.available.plus(end.held), D(deposited.load()));
   EXPECT_GE(end.available, Decimal());
 }
 
@@ -302,7 +327,7 @@ TEST(HoldingsStateConcurrency, RemovalNeverLosesARefill) {
   auto add = [&](std::int64_t amount) {
     state.change(key, [&](const Holdings& old, Holdings& next) {
       next = old;
-      next.incoming = *old.incoming.checked_add(D(amount));
+      next.incoming = *old.incoming.plus(D(amount));
       return true;
     });
   };

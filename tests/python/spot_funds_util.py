@@ -94,42 +94,35 @@ def only_reject(result):
     return result.rejects[0]
 
 
-# ---- exact figures, for tests that judge rounding ----
-
-WIDE = decimal.Context(prec=60)  # the reference: 60 digits, well past the 29 a slot keeps
-LARGEST = Decimal(2**96 - 1)  # the largest integer part a slot can hold
-NEAR_LARGEST = Decimal(2**96 - 2)
+WIDE = decimal.Context(prec=60)  # 60 digits, for figures of generated amounts
 
 
-def beyond_96_bits(*values) -> bool:
-    """Whether some exact figure has an integer part no slot can hold (rounding the last unit up may
-    already overflow, hence the one unit of slack): the only reason a funds move may block."""
-    return any(v.copy_abs() >= NEAR_LARGEST for v in values)
+# ---- the ledger's own figures ----
+
+LEDGER = decimal.Context(prec=120, traps=[decimal.Inexact])  # exact for every ledger amount and product
+WIDE_LEDGER = decimal.Context(prec=120)  # the same, for rounding on purpose
+PLACE = Decimal("1E-36")  # the last place the ledger keeps
 
 
-def last_place_slack(*values) -> Decimal:
-    """Ten units of the last place that 96 bits keep for the largest of `values`: a value with an
-    integer part of d digits keeps at least 28 - d places, and never more than 28."""
-    top = max((v.copy_abs() for v in values if v), default=Decimal(0))
-    exponent = top.adjusted() - 26 if top >= 1 else -27
-    return Decimal(1).scaleb(exponent)
+def ledger_product(a: Decimal, b: Decimal, up: bool) -> Decimal:
+    """a × b as the ledger keeps it: exact to 36 places, else rounded once at the 36th, up or down."""
+    p = LEDGER.multiply(a, b)
+    if p.as_tuple().exponent >= -36:
+        return p
+    return p.quantize(PLACE, rounding=decimal.ROUND_CEILING if up else decimal.ROUND_FLOOR, context=WIDE_LEDGER)
 
 
-def total(values) -> Decimal:
-    """available + held + incoming of a slot read by `slot`."""
-    return WIDE.add(WIDE.add(values[0], values[1]), values[2])
+def overflows(x: Decimal) -> bool:
+    """Whether the integer part of x is out of the ledger's range (2^96 or more)."""
+    return x.copy_abs() >= Decimal(2**96)
 
 
-def fits_96_bits(x: Decimal) -> bool:
-    """Whether a slot can keep x exactly: at most 28 places and a mantissa below 2**96."""
-    sign, digits, exponent = x.normalize(WIDE).as_tuple() if x else (0, (0,), 0)
-    mantissa = int("".join(map(str, digits)))
-    if exponent > 0:
-        mantissa *= 10**exponent
-        exponent = 0
-    return -exponent <= 28 and mantissa < 2**96
-
-
-def unit_of(x: Decimal) -> Decimal:
-    """One unit of the last place x keeps."""
-    return Decimal(1).scaleb(x.as_tuple().exponent)
+def reported(x: Decimal) -> Decimal:
+    """The 96-bit decimal the ledger reports for x: x where it fits, else rounded down at the finest
+    scale that holds it."""
+    places = max(-x.as_tuple().exponent, 0)
+    for scale in range(min(places, 28), -1, -1):
+        q = x.quantize(Decimal(1).scaleb(-scale), rounding=decimal.ROUND_FLOOR, context=WIDE_LEDGER)
+        if abs(int(q.scaleb(scale, WIDE_LEDGER))) < 2**96:
+            return q
+    raise AssertionError(f"{x} is out of range")

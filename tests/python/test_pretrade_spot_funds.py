@@ -414,12 +414,11 @@ def test_undo_of_incoming_never_rounds(sync):
     result = engine.apply_account_adjustment(acct(1), [adjustment("USD", incoming="-0.5")])
     assert setter.nested.ok
     assert (result.ok, result.failed_index) == (False, 0)
-    # Taking -0.5 back would need 8.0000000000000000000000000001, which 96 bits cannot hold: the undo
-    # moves nothing (it would round to 8) and blocks the account.
-    assert slot(engine, 1, "USD") == (0, 0, Decimal("7.5000000000000000000000000001"))
-    (reject,) = engine.execute_pre_trade(order(qty=1, price=0)).rejects
-    assert reject.reason == "rollback overflow: slot left inconsistent"
-    assert reject.details == (
-        "adjustment rollback overflow: account 1, asset USD, available_delta 0, held_delta 0, incoming_delta -0.5, "
-        "slot Holdings { available: PositionSize(0), held: PositionSize(0), incoming: "
-        "PositionSize(7.5000000000000000000000000001) }")
+    # Taking -0.5 back gives 8.0000000000000000000000000001, exactly: read rounded down, and
+    # 8 to the digit once the last unit goes. Nothing blocks.
+    assert slot(engine, 1, "USD") == (0, 0, Decimal("8.000000000000000000000000000"))
+    deposit_result = engine.apply_account_adjustment(
+        acct(1), [adjustment("USD", incoming="-0.0000000000000000000000000001")])
+    assert deposit_result.ok
+    assert Decimal(str(deposit_result.outcomes[0].entry.incoming.absolute)) == 8
+    assert engine.execute_pre_trade(order(qty=1, price=0)).ok

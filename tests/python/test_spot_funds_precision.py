@@ -1,9 +1,10 @@
-"""Orders whose amounts need more digits than a slot keeps next to its own: no account is
-blocked for a rounding, every finished order leaves nothing held, a cancel gives back to
-the digit what the hold took, and no account ever ends above the exact cash flows.
+"""Orders whose amounts need more digits than a 96-bit decimal has: no account is blocked,
+every finished order leaves nothing held, a cancel gives back to the digit what the hold
+took, and each account ends at its exact cash flows (a product of more than 36 places
+rounded once, against the account), read as the engine reports them.
 
 Each case is one account, one limit order and its reports, in every locking mode; the
-exact figures are worked out in 60-digit decimals."""
+exact figures are worked out in 120-digit decimals."""
 
 from __future__ import annotations
 
@@ -12,7 +13,7 @@ from decimal import Decimal
 
 import pytest
 
-from spot_funds_util import (WIDE, deposit, funds_engine, last_place_slack, order, report, slot, total, unit_of)
+from spot_funds_util import LEDGER, deposit, funds_engine, ledger_product, order, report, reported, slot
 from vantrel import Side
 
 D = Decimal
@@ -87,32 +88,49 @@ CASES = [
                   "buy", "0.781183198343459", "10.94342330598699409987",
                   [filled("10.94342330598699409986", "0.5", "0.281183198343459", final=False),
                    filled("10.9434233059869940998", "0.281183198343459", "0")]),
+    # Desk amounts: a fill at the limit, then a final report without one; a fill, then a
+    # cancel in the next report; a fill and the final in one report.
+    PrecisionCase("fill at the limit, then final without a fill", {"USD": "10000"},
+                  "buy", "1.234567890123456789", "3123.45678901",
+                  [filled("3123.45678901", "1.000000000000000001", "0.234567890123456788", final=False),
+                   cancelled("0.234567890123456788")]),
+    PrecisionCase("fill, then a cancel in the next report", {"USD": "300000"},
+                  "buy", "6.613812840851947674", "44952.11134022",
+                  [filled("44952.11134022", "6.368248133177167416", "0.245564707674780258", final=False),
+                   cancelled("0.245564707674780258")]),
+    PrecisionCase("fill and final in one report", {"USD": "34967828.54"},
+                  "buy", "7.036304512204433312", "4532132.344162",
+                  [filled("4532132.344162", "0.773993496342487664", "6.262311015861945648")]),
+    # Cents balances, an 18-decimal quantity at an 8-decimal price, cancelled at once.
+    *[PrecisionCase(f"cents balance {usd}, cancelled at once", {"USD": usd}, "buy", qty, price, [cancelled(qty)])
+      for usd, qty, price in (("58983398.40", "0.623195555824052630", "44894.70123456"),
+                              ("1.00", "0.000000000000000001", "0.00000001"),
+                              ("99999999.99", "0.876053428479969896", "62825.83748812"))],
 ]
 
 
 def requirement(case: PrecisionCase) -> dict[str, Decimal]:
-    """What the hold must cover at least, exactly."""
+    """What the hold takes: the exact need, rounded up at the 36th place where it has more."""
     qty, price = D(case.qty), D(case.price)
     if case.side == "buy":
-        return {"USD": max(WIDE.multiply(price, qty), D(0)), "BTC": D(0)}
-    return {"BTC": qty, "USD": max(WIDE.multiply(price, qty).copy_negate(), D(0))}
+        return {"USD": max(ledger_product(price, qty, up=True), D(0)), "BTC": D(0)}
+    return {"BTC": qty, "USD": max(ledger_product(price, qty, up=False).copy_negate(), D(0))}
 
 
-def flows(case: Case, trade: tuple[str, str]) -> dict[str, Decimal]:
-    """The exact cash flows of one trade for the account."""
+def flows(case: PrecisionCase, trade: tuple[str, str]) -> dict[str, Decimal]:
+    """The cash flows of one trade for the account: a buy pays px × qty rounded up, a sell receives it rounded down."""
     px, qty = D(trade[0]), D(trade[1])
-    paid = WIDE.multiply(px, qty)
     if case.side == "buy":
-        return {"USD": paid.copy_negate(), "BTC": qty}
-    return {"USD": paid, "BTC": qty.copy_negate()}
+        return {"USD": ledger_product(px, qty, up=True).copy_negate(), "BTC": qty}
+    return {"USD": ledger_product(px, qty, up=False), "BTC": qty.copy_negate()}
 
 
-def delta(outcomes, asset, field) -> Decimal:
+def deltas(outcomes, asset) -> tuple[Decimal | None, Decimal | None]:
+    """The entry's (balance, held) deltas for `asset`, None where absent."""
     for outcome in outcomes:
-        amount = getattr(outcome.entry, field)
-        if outcome.entry.asset == asset and amount is not None:
-            return D(str(amount.delta))
-    return D(0)
+        if outcome.entry.asset == asset:
+            return tuple(None if a is None else D(str(a.delta)) for a in (outcome.entry.balance, outcome.entry.held))
+    return None, None
 
 
 @pytest.mark.parametrize("sync", MODES)
@@ -124,44 +142,29 @@ def test_finished_orders_neither_block_nor_strand_nor_create_funds(case, sync):
         deposit(engine, 1, asset, amount)
         exact[asset] = D(amount)
     before = {asset: slot(engine, 1, asset) for asset in ASSETS}
-    assert {asset: total(before[asset]) for asset in ASSETS} == exact
 
     side = Side.BUY if case.side == "buy" else Side.SELL
     placed = engine.execute_pre_trade(order(1, side, qty=case.qty, price=case.price))
     assert placed.ok, [(r.reason, r.details) for r in placed.rejects]
     reservation = placed.reservation
-    took = {asset: delta(reservation.account_adjustments(), asset, "held") for asset in ASSETS}
-    given = {asset: delta(reservation.account_adjustments(), asset, "balance").copy_negate() for asset in ASSETS}
     for asset, needed in requirement(case).items():
-        # Rounded up if at all, by less than a unit of the last place kept.
-        assert needed <= took[asset] <= WIDE.add(needed, last_place_slack(needed, *before[asset])), asset
+        # The entry tells what moved, exactly where a decimal holds it, else rounded down.
+        expected = (reported(needed.copy_negate()), reported(needed)) if needed else (None, None)
+        assert deltas(reservation.account_adjustments(), asset) == expected, asset
+        assert slot(engine, 1, asset) == (reported(LEDGER.subtract(exact[asset], needed)), reported(needed), 0)
     lock = reservation.lock()
     reservation.commit()
 
-    slack = {asset: WIDE.subtract(given[asset], took[asset]) for asset in ASSETS}  # what the hold's rounding cost
     for fill in case.reports:
         out = engine.apply_execution_report(report(1, side, trade=fill.trade, leaves=fill.leaves, final=fill.final,
                                                    lock=lock))
         assert out.account_blocks == [], [(b.reason, b.details) for b in out.account_blocks]
-        moved = flows(case, fill.trade) if fill.trade is not None else {asset: D(0) for asset in ASSETS}
-        for asset, flow in moved.items():
-            exact[asset] = WIDE.add(exact[asset], flow)
-            # A fill or a release the slot cannot keep exactly lands rounded down.
-            slack[asset] += last_place_slack(exact[asset], flow, *slot(engine, 1, asset))
+        if fill.trade is not None:
+            for asset, flow in flows(case, fill.trade).items():
+                exact[asset] = LEDGER.add(exact[asset], flow)
 
     after = {asset: slot(engine, 1, asset) for asset in ASSETS}
     if all(fill.trade is None for fill in case.reports):
-        if given == took:
-            # A cancel gives back to the digit what the hold took.
-            assert after == before
-        else:
-            # Available could not keep every place of the hold and was rounded down then: it
-            # comes back short by at most one unit of the places it kept.
-            for asset in ASSETS:
-                short = WIDE.subtract(before[asset][0], after[asset][0])
-                assert D(0) <= short <= unit_of(WIDE.subtract(before[asset][0], given[asset])), (asset, short)
+        assert after == before  # a cancel gives back to the digit what the hold took
     for asset in ASSETS:
-        assert after[asset][1] == 0, f"{asset} left held: {after[asset]}"
-        # Never above the exact figure; below it by rounding only.
-        assert total(after[asset]) <= exact[asset], (asset, after[asset], exact[asset])
-        assert WIDE.subtract(exact[asset], total(after[asset])) <= slack[asset], (asset, after[asset], exact[asset])
+        assert after[asset] == (reported(exact[asset]), 0, 0), (asset, after[asset], exact[asset])

@@ -1,35 +1,33 @@
-"""The funds policy against a 60-digit reference, where amounts need more digits than a
-slot keeps: amounts as hosts write them (cents balances, prices of 2 to 9 places,
-quantities of 8 to 18) and amounts of 28 and 29 digits.
+"""The funds policy against an exact ledger of its own, where amounts need more digits
+than a 96-bit decimal has: amounts as hosts write them (cents balances, prices of 2 to 9
+places, quantities of 8 to 18) and amounts of 28 and 29 digits.
 
 One account trades BTC against USD: deposits, limit buys and sells (a sell now and then
 at a negative price, which pays), each committed or rolled back, then reports: part
 fills, fills below, at and above the limit, cancels and fills that finish the order.
-After every step:
-- nothing blocks and nothing is refused for overflow unless an exact figure has an
-  integer part no slot can hold;
-- a hold takes at least what the order needs, rounded up by less than a unit of the last
-  place kept; a fill consumes what it needs give or take that unit;
-- `held` is exactly what the open orders hold (what each hold took, less what its fills
-  consumed), so the last report of an order gives all of the rest back;
-- a rollback restores both slots exactly, and so does a cancel that nothing came between
-  it and its hold;
-- no slot's total is above the exact figure (deposits and trade flows in 60 digits), and
-  none is below it by more than the units that rounding may cost.
+The reference keeps every amount exactly, rounds a product of more than 36 places once
+at the 36th against the account, and reports each amount as the engine must (exact where
+96 bits hold it, else rounded down at the finest scale that does). After every step:
+- every slot reads exactly as the reference reports it, and every entry's delta and
+  absolute are the reference's change and value, reported;
+- `held` is exactly what the open orders hold (each one's locked price times its
+  remainder), so nothing is held once every order is finished;
+- a rollback restores both slots exactly;
+- nothing blocks and nothing is refused for overflow unless an integer part reaches 2^96.
 """
 
 from __future__ import annotations
 
 import os
-from decimal import ROUND_CEILING, ROUND_DOWN, Context, Decimal
+from decimal import ROUND_DOWN, Context, Decimal
 
 import pytest
 from hypothesis import HealthCheck, event, given, seed, settings
 from hypothesis import strategies as st
 
 from conftest import UNDER_SANITIZER
-from spot_funds_util import (WIDE, acct, adjustment, beyond_96_bits, fits_96_bits, funds_engine, last_place_slack,
-                             order, report, slot, total, unit_of)
+from spot_funds_util import (LEDGER, WIDE, acct, adjustment, funds_engine, ledger_product, order, overflows, report,
+                             reported, slot)
 from vantrel import Side
 
 D = Decimal
@@ -91,134 +89,113 @@ def steps_for(profile):
     return st.lists(st.one_of(deposit, place, place, fill, fill, fill), min_size=1, max_size=30)
 
 
-def held_deltas(outcomes):
-    moved = {asset: ZERO for asset in ASSETS}
-    for outcome in outcomes:
-        if outcome.entry.held is not None:
-            moved[outcome.entry.asset] = WIDE.add(moved[outcome.entry.asset], D(str(outcome.entry.held.delta)))
-    return moved
-
-
-def balance_deltas(outcomes):
-    moved = {asset: ZERO for asset in ASSETS}
-    for outcome in outcomes:
-        if outcome.entry.balance is not None:
-            moved[outcome.entry.asset] = WIDE.add(moved[outcome.entry.asset], D(str(outcome.entry.balance.delta)))
-    return moved
-
-
-def entries_tell(changes, deltas):
-    """Each entry's delta is the change it reports: exactly, or rounded down where the delta
-    itself needs more places than 96 bits hold."""
-    for a in ASSETS:
-        assert deltas[a] <= changes[a] < WIDE.add(deltas[a], unit_of(deltas[a])), (a, changes, deltas)
-
-
 def plain(x: Decimal) -> str:
     return format(x, "f")
 
 
+def settlement_hold(buy, price, qty):
+    """What an order holds in USD for `qty`: a buy's cost rounded up, a sell's payment at a negative price."""
+    if buy:
+        return max(ledger_product(price, qty, up=True), ZERO)
+    return max(ledger_product(price, qty, up=False).copy_negate(), ZERO)
+
+
 class ModelledAccount:
-    """One account's slots in the engine and the reference beside them."""
+    """One account's slots in the engine and the exact ledger beside them."""
 
     def __init__(self, engine):
         self.engine = engine
-        self.exact = {asset: ZERO for asset in ASSETS}  # deposits and trade flows, 60 digits
-        self.slack = {asset: ZERO for asset in ASSETS}  # what rounding may have cost so far
-        # Where held itself cannot keep every place of what the open orders hold, it is
-        # rounded: how far that may have taken it from their sum.
-        self.drift = {asset: ZERO for asset in ASSETS}
-        self.open = []  # committed orders: side, remaining, lock price, took and consumed per asset
+        self.ledger = {asset: [ZERO, ZERO] for asset in ASSETS}  # available, held
+        self.open = []  # committed orders: side, remaining, price, whether a price is locked
 
     def slots(self):
         return {asset: slot(self.engine, 1, asset) for asset in ASSETS}
 
     def check(self, slots):
+        holding = {asset: ZERO for asset in ASSETS}
+        for o in self.open:
+            buy = o["side"] == "buy"
+            if not buy:
+                holding["BTC"] = LEDGER.add(holding["BTC"], o["remaining"])
+            if o["locked"]:
+                holding["USD"] = LEDGER.add(holding["USD"], settlement_hold(buy, o["price"], o["remaining"]))
         for asset in ASSETS:
-            a, h, i = slots[asset]
-            holding = ZERO
-            for o in self.open:
-                holding = WIDE.add(holding, WIDE.subtract(o["took"][asset], o["consumed"][asset]))
-            assert WIDE.subtract(h, holding).copy_abs() <= self.drift[asset], (
-                f"{asset} held {h}, the open orders hold {holding}")
-            assert i == 0
-            assert total(slots[asset]) <= self.exact[asset], (asset, slots[asset], self.exact[asset])
-            assert WIDE.subtract(self.exact[asset], total(slots[asset])) <= self.slack[asset], (
-                asset, slots[asset], self.exact[asset], self.slack[asset])
+            available, held = self.ledger[asset]
+            assert held == holding[asset], f"{asset} held {held}, the open orders hold {holding[asset]}"
+            assert slots[asset] == (reported(available), reported(held), ZERO), (asset, slots[asset], available, held)
+
+    def entries_tell(self, outcomes, deltas):
+        """Each entry reports its asset's change over the step and its new amounts."""
+        seen = set()
+        for outcome in outcomes:
+            asset = outcome.entry.asset
+            seen.add(asset)
+            for index, field in ((0, "balance"), (1, "held")):
+                amount = getattr(outcome.entry, field)
+                if deltas[asset][index] == 0:
+                    assert amount is None, (asset, field)
+                    continue
+                assert (D(str(amount.delta)), D(str(amount.absolute))) == (
+                    reported(deltas[asset][index]), reported(self.ledger[asset][index])), (asset, field, deltas)
+        assert all(a in seen for a in ASSETS if any(deltas[a])), (seen, deltas)
 
     # ---- steps; each returns False once the account is legitimately blocked ----
 
     def deposit(self, asset, amount, before):
         result = self.engine.apply_account_adjustment(acct(1), [adjustment(asset, balance=plain(amount))])
-        if not result.ok:
+        new = LEDGER.add(self.ledger[asset][0], amount)
+        if overflows(new):
             assert [r.reason for r in result.rejects] == ["arithmetic overflow"]
-            assert beyond_96_bits(WIDE.add(before[asset][0], amount)), (before[asset], amount)
             event("deposit beyond 96 bits")
             return False
-        self.exact[asset] = WIDE.add(self.exact[asset], amount)
-        self.slack[asset] += last_place_slack(amount, *before[asset])
+        assert result.ok, result.rejects
+        self.ledger[asset][0] = new
+        self.entries_tell(result.outcomes, {a: (amount if a == asset else ZERO, ZERO) for a in ASSETS})
         return True
 
     def place(self, side, qty, price, action, sign, before):
         buy = side == "buy"
         if not buy:
             price = price.copy_negate() if sign < 0 else price
-        need = {"BTC": ZERO if buy else qty,
-                "USD": max(WIDE.multiply(price, qty) if buy else WIDE.multiply(price, qty).copy_negate(), ZERO)}
+        need = {"BTC": ZERO if buy else qty, "USD": settlement_hold(buy, price, qty)}
         placed = self.engine.execute_pre_trade(order(1, Side.BUY if buy else Side.SELL, qty=plain(qty),
                                                      price=plain(price)))
-        if not placed.ok:
-            reasons = [r.reason for r in placed.rejects]
+        ledger = {a: list(v) for a, v in self.ledger.items()}
+        moved = {a: ZERO for a in ASSETS}
+        refusal = None
+        for a in ASSETS:  # the underlying first, then the settlement asset
+            if need[a] == 0:
+                continue
+            available, held = ledger[a]
+            usable = LEDGER.add(available, min(held, ZERO))
+            if need[a] > usable:
+                refusal = "spot funds insufficient"
+                break
+            moved[a] = LEDGER.subtract(need[a], min(held, ZERO))
+            ledger[a] = [LEDGER.subtract(available, moved[a]), LEDGER.add(held, moved[a])]
+            if any(overflows(x) for x in ledger[a]):
+                refusal = "arithmetic overflow"
+                break
+        if refusal is not None:
+            assert [r.reason for r in placed.rejects] == [refusal]
             assert self.slots() == before
-            if reasons == ["spot funds insufficient"]:
-                # Refused only where the exact need is above what is available, or within the
-                # unit that rounding the hold up may add.
-                assert any(need[a] > WIDE.subtract(before[a][0], last_place_slack(need[a], *before[a]))
-                           for a in ASSETS), (need, before)
-                event("refused: insufficient")
-                return True
-            assert reasons == ["arithmetic overflow"], reasons
-            assert any(beyond_96_bits(WIDE.subtract(before[a][0], need[a]), WIDE.add(before[a][1], need[a]))
-                       for a in ASSETS), (need, before)
-            event("refused beyond 96 bits")
-            return False
-        for a in ASSETS:
-            assert need[a] <= max(before[a][0], ZERO), f"{a}: held {need[a]} of {before[a][0]}"
+            event(f"refused: {refusal}")
+            return refusal != "arithmetic overflow"
+        assert placed.ok, [(r.reason, r.details) for r in placed.rejects]
         reservation = placed.reservation
-        after = self.slots()
-        took = {a: WIDE.subtract(after[a][1], before[a][1]) for a in ASSETS}  # into held
-        taken = {a: WIDE.subtract(after[a][0], before[a][0]) for a in ASSETS}  # out of available, negative
-        entries_tell(took, held_deltas(reservation.account_adjustments()))
-        entries_tell(taken, balance_deltas(reservation.account_adjustments()))
-        rounded_held = {}
-        for a in ASSETS:
-            slack = last_place_slack(need[a], *before[a])
-            places = need[a] if need[a].as_tuple().exponent >= -28 else need[a].quantize(D("1E-28"), ROUND_CEILING, WIDE)
-            rounded_held[a] = not fits_96_bits(WIDE.add(before[a][1], places))
-            if rounded_held[a]:
-                # held cannot keep every place of its sum with the hold: rounded, by less than its last place.
-                assert WIDE.subtract(need[a], unit_of(after[a][1])) < took[a] <= WIDE.add(need[a], slack), (
-                    a, need, took)
-                self.drift[a] += unit_of(after[a][1])
-                event("held rounded")
-            else:
-                assert need[a] <= took[a] <= WIDE.add(need[a], slack), (a, need, took)
-            # Available gives up at least what held takes, more only by rounding.
-            assert took[a] <= taken[a].copy_negate() <= WIDE.add(took[a], slack), (a, took, taken)
-            self.slack[a] += WIDE.subtract(taken[a].copy_negate(), took[a])
-        event("hold rounded up" if took != need else "hold exact")
+        self.ledger, unheld = ledger, self.ledger
+        self.entries_tell(reservation.account_adjustments(), {a: (moved[a].copy_negate(), moved[a]) for a in ASSETS})
+        event("hold rounded up" if need["USD"] != abs(LEDGER.multiply(price, qty)) else "hold exact")
         lock = reservation.lock()
         if action == "rollback":
             reservation.rollback()
+            self.ledger = unheld
             assert self.slots() == before
             return True
         reservation.commit()
         locked = [D(str(p)) for _, p in lock.entries()]
         assert locked == ([price] if buy or need["USD"] else [])
-        exact_hold = taken == {a: took[a].copy_negate() for a in ASSETS} and not any(rounded_held.values())
-        self.open.append(dict(side=side, remaining=qty, lock=lock, price=price, locked=bool(locked), took=took,
-                              consumed={a: ZERO for a in ASSETS}, before=before, after=after, filled=False,
-                              exact_hold=exact_hold))
+        self.open.append(dict(side=side, remaining=qty, lock=lock, price=price, locked=bool(locked)))
         return True
 
     def report(self, index, kind, pct, move, move_pct, before):
@@ -235,59 +212,46 @@ class ModelledAccount:
             fill = remaining
         final = kind != "part" or fill == remaining
         limit = o["price"]
+        leaves = LEDGER.subtract(remaining, fill)
+        ledger = {a: list(v) for a, v in self.ledger.items()}
+        deltas = {a: [ZERO, ZERO] for a in ASSETS}  # balance, held
+
+        def step(asset, consume, credit):
+            ledger[asset] = [LEDGER.add(ledger[asset][0], credit), LEDGER.subtract(ledger[asset][1], consume)]
+            deltas[asset] = [LEDGER.add(deltas[asset][0], credit), LEDGER.subtract(deltas[asset][1], consume)]
+
         trade = None
-        flows = {a: ZERO for a in ASSETS}
-        consume = {a: ZERO for a in ASSETS}
         if fill:
             # The limit of the order, or a price moved below or above it, at the limit's places.
             factor = {"below": D(100 - move_pct), "at": D(100), "above": D(100 + move_pct)}[move] / 100
             px = WIDE.multiply(limit, factor).quantize(D(1).scaleb(limit.as_tuple().exponent), rounding=ROUND_DOWN, context=WIDE)
             trade = (plain(px), plain(fill))
-            paid = WIDE.multiply(px, fill)
-            flows = {"USD": paid.copy_negate(), "BTC": fill} if buy else {"USD": paid, "BTC": fill.copy_negate()}
-            lock_value = WIDE.multiply(limit, fill) if o["locked"] else ZERO
-            consume = ({"USD": max(lock_value, ZERO), "BTC": ZERO} if buy
-                       else {"BTC": fill, "USD": max(lock_value.copy_negate(), ZERO)})
-        leaves = WIDE.subtract(remaining, fill)
+            notional = ledger_product(px, fill, up=buy)
+            # The hold of the remainder before the fill less the hold of the remainder after it.
+            consume = ZERO
+            if o["locked"]:
+                consume = max(LEDGER.subtract(settlement_hold(buy, limit, remaining),
+                                              settlement_hold(buy, limit, leaves)), ZERO)
+            legs = ([("USD", consume, notional.copy_negate()), ("BTC", ZERO, fill)] if buy
+                    else [("BTC", fill, fill.copy_negate()), ("USD", consume, notional)])
+            for asset, used, flow in legs:
+                if used or LEDGER.add(used, flow):
+                    step(asset, used, LEDGER.add(used, flow))
+        if final and leaves:
+            if not buy:
+                step("BTC", leaves, leaves)
+            if o["locked"]:
+                step("USD", settlement_hold(buy, limit, leaves), settlement_hold(buy, limit, leaves))
         out = self.engine.apply_execution_report(report(1, Side.BUY if buy else Side.SELL, trade=trade,
                                                         leaves=plain(leaves), final=final, lock=o["lock"]))
-        if out.account_blocks:
-            assert [b.reason for b in out.account_blocks] == ["arithmetic overflow"], [
-                (b.reason, b.details) for b in out.account_blocks]
-            figures = [WIDE.add(before[a][0], flows[a]) for a in ASSETS] + [flows["USD"].copy_abs(), consume["USD"]]
-            figures += [WIDE.add(before[a][0], o["took"][a]) for a in ASSETS]
-            assert beyond_96_bits(*figures), ([(b.details) for b in out.account_blocks], before, flows)
+        if any(overflows(x) for a in ASSETS for x in ledger[a] + deltas[a]):
+            assert out.account_blocks and all(b.reason == "arithmetic overflow" for b in out.account_blocks)
             event("report blocked beyond 96 bits")
             return False
-        after = self.slots()
-        moved = {a: WIDE.subtract(before[a][1], after[a][1]) for a in ASSETS}  # what left held
-        entries_tell({a: moved[a].copy_negate() for a in ASSETS}, held_deltas(out.account_adjustments))
-        for a in ASSETS:
-            outstanding = WIDE.subtract(o["took"][a], o["consumed"][a])
-            if not fits_96_bits(WIDE.subtract(before[a][1], outstanding if final else consume[a])):
-                self.drift[a] += unit_of(after[a][1])  # held itself rounded
-            if final:
-                # The last report gives back all the order still holds, whatever its fills consumed.
-                assert WIDE.subtract(moved[a], outstanding).copy_abs() <= self.drift[a], (a, moved[a], outstanding, o)
-                if not fill:
-                    # Available gets back what left held, less only by rounding.
-                    gain = WIDE.subtract(after[a][0], before[a][0])
-                    assert gain <= moved[a], (a, before, after, moved)
-                    assert WIDE.subtract(moved[a], gain) <= last_place_slack(moved[a], *before[a]), (a, gain)
-                    self.slack[a] += WIDE.subtract(moved[a], gain)
-            else:
-                assert WIDE.subtract(moved[a], consume[a]).copy_abs() <= last_place_slack(consume[a], *before[a]), (
-                    a, moved, consume)
-                o["consumed"][a] = WIDE.add(o["consumed"][a], moved[a])
-            self.exact[a] = WIDE.add(self.exact[a], flows[a])
-            if fill:
-                self.slack[a] += last_place_slack(self.exact[a], flows[a], consume[a], *before[a], *after[a])
-        if final and not fill and not o["filled"] and o["exact_hold"] and before == o["after"]:
-            # Nothing else touched the slots since the hold: a cancel restores them to the digit.
-            assert after == o["before"], (o["before"], o["after"], after)
-            event("cancel right after its hold")
+        assert out.account_blocks == [], [(b.reason, b.details) for b in out.account_blocks]
+        self.ledger = ledger
+        self.entries_tell(out.account_adjustments, deltas)
         o["remaining"] = leaves
-        o["filled"] = o["filled"] or bool(fill)
         if final:
             self.open.remove(o)
         event(f"report: {kind}, {move}" if fill else "report: cancel")

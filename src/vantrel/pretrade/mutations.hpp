@@ -30,9 +30,9 @@ inline thread_local bool t_host_calls_refused __attribute__((tls_model("initial-
 // reports on its own terms (a block, a parked exception).
 class MutationAction {
  public:
-  // Room for the largest undo a built-in policy stages (a funds adjustment's,
-  // with the remainder of a delta rounded down).
-  static constexpr std::size_t kInlineSize = 112;
+  // Room for the largest undo a built-in policy stages (a funds hold's, with
+  // its exact amount and a stage's own block registry).
+  static constexpr std::size_t kInlineSize = 96;
 
   MutationAction() noexcept = default;
 

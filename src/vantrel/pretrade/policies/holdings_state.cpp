@@ -93,7 +93,7 @@ std::optional<Holdings> HoldingsState::read(HoldingsKey key) const {
   const Slot* slot = shard.slots.find(at);
   if (slot == nullptr) return std::nullopt;
   lock_slot(*slot);
-  const Holdings value = slot->value;
+  const Holdings value = slot->value.load();
   unlock_slot(*slot);
   return value;
 }
@@ -128,7 +128,7 @@ void HoldingsState::remove_if_zero(Shard& shard, SlotKey key) {
   WriteGuard<ReadMostlyLock> write(shard.lock);
   // Looked up again: the slot may have been refilled, or removed and replaced.
   const Slot* slot = shard.slots.find(key);
-  if (slot != nullptr && slot->value.all_zero()) shard.slots.erase(key);
+  if (slot != nullptr && slot->value.load().all_zero()) shard.slots.erase(key);
 }
 
 }  // namespace vantrel

@@ -161,24 +161,25 @@ class HoldingsState {
 
  private:
   // One slot, 64 bytes: one cache line of the table's array, which starts on a
-  // line. Asset number 0 marks a free cell.
+  // line. Asset number 0 marks a free cell. The amounts are packed in the slot,
+  // or kept apart where one needs more than 119 bits.
   struct Slot {
     Slot() noexcept = default;
-    Slot(std::uint64_t account, std::uint32_t asset, const Holdings& value) noexcept
-        : account(account), asset(asset), value(value) {}
+    Slot(std::uint64_t account, std::uint32_t asset, PackedHoldings value) noexcept
+        : account(account), asset(asset), value(std::move(value)) {}
     // Slots move only under their shard's write lock, when no slot lock is held.
-    Slot(Slot&& other) noexcept : account(other.account), asset(other.asset), value(other.value) {}
+    Slot(Slot&& other) noexcept : account(other.account), asset(other.asset), value(std::move(other.value)) {}
     Slot& operator=(Slot&& other) noexcept {
       account = other.account;
       asset = other.asset;
-      value = other.value;
+      value = std::move(other.value);
       return *this;
     }
 
     std::uint64_t account = 0;
     std::uint32_t asset = 0;
     mutable std::atomic<std::uint32_t> busy{0};  // the slot's exclusive lock, taken in full_sync only
-    Holdings value;
+    PackedHoldings value;
   };
   static_assert(sizeof(Slot) == 64);
   using SlotKey = AccountAsset;
@@ -254,41 +255,55 @@ template <class Step>
 bool HoldingsState::change(HoldingsKey key, Step&& step) {
   const SlotKey at = slot_key(key);
   Shard& shard = shard_of(at);
-  Holdings next;
-  bool found = false;
-  bool wrote = false;
-  {
-    ReadGuard<ReadMostlyLock> read(shard.lock);
-    if (Slot* slot = shard.slots.find(at)) {
-      found = true;
-      lock_slot(*slot);
-      wrote = step(static_cast<const Holdings&>(slot->value), next);
-      if (wrote) slot->value = next;
-      unlock_slot(*slot);
+  // A block for amounts a slot cannot pack, allocated before any lock is taken:
+  // a change that finds it needs one gives up its locks, takes one and runs again.
+  std::unique_ptr<Holdings> spare;
+  for (;;) {
+    Holdings next;
+    bool found = false;
+    bool wrote = false;
+    bool no_room = false;
+    {
+      ReadGuard<ReadMostlyLock> read(shard.lock);
+      if (Slot* slot = shard.slots.find(at)) {
+        found = true;
+        lock_slot(*slot);
+        wrote = step(static_cast<const Holdings&>(slot->value.load()), next);
+        if (wrote && !slot->value.store(next, spare)) no_room = true;
+        unlock_slot(*slot);
+      }
     }
+    if (no_room) {
+      spare = std::make_unique<Holdings>();
+      continue;
+    }
+    if (found) {
+      if (wrote && next.all_zero()) remove_if_zero(shard, at);
+      return wrote;
+    }
+    // No slot: decide on zeros first, so that a refused change takes no write lock.
+    if (!step(Holdings{}, next)) return false;
+    if (next.all_zero()) return true;
+    if (!spare && PackedHoldings::needs_room(next)) spare = std::make_unique<Holdings>();
+    write_locks_.fetch_add(1, std::memory_order_relaxed);
+    WriteGuard<ReadMostlyLock> write(shard.lock);
+    Slot* slot = shard.slots.find(at);
+    if (slot == nullptr) {
+      PackedHoldings value;
+      value.store(next, spare);
+      shard.slots.insert_new(Slot(at.account, at.asset, std::move(value)));
+      return true;
+    }
+    // Inserted by another thread between our two lookups.
+    Holdings again;
+    if (!step(static_cast<const Holdings&>(slot->value.load()), again)) return false;
+    if (again.all_zero()) {
+      shard.slots.erase(at);
+      return true;
+    }
+    if (slot->value.store(again, spare)) return true;
+    spare = std::make_unique<Holdings>();
   }
-  if (found) {
-    if (wrote && next.all_zero()) remove_if_zero(shard, at);
-    return wrote;
-  }
-  // No slot: decide on zeros first, so that a refused change takes no write lock.
-  if (!step(Holdings{}, next)) return false;
-  if (next.all_zero()) return true;
-  write_locks_.fetch_add(1, std::memory_order_relaxed);
-  WriteGuard<ReadMostlyLock> write(shard.lock);
-  Slot* slot = shard.slots.find(at);
-  if (slot == nullptr) {
-    shard.slots.insert_new(Slot(at.account, at.asset, next));
-    return true;
-  }
-  // Inserted by another thread between our two lookups.
-  Holdings again;
-  if (!step(static_cast<const Holdings&>(slot->value), again)) return false;
-  if (again.all_zero())
-    shard.slots.erase(at);
-  else
-    slot->value = again;
-  return true;
 }
 
 }  // namespace vantrel

@@ -92,10 +92,10 @@ class SpotFundsShared {
 };
 
 // The body of every funds undo: `step(old) -> optional<Holdings>` applied to
-// the slot of `key`. When the step refuses (an overflow), or the slot that must
-// be made again cannot be had (out of memory), nothing changes and the account
-// is blocked on `control` with `make_block(slot seen)`, recorded once every
-// holdings lock is released. Never throws; allocates only on those failure paths.
+// the slot of `key`. When the step refuses (an overflow), or memory runs out
+// (for a slot made again, or for amounts a slot cannot pack), nothing changes
+// and the account is blocked on `control` with `make_block(slot seen)`,
+// recorded once every holdings lock is released. Never throws.
 template <class Step, class MakeBlock>
 void undo_or_block(HoldingsState& holdings, AccountBlockRegistry* control, HoldingsKey key, Step&& step,
                    MakeBlock&& make_block) noexcept {
@@ -103,7 +103,8 @@ void undo_or_block(HoldingsState& holdings, AccountBlockRegistry* control, Holdi
   try {
     refused = holdings.change_or_refuse(key, step);
   } catch (...) {
-    refused = Holdings{};  // only a missing slot's insert allocates; it saw all zero
+    // Out of memory: for a slot made again, or a block for amounts a slot cannot pack.
+    refused = holdings.read(key).value_or(Holdings{});
   }
   if (refused && control != nullptr)
     control->record_or_refuse_all(key.account, [&] { return make_block(*refused); });
@@ -138,8 +139,8 @@ class SpotFundsPolicy final : public Policy {
   HoldingsState& holdings() const noexcept { return shared_->holdings; }
 
  private:
-  std::optional<Reject> hold(AccountId account, const Asset& asset, Decimal amount, AccountBlockRegistry* control,
-                             Mutations& mutations, PreTradeContribution& out) const;
+  std::optional<Reject> hold(AccountId account, const Asset& asset, const LedgerAmount& amount,
+                             AccountBlockRegistry* control, Mutations& mutations, PreTradeContribution& out) const;
 
   std::uint16_t policy_group_id_;
   SpotFundsPricing pricing_;

@@ -7,37 +7,37 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one adjustment: every delta (and what rounding one of them took)
-// taken back, or nothing and a block. `control` is the engine's registry, kept
-// alive by `shared`; AdjustmentRollbackKeepingControl keeps any other.
+// The undo of one adjustment: every delta taken back, or nothing and a block
+// (only where an integer part would overflow). The deltas are packed, or kept
+// apart in a block taken before the adjustment was made. `control` is the
+// engine's registry, kept alive by `shared`; AdjustmentRollbackKeepingControl
+// keeps any other.
 struct AdjustmentRollback {
   SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;  // nullptr: the adjustment left no slot of an asset never interned
-  AdjustRemainder remainder;
-  HoldingsDelta delta;
+  PackedHoldings delta;
 
   void operator()() noexcept {
     if (asset == nullptr) return;  // it moved nothing
+    const HoldingsDelta d = delta.load();
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unadjust_step(old, delta, remainder); },
-        [&](const Holdings& seen) { return adjustment_rollback_overflow_block(account, *asset, delta, seen); });
+        [&](const Holdings& old) { return unadjust_step(old, d); },
+        [&](const Holdings& seen) { return adjustment_rollback_overflow_block(account, *asset, d, seen); });
   }
 };
 
-// A registry other than the engine's (a policy used on its own) has no room
-// left for a remainder: such an adjustment takes its deltas exactly or not at all.
 struct AdjustmentRollbackKeepingControl {
   SpotFundsShared::Lease shared;
   std::shared_ptr<AccountBlockRegistry> control;
   AccountId account;
   const std::string* asset;
-  HoldingsDelta delta;
+  PackedHoldings delta;
 
   void operator()() noexcept {
-    AdjustmentRollback{std::move(shared), control.get(), account, asset, {}, delta}();
+    AdjustmentRollback{std::move(shared), control.get(), account, asset, std::move(delta)}();
   }
 };
 // Staged after the adjustment without allocating: see Mutations::push_reserved_undo.
@@ -55,9 +55,10 @@ std::optional<Decimal> bound(const std::optional<PositionSize>& b) {
   return b->value;
 }
 
-std::optional<OutcomeAmount> outcome(bool present, Decimal delta, Decimal value) {
+// Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
+std::optional<OutcomeAmount> outcome(bool present, const LedgerAmount& delta, const LedgerAmount& value) {
   if (!present) return std::nullopt;
-  return OutcomeAmount{PositionSize{delta}, PositionSize{value}};
+  return OutcomeAmount{PositionSize{delta.to_decimal()}, PositionSize{value.to_decimal()}};
 }
 
 }  // namespace
@@ -88,13 +89,21 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
   AdjustStep step;
   // A zero adjustment of an asset never seen leaves no slot and interns nothing.
   const std::string* name = nullptr;
-  state.change_named(account, asset.name(), name, [&](const Holdings& old, Holdings& next) {
-    step = adjust_step(old, change);
-    if (keep_control && step.remainder.field != AdjustRemainder::kNone) step.verdict = AdjustVerdict::DeltaOverflow;
-    if (step.verdict != AdjustVerdict::Adjusted) return false;
-    next = step.after;
-    return true;
-  });
+  // Deltas the undo cannot pack are kept in a block taken before the change is
+  // made: an adjustment that finds it needs one makes no change, takes one and runs again.
+  std::unique_ptr<Holdings> spare;
+  bool no_room = false;
+  do {
+    if (no_room) spare = std::make_unique<Holdings>();
+    no_room = false;
+    state.change_named(account, asset.name(), name, [&](const Holdings& old, Holdings& next) {
+      step = adjust_step(old, change);
+      no_room = step.verdict == AdjustVerdict::Adjusted && !spare && PackedHoldings::needs_room(step.delta);
+      if (step.verdict != AdjustVerdict::Adjusted || no_room) return false;
+      next = step.after;
+      return true;
+    });
+  } while (no_room);
   switch (step.verdict) {
     case AdjustVerdict::ValueOverflow:
       return Rejects(adjustment_overflow_reject(account, asset.name(), step.field, step.current, step.applied));
@@ -106,12 +115,14 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
     case AdjustVerdict::Adjusted:
       break;
   }
+  PackedHoldings delta;
+  delta.store(step.delta, spare);  // packed, or into the spare taken for it
   if (!keep_control)
     mutations.push_reserved_undo(
-        AdjustmentRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.remainder, step.delta});
+        AdjustmentRollback{SpotFundsShared::Lease(*shared_), control, account, name, std::move(delta)});
   else
-    mutations.push_reserved_undo(AdjustmentRollbackKeepingControl{SpotFundsShared::Lease(*shared_),
-                                                                  std::move(keep_control), account, name, step.delta});
+    mutations.push_reserved_undo(AdjustmentRollbackKeepingControl{
+        SpotFundsShared::Lease(*shared_), std::move(keep_control), account, name, std::move(delta)});
   std::vector<OutcomeEntryRecord> entries;
   entries.push_back(OutcomeEntryRecord{
       asset,

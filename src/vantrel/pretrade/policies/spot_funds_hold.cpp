@@ -8,27 +8,23 @@ namespace vantrel {
 
 namespace {
 
-// The undo of one hold: exactly what it moved back, `taken` into available,
-// `wanted` out of held and `lost` (what rounding held down took) back into it,
-// or nothing and a block (never rounded: that would leave part of the hold
-// behind, or release funds the hold never took). Keeps the key, never a slot
-// pointer: the slot may be removed and recreated meanwhile. `control` is the
-// engine's registry, kept alive by `shared`, or a stage's own one, kept alive
-// by HoldRollbackKeepingControl.
+// The undo of one hold: exactly what it moved back from held to available, or
+// nothing and a block (only where an integer part would overflow). Keeps the
+// key, never a slot pointer: the slot may be removed and recreated meanwhile.
+// `control` is the engine's registry, kept alive by `shared`, or a stage's own
+// one, kept alive by HoldRollbackKeepingControl.
 struct HoldRollback {
   SpotFundsShared::Lease shared;
   AccountBlockRegistry* control;
   AccountId account;
   const std::string* asset;
-  Decimal taken;
-  Decimal wanted;
-  Decimal lost;
+  LedgerAmount moved;
 
   void operator()() noexcept {
     undo_or_block(
         shared->holdings, control, HoldingsKey{account, asset},
-        [&](const Holdings& old) { return unhold_step(old, taken, wanted, lost); },
-        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, wanted, seen); });
+        [&](const Holdings& old) { return release_step(old, moved); },
+        [&](const Holdings& seen) { return hold_rollback_overflow_block(account, *asset, moved, seen); });
   }
 };
 
@@ -138,7 +134,7 @@ PreTradeCheck SpotFundsPolicy::perform_pre_trade_check(const PreTradeContext& ct
   return out;
 }
 
-std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asset, Decimal amount,
+std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asset, const LedgerAmount& amount,
                                             AccountBlockRegistry* control, Mutations& mutations,
                                             PreTradeContribution& out) const {
   if (amount.is_zero()) return std::nullopt;
@@ -146,45 +142,43 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   // A name never seen has no slot, and a missing slot can pay for nothing:
   // refused without a lock, and a hold never creates a slot.
   const std::string* name = state.assets().find(asset.name());
-  HoldStep step;
+  HoldVerdict verdict = HoldVerdict::Overflow;
+  LedgerAmount figure;                 // what moved, or the usable amount a refusal names
+  Decimal available_after, held_after;  // as reported
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
-    step = hold_step(Holdings{}, amount);
+    Holdings unused;
+    verdict = hold_into(Holdings{}, amount, figure, unused);
   } else {
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
     if (control != nullptr && control != shared_->blocks.get()) keep_control = control->shared_from_this();
     state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
-      step = hold_step(old, amount);
-      if (step.verdict != HoldVerdict::Held) return false;
-      next = step.after;
+      verdict = hold_into(old, amount, figure, next);
+      if (verdict != HoldVerdict::Held) return false;
+      // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
+      available_after = next.available.to_decimal();
+      held_after = next.held.to_decimal();
       return true;
     });
   }
-  switch (step.verdict) {
+  switch (verdict) {
     case HoldVerdict::Insufficient:
-      return insufficient_funds_reject(account, asset.name(), step.usable, amount);
+      return insufficient_funds_reject(account, asset.name(), figure, amount);
     case HoldVerdict::Overflow:
       return hold_overflow_reject(account, asset.name(), amount);
     case HoldVerdict::Held:
       break;
   }
   if (!keep_control)
-    mutations.push_reserved_undo(
-        HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, step.lost});
+    mutations.push_reserved_undo(HoldRollback{SpotFundsShared::Lease(*shared_), control, account, name, figure});
   else
     mutations.push_reserved_undo(HoldRollbackKeepingControl{
-        {SpotFundsShared::Lease(*shared_), control, account, name, step.taken, step.moved, step.lost},
-        std::move(keep_control)});
-  // Where held was rounded down, its change needs more places than 96 bits
-  // hold: the entry reports it rounded down.
-  Decimal held_delta = step.moved;
-  if (!step.lost.is_zero())
-    held_delta = step.moved.checked_add(step.lost.negated(), RoundingStrategy::Down).value_or(step.moved);
+        {SpotFundsShared::Lease(*shared_), control, account, name, figure}, std::move(keep_control)});
   out.entries.emplace_back(OutcomeEntryRecord{
       asset,
-      OutcomeAmount{PositionSize{negate(step.taken)}, PositionSize{step.after.available}},
-      OutcomeAmount{PositionSize{held_delta}, PositionSize{step.after.held}},
+      OutcomeAmount{PositionSize{figure.negated().to_decimal()}, PositionSize{available_after}},
+      OutcomeAmount{PositionSize{figure.to_decimal()}, PositionSize{held_after}},
       std::nullopt,
   });
   return std::nullopt;

@@ -9,14 +9,18 @@ namespace vantrel {
 
 namespace {
 
-// What one report did to one asset.
+// What one report did to one asset: exact sums of its steps, so each delta is
+// the slot's change over the whole report, reported once.
 struct AssetChange {
   bool touched = false;
-  Decimal available_after;
-  Decimal held_after;
-  Decimal held_delta;     // what left held, as a negative amount
-  Decimal balance_delta;  // what arrived in available
+  LedgerAmount available_after;
+  LedgerAmount held_after;
+  LedgerAmount held_delta;     // what left held, as a negative amount
+  LedgerAmount balance_delta;  // what arrived in available
 };
+
+std::string taken_text(const LedgerAmount& a) { return a.to_decimal(RoundingStrategy::Up).to_string(); }
+std::string given_text(const LedgerAmount& a) { return a.to_decimal(RoundingStrategy::Down).to_string(); }
 
 enum class LockedPriceStatus : std::uint8_t { Found, Missing, Multiple };
 
@@ -60,20 +64,15 @@ class ReportRun {
 
   enum class Failed : std::uint8_t { None, Slot, HeldDelta, BalanceDelta };
 
-  // held - consume and available + credit, each rounded down where the slot
-  // cannot hold it exactly, and the asset's record, all computed before
-  // anything is written.
-  bool fill_leg(const Asset& asset, AssetChange& change, Decimal consume, Decimal credit) {
+  // held - consume and available + credit, and the asset's record, all
+  // computed before anything is written.
+  bool fill_leg(const Asset& asset, AssetChange& change, const LedgerAmount& consume, const LedgerAmount& credit) {
     return move(
-        asset, change,
-        [&](const Holdings& old) -> std::optional<SlotMove> {
-          const std::optional<FilledLeg> leg = fill_leg_step(old, consume, credit);
-          if (!leg) return std::nullopt;
-          return SlotMove{leg->consumed, leg->credited, leg->after};
-        },
+        asset, change, consume, credit,
+        [&](const Holdings& old) { return fill_leg_step(old, consume, credit); },
         [&](Failed failed, const std::string& head) {
-          const std::string consumed = ", consume " + consume.to_string();
-          const std::string credited = ", credit " + credit.to_string();
+          const std::string consumed = ", consume " + taken_text(consume);
+          const std::string credited = ", credit " + given_text(credit);
           if (failed == Failed::Slot) return "fill leg mutation overflow: " + head + consumed + credited;
           if (failed == Failed::HeldDelta) return "fill held delta overflow: " + head + consumed;
           return "fill balance delta overflow: " + head + credited;
@@ -81,19 +80,12 @@ class ReportRun {
   }
 
   // `amount` back from held to available; zero does nothing.
-  bool release(const Asset& asset, AssetChange& change, Decimal amount) {
+  bool release(const Asset& asset, AssetChange& change, const LedgerAmount& amount) {
     if (amount.is_zero()) return true;
     return move(
-        asset, change,
-        [&](const Holdings& old) -> std::optional<SlotMove> {
-          const std::optional<Released> released = release_step(old, amount);
-          if (!released) return std::nullopt;
-          const std::optional<Decimal> credited = moved_by(old.available, released->after.available);
-          if (!credited) return std::nullopt;
-          return SlotMove{released->amount, *credited, released->after};
-        },
+        asset, change, amount, amount, [&](const Holdings& old) { return release_step(old, amount); },
         [&](Failed failed, const std::string& head) {
-          const std::string released = amount.to_string();
+          const std::string released = given_text(amount);
           if (failed == Failed::Slot) return "cancel release overflow: " + head + ", requested " + released;
           if (failed == Failed::HeldDelta) return "cancel held delta overflow: " + head + ", release " + released;
           return "cancel balance delta overflow: " + head + ", release " + released;
@@ -106,45 +98,37 @@ class ReportRun {
   }
 
  private:
-  // What one step takes out of held and puts into available, and the slot after it.
-  struct SlotMove {
-    Decimal consumed;
-    Decimal credited;
-    Holdings after;
-  };
-
-  // Runs `step` on the asset's slot: the slot, the asset's records and its
-  // entry change together or not at all. A refusal names the first side that
-  // could not take the move (the slot, the held record, the balance record),
-  // and `details(side, head)` gives the block's text, built only then.
+  // Runs `step` (old -> optional new holdings), which takes `consumed` out of
+  // held and puts `credited` into available, on the asset's slot: the slot, the
+  // asset's records and its entry change together or not at all. A refusal
+  // names the first side that could not take the move (the slot, the held
+  // record, the balance record), and `details(side, head)` gives the block's
+  // text, built only then.
   template <class Step, class Details>
-  bool move(const Asset& asset, AssetChange& change, Step&& step, Details&& details) {
+  bool move(const Asset& asset, AssetChange& change, const LedgerAmount& consumed, const LedgerAmount& credited,
+            Step&& step, Details&& details) {
     Failed failed = Failed::None;
-    Decimal held_delta, balance_delta;
+    // Only a record whose integer part overflows refuses.
+    const std::optional<LedgerAmount> held_delta = change.held_delta.minus(consumed);
+    const std::optional<LedgerAmount> balance_delta = change.balance_delta.plus(credited);
+    failed = !held_delta ? Failed::HeldDelta : (!balance_delta ? Failed::BalanceDelta : Failed::None);
     Holdings after;
     const std::string* interned = nullptr;
-    state_.change_named(account_, asset.name(), interned, [&](const Holdings& old, Holdings& next) {
-      const std::optional<SlotMove> moved = step(old);
-      if (!moved) {
-        failed = Failed::Slot;
-        return false;
-      }
-      // Entries report what was moved; only a record too large for 96 bits refuses.
-      const std::optional<Decimal> hd = change.held_delta.checked_add(negate(moved->consumed), RoundingStrategy::Down);
-      const std::optional<Decimal> bd = change.balance_delta.checked_add(moved->credited, RoundingStrategy::Down);
-      failed = !hd ? Failed::HeldDelta : (!bd ? Failed::BalanceDelta : Failed::None);
-      if (failed != Failed::None) return false;
-      next = after = moved->after;
-      held_delta = *hd;
-      balance_delta = *bd;
-      return true;
-    });
+    if (failed == Failed::None)
+      state_.change_named(account_, asset.name(), interned, [&](const Holdings& old, Holdings& next) {
+        const std::optional<Holdings> moved = step(old);
+        failed = moved ? Failed::None : Failed::Slot;
+        if (!moved) return false;
+        next = after = *moved;
+        return true;
+      });
     if (failed != Failed::None) return block(details(failed, account_asset(account_, asset.name())));
-    record(change, after, held_delta, balance_delta);
+    record(change, after, *held_delta, *balance_delta);
     return true;
   }
 
-  static void record(AssetChange& change, const Holdings& after, Decimal held_delta, Decimal balance_delta) {
+  static void record(AssetChange& change, const Holdings& after, const LedgerAmount& held_delta,
+                     const LedgerAmount& balance_delta) {
     change.touched = true;
     change.available_after = after.available;
     change.held_after = after.held;
@@ -182,9 +166,6 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
   const ExecutionReportRecord::Fill& fill = *report.fill;
   AssetChange underlying_change, settlement_change;
   ReportRun run(shared_->holdings, account, policy_group_id_, out);
-  // The order's settlement hold before this report's fill, less what the fill
-  // consumed: what a final report gives back. Set once the fill consumed.
-  std::optional<Decimal> still_held;
 
   // Consumption never goes below zero, so no report ever adds to held: a
   // negative locked price, or one locked by another policy of the group, moves nothing into it.
@@ -192,58 +173,51 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (!fill.last_trade) return;
     const Decimal px = fill.last_trade->price.value;
     const Decimal qty = fill.last_trade->quantity.value;
-    // Each product is rounded once, against the account: a buy pays px × qty
-    // rounded up, a sell receives it rounded down.
-    const RoundingStrategy against = side == Side::Buy ? RoundingStrategy::Up : RoundingStrategy::Down;
-    const std::optional<Decimal> notional = px.checked_mul(qty, against);
+    // Rounded once where it has more than 36 places, against the account: a
+    // buy pays px × qty rounded up, a sell receives it rounded down.
+    const std::optional<LedgerAmount> notional =
+        LedgerAmount::product(px, qty, side == Side::Buy ? RoundingStrategy::Up : RoundingStrategy::Down);
     if (!notional)
       return (void)run.block("fill notional volume overflow: " + account_asset(account, settlement.name()) + ", px " +
                              px.to_string() + ", qty " + qty.to_string());
     std::optional<Decimal> lock_px;
     if (!run.lock_lookup(fill.lock, side, "buy fill", lock_px)) return;
-    Decimal consume;
-    std::optional<Decimal> left;  // the hold before the fill less the consumption
+    LedgerAmount consume;
     if (lock_px) {
-      // What the order held for its remainder before this fill, less what it
-      // holds for the remainder after: every rounding of the hold is undone by
-      // the fills and the final release together, so a finished order leaves
-      // nothing held.
+      // The hold of the remainder before this fill less the hold of the
+      // remainder after it: the fills and the final release (the hold of the
+      // last remainder) add up to exactly what the order held.
       const Decimal remaining = fill.leaves_quantity->value;
-      const std::optional<Decimal> before = remaining.checked_add(qty);
-      Decimal held_before, held_after;
-      std::optional<Decimal> taken;
-      if (before && settlement_hold(side, *lock_px, *before, held_before) &&
-          settlement_hold(side, *lock_px, remaining, held_after)) {
-        taken = held_before.exact_sub(held_after);
-        if (!taken) taken = held_before.checked_add(held_after.negated(), RoundingStrategy::Up);
-      }
-      if (!taken)
+      std::optional<Decimal> before = remaining.exact_add(qty);
+      if (!before) before = remaining.checked_add(qty);  // a sum of more digits than a quantity keeps
+      LedgerAmount held_before, held_after;
+      if (!before || !settlement_hold(side, *lock_px, *before, held_before) ||
+          !settlement_hold(side, *lock_px, remaining, held_after))
         return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
                                ", lock_px " + lock_px->to_string() + ", qty " + qty.to_string());
-      consume = clamp_at_zero(*taken);
-      if (!consume.is_zero()) left = held_before.exact_sub(consume);
+      // Both holds lie in [0, 2^96): their difference cannot overflow.
+      consume = clamp_at_zero(held_before.minus(held_after).value_or(LedgerAmount()));
     }
     struct Leg {
       const Asset& asset;
       AssetChange& change;
-      Decimal consume;
-      Decimal flow;
+      LedgerAmount consume;
+      LedgerAmount flow;
     };
     // A buy pays first and receives second; a sell delivers first.
     const Leg legs[2] = {
-        side == Side::Buy ? Leg{settlement, settlement_change, consume, negate(*notional)}
-                          : Leg{underlying, underlying_change, qty, negate(qty)},
-        side == Side::Buy ? Leg{underlying, underlying_change, Decimal(), qty}
+        side == Side::Buy ? Leg{settlement, settlement_change, consume, notional->negated()}
+                          : Leg{underlying, underlying_change, qty, LedgerAmount(qty).negated()},
+        side == Side::Buy ? Leg{underlying, underlying_change, LedgerAmount(), qty}
                           : Leg{settlement, settlement_change, consume, *notional},
     };
     for (const Leg& leg : legs) {
-      const std::optional<Decimal> credit = leg.consume.checked_add(leg.flow, RoundingStrategy::Down);
+      const std::optional<LedgerAmount> credit = leg.consume.plus(leg.flow);
       if (!credit)
         return (void)run.block("fill balance credit overflow: " + account_asset(account, leg.asset.name()) +
-                               ", consume " + leg.consume.to_string() + ", flow " + leg.flow.to_string());
+                               ", consume " + taken_text(leg.consume) + ", flow " + given_text(leg.flow));
       if (leg.consume.is_zero() && credit->is_zero()) continue;
       if (!run.fill_leg(leg.asset, leg.change, leg.consume, *credit)) return;
-      if (&leg.change == &settlement_change) still_held = left;
     }
   }();
 
@@ -253,29 +227,24 @@ std::optional<PostTradeContribution> SpotFundsPolicy::apply_execution_report(con
     if (side == Side::Sell && !run.release(underlying, underlying_change, remaining)) return;
     std::optional<Decimal> lock_px;
     if (!run.lock_lookup(fill.lock, side, "buy release", lock_px)) return;
-    Decimal amount;
-    if (lock_px) {
-      // What the order holds for its remainder, rounded as its hold was; after
-      // a fill, what the hold of the remainder before it has left, so that a
-      // consumption rounded up is not given back twice.
-      Decimal r;
-      if (still_held)
-        r = *still_held;
-      else if (!settlement_hold(side, *lock_px, remaining, r))
-        return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
-                               ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
-      amount = r;
-    }
+    // What the order holds for its remainder, rounded as its hold was.
+    LedgerAmount amount;
+    if (lock_px && !settlement_hold(side, *lock_px, remaining, amount))
+      return (void)run.block("settlement notional overflow: " + account_asset(account, settlement.name()) +
+                             ", lock_px " + lock_px->to_string() + ", qty " + remaining.to_string());
     run.release(settlement, settlement_change, amount);
   }();
 
   const auto outcome = [&](const Asset& asset, const AssetChange& change) {
     if (!change.touched) return;
     OutcomeEntryRecord entry{asset, std::nullopt, std::nullopt, std::nullopt};
+    // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
     if (!change.balance_delta.is_zero())
-      entry.balance = OutcomeAmount{PositionSize{change.balance_delta}, PositionSize{change.available_after}};
+      entry.balance = OutcomeAmount{PositionSize{change.balance_delta.to_decimal()},
+                                    PositionSize{change.available_after.to_decimal()}};
     if (!change.held_delta.is_zero())
-      entry.held = OutcomeAmount{PositionSize{change.held_delta}, PositionSize{change.held_after}};
+      entry.held =
+          OutcomeAmount{PositionSize{change.held_delta.to_decimal()}, PositionSize{change.held_after.to_decimal()}};
     out.account_adjustments.push_back(AdjustmentOutcomeRecord{std::move(entry), policy_group_id_});
   };
   outcome(underlying, underlying_change);

@@ -7,6 +7,9 @@ namespace vantrel {
 namespace {
 
 std::string text(Decimal d) { return d.to_string(); }
+std::string text(const LedgerAmount& a, RoundingStrategy strategy = RoundingStrategy::Down) {
+  return a.to_decimal(strategy).to_string();
+}
 
 // "None" or "Some(PositionSize(5))".
 std::string optional_bound(const std::optional<Decimal>& bound) {
@@ -42,18 +45,19 @@ Reject spot_funds_order_reject(const ValuationFailure& failure) {
   return Reject::make(kSpotFundsPolicyName, failure.code, failure.reason, "");
 }
 
-Reject insufficient_funds_reject(AccountId account, std::string_view asset, Decimal usable, Decimal requested) {
+Reject insufficient_funds_reject(AccountId account, std::string_view asset, const LedgerAmount& usable,
+                                 const LedgerAmount& requested) {
   return Reject::make(kSpotFundsPolicyName, RejectCode::InsufficientFunds, "spot funds insufficient",
                       account_asset(account, asset) + ": available " + text(usable) + ", requested " +
-                          text(requested));
+                          text(requested, RoundingStrategy::Up));
 }
 
-Reject hold_overflow_reject(AccountId account, std::string_view asset, Decimal requested) {
+Reject hold_overflow_reject(AccountId account, std::string_view asset, const LedgerAmount& requested) {
   return Reject::make(kSpotFundsPolicyName, RejectCode::ArithmeticOverflow, kArithmeticOverflowReason,
-                      "pre-trade hold overflow: " + account_asset(account, asset) + ", requested " + text(requested));
+                      "pre-trade hold overflow: " + account_asset(account, asset) + ", requested " + text(requested, RoundingStrategy::Up));
 }
 
-AccountBlock hold_rollback_overflow_block(AccountId account, std::string_view asset, Decimal release,
+AccountBlock hold_rollback_overflow_block(AccountId account, std::string_view asset, const LedgerAmount& release,
                                           const Holdings& slot) {
   return block(std::string(kRollbackOverflowReason),
                "hold rollback overflow: " + account_asset(account, asset) + ", release " + text(release) +
@@ -86,16 +90,16 @@ Reject balance_asset_missing_reject() {
                         "failed to access field 'operation.balance_asset'");
 }
 
-Reject adjustment_overflow_reject(AccountId account, std::string_view asset, HoldingsField field, Decimal current,
-                                  Decimal applied) {
+Reject adjustment_overflow_reject(AccountId account, std::string_view asset, HoldingsField field,
+                                  const LedgerAmount& current, Decimal applied) {
   return account_reject(RejectCode::ArithmeticOverflow, kArithmeticOverflowReason,
                         "account adjustment overflow: " + account_asset(account, asset) + ", field " +
                             std::string(field_name(field)) + ", current " + text(current) + ", applied " +
                             text(applied));
 }
 
-Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field, Decimal value,
-                                const FieldBounds& bounds) {
+Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field,
+                                const LedgerAmount& value, const FieldBounds& bounds) {
   return account_reject(RejectCode::AccountAdjustmentBoundsExceeded, "account adjustment bounds exceeded",
                         account_asset(account, asset) + ": " + std::string(field_name(field)) + " " + text(value) +
                             ", lower " + optional_bound(bounds.lower) + ", upper " + optional_bound(bounds.upper));

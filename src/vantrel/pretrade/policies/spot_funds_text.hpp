@@ -22,9 +22,11 @@ inline constexpr std::string_view kRollbackOverflowReason = "rollback overflow: 
 // ---- main stage (scope order) ----
 Reject spot_funds_missing_field(std::string_view label, std::string_view path);
 Reject spot_funds_order_reject(const ValuationFailure& failure);
-Reject insufficient_funds_reject(AccountId account, std::string_view asset, Decimal usable, Decimal requested);
-Reject hold_overflow_reject(AccountId account, std::string_view asset, Decimal requested);
-AccountBlock hold_rollback_overflow_block(AccountId account, std::string_view asset, Decimal release,
+// Amounts as 96-bit decimals: what the account has rounded down, what it is asked for rounded up.
+Reject insufficient_funds_reject(AccountId account, std::string_view asset, const LedgerAmount& usable,
+                                 const LedgerAmount& requested);
+Reject hold_overflow_reject(AccountId account, std::string_view asset, const LedgerAmount& requested);
+AccountBlock hold_rollback_overflow_block(AccountId account, std::string_view asset, const LedgerAmount& release,
                                           const Holdings& slot);
 
 // ---- post-trade (blocks) ----
@@ -39,10 +41,10 @@ std::string account_asset(AccountId account, std::string_view asset);
 
 // ---- account adjustments (scope account) ----
 Reject balance_asset_missing_reject();
-Reject adjustment_overflow_reject(AccountId account, std::string_view asset, HoldingsField field, Decimal current,
-                                  Decimal applied);
-Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field, Decimal value,
-                                const FieldBounds& bounds);
+Reject adjustment_overflow_reject(AccountId account, std::string_view asset, HoldingsField field,
+                                  const LedgerAmount& current, Decimal applied);
+Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field,
+                                const LedgerAmount& value, const FieldBounds& bounds);
 Reject adjustment_delta_overflow_reject(AccountId account, std::string_view asset, HoldingsField field);
 AccountBlock adjustment_rollback_overflow_block(AccountId account, std::string_view asset,
                                                 const HoldingsDelta& delta, const Holdings& slot);

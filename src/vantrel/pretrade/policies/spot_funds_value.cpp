@@ -26,10 +26,7 @@ std::optional<FundsRequirements> funds_requirements(Side side, const TradeAmount
   if (side == Side::Buy) {
     if (!price) return std::nullopt;
     if (amount.is_quantity()) {
-      // Rounded once, up: the hold covers at least the exact cost (as settlement_hold).
-      const std::optional<Decimal> cost = price->checked_mul(amount.value, RoundingStrategy::Up);
-      if (!cost) return std::nullopt;
-      need.settlement = clamp_at_zero(*cost);
+      if (!settlement_hold(side, *price, amount.value, need.settlement)) return std::nullopt;
     } else if (*price > Decimal()) {
       need.settlement = amount.value;
     }
@@ -44,12 +41,9 @@ std::optional<FundsRequirements> funds_requirements(Side side, const TradeAmount
     quantity = q->value;
   }
   need.underlying = quantity;
+  // Only a negative price makes a sell pay in the settlement asset.
   if (price) {
-    // Only a negative price makes a sell pay in the settlement asset: rounded
-    // down here, the payment it holds is rounded up (as settlement_hold).
-    const std::optional<Decimal> proceeds = price->checked_mul(quantity, RoundingStrategy::Down);
-    if (!proceeds) return std::nullopt;
-    need.settlement = clamp_at_zero(negate(*proceeds));
+    if (!settlement_hold(side, *price, quantity, need.settlement)) return std::nullopt;
     if (!need.settlement.is_zero()) need.lock_price = price;
   }
   return need;

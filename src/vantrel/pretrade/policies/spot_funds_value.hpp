@@ -24,28 +24,25 @@ constexpr Decimal slippage_fraction(std::uint16_t bps) noexcept { return Decimal
 std::optional<Decimal> slipped_price(Side side, Decimal base, Decimal fraction) noexcept;
 
 // What an order on `side` priced at `price` holds in the settlement asset for
-// `quantity`, written to `hold`: a buy price × quantity rounded up; a sell what
-// a negative price makes it pay, price × quantity rounded down and negated.
-// Never below zero. Each fill's consumption and the final release use it, and
-// funds_requirements computes the same products in place for the hold, so an
-// order gives back to the digit what it held. False on overflow (`hold` is
-// then unchanged).
-inline bool settlement_hold(Side side, Decimal price, Decimal quantity, Decimal& hold) noexcept {
-  if (side == Side::Buy) {
-    const std::optional<Decimal> cost = price.checked_mul(quantity, RoundingStrategy::Up);
-    if (!cost) return false;
-    hold = clamp_at_zero(*cost);
-    return true;
-  }
-  const std::optional<Decimal> proceeds = price.checked_mul(quantity, RoundingStrategy::Down);
-  if (!proceeds) return false;
-  hold = clamp_at_zero(negate(*proceeds));
+// `quantity`, written to `hold`: a buy price × quantity, a sell what a negative
+// price makes it pay, -(price × quantity); never below zero. A product with
+// more than 36 places is rounded once at the 36th, against the account (a
+// buy's cost up, a sell's proceeds down). The hold, each fill's consumption
+// (the hold of the remainder before it less the hold of the remainder after)
+// and the final release all use it, so an order's steps telescope exactly to
+// its hold. False on overflow (`hold` is then unchanged).
+inline bool settlement_hold(Side side, Decimal price, Decimal quantity, LedgerAmount& hold) noexcept {
+  const bool buy = side == Side::Buy;
+  const std::optional<LedgerAmount> value =
+      LedgerAmount::product(price, quantity, buy ? RoundingStrategy::Up : RoundingStrategy::Down);
+  if (!value) return false;
+  hold = clamp_at_zero(buy ? *value : value->negated());
   return true;
 }
 
 struct FundsRequirements {
-  Decimal underlying;                // to hold in the underlying asset
-  Decimal settlement;                // to hold in the settlement asset
+  LedgerAmount underlying;            // to hold in the underlying asset
+  LedgerAmount settlement;            // to hold in the settlement asset
   std::optional<Decimal> lock_price;  // the price filed for the post-trade path
 };
 

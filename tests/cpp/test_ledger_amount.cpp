@@ -1,0 +1,101 @@
+// The funds ledger's exact amount, against values worked out with Python's
+// decimal module at a precision of 200 digits.
+#include <gtest/gtest.h>
+
+#include "vantrel/pretrade/policies/ledger_amount.hpp"
+
+namespace vantrel {
+namespace {
+
+Decimal Dx(const char* text) { return Decimal::parse(text).value; }
+const Decimal kMaxDecimal = Decimal::from_parts(~0ull, ~0u, 0, false);
+
+struct LedgerProductCase {
+  const char* a;
+  const char* b;
+  const char* up;    // rounded towards +infinity at the 36th place; nullptr: overflow
+  const char* down;  // towards -infinity
+};
+
+TEST(LedgerAmount, ProductsRoundOnceAtTheLastPlaceInTheDirectionAsked) {
+  const LedgerProductCase cases[] = {
+      {"0.1234567890123456789012345678", "3.141592653589793238462643383", "0.387850941396970290534206277287566625",
+       "0.387850941396970290534206277287566624"},
+      {"-0.1234567890123456789012345678", "3.141592653589793238462643383", "-0.387850941396970290534206277287566624",
+       "-0.387850941396970290534206277287566625"},
+      {"44894.70", "0.623195555824052630", "27978.17752005409560806100", "27978.17752005409560806100"},
+      {"4532132.344162", "7.036304512204433312", "31889463.263134736284483361524544",
+       "31889463.263134736284483361524544"},
+      {"0.000000000000000000000000001", "0.0000000000000000000000000001", "0.000000000000000000000000000000000001",
+       "0.000000000000000000000000000000000000"},
+      {"79228162514264337593543950335", "1", "79228162514264337593543950335", "79228162514264337593543950335"},
+      {"79228162514264337593543950335", "1.0000000000000000000000000001", nullptr, nullptr},
+  };
+  for (const LedgerProductCase& c : cases) {
+    const auto up = LedgerAmount::product(Dx(c.a), Dx(c.b), RoundingStrategy::Up);
+    const auto down = LedgerAmount::product(Dx(c.a), Dx(c.b), RoundingStrategy::Down);
+    if (c.up == nullptr) {
+      EXPECT_FALSE(up || down) << c.a << " * " << c.b;
+      continue;
+    }
+    ASSERT_TRUE(up && down) << c.a << " * " << c.b;
+    EXPECT_EQ(up->to_string(), c.up);
+    EXPECT_EQ(down->to_string(), c.down);
+  }
+}
+
+TEST(LedgerAmount, SumsAreExactAndOnlyAnIntegerPartOf2To96Overflows) {
+  // 138155.58 less two buys of 18-decimal quantities at 2- and 6-decimal prices, and back.
+  const LedgerAmount deposit = Dx("138155.58");
+  const LedgerAmount first = *LedgerAmount::product(Dx("44894.70"), Dx("0.623195555824052630"), RoundingStrategy::Up);
+  const LedgerAmount second =
+      *LedgerAmount::product(Dx("62825.837488"), Dx("0.876053428479969896"), RoundingStrategy::Up);
+  const LedgerAmount left = *deposit.minus(first)->minus(second);
+  EXPECT_EQ(left.to_string(), "55138.612151458084842710738752");
+  EXPECT_EQ(*left.plus(first)->plus(second), deposit);
+  EXPECT_EQ(left.plus(first)->plus(second)->to_decimal().to_string(), "138155.58000000000000000000000");
+
+  const LedgerAmount max = kMaxDecimal;
+  const LedgerAmount tiny = Dx("0.0000000000000000000000000001");
+  EXPECT_EQ(max.plus(tiny)->to_string(), "79228162514264337593543950335.0000000000000000000000000001");
+  EXPECT_FALSE(max.plus(Dx("1")));
+  EXPECT_FALSE(max.negated().minus(Dx("1")));
+  EXPECT_EQ(max.negated().minus(max.negated())->to_string(), "0");
+  EXPECT_TRUE(tiny > LedgerAmount() && tiny.negated() < LedgerAmount() && Dx("-0") == LedgerAmount());
+  EXPECT_TRUE(LedgerAmount(Dx("1.50")) == LedgerAmount(Dx("1.5")) && LedgerAmount(Dx("1.5")) < Dx("1.51"));
+}
+
+TEST(LedgerAmount, ReportedAsTheFinestDecimalThatHoldsItInTheDirectionAsked) {
+  const LedgerAmount big = *LedgerAmount(Dx("58983398.40"))
+                                .minus(*LedgerAmount::product(Dx("0.00000001"), Dx("0.000000000000000001"),
+                                                              RoundingStrategy::Up));
+  EXPECT_EQ(big.to_string(), "58983398.39999999999999999999999999");
+  EXPECT_EQ(big.to_decimal(RoundingStrategy::Down).to_string(), "58983398.399999999999999999999");
+  EXPECT_EQ(big.to_decimal(RoundingStrategy::Up).to_string(), "58983398.400000000000000000000");
+  EXPECT_EQ(big.negated().to_decimal(RoundingStrategy::Down).to_string(), "-58983398.400000000000000000000");
+  EXPECT_EQ(LedgerAmount(Dx("-12.3400")).to_decimal().to_string(), "-12.3400");
+  EXPECT_EQ(LedgerAmount(kMaxDecimal).plus(Dx("0.5"))->to_decimal(RoundingStrategy::Up), kMaxDecimal);
+}
+
+TEST(LedgerAmount, PackedFormKeepsEveryAmountItCanHold) {
+  const LedgerAmount amounts[] = {
+      Dx("0"), Dx("-1"), Dx("138155.580000"), kMaxDecimal, LedgerAmount(kMaxDecimal).negated(),
+      *LedgerAmount::product(Dx("0.1234567890123456789012345678"), Dx("0.5"), RoundingStrategy::Up),
+      // 36 places and 2^119 - 1 < magnitude: packed only after trailing zeros go.
+      *LedgerAmount(Dx("700")).plus(*LedgerAmount::product(Dx("0.000000000000000001"), Dx("0.000000000000000001"),
+                                                           RoundingStrategy::Up))->minus(
+          *LedgerAmount::product(Dx("0.000000000000000001"), Dx("0.000000000000000001"), RoundingStrategy::Up)),
+  };
+  for (const LedgerAmount& a : amounts) {
+    const auto packed = a.pack();
+    ASSERT_TRUE(packed) << a.to_string();
+    EXPECT_EQ(LedgerAmount::unpack(*packed), a) << a.to_string();
+    EXPECT_EQ(LedgerAmount::unpack(*packed).is_negative(), a.is_negative());
+  }
+  const LedgerAmount wide = *LedgerAmount(Dx("700")).plus(
+      *LedgerAmount::product(Dx("0.000000000000000001"), Dx("0.000000000000000001"), RoundingStrategy::Up));
+  EXPECT_FALSE(wide.pack());
+}
+
+}  // namespace
+}  // namespace vantrel
