@@ -246,6 +246,18 @@ TEST_P(StateModes, AmountsKeptApartMoveWithTheirSlot) {
     EXPECT_EQ(state.read(HoldingsKey{AccountId{a}, usd}), (Holdings{D(2), D(0), D(0)}));
   }
   EXPECT_EQ(state.slot_count(), 150u);
+  // A packed slot turns into one kept apart only under the write lock, which
+  // excludes every load that could read its pointer half-written; a slot that
+  // keeps its form changes under the read lock.
+  ASSERT_TRUE(set(1000, Holdings{D(1), D(0), D(0)}));
+  const std::uint64_t writes = state.write_locks_taken();
+  ASSERT_TRUE(set(1000, Holdings{wide, D(0), D(0)}));
+  EXPECT_EQ(state.write_locks_taken(), writes + 1);
+  ASSERT_TRUE(set(1000, Holdings{D(3), wide, D(0)}));
+  ASSERT_TRUE(set(1000, Holdings{D(4), D(0), D(0)}));
+  ASSERT_TRUE(set(3, Holdings{D(4), D(0), D(0)}));
+  EXPECT_EQ(state.write_locks_taken(), writes + 1);
+  EXPECT_EQ(state.read(HoldingsKey{AccountId{1000}, usd}), (Holdings{D(4), D(0), D(0)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StateModes,

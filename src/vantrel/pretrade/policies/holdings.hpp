@@ -56,20 +56,35 @@ class PackedHoldings {
       return *h;
     return Holdings{LedgerAmount::unpack(p_[0]), LedgerAmount::unpack(p_[1]), LedgerAmount::unpack(p_[2])};
   }
-  // Writes `h`. Where it cannot be packed and nothing is kept apart yet, takes
-  // `spare` for it; false (nothing written) when `spare` is empty then.
-  bool store(const Holdings& h, std::unique_ptr<Holdings>& spare) noexcept {
+  // Writes `h` where the slot keeps its form: packed amounts that still pack,
+  // or amounts already kept apart. False (nothing written) where `h` would turn
+  // a packed slot into one kept apart: only reshape() does that.
+  bool store(const Holdings& h) noexcept {
     if (Holdings* kept = apart()) [[unlikely]] {
       *kept = h;
       return true;
     }
     const auto a = h.available.pack(), b = h.held.pack(), c = h.incoming.pack();
-    if (a && b && c) [[likely]] {
-      p_[0] = *a;
-      p_[1] = *b;
-      p_[2] = *c;
-      return true;
-    }
+    if (!(a && b && c)) [[unlikely]]
+      return false;
+    p_[0] = *a;
+    p_[1] = *b;
+    p_[2] = *c;
+    return true;
+  }
+  // store(), and where `h` cannot be packed and nothing is kept apart yet,
+  // takes `spare` for it; false (nothing written) when `spare` is empty then.
+  //
+  // Turning a packed slot into one kept apart rewrites the word that a load()
+  // dereferences, so the caller must exclude every other load() and store() of
+  // the slot (the shard's write lock, or a value no other thread can reach yet).
+  // After that the block is never replaced nor freed while the slot lives: a
+  // slot kept apart stays apart, and a slot is moved or destroyed only under
+  // that same exclusion. A load() racing a store() of a slot that keeps its
+  // form (the host breaking its promise not to overlap calls on one account)
+  // may read torn amounts, each a valid one, but never a wild pointer.
+  bool reshape(const Holdings& h, std::unique_ptr<Holdings>& spare) noexcept {
+    if (store(h)) return true;
     if (!spare) return false;
     *spare = h;
     p_[0] = LedgerAmount::Packed{reinterpret_cast<std::uintptr_t>(spare.release()),

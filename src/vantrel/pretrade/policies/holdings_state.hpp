@@ -11,7 +11,10 @@
 // nothing is locked. Inserts and removals take the shard's lock in write
 // mode; a read lock is never upgraded: it is released, the write lock taken
 // and the key looked up again. Every change of a value holds at least the map read lock,
-// so under the write lock values are stable without the slot lock.
+// so under the write lock values are stable without the slot lock. A slot whose
+// amounts must move apart from it (more than 119 bits) is changed under the
+// write lock too, so that a host breaking the account_sync promise gets torn
+// amounts, never a pointer read half-written.
 // Nothing here calls Python or records blocks.
 #include <array>
 #include <atomic>
@@ -255,53 +258,59 @@ template <class Step>
 bool HoldingsState::change(HoldingsKey key, Step&& step) {
   const SlotKey at = slot_key(key);
   Shard& shard = shard_of(at);
-  // A block for amounts a slot cannot pack, allocated before any lock is taken:
-  // a change that finds it needs one gives up its locks, takes one and runs again.
+  // A block for amounts a slot cannot pack, allocated with no lock held.
   std::unique_ptr<Holdings> spare;
-  for (;;) {
+  {
     Holdings next;
     bool found = false;
     bool wrote = false;
-    bool no_room = false;
+    bool reshape = false;
     {
       ReadGuard<ReadMostlyLock> read(shard.lock);
       if (Slot* slot = shard.slots.find(at)) {
         found = true;
         lock_slot(*slot);
         wrote = step(static_cast<const Holdings&>(slot->value.load()), next);
-        if (wrote && !slot->value.store(next, spare)) no_room = true;
+        // Under the read lock a slot keeps its form: a slot that must now keep
+        // its amounts apart is changed under the write lock (PackedHoldings::reshape).
+        if (wrote && !slot->value.store(next)) reshape = true;
         unlock_slot(*slot);
       }
     }
-    if (no_room) {
-      spare = std::make_unique<Holdings>();
-      continue;
-    }
-    if (found) {
+    if (found && !reshape) {
       if (wrote && next.all_zero()) remove_if_zero(shard, at);
       return wrote;
     }
     // No slot: decide on zeros first, so that a refused change takes no write lock.
-    if (!step(Holdings{}, next)) return false;
-    if (next.all_zero()) return true;
-    if (!spare && PackedHoldings::needs_room(next)) spare = std::make_unique<Holdings>();
-    write_locks_.fetch_add(1, std::memory_order_relaxed);
-    WriteGuard<ReadMostlyLock> write(shard.lock);
-    Slot* slot = shard.slots.find(at);
-    if (slot == nullptr) {
-      PackedHoldings value;
-      value.store(next, spare);
-      shard.slots.insert_new(Slot(at.account, at.asset, std::move(value)));
-      return true;
+    if (!found) {
+      if (!step(Holdings{}, next)) return false;
+      if (next.all_zero()) return true;
     }
-    // Inserted by another thread between our two lookups.
-    Holdings again;
-    if (!step(static_cast<const Holdings&>(slot->value.load()), again)) return false;
-    if (again.all_zero()) {
-      shard.slots.erase(at);
-      return true;
+    if (PackedHoldings::needs_room(next)) spare = std::make_unique<Holdings>();
+  }
+  // Under the write lock, which excludes every other change and read of the
+  // shard's slots. The step runs again on what the slot holds now: another
+  // thread may have inserted, changed or removed it meanwhile.
+  for (;;) {
+    {
+      write_locks_.fetch_add(1, std::memory_order_relaxed);
+      WriteGuard<ReadMostlyLock> write(shard.lock);
+      Slot* slot = shard.slots.find(at);
+      Holdings next;
+      if (!step(slot != nullptr ? static_cast<const Holdings&>(slot->value.load()) : Holdings{}, next)) return false;
+      if (next.all_zero()) {
+        if (slot != nullptr) shard.slots.erase(at);
+        return true;
+      }
+      if (slot != nullptr) {
+        if (slot->value.reshape(next, spare)) return true;
+      } else if (spare || !PackedHoldings::needs_room(next)) {
+        PackedHoldings value;
+        value.reshape(next, spare);
+        shard.slots.insert_new(Slot(at.account, at.asset, std::move(value)));
+        return true;
+      }
     }
-    if (slot->value.store(again, spare)) return true;
     spare = std::make_unique<Holdings>();
   }
 }

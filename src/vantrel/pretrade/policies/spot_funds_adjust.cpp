@@ -116,7 +116,7 @@ AdjustmentCheck SpotFundsPolicy::apply_account_adjustment(const AccountAdjustmen
       break;
   }
   PackedHoldings delta;
-  delta.store(step.delta, spare);  // packed, or into the spare taken for it
+  delta.reshape(step.delta, spare);  // packed, or into the spare taken for it
   if (!keep_control)
     mutations.push_reserved_undo(
         AdjustmentRollback{SpotFundsShared::Lease(*shared_), control, account, name, std::move(delta)});
