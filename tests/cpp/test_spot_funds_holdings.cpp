@@ -2,6 +2,7 @@
 // and the valuation of orders. Every failing step must leave no new value.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,6 +78,49 @@ INSTANTIATE_TEST_SUITE_P(
                       // held + amount overflows.
                       HoldCase{"79228162514264337593543950335", "79228162514264337593543950335", "1",
                                HoldVerdict::Overflow, "", "", ""}));
+
+// On a packed slot in place the hold decides where every amount is non-negative
+// and of one scale (held may be zero), and then gives what hold_into() gives,
+// scales included; elsewhere it leaves the slot to hold_into().
+TEST(HoldStep, InPlaceAgreesWithTheGeneralStep) {
+  struct Row {
+    const char* available;
+    const char* held;
+    const char* amount;
+    bool decides;
+  };
+  const Row rows[] = {{"20.00", "0", "19.99", true},          {"20.00", "3.00", "20.00", true},
+                      {"20.00", "3.00", "20.01", true},       {"0.5", "0.7", "0.6", true},
+                      {"20", "0", "20.0001", false},          {"20.0000", "0", "20.0001", true},
+                      {"20.00", "3.0", "1.00", false},        {"10.0", "-5.0", "1.0", false},
+                      {"-1", "0", "1", false},                {"2", "0", "-1", false},
+                      {"79228162514264337593543950335", "79228162514264337593543950335", "1", false},
+                      {"79228162514264337593543950334", "0", "79228162514264337593543950335", true}};
+  for (const Row& r : rows) {
+    const Holdings before = H(r.available, r.held, "7");
+    const LedgerAmount amount = D(r.amount);
+    Holdings after;
+    LedgerAmount figure;
+    const HoldVerdict verdict = hold_into(before, amount, figure, after);
+    PackedHoldings slot;
+    std::unique_ptr<Holdings> none;
+    ASSERT_TRUE(slot.reshape(before, none));
+    LedgerAmount in_place_figure;
+    const std::optional<HoldVerdict> decided = hold_in_place(slot.packed(), *amount.pack_as_is(), in_place_figure);
+    ASSERT_EQ(decided.has_value(), r.decides) << r.available << " " << r.held << " " << r.amount;
+    if (!decided) {
+      EXPECT_EQ(slot.load(), before);
+      continue;
+    }
+    EXPECT_EQ(*decided, verdict) << r.amount;
+    EXPECT_EQ(in_place_figure.to_string(), figure.to_string()) << r.amount;
+    const Holdings now = slot.load();
+    const Holdings expected = verdict == HoldVerdict::Held ? after : before;
+    EXPECT_EQ(now.available.to_string(), expected.available.to_string()) << r.amount;
+    EXPECT_EQ(now.held.to_string(), expected.held.to_string()) << r.amount;
+    EXPECT_EQ(now.incoming, expected.incoming);
+  }
+}
 
 TEST(HoldStep, DebtIsSettledOnceSoRepeatedHoldsCannotOverspend) {
   Holdings slot = H("25", "-20");

@@ -91,6 +91,10 @@ class PackedHoldings {
                                  std::uint64_t{LedgerAmount::Packed::kApart} << 56};
     return true;
   }
+  // The packed words of available, held and incoming, for a step that changes
+  // them in place (HoldingsState::change_in_place); nullptr where the amounts
+  // are kept apart.
+  LedgerAmount::Packed* packed() noexcept { return apart() != nullptr ? nullptr : p_; }
   // Whether store(h) needs a spare block.
   static bool needs_room(const Holdings& h) noexcept {
     return !h.available.pack() || !h.held.pack() || !h.incoming.pack();
@@ -160,6 +164,36 @@ inline HoldStep hold_step(const Holdings& slot, const LedgerAmount& amount) noex
   if (step.verdict == HoldVerdict::Insufficient) step.usable = figure;
   if (step.verdict == HoldVerdict::Held) step.moved = figure;
   return step;
+}
+
+// hold_into() on a slot's packed words in place, where available, held (unless
+// zero) and `amount` are all non-negative and of one scale, and held + amount
+// stays below 2^96: then it is a plain 128-bit compare, subtract and add, and
+// gives what hold_into() gives, in the same form. Elsewhere nullopt, nothing written.
+inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, const LedgerAmount::Packed& amount,
+                                                LedgerAmount& figure) noexcept {
+  using ledger_detail::u128;
+  using Packed = LedgerAmount::Packed;
+  constexpr std::uint64_t kTag = ~Packed::kMagnitudeBits;  // the sign and scale bits
+  const auto magnitude = [](const Packed& p) { return (static_cast<u128>(p.hi & Packed::kMagnitudeBits) << 64) | p.lo; };
+  const std::uint64_t tag = std::uint64_t{amount.scale()} << 56;  // non-negative, the amount's scale
+  Packed& available = slot[0];
+  Packed& held = slot[1];
+  const u128 h = magnitude(held);
+  if ((amount.hi & kTag) != tag || (available.hi & kTag) != tag || ((held.hi & kTag) != tag && h != 0))
+    return std::nullopt;
+  const u128 a = magnitude(available), m = magnitude(amount);
+  if (m > a) {
+    figure = LedgerAmount::unpack(available);
+    return HoldVerdict::Insufficient;
+  }
+  const u128 sum = h + m;
+  if ((sum >> 96) != 0) return std::nullopt;
+  const u128 rest = a - m;
+  available = Packed{static_cast<std::uint64_t>(rest), static_cast<std::uint64_t>(rest >> 64) | tag};
+  held = Packed{static_cast<std::uint64_t>(sum), static_cast<std::uint64_t>(sum >> 64) | tag};
+  figure = LedgerAmount::unpack(amount);
+  return HoldVerdict::Held;
 }
 
 // `amount` from held back to available: the undo of a hold (what it moved) and

@@ -149,6 +149,14 @@ class HoldingsState {
   template <class Step>
   bool change(HoldingsKey key, Step&& step);
 
+  // change() with a first try on the slot's amounts in place, under the same
+  // locks: `in_place(PackedHoldings&) -> optional<bool>` either decides (its
+  // verdict; it wrote the slot when true, never leaving it all zero nor
+  // changing its form) or gives nullopt having written nothing, and then
+  // change(key, step) runs.
+  template <class InPlace, class Step>
+  bool change_in_place(HoldingsKey key, InPlace&& in_place, Step&& step);
+
   // change() for a `step(old) -> optional<Holdings>` that either gives the new
   // holdings or refuses: returns nothing once written, or the holdings the
   // refusing step saw (the slot is then left as it was).
@@ -252,6 +260,22 @@ bool HoldingsState::change_named(AccountId account, std::string_view asset, cons
     interned = assets_.intern(asset);
   }
   return change(HoldingsKey{account, interned}, step);
+}
+
+template <class InPlace, class Step>
+bool HoldingsState::change_in_place(HoldingsKey key, InPlace&& in_place, Step&& step) {
+  const SlotKey at = slot_key(key);
+  Shard& shard = shard_of(at);
+  {
+    ReadGuard<ReadMostlyLock> read(shard.lock);
+    if (Slot* slot = shard.slots.find(at)) {
+      lock_slot(*slot);
+      const std::optional<bool> decided = in_place(slot->value);
+      unlock_slot(*slot);
+      if (decided) return *decided;
+    }
+  }
+  return change(key, step);
 }
 
 template <class Step>

@@ -232,6 +232,12 @@ class LedgerAmount {
       return Packed{mag_.w[0], mag_.w[1] | (neg_ ? std::uint64_t{1} << 55 : 0) | std::uint64_t{scale_} << 56};
     return pack_shortened();
   }
+  // The packed form at this very scale (no zeros dropped); nullopt where 119 bits cannot hold it.
+  std::optional<Packed> pack_as_is() const noexcept {
+    if ((mag_.w[2] | mag_.w[3]) == 0 && (mag_.w[1] & ~Packed::kMagnitudeBits) == 0) [[likely]]
+      return Packed{mag_.w[0], mag_.w[1] | (neg_ ? std::uint64_t{1} << 55 : 0) | std::uint64_t{scale_} << 56};
+    return std::nullopt;
+  }
   static constexpr LedgerAmount unpack(const Packed& p) noexcept {
     LedgerAmount r;
     r.mag_.w[0] = p.lo;

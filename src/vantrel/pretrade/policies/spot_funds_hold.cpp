@@ -153,14 +153,28 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
     if (control != nullptr && control != shared_->blocks.get()) keep_control = control->shared_from_this();
-    state.change(HoldingsKey{account, name}, [&](const Holdings& old, Holdings& next) {
-      verdict = hold_into(old, amount, figure, next);
-      if (verdict != HoldVerdict::Held) return false;
-      // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
-      available_after = next.available.to_decimal();
-      held_after = next.held.to_decimal();
-      return true;
-    });
+    const std::optional<LedgerAmount::Packed> packed_amount = amount.pack_as_is();
+    state.change_in_place(
+        HoldingsKey{account, name},
+        [&](PackedHoldings& slot) -> std::optional<bool> {
+          LedgerAmount::Packed* words = slot.packed();
+          if (words == nullptr || !packed_amount) return std::nullopt;
+          const std::optional<HoldVerdict> decided = hold_in_place(words, *packed_amount, figure);
+          if (!decided) return std::nullopt;
+          verdict = *decided;
+          if (verdict != HoldVerdict::Held) return false;
+          available_after = LedgerAmount::unpack(words[0]).to_decimal();
+          held_after = LedgerAmount::unpack(words[1]).to_decimal();
+          return true;
+        },
+        [&](const Holdings& old, Holdings& next) {
+          verdict = hold_into(old, amount, figure, next);
+          if (verdict != HoldVerdict::Held) return false;
+          // Reported as 96-bit decimals, rounded (where they must be) never to show the account more than it has.
+          available_after = next.available.to_decimal();
+          held_after = next.held.to_decimal();
+          return true;
+        });
   }
   switch (verdict) {
     case HoldVerdict::Insufficient:
