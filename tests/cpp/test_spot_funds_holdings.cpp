@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                                HoldVerdict::Overflow, "", "", ""}));
 
 // On a packed slot in place the hold decides where every amount is non-negative
-// and of one scale (held may be zero), and then gives what hold_into() gives,
-// scales included; elsewhere it leaves the slot to hold_into().
+// and 128 bits hold each at the largest scale, and then gives what hold_into()
+// gives, scales included; elsewhere it leaves the slot to hold_into().
 TEST(HoldStep, InPlaceAgreesWithTheGeneralStep) {
   struct Row {
     const char* available;
@@ -89,13 +89,25 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStep) {
     const char* amount;
     bool decides;
   };
-  const Row rows[] = {{"20.00", "0", "19.99", true},          {"20.00", "3.00", "20.00", true},
-                      {"20.00", "3.00", "20.01", true},       {"0.5", "0.7", "0.6", true},
-                      {"20", "0", "20.0001", false},          {"20.0000", "0", "20.0001", true},
-                      {"20.00", "3.0", "1.00", false},        {"10.0", "-5.0", "1.0", false},
-                      {"-1", "0", "1", false},                {"2", "0", "-1", false},
+  const Row rows[] = {{"20.00", "0", "19.99", true},
+                      {"20.00", "3.00", "20.00", true},
+                      {"20.00", "3.00", "20.01", true},
+                      {"0.5", "0.7", "0.6", true},
+                      {"20", "0.000", "20.0001", true},
+                      {"20", "0", "19.9999", true},
+                      {"20.00", "3.0", "1", true},
+                      {"20.00", "3.000", "1", true},
+                      {"0.000", "0", "0.5", true},
+                      {"20", "0.00000", "1", true},
+                      {"10.0", "-5.0", "1.0", false},
+                      {"-1", "0", "1", false},
+                      {"2", "0", "-1", false},
                       {"79228162514264337593543950335", "79228162514264337593543950335", "1", false},
-                      {"79228162514264337593543950334", "0", "79228162514264337593543950335", true}};
+                      {"79228162514264337593543950334", "0", "79228162514264337593543950335", true},
+                      {"79228162514264337593543950335", "0", "0.0000000000000000000000000001", false},
+                      {"1", "79228162514264337593543950335", "0.0000000000000000000000000001", false},
+                      // Available at the amount's scale needs 120 bits.
+                      {"1000000000", "0", "0.0000000000000000000000000001", false}};
   for (const Row& r : rows) {
     const Holdings before = H(r.available, r.held, "7");
     const LedgerAmount amount = D(r.amount);

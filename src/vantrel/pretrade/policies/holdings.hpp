@@ -166,30 +166,42 @@ inline HoldStep hold_step(const Holdings& slot, const LedgerAmount& amount) noex
   return step;
 }
 
-// hold_into() on a slot's packed words in place, where available, held (unless
-// zero) and `amount` are all non-negative and of one scale, and held + amount
-// stays below 2^96: then it is a plain 128-bit compare, subtract and add, and
-// gives what hold_into() gives, in the same form. Elsewhere nullopt, nothing written.
+// hold_into() on a slot's packed words in place, where available, held and
+// `amount` are non-negative and 128 bits hold each at the largest of their
+// scales (a zero held's scale aside), held + amount stays below 2^96 and
+// available - amount below 2^119: then it is a plain 128-bit compare, subtract
+// and add, and gives what hold_into() gives, in the same form. Elsewhere
+// nullopt, nothing written.
 inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, const LedgerAmount::Packed& amount,
                                                 LedgerAmount& figure) noexcept {
   using ledger_detail::u128;
   using Packed = LedgerAmount::Packed;
-  constexpr std::uint64_t kTag = ~Packed::kMagnitudeBits;  // the sign and scale bits
   const auto magnitude = [](const Packed& p) { return (static_cast<u128>(p.hi & Packed::kMagnitudeBits) << 64) | p.lo; };
-  const std::uint64_t tag = std::uint64_t{amount.scale()} << 56;  // non-negative, the amount's scale
+  // The magnitude of `p` at `scale` (>= its own), false where 128 bits cannot hold it.
+  const auto at = [&magnitude](const Packed& p, unsigned scale, u128& out) {
+    out = magnitude(p);
+    if (p.scale() == scale) [[likely]]
+      return true;
+    return !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - p.scale()], &out);
+  };
+  constexpr std::uint64_t kSign = std::uint64_t{1} << 55;
   Packed& available = slot[0];
   Packed& held = slot[1];
-  const u128 h = magnitude(held);
-  if ((amount.hi & kTag) != tag || (available.hi & kTag) != tag || ((held.hi & kTag) != tag && h != 0))
-    return std::nullopt;
-  const u128 a = magnitude(available), m = magnitude(amount);
+  if (((amount.hi | available.hi | held.hi) & kSign) != 0) return std::nullopt;
+  u128 h = magnitude(held);
+  // The scale a transfer aligns to: a zero held's own scale does not count.
+  unsigned scale = amount.scale() > available.scale() ? amount.scale() : available.scale();
+  if (h != 0 && held.scale() > scale) scale = held.scale();
+  u128 a, m;
+  if (!at(available, scale, a) || !at(amount, scale, m) || (h != 0 && !at(held, scale, h))) return std::nullopt;
   if (m > a) {
     figure = LedgerAmount::unpack(available);
     return HoldVerdict::Insufficient;
   }
-  const u128 sum = h + m;
-  if ((sum >> 96) != 0) return std::nullopt;
-  const u128 rest = a - m;
+  const u128 sum = h + m, rest = a - m;
+  // A rest of 119 bits or more is packed otherwise (or kept apart): store() decides.
+  if ((sum >> 96) != 0 || (rest >> 119) != 0) return std::nullopt;
+  const std::uint64_t tag = std::uint64_t{scale} << 56;
   available = Packed{static_cast<std::uint64_t>(rest), static_cast<std::uint64_t>(rest >> 64) | tag};
   held = Packed{static_cast<std::uint64_t>(sum), static_cast<std::uint64_t>(sum >> 64) | tag};
   figure = LedgerAmount::unpack(amount);
