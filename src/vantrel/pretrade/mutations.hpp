@@ -220,6 +220,7 @@ class Mutations {
   // action that reaches this list again finds it empty. On a thread that may
   // no longer call the host, a list holding a host action runs nothing.
   void commit() noexcept {
+    if (items_.empty()) return;
     if (t_host_calls_refused && calls_host()) [[unlikely]]
       return release_unrun();
     items_.drain(false, [](Mutation& m) noexcept {
@@ -230,6 +231,7 @@ class Mutations {
 
   // Last staged first: each rollback runs, its commit is released unrun.
   void rollback() noexcept {
+    if (items_.empty()) return;
     if (t_host_calls_refused && calls_host()) [[unlikely]]
       return release_unrun();
     items_.drain(true, [](Mutation& m) noexcept {
