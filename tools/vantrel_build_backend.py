@@ -113,5 +113,5 @@ def _naming_cmake(hook):
 
 # The hooks scikit-build-core offers, under the same names; an sdist needs no CMake.
 __all__ = list(_backend.__all__)
-globals().update({name: getattr(_backend, name) if "sdist" in name else _naming_cmake(getattr(_backend, name))
-                  for name in __all__})
+globals().update({name: getattr(_backend, name) if "sdist" in name
+                  else _naming_cmake(getattr(_backend, name)) for name in __all__})
