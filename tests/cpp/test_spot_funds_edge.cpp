@@ -258,6 +258,136 @@ TEST_P(FundsAtTheEdge, HoldThatSettlesALongDebtLeavesHeldAtTheAmount) {
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
+// A wide incoming (more than 119 bits) keeps a slot apart; an adjustment
+// whose delta needs more than 119 bits in incoming alone is undone whole.
+TEST_P(FundsAtTheEdge, IncomingPast119BitsIsKeptAndUndoneExactly) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  const auto fail = [] {
+    AccountAdjustmentRecord position;
+    position.operation = AccountAdjustmentRecord::PositionOperation{};
+    return position;
+  };
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(5)), absolute(D(1)), absolute(D("100000000000000000000"))))
+                   .failed_index);
+  const LedgerAmount wide = *LedgerAmount(D("100000000000000000000")).plus(D("0.0000000000000000000000000001"));
+  struct Step {
+    AccountAdjustmentRecord (*change)();
+    bool fails;
+    LedgerAmount incoming;  // after the step
+  };
+  const Step steps[] = {
+      {[] { return adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28"))); }, true, D("1E20")},
+      {[] { return adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28"))); }, false, wide},
+      // The undo's delta is the whole wide incoming.
+      {[] { return adjust("USD", std::nullopt, std::nullopt, absolute(D(0))); }, true, wide},
+      {[] { return adjust("USD", absolute(D(7)), std::nullopt, absolute(D(0))); }, true, wide},
+      {[] { return adjust("USD", std::nullopt, delta(D(2)), delta(D("-100000000000000000000.00000001"))); }, true, wide},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    const Step& s = steps[i];
+    const AdjustmentBatchOutcome out = s.fails ? f.apply(1, s.change(), fail()) : f.apply(1, s.change());
+    EXPECT_EQ(out.failed_index.has_value(), s.fails) << i;
+    EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(5), D(1), s.incoming})) << i;
+  }
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// What a reject names is what the account has rounded down and what the order
+// asks rounded up; an entry reports the amount moved at its own scale, on a
+// packed slot (changed in place) and on one kept apart (the general step) alike.
+TEST_P(FundsAtTheEdge, RejectsAndEntriesReportTheAmountAsTheOrderMadeIt) {
+  struct RejectRow {
+    const char* available;  // nullptr: no slot
+    const char* held;
+    const char* details;
+  };
+  const RejectRow rejects[] = {
+      {nullptr, "0", "account 1, asset USD: available 0, requested 1.0000000000000000020000000001"},
+      {"1", "0", "account 1, asset USD: available 1, requested 1.0000000000000000020000000001"},
+      {"1.5", "-0.5", "account 1, asset USD: available 1.0, requested 1.0000000000000000020000000001"},
+  };
+  for (const RejectRow& r : rejects) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    if (r.available != nullptr) ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(r.available)), absolute(D(r.held)))).failed_index);
+    const Holdings before = f.slot(1, "USD");
+    const MainOutcome out = engine.execute(order(1, Side::Buy, qty("1.000000000000000001"), D("1.000000000000000001")));
+    ASSERT_NE(only_reject(out), nullptr) << r.details;
+    EXPECT_EQ(only_reject(out)->details, r.details);
+    EXPECT_EQ(f.slot(1, "USD"), before);
+  }
+
+  struct EntryRow {
+    const char* deposit;
+    const char* quantity;
+    const char* price;
+    const char* balance_delta;
+    const char* balance;
+    const char* held_delta;
+    const char* held;
+  };
+  const EntryRow entries[] = {
+      {"5", "1", "1.0000000000000000000000000000", "-1.0000000000000000000000000000", "4.0000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      {"5", "1.000000000000000000", "1.0000000000", "-1.0000000000000000000000000000", "4.0000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      {"5.0000000000000000000000000000", "1", "1", "-1", "4.0000000000000000000000000000", "1",
+       "1.0000000000000000000000000000"},
+      {"10.00", "1.000", "1.0", "-1.0000", "9.0000", "1.0000", "1.0000"},
+      // 9 at 28 places needs more than 96 bits: reported at 27.
+      {"10", "1", "1.0000000000000000000000000000", "-1.0000000000000000000000000000", "9.000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      // 36 places, past 119 bits: only the general step takes it.
+      {"5", "1.000000000000000000", "1.000000000000000000", "-1.0000000000000000000000000000",
+       "4.0000000000000000000000000000", "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+  };
+  for (const EntryRow& e : entries) {
+    for (bool apart : {false, true}) {
+      FundsEngine f(GetParam());
+      f.add_funds();
+      EngineCore& engine = f.build();
+      f.deposit(1, "USD", D(e.deposit));
+      // A wide incoming keeps the slot apart, so the hold takes the general step.
+      if (apart) ASSERT_FALSE(f.apply(1, adjust("USD", std::nullopt, std::nullopt, absolute(D("1E20"))),
+                                      adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28")))).failed_index);
+      MainOutcome placed = engine.execute(order(1, Side::Buy, qty(e.quantity), D(e.price)));
+      CoreReservation* r = std::get_if<CoreReservation>(&placed);
+      ASSERT_NE(r, nullptr) << e.quantity << " @ " << e.price;
+      const OutcomeEntryRecord& entry = only_entry(r->account_adjustments());
+      const std::string seen[] = {entry.balance->delta.value.to_string(), entry.balance->absolute.value.to_string(),
+                                  entry.held->delta.value.to_string(), entry.held->absolute.value.to_string()};
+      const std::string want[] = {e.balance_delta, e.balance, e.held_delta, e.held};
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(seen[k], want[k]) << e.quantity << " @ " << e.price << (apart ? " apart" : " packed");
+      r->rollback();
+      EXPECT_EQ(f.slot(1, "USD").available, D(e.deposit));
+      EXPECT_TRUE(f.slot(1, "USD").held.is_zero());
+    }
+  }
+}
+
+// The undo of a change staged with a block registry other than the engine's
+// (the policy learns it from the stage) takes the change back all the same.
+TEST_P(FundsAtTheEdge, UndoStagedWithAnotherRegistryTakesEverythingBack) {
+  FundsEngine f(GetParam());
+  f.add_funds(0, {}, /*share_blocks=*/false);
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(100));
+  AccountAdjustmentRecord position;
+  position.operation = AccountAdjustmentRecord::PositionOperation{};
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", delta(D(-40)), delta(D(7))), std::move(position));
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(100), D(0), D(0)}));
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("3"), D("2.5")));
+  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D("92.5"), D("7.5"), D(0)}));
+  std::get<CoreReservation>(placed).rollback();
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(100), D(0), D(0)}));
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,
                          ::testing::Values(EngineSync::NoSync, EngineSync::FullSync, EngineSync::AccountSync));
 
