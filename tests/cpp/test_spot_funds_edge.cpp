@@ -388,6 +388,87 @@ TEST_P(FundsAtTheEdge, UndoStagedWithAnotherRegistryTakesEverythingBack) {
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
+// An order placed on a debt in held settles it with its hold: a rollback brings
+// the debt back, a cancel gives back only the order's own hold, and a finished
+// order leaves held higher by the debt settled. available + held is back to the
+// digit every way.
+TEST_P(FundsAtTheEdge, AnOrderPlacedOnADebtEndsBackInAvailablePlusHeld) {
+  enum class End { Rollback, Cancel, Fill };
+  struct Row {
+    End end;
+    Holdings after;
+  };
+  const Row rows[] = {
+      {End::Rollback, HA("911", "-10")},
+      {End::Cancel, HA("901", "0")},
+      {End::Fill, HA("851", "0")},
+  };
+  for (const Row& row : rows) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    f.deposit(1, "USD", D(1000));
+    // A buy by volume of 100 at 10 filled 11 at 9: a debt of 10 in held, within the contract.
+    MainOutcome volume = engine.execute(order(1, Side::Buy, vol("100"), D(10)));
+    ASSERT_NE(std::get_if<CoreReservation>(&volume), nullptr);
+    std::get<CoreReservation>(volume).commit();
+    engine.apply_execution_report(report(1, Side::Buy, std::pair{"9", "11"}, "0", true, lock_of({{0, "10"}})));
+    ASSERT_EQ(f.slot(1, "USD"), HA("911", "-10"));
+
+    MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D(50)));
+    CoreReservation* r = std::get_if<CoreReservation>(&placed);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(f.slot(1, "USD"), HA("851", "50"));
+    if (row.end == End::Rollback) {
+      r->rollback();
+    } else {
+      const Lock lock = r->lock();
+      r->commit();
+      const std::optional<std::pair<const char*, const char*>> trade =
+          row.end == End::Fill ? std::optional{std::pair{"50", "1"}} : std::nullopt;
+      engine.apply_execution_report(report(1, Side::Buy, trade, row.end == End::Fill ? "0" : "1", true, lock));
+    }
+    const Holdings end = f.slot(1, "USD");
+    EXPECT_EQ(end, row.after) << static_cast<int>(row.end);
+    if (row.end != End::Fill) EXPECT_EQ(*end.available.plus(end.held), D(901));
+    EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+  }
+}
+
+// Each delta and each absolute is the exact value rounded down on its own: where
+// an amount has more places than 96 bits show, the absolutes are the slot (what a
+// desk reconciles on) and the deltas need not add up to them; a change that fits
+// a decimal, as every deposit and withdrawal does, is reported exactly.
+TEST_P(FundsAtTheEdge, DeltasAndAbsolutesAreRoundedEachOnItsOwn) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(1));
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("0.000000000000000001"), D("0.000000000000000001")));
+  CoreReservation* r = std::get_if<CoreReservation>(&placed);
+  ASSERT_NE(r, nullptr);
+  const OutcomeEntryRecord& hold = only_entry(r->account_adjustments());
+  EXPECT_EQ(hold.balance->delta.value.to_string(), "-0.0000000000000000000000000001");
+  EXPECT_EQ(hold.balance->absolute.value.to_string(), "0.9999999999999999999999999999");
+  const Lock lock = r->lock();
+  r->commit();
+  const PostTradeOutcome cancel = engine.apply_execution_report(report(1, Side::Buy, std::nullopt, "0.000000000000000001", true, lock));
+  const OutcomeEntryRecord& back = only_entry(cancel.account_adjustments);
+  EXPECT_EQ(back.balance->delta.value.to_string(), "0.0000000000000000000000000000");
+  EXPECT_EQ(back.balance->absolute.value.to_string(), "1.0000000000000000000000000000");
+  EXPECT_EQ(f.slot(1, "USD"), HA("1", "0"));
+
+  // A withdrawal from an account whose amounts have 36 places.
+  f.deposit(2, "USD", D("100000000"));
+  MainOutcome kept = engine.execute(order(2, Side::Buy, qty("0.000000000000000001"), D("0.000000000000000001")));
+  ASSERT_NE(std::get_if<CoreReservation>(&kept), nullptr);
+  std::get<CoreReservation>(kept).commit();
+  const AdjustmentBatchOutcome out = f.apply(2, adjust("USD", delta(D("-81464609.57"))));
+  ASSERT_FALSE(out.failed_index);
+  EXPECT_EQ(only_entry(out.outcomes).balance->delta.value, D("-81464609.57"));
+  EXPECT_EQ(only_entry(out.outcomes).balance->absolute.value.to_string(), "18535390.429999999999999999999");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,
                          ::testing::Values(EngineSync::NoSync, EngineSync::FullSync, EngineSync::AccountSync));
 
