@@ -1,6 +1,6 @@
 // The funds policy where amounts need more digits than a 96-bit decimal has:
 // the slot keeps them exactly, an undo moves back exactly what was moved, and
-// only an integer part of 2^96 or more blocks. Each case in every mode.
+// only an amount past the largest 96-bit decimal blocks. Each case in every mode.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -68,7 +68,7 @@ TEST_P(FundsAtTheEdge, HoldsOfEveryPlaceAreUndoneExactly) {
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
-// Only an integer part of 2^96 blocks an undo: the slot stays, the block says what it saw.
+// Only an amount past the largest decimal blocks an undo: the slot stays, the block says what it saw.
 TEST_P(FundsAtTheEdge, HoldUndoBlocksOnlyAtTheIntegerRange) {
   FundsEngine f(GetParam());
   f.add_funds();
