@@ -312,7 +312,9 @@ TEST_P(FundsAtTheEdge, RejectsAndEntriesReportTheAmountAsTheOrderMadeIt) {
     FundsEngine f(GetParam());
     f.add_funds();
     EngineCore& engine = f.build();
-    if (r.available != nullptr) ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(r.available)), absolute(D(r.held)))).failed_index);
+    if (r.available != nullptr) {
+      ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(r.available)), absolute(D(r.held)))).failed_index);
+    }
     const Holdings before = f.slot(1, "USD");
     const MainOutcome out = engine.execute(order(1, Side::Buy, qty("1.000000000000000001"), D("1.000000000000000001")));
     ASSERT_NE(only_reject(out), nullptr) << r.details;
@@ -351,8 +353,10 @@ TEST_P(FundsAtTheEdge, RejectsAndEntriesReportTheAmountAsTheOrderMadeIt) {
       EngineCore& engine = f.build();
       f.deposit(1, "USD", D(e.deposit));
       // A wide incoming keeps the slot apart, so the hold takes the general step.
-      if (apart) ASSERT_FALSE(f.apply(1, adjust("USD", std::nullopt, std::nullopt, absolute(D("1E20"))),
-                                      adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28")))).failed_index);
+      if (apart) {
+        ASSERT_FALSE(f.apply(1, adjust("USD", std::nullopt, std::nullopt, absolute(D("1E20"))),
+                             adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28")))).failed_index);
+      }
       MainOutcome placed = engine.execute(order(1, Side::Buy, qty(e.quantity), D(e.price)));
       CoreReservation* r = std::get_if<CoreReservation>(&placed);
       ASSERT_NE(r, nullptr) << e.quantity << " @ " << e.price;
@@ -430,7 +434,9 @@ TEST_P(FundsAtTheEdge, AnOrderPlacedOnADebtEndsBackInAvailablePlusHeld) {
     }
     const Holdings end = f.slot(1, "USD");
     EXPECT_EQ(end, row.after) << static_cast<int>(row.end);
-    if (row.end != End::Fill) EXPECT_EQ(*end.available.plus(end.held), D(901));
+    if (row.end != End::Fill) {
+      EXPECT_EQ(*end.available.plus(end.held), D(901));
+    }
     EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
   }
 }
