@@ -618,6 +618,19 @@ TEST(LockCodec, QuotesAreCutAtTheBound) {
                                                                " at line 1 column 66"},
       {"[[\"" + std::string(62, 'a') + "\xc3\xa9\t\"]]", tab_error + "\"" + std::string(62, 'a') + "'" + cut +
                                                                " at line 1 column 67"},
+      // 0x1F, the last control byte, is shown as "<U+001F>" and counts one byte.
+      {"[[\"" + std::string(60, 'a') + "\x1f\"]]",
+       "syntax error while parsing value - invalid string: control character U+001F (US) must be escaped to "
+       "\\u001F; last read: '\"" + std::string(60, 'a') + "<U+001F>' at line 1 column 64"},
+      {"[[\"" + std::string(61, 'a') + "\x1f\"]]",
+       "syntax error while parsing value - invalid string: control character U+001F (US) must be escaped to "
+       "\\u001F; last read: '\"" + std::string(61, 'a') + "<U+001F>' at line 1 column 65"},
+      {"[[\"" + std::string(62, 'a') + "\x1f\"]]",
+       "syntax error while parsing value - invalid string: control character U+001F (US) must be escaped to "
+       "\\u001F; last read: '\"" + std::string(62, 'a') + "<U+001F>' at line 1 column 66"},
+      {"[[\"" + std::string(63, 'a') + "\x1f\"]]",
+       "syntax error while parsing value - invalid string: control character U+001F (US) must be escaped to "
+       "\\u001F; last read: '\"" + std::string(63, 'a') + "'" + cut + " at line 1 column 67"},
   });
   // A token that goes on past a long run of white space: the run is passed over past its
   // first bytes, and the quote still shows the input's first 64 bytes.

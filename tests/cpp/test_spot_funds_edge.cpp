@@ -1,6 +1,6 @@
 // The funds policy where amounts need more digits than a 96-bit decimal has:
 // the slot keeps them exactly, an undo moves back exactly what was moved, and
-// only an integer part of 2^96 or more blocks. Each case in every mode.
+// only an amount past the largest 96-bit decimal blocks. Each case in every mode.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -68,7 +68,7 @@ TEST_P(FundsAtTheEdge, HoldsOfEveryPlaceAreUndoneExactly) {
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
 }
 
-// Only an integer part of 2^96 blocks an undo: the slot stays, the block says what it saw.
+// Only an amount past the largest decimal blocks an undo: the slot stays, the block says what it saw.
 TEST_P(FundsAtTheEdge, HoldUndoBlocksOnlyAtTheIntegerRange) {
   FundsEngine f(GetParam());
   f.add_funds();
@@ -256,6 +256,223 @@ TEST_P(FundsAtTheEdge, HoldThatSettlesALongDebtLeavesHeldAtTheAmount) {
   std::get<CoreReservation>(placed).rollback();
   EXPECT_EQ(f.slot(1, "USD"), before);
   EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// A wide incoming (more than 119 bits) keeps a slot apart; an adjustment
+// whose delta needs more than 119 bits in incoming alone is undone whole.
+TEST_P(FundsAtTheEdge, IncomingPast119BitsIsKeptAndUndoneExactly) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  const auto fail = [] {
+    AccountAdjustmentRecord position;
+    position.operation = AccountAdjustmentRecord::PositionOperation{};
+    return position;
+  };
+  ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(5)), absolute(D(1)), absolute(D("100000000000000000000"))))
+                   .failed_index);
+  const LedgerAmount wide = *LedgerAmount(D("100000000000000000000")).plus(D("0.0000000000000000000000000001"));
+  struct Step {
+    AccountAdjustmentRecord (*change)();
+    bool fails;
+    LedgerAmount incoming;  // after the step
+  };
+  const Step steps[] = {
+      {[] { return adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28"))); }, true, D("1E20")},
+      {[] { return adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28"))); }, false, wide},
+      // The undo's delta is the whole wide incoming.
+      {[] { return adjust("USD", std::nullopt, std::nullopt, absolute(D(0))); }, true, wide},
+      {[] { return adjust("USD", absolute(D(7)), std::nullopt, absolute(D(0))); }, true, wide},
+      {[] { return adjust("USD", std::nullopt, delta(D(2)), delta(D("-100000000000000000000.00000001"))); }, true, wide},
+  };
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    const Step& s = steps[i];
+    const AdjustmentBatchOutcome out = s.fails ? f.apply(1, s.change(), fail()) : f.apply(1, s.change());
+    EXPECT_EQ(out.failed_index.has_value(), s.fails) << i;
+    EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(5), D(1), s.incoming})) << i;
+  }
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// What a reject names is what the account has rounded down and what the order
+// asks rounded up; an entry reports the amount moved at its own scale, on a
+// packed slot (changed in place) and on one kept apart (the general step) alike.
+TEST_P(FundsAtTheEdge, RejectsAndEntriesReportTheAmountAsTheOrderMadeIt) {
+  struct RejectRow {
+    const char* available;  // nullptr: no slot
+    const char* held;
+    const char* details;
+  };
+  const RejectRow rejects[] = {
+      {nullptr, "0", "account 1, asset USD: available 0, requested 1.0000000000000000020000000001"},
+      {"1", "0", "account 1, asset USD: available 1, requested 1.0000000000000000020000000001"},
+      {"1.5", "-0.5", "account 1, asset USD: available 1.0, requested 1.0000000000000000020000000001"},
+  };
+  for (const RejectRow& r : rejects) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    if (r.available != nullptr) {
+      ASSERT_FALSE(f.apply(1, adjust("USD", absolute(D(r.available)), absolute(D(r.held)))).failed_index);
+    }
+    const Holdings before = f.slot(1, "USD");
+    const MainOutcome out = engine.execute(order(1, Side::Buy, qty("1.000000000000000001"), D("1.000000000000000001")));
+    ASSERT_NE(only_reject(out), nullptr) << r.details;
+    EXPECT_EQ(only_reject(out)->details, r.details);
+    EXPECT_EQ(f.slot(1, "USD"), before);
+  }
+
+  struct EntryRow {
+    const char* deposit;
+    const char* quantity;
+    const char* price;
+    const char* balance_delta;
+    const char* balance;
+    const char* held_delta;
+    const char* held;
+  };
+  const EntryRow entries[] = {
+      {"5", "1", "1.0000000000000000000000000000", "-1.0000000000000000000000000000", "4.0000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      {"5", "1.000000000000000000", "1.0000000000", "-1.0000000000000000000000000000", "4.0000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      {"5.0000000000000000000000000000", "1", "1", "-1", "4.0000000000000000000000000000", "1",
+       "1.0000000000000000000000000000"},
+      {"10.00", "1.000", "1.0", "-1.0000", "9.0000", "1.0000", "1.0000"},
+      // 9 at 28 places needs more than 96 bits: reported at 27.
+      {"10", "1", "1.0000000000000000000000000000", "-1.0000000000000000000000000000", "9.000000000000000000000000000",
+       "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+      // 36 places, past 119 bits: only the general step takes it.
+      {"5", "1.000000000000000000", "1.000000000000000000", "-1.0000000000000000000000000000",
+       "4.0000000000000000000000000000", "1.0000000000000000000000000000", "1.0000000000000000000000000000"},
+  };
+  for (const EntryRow& e : entries) {
+    for (bool apart : {false, true}) {
+      FundsEngine f(GetParam());
+      f.add_funds();
+      EngineCore& engine = f.build();
+      f.deposit(1, "USD", D(e.deposit));
+      // A wide incoming keeps the slot apart, so the hold takes the general step.
+      if (apart) {
+        ASSERT_FALSE(f.apply(1, adjust("USD", std::nullopt, std::nullopt, absolute(D("1E20"))),
+                             adjust("USD", std::nullopt, std::nullopt, delta(D("1E-28")))).failed_index);
+      }
+      MainOutcome placed = engine.execute(order(1, Side::Buy, qty(e.quantity), D(e.price)));
+      CoreReservation* r = std::get_if<CoreReservation>(&placed);
+      ASSERT_NE(r, nullptr) << e.quantity << " @ " << e.price;
+      const OutcomeEntryRecord& entry = only_entry(r->account_adjustments());
+      const std::string seen[] = {entry.balance->delta.value.to_string(), entry.balance->absolute.value.to_string(),
+                                  entry.held->delta.value.to_string(), entry.held->absolute.value.to_string()};
+      const std::string want[] = {e.balance_delta, e.balance, e.held_delta, e.held};
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(seen[k], want[k]) << e.quantity << " @ " << e.price << (apart ? " apart" : " packed");
+      r->rollback();
+      EXPECT_EQ(f.slot(1, "USD").available, D(e.deposit));
+      EXPECT_TRUE(f.slot(1, "USD").held.is_zero());
+    }
+  }
+}
+
+// The undo of a change staged with a block registry other than the engine's
+// (the policy learns it from the stage) takes the change back all the same.
+TEST_P(FundsAtTheEdge, UndoStagedWithAnotherRegistryTakesEverythingBack) {
+  FundsEngine f(GetParam());
+  f.add_funds(0, {}, /*share_blocks=*/false);
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(100));
+  AccountAdjustmentRecord position;
+  position.operation = AccountAdjustmentRecord::PositionOperation{};
+  const AdjustmentBatchOutcome out = f.apply(1, adjust("USD", delta(D(-40)), delta(D(7))), std::move(position));
+  EXPECT_EQ(out.failed_index, 1u);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(100), D(0), D(0)}));
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("3"), D("2.5")));
+  ASSERT_NE(std::get_if<CoreReservation>(&placed), nullptr);
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D("92.5"), D("7.5"), D(0)}));
+  std::get<CoreReservation>(placed).rollback();
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(100), D(0), D(0)}));
+  EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+}
+
+// An order placed on a debt in held settles it with its hold: a rollback brings
+// the debt back, a cancel gives back only the order's own hold, and a finished
+// order leaves held higher by the debt settled. available + held is back to the
+// digit every way.
+TEST_P(FundsAtTheEdge, AnOrderPlacedOnADebtEndsBackInAvailablePlusHeld) {
+  enum class End { Rollback, Cancel, Fill };
+  struct Row {
+    End end;
+    Holdings after;
+  };
+  const Row rows[] = {
+      {End::Rollback, HA("911", "-10")},
+      {End::Cancel, HA("901", "0")},
+      {End::Fill, HA("851", "0")},
+  };
+  for (const Row& row : rows) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    f.deposit(1, "USD", D(1000));
+    // A buy by volume of 100 at 10 filled 11 at 9: a debt of 10 in held, within the contract.
+    MainOutcome volume = engine.execute(order(1, Side::Buy, vol("100"), D(10)));
+    ASSERT_NE(std::get_if<CoreReservation>(&volume), nullptr);
+    std::get<CoreReservation>(volume).commit();
+    engine.apply_execution_report(report(1, Side::Buy, std::pair{"9", "11"}, "0", true, lock_of({{0, "10"}})));
+    ASSERT_EQ(f.slot(1, "USD"), HA("911", "-10"));
+
+    MainOutcome placed = engine.execute(order(1, Side::Buy, qty("1"), D(50)));
+    CoreReservation* r = std::get_if<CoreReservation>(&placed);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(f.slot(1, "USD"), HA("851", "50"));
+    if (row.end == End::Rollback) {
+      r->rollback();
+    } else {
+      const Lock lock = r->lock();
+      r->commit();
+      const std::optional<std::pair<const char*, const char*>> trade =
+          row.end == End::Fill ? std::optional{std::pair{"50", "1"}} : std::nullopt;
+      engine.apply_execution_report(report(1, Side::Buy, trade, row.end == End::Fill ? "0" : "1", true, lock));
+    }
+    const Holdings end = f.slot(1, "USD");
+    EXPECT_EQ(end, row.after) << static_cast<int>(row.end);
+    if (row.end != End::Fill) {
+      EXPECT_EQ(*end.available.plus(end.held), D(901));
+    }
+    EXPECT_FALSE(engine.blocks().block_of(AccountId{1}));
+  }
+}
+
+// Each delta and each absolute is the exact value rounded down on its own: where
+// an amount has more places than 96 bits show, the absolutes are the slot (what a
+// desk reconciles on) and the deltas need not add up to them; a change that fits
+// a decimal, as every deposit and withdrawal does, is reported exactly.
+TEST_P(FundsAtTheEdge, DeltasAndAbsolutesAreRoundedEachOnItsOwn) {
+  FundsEngine f(GetParam());
+  f.add_funds();
+  EngineCore& engine = f.build();
+  f.deposit(1, "USD", D(1));
+  MainOutcome placed = engine.execute(order(1, Side::Buy, qty("0.000000000000000001"), D("0.000000000000000001")));
+  CoreReservation* r = std::get_if<CoreReservation>(&placed);
+  ASSERT_NE(r, nullptr);
+  const OutcomeEntryRecord& hold = only_entry(r->account_adjustments());
+  EXPECT_EQ(hold.balance->delta.value.to_string(), "-0.0000000000000000000000000001");
+  EXPECT_EQ(hold.balance->absolute.value.to_string(), "0.9999999999999999999999999999");
+  const Lock lock = r->lock();
+  r->commit();
+  const PostTradeOutcome cancel = engine.apply_execution_report(report(1, Side::Buy, std::nullopt, "0.000000000000000001", true, lock));
+  const OutcomeEntryRecord& back = only_entry(cancel.account_adjustments);
+  EXPECT_EQ(back.balance->delta.value.to_string(), "0.0000000000000000000000000000");
+  EXPECT_EQ(back.balance->absolute.value.to_string(), "1.0000000000000000000000000000");
+  EXPECT_EQ(f.slot(1, "USD"), HA("1", "0"));
+
+  // A withdrawal from an account whose amounts have 36 places.
+  f.deposit(2, "USD", D("100000000"));
+  MainOutcome kept = engine.execute(order(2, Side::Buy, qty("0.000000000000000001"), D("0.000000000000000001")));
+  ASSERT_NE(std::get_if<CoreReservation>(&kept), nullptr);
+  std::get<CoreReservation>(kept).commit();
+  const AdjustmentBatchOutcome out = f.apply(2, adjust("USD", delta(D("-81464609.57"))));
+  ASSERT_FALSE(out.failed_index);
+  EXPECT_EQ(only_entry(out.outcomes).balance->delta.value, D("-81464609.57"));
+  EXPECT_EQ(only_entry(out.outcomes).balance->absolute.value.to_string(), "18535390.429999999999999999999");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,

@@ -163,7 +163,7 @@ TEST(FillLegStep, ConsumesHeldAndCreditsAvailable) {
 
 // Results with more digits than a 96-bit decimal has are exact; each step's
 // undo (a release for a hold, the opposite leg for a fill) restores the slot;
-// only an integer part of 2^96 refuses.
+// only an amount past the largest 96-bit decimal refuses.
 enum class Move : std::uint8_t { Hold, Release, Fill };
 struct ExactMoveCase {
   Move move;
@@ -227,11 +227,16 @@ INSTANTIATE_TEST_SUITE_P(
                       "-8.0555555555555555555555555555"},
         ExactMoveCase{Move::Fill, "20000", "30000", "0.0000000000000000000000000015", "0.0000000000000000000000000025",
                       "20000.0000000000000000000000000025", "29999.9999999999999999999999999985"},
-        // Only an integer part too large refuses.
+        // Only an amount too large refuses.
         ExactMoveCase{Move::Hold, "79228162514264337593543950335", "79228162514264337593543950335", "1", "", nullptr,
                       ""},
         ExactMoveCase{Move::Release, "79228162514264337593543950335", "5", "1", "", nullptr, ""},
-        ExactMoveCase{Move::Fill, "0", "-79228162514264337593543950335", "1", "0", nullptr, ""}));
+        ExactMoveCase{Move::Fill, "0", "-79228162514264337593543950335", "1", "0", nullptr, ""},
+        // Nor any fraction past the largest decimal, which could be reported only rounded towards zero.
+        ExactMoveCase{Move::Hold, "1", "79228162514264337593543950335", "0.5", "", nullptr, ""},
+        ExactMoveCase{Move::Release, "79228162514264337593543950335", "1", "0.0000000000000000000000000001", "",
+                      nullptr, ""},
+        ExactMoveCase{Move::Fill, "79228162514264337593543950335", "1", "0", "0.5", nullptr, ""}));
 
 BalanceAdjustment adjustment(std::optional<FieldAdjustment> balance, std::optional<FieldAdjustment> held = {},
                              std::optional<FieldAdjustment> incoming = {}) {

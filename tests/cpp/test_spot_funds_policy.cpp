@@ -613,17 +613,34 @@ TEST(SpotFundsAdjustments, DepositCreatesTheSlotAndABatchRollbackRemovesIt) {
   EXPECT_TRUE(f.apply(1, adjust("USD", std::nullopt)).outcomes.empty());
 }
 
+// A balance delta with balance bounds (nullptr: that bound is absent).
+AccountAdjustmentRecord balance_change_within(Decimal change, const char* lower, const char* upper) {
+  AccountAdjustmentRecord a = adjust("USD", delta(change));
+  a.bounds = AccountAdjustmentRecord::Bounds{};
+  if (lower != nullptr) a.bounds->balance_lower = PositionSize{D(lower)};
+  if (upper != nullptr) a.bounds->balance_upper = PositionSize{D(upper)};
+  return a;
+}
+
 TEST(SpotFundsAdjustments, RejectTexts) {
   FundsEngine f;
   f.add_funds();
   f.build();
   f.deposit(1, "USD", D(20));
+  // Account 3 holds 1E-36 of 5: its available has 36 places. Account 4 has the largest decimal.
+  f.deposit(3, "USD", D(5));
+  MainOutcome tiny = f.engine().execute(order(3, Side::Buy, qty("0.000000000000000001"), D("0.000000000000000001")));
+  ASSERT_NE(std::get_if<CoreReservation>(&tiny), nullptr);
+  std::get<CoreReservation>(tiny).commit();
+  f.deposit(4, "USD", kMax);
   struct Case {
     AccountAdjustmentRecord (*make)();
     const char* reason;
     const char* details;
     RejectCode code;
+    std::uint64_t account = 1;
   };
+
   const Case cases[] = {
       {[] {
          AccountAdjustmentRecord bounded = adjust("USD", delta(D(-50)));
@@ -648,17 +665,39 @@ TEST(SpotFundsAdjustments, RejectTexts) {
        "account adjustment overflow: account 1, asset USD, field balance, current 20, applied "
        "79228162514264337593543950335",
        RejectCode::ArithmeticOverflow},
+      // The refused value is shown rounded away from the bound it breached, never on it.
+      {[] { return balance_change_within(D(1), nullptr, "5.9999999999999999999999999999"); },
+       "account adjustment bounds exceeded",
+       "account 3, asset USD: balance 6.0000000000000000000000000000, lower None, upper "
+       "Some(PositionSize(5.9999999999999999999999999999))",
+       RejectCode::AccountAdjustmentBoundsExceeded, 3},
+      {[] { return balance_change_within(D(1), "0", "5.9999999999999999999999999999"); },
+       "account adjustment bounds exceeded",
+       "account 3, asset USD: balance 6.0000000000000000000000000000, lower Some(PositionSize(0)), upper "
+       "Some(PositionSize(5.9999999999999999999999999999))",
+       RejectCode::AccountAdjustmentBoundsExceeded, 3},
+      {[] { return balance_change_within(D(-4), "1", "7"); }, "account adjustment bounds exceeded",
+       "account 3, asset USD: balance 0.9999999999999999999999999999, lower Some(PositionSize(1)), upper "
+       "Some(PositionSize(7))",
+       RejectCode::AccountAdjustmentBoundsExceeded, 3},
+      // The largest decimal with a fraction is beyond the range, not a value shown rounded.
+      {[] { return adjust("USD", delta(D("0.5"))); }, "arithmetic overflow",
+       "account adjustment overflow: account 4, asset USD, field balance, current 79228162514264337593543950335, "
+       "applied 0.5",
+       RejectCode::ArithmeticOverflow, 4},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
-    const AdjustmentBatchOutcome out = f.apply(1, c.make());
+    const Holdings before = f.slot(c.account, "USD");
+    const AdjustmentBatchOutcome out = f.apply(c.account, c.make());
     ASSERT_TRUE(out.rejects) << i;
     EXPECT_EQ(out.rejects->front().reason, c.reason);
     EXPECT_EQ(out.rejects->front().details, c.details);
     EXPECT_EQ(out.rejects->front().code, c.code);
     EXPECT_EQ(out.rejects->front().scope, RejectScope::Account);
-    EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(20), D(0), D(0)}));
+    EXPECT_EQ(f.slot(c.account, "USD"), before);
   }
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(20), D(0), D(0)}));
   const AdjustmentBatchOutcome delta_overflow =
       f.apply(2, adjust("USD", absolute(D(-1))), adjust("USD", absolute(kMax)));
   ASSERT_TRUE(delta_overflow.rejects);

@@ -113,8 +113,8 @@ def ledger_product(a: Decimal, b: Decimal, up: bool) -> Decimal:
 
 
 def overflows(x: Decimal) -> bool:
-    """Whether the integer part of x is out of the ledger's range (2^96 or more)."""
-    return x.copy_abs() >= Decimal(2**96)
+    """Whether x is out of the ledger's range (a magnitude above 2^96 - 1)."""
+    return x.copy_abs() > Decimal(2**96 - 1)
 
 
 def reported(x: Decimal) -> Decimal:

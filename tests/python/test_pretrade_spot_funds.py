@@ -277,6 +277,16 @@ def test_batches_are_all_or_nothing():
         acct(1), [adjustment("USD", balance=-50, bounds=bounds(balance_lower=0))])
     assert refused.rejects[0].details == "account 1, asset USD: balance -30, lower Some(PositionSize(0)), upper None"
     assert refused.rejects[0].code == "AccountAdjustmentBoundsExceeded"
+    # A value with more places than a decimal shows is rounded away from the bound it breached.
+    deposit(engine, 2, "USD", 5)
+    engine.execute_pre_trade(order(2, qty="0.000000000000000001", price="0.000000000000000001")).reservation.commit()
+    above = engine.apply_account_adjustment(
+        acct(2), [adjustment("USD", balance=1, bounds=bounds(balance_upper="5.9999999999999999999999999999"))])
+    assert above.rejects[0].details == ("account 2, asset USD: balance 6.0000000000000000000000000000, lower None, "
+                                        "upper Some(PositionSize(5.9999999999999999999999999999))")
+    below = engine.apply_account_adjustment(acct(2), [adjustment("USD", balance=-4, bounds=bounds(balance_lower=1))])
+    assert below.rejects[0].details == ("account 2, asset USD: balance 0.9999999999999999999999999999, "
+                                        "lower Some(PositionSize(1)), upper None")
 
 
 def test_negative_held_is_settled_and_restored():

@@ -13,7 +13,7 @@ at the 36th against the account, and reports each amount as the engine must (exa
 - `held` is exactly what the open orders hold (each one's locked price times its
   remainder), so nothing is held once every order is finished;
 - a rollback restores both slots exactly;
-- nothing blocks and nothing is refused for overflow unless an integer part reaches 2^96.
+- nothing blocks and nothing is refused for overflow unless a magnitude passes 2^96 - 1.
 """
 
 from __future__ import annotations

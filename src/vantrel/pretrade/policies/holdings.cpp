@@ -53,7 +53,7 @@ AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment
   }
   for (std::size_t i = 0; i < 3; ++i) {
     if (!adjustment.fields[i]) continue;
-    // Within the integer range unless an absolute value lies 2^96 or more from the old one.
+    // Within range unless an absolute value lies more than 2^96 - 1 from the old one.
     const std::optional<LedgerAmount> d = field_of(step.after, i).minus(field_of(slot, i));
     if (!d) {
       step.verdict = AdjustVerdict::DeltaOverflow;

@@ -1,7 +1,7 @@
 #pragma once
 // The funds of one account in one asset, and the arithmetic of every change
 // made to them. Amounts are exact (LedgerAmount): every step below is exact,
-// and fails only when an integer part would reach 2^96. Each step computes all
+// and fails only when a magnitude would pass 2^96 - 1. Each step computes all
 // new amounts before anything is written: a step that fails returns no new
 // value, so no caller can write half of one.
 // Plain values and pure functions; any thread may use them.
@@ -262,7 +262,7 @@ struct AdjustStep {
 
 // Each present field becomes its absolute value or the old value plus its
 // delta, within that field's bounds; then the three deltas, new less old. The
-// first failure decides; only an integer part of 2^96 or more is an overflow.
+// first failure decides; only a magnitude above 2^96 - 1 is an overflow.
 AdjustStep adjust_step(const Holdings& slot, const BalanceAdjustment& adjustment) noexcept;
 
 // The undo of an applied adjustment: every delta taken back, or nothing.

@@ -81,9 +81,11 @@ Decimal LedgerAmount::to_decimal_rounded(RoundingStrategy strategy) const noexce
   for (; k <= scale_; ++k) {
     U256 q = mag_;
     if (div_pow10(q, k) && away) q = add(q, U256::of(1));
-    if (q.fits128() && q.low128() <= kMax96) return decimal_detail::make_decimal(q.low128(), scale_ - k, neg_);
+    // A negative amount rounded up to zero is reported as zero, never as a negative zero.
+    if (q.fits128() && q.low128() <= kMax96)
+      return decimal_detail::make_decimal(q.low128(), scale_ - k, neg_ && !q.is_zero());
   }
-  // Only an integer part of 2^96 - 1 rounded away from zero gets here.
+  // Unreached: an amount is at most 2^96 - 1, which rounds to at most that at scale 0.
   return decimal_detail::make_decimal(kMax96, 0, neg_);
 }
 

@@ -1,10 +1,11 @@
 #pragma once
-// The funds policy's exact amount: a signed decimal with up to 36 places and an
-// integer part below 2^96 (the integer range of a 96-bit decimal). Sums and
-// differences of such amounts are exact; so is a product of two 96-bit
-// decimals up to 36 places, and one with more places is rounded once, at the
-// 36th, in the direction the caller names. Only an integer part of 2^96 or
-// more fails (nullopt): that is an overflow, nothing else is.
+// The funds policy's exact amount: a signed decimal with up to 36 places and a
+// magnitude of at most 2^96 - 1 (the range of a 96-bit decimal), so that it is
+// reported as a 96-bit decimal rounded either way. Sums and differences of such
+// amounts are exact; so is a product of two 96-bit decimals up to 36 places,
+// and one with more places is rounded once, at the 36th, in the direction the
+// caller names. Only a magnitude above 2^96 - 1 fails (nullopt): that is an
+// overflow, nothing else is.
 //
 // Kept as a 256-bit magnitude at a scale of 0..36 (the larger of the
 // operands' scales, so amounts of one order's scale add as plain integers), and
@@ -100,11 +101,12 @@ struct LedgerPow10Table {
 };
 inline constexpr LedgerPow10Table kPow10Table{};
 
-// 2^96 * 10^s: the magnitude at scale s at or above which the integer part overflows.
+// (2^96 - 1) * 10^s + 1: the least magnitude at scale s out of range, that is
+// above the largest 96-bit decimal.
 struct LimitTable {
   U256 v[kPlaces + 1];
   constexpr LimitTable() : v{} {
-    for (unsigned s = 0; s <= kPlaces; ++s) v[s] = mul(U256::of(u128{1} << 96), pow10(s));
+    for (unsigned s = 0; s <= kPlaces; ++s) v[s] = add(mul(U256::of((u128{1} << 96) - 1), pow10(s)), U256::of(1));
   }
 };
 inline constexpr LimitTable kLimit{};
@@ -127,13 +129,13 @@ class LedgerAmount {
 
   // a × b, rounded at the 36th place by `strategy` (Up: towards +infinity, Down:
   // towards -infinity; other strategies round down) where it has more places.
-  // nullopt when the integer part is 2^96 or more.
+  // nullopt when the magnitude is above 2^96 - 1.
   static std::optional<LedgerAmount> product(Decimal a, Decimal b, RoundingStrategy strategy) noexcept {
     using ledger_detail::u128;
     const u128 ma = a.mantissa(), mb = b.mantissa();
     const unsigned scale = a.scale() + b.scale();
     if ((ma >> 64) == 0 && (mb >> 64) == 0 && scale <= kPlaces) [[likely]] {
-      // Exact, and below 2^128: in range wherever it is below 2^96.
+      // Exact, and below 2^128: in range wherever it is below 2^96 (at any scale).
       const u128 p = static_cast<u128>(static_cast<std::uint64_t>(ma)) * static_cast<std::uint64_t>(mb);
       if ((p >> 96) == 0) {
         LedgerAmount r;
@@ -146,7 +148,7 @@ class LedgerAmount {
     return product_wide(a, b, strategy);
   }
 
-  // Exact; nullopt when the integer part is 2^96 or more.
+  // Exact; nullopt when the magnitude is above 2^96 - 1.
   std::optional<LedgerAmount> plus(const LedgerAmount& other) const noexcept;
   std::optional<LedgerAmount> minus(const LedgerAmount& other) const noexcept { return plus(other.negated()); }
 

@@ -8,7 +8,7 @@ namespace vantrel {
 namespace {
 
 // The undo of one adjustment: every delta taken back, or nothing and a block
-// (only where an integer part would overflow). The deltas are packed, or kept
+// (only where an amount would leave the range). The deltas are packed, or kept
 // apart in a block taken before the adjustment was made. `control` is the
 // engine's registry, kept alive by `shared`; AdjustmentRollbackKeepingControl
 // keeps any other.

@@ -9,7 +9,7 @@ namespace vantrel {
 namespace {
 
 // The undo of one hold: exactly what it moved back from held to available, or
-// nothing and a block (only where an integer part would overflow). Keeps the
+// nothing and a block (only where an amount would leave the range). Keeps the
 // key, never a slot pointer: the slot may be removed and recreated meanwhile.
 // `control` is the engine's registry, kept alive by `shared`, or a stage's own
 // one, kept alive by HoldRollbackKeepingControl.

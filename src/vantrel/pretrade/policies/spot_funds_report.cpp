@@ -108,7 +108,7 @@ class ReportRun {
   bool move(const Asset& asset, AssetChange& change, const LedgerAmount& consumed, const LedgerAmount& credited,
             Step&& step, Details&& details) {
     Failed failed = Failed::None;
-    // Only a record whose integer part overflows refuses.
+    // Only a record whose amount leaves the range refuses.
     const std::optional<LedgerAmount> held_delta = change.held_delta.minus(consumed);
     const std::optional<LedgerAmount> balance_delta = change.balance_delta.plus(credited);
     failed = !held_delta ? Failed::HeldDelta : (!balance_delta ? Failed::BalanceDelta : Failed::None);

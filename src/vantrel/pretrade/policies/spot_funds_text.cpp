@@ -100,8 +100,12 @@ Reject adjustment_overflow_reject(AccountId account, std::string_view asset, Hol
 
 Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field,
                                 const LedgerAmount& value, const FieldBounds& bounds) {
+  // Rounded away from the bound it breached (the lower one is checked first), so the
+  // value shown lies beyond that bound as the refused one does, never on it.
+  const bool below = bounds.lower && value < *bounds.lower;
+  const std::string shown = text(value, below ? RoundingStrategy::Down : RoundingStrategy::Up);
   return account_reject(RejectCode::AccountAdjustmentBoundsExceeded, "account adjustment bounds exceeded",
-                        account_asset(account, asset) + ": " + std::string(field_name(field)) + " " + text(value) +
+                        account_asset(account, asset) + ": " + std::string(field_name(field)) + " " + shown +
                             ", lower " + optional_bound(bounds.lower) + ", upper " + optional_bound(bounds.upper));
 }
 

@@ -43,6 +43,7 @@ std::string account_asset(AccountId account, std::string_view asset);
 Reject balance_asset_missing_reject();
 Reject adjustment_overflow_reject(AccountId account, std::string_view asset, HoldingsField field,
                                   const LedgerAmount& current, Decimal applied);
+// The refused value rounded away from the bound it breached: down below a lower bound, up above an upper one.
 Reject adjustment_bounds_reject(AccountId account, std::string_view asset, HoldingsField field,
                                 const LedgerAmount& value, const FieldBounds& bounds);
 Reject adjustment_delta_overflow_reject(AccountId account, std::string_view asset, HoldingsField field);
