@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -86,6 +87,91 @@ TEST(SpotFundsConcurrency, FullSyncOneAccountConservesFunds) {
   EXPECT_FALSE(engine.blocks().any_block());
   EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(deposited.load() - filled.load()), D(0), D(0)}));
   EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(filled.load()), D(0), D(0)}));
+}
+
+// The same with amounts of 36 places: a hold needs more than 119 bits, so the
+// USD slot turns into one kept apart (under the shard's write lock) while
+// holders hold and release, a reader reads, and a churner empties it, which
+// removes it, and refills it packed. Every read is a whole slot: held is some
+// number of open holds, and available + held what was deposited.
+TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
+  FundsEngine f(EngineSync::FullSync);
+  f.add_funds();
+  EngineCore& engine = f.build();
+  constexpr int kHolders = 6, kRounds = 1500;
+  const char* const kQty = "1.000000000000000001";
+  const char* const kPrice = "1.000000000000000001";
+  const LedgerAmount one_hold = *LedgerAmount::product(D(kQty), D(kPrice), RoundingStrategy::Up);
+  ASSERT_FALSE(one_hold.pack_as_is());
+  std::vector<LedgerAmount> open_holds{LedgerAmount()};
+  for (int k = 1; k <= kHolders; ++k) open_holds.push_back(*open_holds.back().plus(one_hold));
+  std::atomic<bool> overdrawn{false}, blocked{false}, torn{false}, holders_done{false};
+  std::atomic<std::int64_t> deposited{0}, emptied{0}, reads{0};
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kHolders; ++t)
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(t);
+      for (int i = 0; i < kRounds; ++i) {
+        MainOutcome out = engine.execute(order(1, Side::Buy, qty(kQty), D(kPrice)));
+        CoreReservation* r = std::get_if<CoreReservation>(&out);
+        if (r == nullptr) continue;
+        if (r->account_adjustments()[0].entry.balance->absolute.value < Decimal()) overdrawn = true;
+        switch (rng() % 3) {
+          case 0: {
+            const Lock lock = r->lock();
+            r->commit();
+            if (!engine.apply_execution_report(report(1, Side::Buy, std::nullopt, kQty, true, lock))
+                     .account_blocks.empty())
+              blocked = true;
+            break;
+          }
+          case 1:
+            r->rollback();
+            break;
+          default:
+            break;  // dropped open: rolled back on release
+        }
+      }
+    });
+  std::thread reader([&] {
+    while (!holders_done.load()) {
+      const Holdings h = f.slot(1, "USD");
+      ++reads;
+      bool some_holds = false;
+      for (const LedgerAmount& held : open_holds) some_holds |= h.held == held;
+      const std::optional<LedgerAmount> total = h.available.plus(h.held);
+      // A whole number of deposits of 3: exact at scale 0.
+      const Decimal whole = total ? total->to_decimal(RoundingStrategy::Down) : Decimal();
+      if (!some_holds || h.available.is_negative() || !total || LedgerAmount(whole) != *total ||
+          whole.checked_rem(D(3)) != std::optional<Decimal>(Decimal()))
+        torn = true;
+    }
+  });
+  std::thread churner([&] {
+    while (!holders_done.load()) {
+      if (!f.apply(1, adjust("USD", delta(D(3)))).failed_index) deposited += 3;
+      AccountAdjustmentRecord withdraw = adjust("USD", delta(D(-3)));
+      withdraw.bounds = AccountAdjustmentRecord::Bounds{};
+      withdraw.bounds->balance_lower = PositionSize{D(0)};
+      if (!f.apply(1, std::move(withdraw)).failed_index) {
+        deposited -= 3;
+        if (!f.has_slot(1, "USD")) ++emptied;
+      }
+    }
+  });
+  for (std::thread& th : threads) th.join();
+  holders_done = true;
+  churner.join();
+  reader.join();
+
+  EXPECT_FALSE(overdrawn.load());
+  EXPECT_FALSE(blocked.load());
+  EXPECT_FALSE(torn.load());
+  EXPECT_FALSE(engine.blocks().any_block());
+  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(deposited.load()), D(0), D(0)}));
+  std::printf("slot emptied %lld times, %lld reads\n", static_cast<long long>(emptied.load()),
+              static_cast<long long>(reads.load()));
 }
 
 // One step of an account's life, drawn from a seed: a deposit, or an order

@@ -475,6 +475,45 @@ TEST_P(FundsAtTheEdge, DeltasAndAbsolutesAreRoundedEachOnItsOwn) {
   EXPECT_EQ(only_entry(out.outcomes).balance->absolute.value.to_string(), "18535390.429999999999999999999");
 }
 
+// A hold whose sum with held, at the finer of their scales, carries past 2^128
+// (by less than 2^96): held keeps every digit, and cancelling both orders gives
+// the slot back to the digit, so the whole deposit can be held again.
+TEST_P(FundsAtTheEdge, HoldsWhoseSumWithHeldCarriesPast2To128KeepTheCarry) {
+  struct CarryCase {
+    const char* deposit;
+    const char* first_price;  // bought 1 at it, and left open
+    const char* qty;
+    const char* price;
+    const char* held_after;
+  };
+  const CarryCase cases[] = {
+      {"340.78", "340.28", "1.000000000000000000", "0.002366920938463464", "340.282366920938463464"},
+      {"3403823669209.00000", "3402823669208.99975", "0.000001000000000000", "50000000.12345678",
+       "3402823669258.99975012345678"},
+  };
+  for (const CarryCase& c : cases) {
+    FundsEngine f(GetParam());
+    f.add_funds();
+    EngineCore& engine = f.build();
+    f.deposit(1, "USD", D(c.deposit));
+    MainOutcome first = engine.execute(order(1, Side::Buy, qty("1"), D(c.first_price)));
+    ASSERT_NE(std::get_if<CoreReservation>(&first), nullptr) << c.deposit;
+    const Lock first_lock = std::get<CoreReservation>(first).lock();
+    std::get<CoreReservation>(first).commit();
+    MainOutcome second = engine.execute(order(1, Side::Buy, qty(c.qty), D(c.price)));
+    ASSERT_NE(std::get_if<CoreReservation>(&second), nullptr) << c.deposit;
+    EXPECT_EQ(f.slot(1, "USD").held, D(c.held_after)) << c.deposit;
+    const Lock second_lock = std::get<CoreReservation>(second).lock();
+    std::get<CoreReservation>(second).commit();
+    engine.apply_execution_report(report(1, Side::Buy, std::nullopt, "1", true, first_lock));
+    engine.apply_execution_report(report(1, Side::Buy, std::nullopt, c.qty, true, second_lock));
+    EXPECT_EQ(f.slot(1, "USD"), HA(c.deposit, "0")) << c.deposit;
+    MainOutcome all = engine.execute(order(1, Side::Buy, qty("1"), D(c.deposit)));
+    EXPECT_NE(std::get_if<CoreReservation>(&all), nullptr) << c.deposit;
+    EXPECT_FALSE(engine.blocks().any_block());
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FundsAtTheEdge,
                          ::testing::Values(EngineSync::NoSync, EngineSync::FullSync, EngineSync::AccountSync));
 

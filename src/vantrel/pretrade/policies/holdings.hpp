@@ -180,9 +180,7 @@ inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, cons
   // The magnitude of `p` at `scale` (>= its own), false where 128 bits cannot hold it.
   const auto at = [&magnitude](const Packed& p, unsigned scale, u128& out) {
     out = magnitude(p);
-    if (p.scale() == scale) [[likely]]
-      return true;
-    return !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - p.scale()], &out);
+    return ledger_detail::scale_up(out, scale - p.scale());
   };
   constexpr std::uint64_t kSign = std::uint64_t{1} << 55;
   Packed& available = slot[0];
@@ -198,12 +196,12 @@ inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, cons
     figure = LedgerAmount::unpack(available);
     return HoldVerdict::Insufficient;
   }
-  const u128 sum = h + m, rest = a - m;
-  // A rest of 119 bits or more is packed otherwise (or kept apart): store() decides.
-  if ((sum >> 96) != 0 || (rest >> 119) != 0) return std::nullopt;
+  // The move a transfer makes; a rest of 119 bits or more is packed otherwise
+  // (or kept apart): store() decides.
+  if (!ledger_detail::move_aligned(a, h, m) || (a >> 119) != 0) return std::nullopt;
   const std::uint64_t tag = std::uint64_t{scale} << 56;
-  available = Packed{static_cast<std::uint64_t>(rest), static_cast<std::uint64_t>(rest >> 64) | tag};
-  held = Packed{static_cast<std::uint64_t>(sum), static_cast<std::uint64_t>(sum >> 64) | tag};
+  available = Packed{static_cast<std::uint64_t>(a), static_cast<std::uint64_t>(a >> 64) | tag};
+  held = Packed{static_cast<std::uint64_t>(h), static_cast<std::uint64_t>(h >> 64) | tag};
   figure = LedgerAmount::unpack(amount);
   return HoldVerdict::Held;
 }

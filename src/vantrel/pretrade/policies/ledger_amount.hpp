@@ -114,6 +114,27 @@ inline constexpr LimitTable kLimit{};
 // In place n /= 10^k (k <= 38); true when the division left a remainder.
 bool div_pow10(U256& n, unsigned k) noexcept;
 
+// m * 10^places in place, the alignment of a magnitude to a finer scale; false
+// where 128 bits cannot hold it (m is then no magnitude).
+inline bool scale_up(u128& m, unsigned places) noexcept {
+  return places == 0 || !__builtin_mul_overflow(m, kPow10Table.v[places], &m);
+}
+
+inline constexpr u128 kIntegerRangeAtAnyScale = u128{1} << 96;
+
+// The 128-bit move on magnitudes aligned to one scale: from - amount and
+// to + amount. False (nothing written) where from < amount, where the sum
+// carries past 2^128, or where it reaches 2^96 (below that every scale's
+// integer part is in range): the general step decides those. Every fast move
+// of funds goes through here, so none can lose the carry.
+inline bool move_aligned(u128& from, u128& to, u128 amount) noexcept {
+  u128 sum;
+  if (from < amount || __builtin_add_overflow(to, amount, &sum) || sum >= kIntegerRangeAtAnyScale) return false;
+  from -= amount;
+  to = sum;
+  return true;
+}
+
 }  // namespace ledger_detail
 
 class LedgerAmount {
@@ -158,7 +179,7 @@ class LedgerAmount {
     using ledger_detail::u128;
     // Non-negative amounts within 128 bits at the largest of their scales: plain 128-bit steps.
     if (!(from.neg_ | to.neg_ | amount.neg_)) [[likely]] {
-      u128 f, t = 0, m;
+      u128 f = 0, t = 0, m = 0;
       unsigned scale = amount.scale_;
       bool aligned = from.scale_ == scale && (to.scale_ == scale || to.is_zero()) && from.mag_.fits128() &&
                      to.mag_.fits128() && amount.mag_.fits128();
@@ -172,12 +193,10 @@ class LedgerAmount {
         aligned = from.magnitude_at(scale, f) && (to.is_zero() || to.magnitude_at(scale, t)) &&
                   amount.magnitude_at(scale, m);
       }
-      const u128 sum = t + m;
-      // Below 2^96 every scale's integer part is in range.
-      if (aligned && f >= m && (sum >> 96) == 0 && sum >= t) {
-        from.mag_ = ledger_detail::U256::of(f - m);
+      if (aligned && ledger_detail::move_aligned(f, t, m)) {
+        from.mag_ = ledger_detail::U256::of(f);
         from.scale_ = static_cast<std::uint8_t>(scale);
-        to.mag_ = ledger_detail::U256::of(sum);
+        to.mag_ = ledger_detail::U256::of(t);
         to.scale_ = static_cast<std::uint8_t>(scale);
         return true;
       }
@@ -255,9 +274,7 @@ class LedgerAmount {
     if (!mag_.fits128()) [[unlikely]]
       return false;
     out = mag_.low128();
-    if (scale == scale_) [[likely]]
-      return true;
-    return !__builtin_mul_overflow(out, ledger_detail::kPow10Table.v[scale - scale_], &out);
+    return ledger_detail::scale_up(out, scale - scale_);
   }
   static std::optional<LedgerAmount> product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
   Decimal to_decimal_rounded(RoundingStrategy strategy) const noexcept;
