@@ -110,13 +110,15 @@ std::size_t MarketDataService::instrument_count() const noexcept {
 
 // The lookups an order pays for take their locks inline (gnu::flatten): the rest of this file
 // would otherwise spend the inliner's budget first.
-[[gnu::flatten]] MarketDataService::Slot* MarketDataService::find_slot(InstrumentId id) const noexcept {
+[[gnu::flatten]]
+MarketDataService::Slot* MarketDataService::find_slot(InstrumentId id) const noexcept {
   ReadGuard c(registry_lock_);
   Slot* const* slot = id_index_.find(id.value);
   return slot != nullptr ? *slot : nullptr;
 }
 
-[[gnu::flatten]] MarketDataService::Slot* MarketDataService::find_slot(const Instrument& instrument) const noexcept {
+[[gnu::flatten]]
+MarketDataService::Slot* MarketDataService::find_slot(const Instrument& instrument) const noexcept {
   ReadGuard c(registry_lock_);
   const IndexedInstrument* found =
       instrument_index_.find(instrument.underlying_asset.name(), instrument.settlement_asset.name());
@@ -357,7 +359,8 @@ QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteR
   return lookup_in(*slot, account, resolution, group);
 }
 
-[[gnu::flatten]] QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, QuoteResolution resolution,
+[[gnu::flatten]]
+QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, QuoteResolution resolution,
                                          const GroupHint& group) const {
   // One result object, written in place on every path (no staging copies).
   QuoteLookup result;
