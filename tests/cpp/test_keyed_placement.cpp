@@ -17,9 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "chosen_names.hpp"
 #include "limit_policy_util.hpp"
 #include "old_mixer.hpp"
 #include "vantrel/core/int_map.hpp"
+#include "vantrel/core/name_hash.hpp"
 #include "vantrel/core/placement.hpp"
 #include "vantrel/marketdata/instrument_index.hpp"
 #include "vantrel/param/sip_hash.hpp"
@@ -360,7 +362,11 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
   ASSERT_EQ(distinct.size(), kNames);
   for (const std::string& name : zeroing) ASSERT_EQ(old_name_hash(name, "USD"), old_name_hash(zeroing[0], "USD"));
   const std::vector<std::string> random_underlyings = random_names(kNames, 16), random_settlements = random_names(kNames, 17);
-  NamePairs random, chosen, one_underlying, one_settlement, one_text_split;
+  // Short names chosen against the short-name word, as underlying and as settlement.
+  const std::vector<std::string> nul_padded = chosen_names::against_the_short_word(true, kNames),
+                                 seven_shared = chosen_names::against_the_short_word(false, kNames);
+  NamePairs random, chosen, one_underlying, one_settlement, one_text_split, padded_underlying, padded_settlement,
+      shared_underlying, shared_settlement;
   for (std::size_t i = 0; i < kNames; ++i) {
     random.push_back({random_underlyings[i], random_settlements[i]});
     chosen.push_back({zeroing[i], "USD"});
@@ -370,47 +376,61 @@ TEST(KeyedPlacement, InstrumentNamesSharingTheOldHashCostWhatRandomNamesCost) {
     const std::string text = random_underlyings[i / 63 * 4] + random_underlyings[i / 63 * 4 + 1] +
                              random_underlyings[i / 63 * 4 + 2] + random_underlyings[i / 63 * 4 + 3];
     one_text_split.push_back({text.substr(0, 1 + i % 63), text.substr(1 + i % 63)});
+    padded_underlying.push_back({nul_padded[i], "USD"});
+    padded_settlement.push_back({"BTC", nul_padded[i]});
+    shared_underlying.push_back({seven_shared[i], "USD"});
+    shared_settlement.push_back({"BTC", seven_shared[i]});
   }
   const double base = cost(random);
   EXPECT_LT(base, 8.0);
-  for (const NamePairs* names : {&chosen, &one_underlying, &one_settlement, &one_text_split}) {
+  for (const NamePairs* names : {&chosen, &one_underlying, &one_settlement, &one_text_split, &padded_underlying,
+                                 &padded_settlement, &shared_underlying, &shared_settlement}) {
     const double c = cost(*names);
     EXPECT_LE(c, 2 * base) << "random " << base << ", these " << c << " (" << (*names)[0].first << ", "
                            << (*names)[0].second << ")";
   }
 }
 
-// Second line: 1,000 names chosen with the names' key known (it leaked), all sharing the top
-// 12 bits of their hash, so a table placed by that hash alone would hold them in one run. The
-// index places the hash under a key of its table's own, which the table renews when a run passes
-// its bound: no lookup, of a name present or absent, reads past that bound.
-TEST(KeyedPlacement, InstrumentNamesChosenWithTheNamesKeyKnownStayWithinTheRunBound) {
-  const PlacementKey& names_key = placement_secret(SecretUse::instrument_names);
-  const auto names_hash = [&](const std::string& underlying) {  // as the index hashes (underlying, "USD")
-    return SipStream(SipKey{names_key.k0, names_key.k1}).add_word(underlying.size()).add_bytes(underlying).add_bytes("USD").finish();
+// Second line: 1,000 names chosen with the names' keys known (they leaked), all sharing the top
+// 12 bits of their hash, so a table placed by that hash alone would hold them in one run: names
+// of at most 8 bytes (the short-name word) and longer ones (SipHash). The index places the hash
+// under a key of its table's own, which the table renews when a run passes its bound: no lookup,
+// of a name present or absent, reads past that bound.
+TEST(KeyedPlacement, InstrumentNamesChosenWithTheNamesKeysKnownStayWithinTheRunBound) {
+  const PlacementKey &words = placement_secret(SecretUse::instrument_words),
+                     &pairs = placement_secret(SecretUse::instrument_pairs),
+                     &long_names = placement_secret(SecretUse::instrument_names);
+  const auto name_hash = [&](std::string_view name) {
+    return keyed_name_hash(name, words, SipKey{long_names.k0, long_names.k1});
   };
-  std::vector<std::string> chosen;  // 1,000 registered, then 100 absent
-  for (std::uint64_t n = 0; chosen.size() < 1100; ++n) {
-    std::string name = "U" + std::to_string(n);
-    if (names_hash(name) >> 52 == 0xABC) chosen.push_back(std::move(name));
+  const auto names_hash = [&](const std::string& underlying) {  // as the index hashes (underlying, "USD")
+    return placement_hash(name_hash(underlying), name_hash("USD"), pairs);
+  };
+  for (const char* prefix : {"U", "Underlying-"}) {
+    std::vector<std::string> chosen;  // 1,000 registered, then 100 absent
+    for (std::uint64_t n = 0; chosen.size() < 1100; ++n) {
+      std::string name = prefix + std::to_string(n);
+      if (names_hash(name) >> 52 == 0xABC) chosen.push_back(std::move(name));
+    }
+    ASSERT_EQ(chosen.back().size() <= 8, prefix == std::string("U")) << chosen.back();
+    std::deque<IndexedInstrument> registered;
+    InstrumentIndex index;
+    for (std::size_t i = 0; i < 1000; ++i) {
+      registered.push_back({limit_test::instrument("USD", chosen[i]), InstrumentId{i + 1}});
+      index.reserve_one();
+      index.insert(registered.back());
+    }
+    // The run bound: 32 cells per bit of the capacity (cells of 16 bytes), one more for a miss.
+    const std::size_t bound = 32 * static_cast<std::size_t>(std::bit_width(index.allocated_bytes() / 16)) + 1;
+    EXPECT_LE(bound, 385u);
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const IndexedInstrument* found = index.find(chosen[i], "USD");
+      ASSERT_EQ(found != nullptr ? found->id.value : 0, i < 1000 ? i + 1 : 0) << chosen[i];
+      longest = std::max(longest, index.cells_read(chosen[i], "USD"));
+    }
+    EXPECT_LE(longest, bound) << prefix;
   }
-  std::deque<IndexedInstrument> registered;
-  InstrumentIndex index;
-  for (std::size_t i = 0; i < 1000; ++i) {
-    registered.push_back({limit_test::instrument("USD", chosen[i]), InstrumentId{i + 1}});
-    index.reserve_one();
-    index.insert(registered.back());
-  }
-  // The run bound: 32 cells per bit of the capacity (cells of 16 bytes), one more for a miss.
-  const std::size_t bound = 32 * static_cast<std::size_t>(std::bit_width(index.allocated_bytes() / 16)) + 1;
-  EXPECT_LE(bound, 385u);
-  std::size_t longest = 0;
-  for (std::size_t i = 0; i < chosen.size(); ++i) {
-    const IndexedInstrument* found = index.find(chosen[i], "USD");
-    ASSERT_EQ(found != nullptr ? found->id.value : 0, i < 1000 ? i + 1 : 0) << chosen[i];
-    longest = std::max(longest, index.cells_read(chosen[i], "USD"));
-  }
-  EXPECT_LE(longest, bound);
 }
 
 // Each use has a key of its own, fixed for the process; the random source refuses what is not

@@ -2,6 +2,10 @@
 // decimal module at a precision of 200 digits.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
+#include <vector>
+
 #include "vantrel/pretrade/policies/ledger_amount.hpp"
 
 namespace vantrel {
@@ -96,6 +100,42 @@ TEST(LedgerAmount, PackedFormKeepsEveryAmountItCanHold) {
   const LedgerAmount wide = *LedgerAmount(Dx("700")).plus(
       *LedgerAmount::product(Dx("0.000000000000000001"), Dx("0.000000000000000001"), RoundingStrategy::Up));
   EXPECT_FALSE(wide.pack());
+}
+
+// A slot's packed amount reported straight from its words is what the wide form reports, for
+// magnitudes about every boundary (2^32 and 2^64 within the words, 2^96 where the decimal ends,
+// 2^119 where the form ends), scales about 28 and 36, both signs and both directions.
+TEST(LedgerAmount, PackedAmountsReportWhatTheWideFormReports) {
+  using u128 = unsigned __int128;
+  std::vector<u128> magnitudes;
+  for (const unsigned bits : {32u, 64u, 96u, 119u}) {
+    const u128 edge = u128{1} << bits;
+    magnitudes.insert(magnitudes.end(), {edge - 2, edge - 1});
+    if (bits < 119) magnitudes.insert(magnitudes.end(), {edge, edge + 1, edge | (edge >> 1)});
+  }
+  magnitudes.insert(magnitudes.end(), {0, 1, 10, u128{999999999999999999ull} * 1000000000u});
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 40; ++i) {
+    const u128 word = (u128{random()} << 64) | random();
+    magnitudes.push_back(word >> (9 + random() % 110));  // 1 to 119 bits wide
+  }
+  constexpr std::uint64_t kMagnitudeHigh = LedgerAmount::Packed::kMagnitudeBits;
+  for (const u128 m : magnitudes) {
+    ASSERT_TRUE(m >> 119 == 0);
+    for (const unsigned scale : {0u, 1u, 27u, 28u, 29u, 35u, 36u}) {
+      for (const std::uint64_t sign : {std::uint64_t{0}, std::uint64_t{1} << 55}) {
+        const LedgerAmount::Packed p{static_cast<std::uint64_t>(m),
+                                     (static_cast<std::uint64_t>(m >> 64) & kMagnitudeHigh) | sign |
+                                         std::uint64_t{scale} << 56};
+        for (const RoundingStrategy way : {RoundingStrategy::Down, RoundingStrategy::Up}) {
+          const Decimal straight = LedgerAmount::to_decimal(p, way), wide = LedgerAmount::unpack(p).to_decimal(way);
+          ASSERT_TRUE(straight.mantissa() == wide.mantissa()) << LedgerAmount::unpack(p).to_string();
+          ASSERT_EQ(straight.scale(), wide.scale()) << LedgerAmount::unpack(p).to_string();
+          ASSERT_EQ(straight.is_negative(), wide.is_negative()) << LedgerAmount::unpack(p).to_string();
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "allocation_probe.hpp"
+#include "chosen_names.hpp"
 #include "old_mixer.hpp"
 #include "vantrel/core/flat_table.hpp"
 #include "vantrel/core/placement.hpp"
@@ -418,9 +420,10 @@ std::vector<std::string> names_of(const std::vector<std::uint64_t>& words) {
   for (std::uint64_t w : words) names.emplace_back(reinterpret_cast<const char*>(&w), 8);
   return names;
 }
-double frozen_name_cost(const std::vector<std::uint64_t>& words) {
-  return frozen_cost<std::string, LimitKeyHash, LimitKeyEqual>(names_of(words));
+double frozen_names_cost(const std::vector<std::string>& names) {
+  return frozen_cost<std::string, LimitKeyHash, LimitKeyEqual>(names);
 }
+double frozen_name_cost(const std::vector<std::uint64_t>& words) { return frozen_names_cost(names_of(words)); }
 
 // Account ids, and asset names of eight bytes (placed by their one word), chosen against a fixed
 // slot function: sharing their low bits, arithmetic progressions (which a multiply-shift spreads
@@ -444,6 +447,18 @@ TEST(Placement, ConfiguredLimitKeysChosenAgainstAFixedSlotFunctionCostWhatRandom
       const double chosen = cost(keys(stride));
       EXPECT_LE(chosen, 2 * random) << kind << ", stride " << stride << ": random " << random << ", chosen " << chosen;
     }
+  }
+  // Names chosen against the short-name word, in the two ways a short-name hash can lose part
+  // of a name: dropping the length (names that differ only by trailing NUL bytes, which an asset
+  // name may hold, then share the word), and placing an 8-byte name by its first 7 bytes. Either
+  // puts each group of seven in one slot of its own run.
+  const double random = frozen_name_cost(keys(0));
+  for (const bool trailing_nul : {true, false}) {
+    const std::vector<std::string> names = chosen_names::against_the_short_word(trailing_nul, 4000);
+    ASSERT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+    const double chosen = frozen_names_cost(names);
+    EXPECT_LE(chosen, 2 * random) << (trailing_nul ? "trailing NULs" : "first 7 bytes shared") << ": random "
+                                  << random << ", chosen " << chosen;
   }
 }
 

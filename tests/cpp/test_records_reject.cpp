@@ -122,6 +122,20 @@ TEST(RejectText, ConstantTextsAreBorrowedAndCompareAsTexts) {
   const Reject b{"SomePolicy", "why", "details", 0, RejectScope::Account, RejectCode::Custom};
   EXPECT_EQ(a, b);
   EXPECT_EQ(reject_text(a), reject_text(b));
+  // Moved, a constant text stays borrowed and an owned one (short, then long) keeps its text.
+  RejectText fixed_source = RejectText::fixed(kName), short_source("SomePolicy"),
+             long_source(std::string(40, 'x') + "SomePolicy");
+  const RejectText fixed_moved = std::move(fixed_source), short_moved = std::move(short_source),
+                   long_moved = std::move(long_source);
+  EXPECT_EQ(fixed_moved.data(), kName.data());
+  EXPECT_EQ(fixed_moved, "SomePolicy");
+  EXPECT_EQ(short_moved, "SomePolicy");
+  EXPECT_EQ(long_moved, std::string(40, 'x') + "SomePolicy");
+  RejectText assigned = RejectText::fixed("other");
+  assigned = RejectText(std::string("SomePolicy"));
+  EXPECT_EQ(assigned, "SomePolicy");
+  assigned = RejectText::fixed(kName);
+  EXPECT_EQ(assigned.data(), kName.data());
 }
 
 TEST(NonEmptyRejects, KeepsOrderBeyondItsInlineRoom) {

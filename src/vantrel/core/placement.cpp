@@ -79,7 +79,7 @@ PlacementKey draw() noexcept {
   return key;
 }
 
-static_assert(static_cast<std::size_t>(SecretUse::limit_words) == kSecretUses);
+static_assert(static_cast<std::size_t>(SecretUse::instrument_pairs) == kSecretUses);
 using DerivedKeys = std::array<PlacementKey, kSecretUses + 1>;
 
 // Each use's key: two words of SipHash-1-3 under the process secret, which no use sees.

@@ -30,12 +30,14 @@ enum class SecretUse : std::uint64_t {
   hash_buckets,      // buckets of the standard containers keyed by ids (KeyedIdHash, KeyedIdPairHash)
   shards,            // the shard of a key in tables split into shards
   asset_names,       // SipHash of the asset names the funds policies intern
-  instrument_names,  // SipHash of the names the instrument index is keyed by
+  instrument_names,  // SipHash of the names longer than 8 bytes the instrument index is keyed by
   limit_names,       // SipHash of the asset names the limit policies are configured with
   limit_pairs,       // the limit maps' (account, asset) and account keys
   limit_words,       // the one-word placement of those names of at most 8 bytes
+  instrument_words,  // the one-word placement of the instrument index's names of at most 8 bytes
+  instrument_pairs,  // the instrument index's (underlying, settlement) pairs of name hashes
 };
-inline constexpr std::size_t kSecretUses = 8;
+inline constexpr std::size_t kSecretUses = 10;
 
 // The key for `use`, derived on first use (thread-safe). Without an argument: the
 // flat tables' cells. Out of line and guarded: hashers and tables copy the key when

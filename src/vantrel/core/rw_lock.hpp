@@ -198,7 +198,8 @@ class RwLock {
     if (mode_ == SyncMode::None) return;
     rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.fetch_sub(1, std::memory_order_release);
-    if ((prev & kReaderMask) == 1 && (prev & kWriterWaiting) != 0) state_.notify_all();
+    if ((prev & kReaderMask) == 1 && (prev & kWriterWaiting) != 0) [[unlikely]]
+      wake_waiters();
   }
 
   void lock() noexcept {
@@ -217,7 +218,8 @@ class RwLock {
     if (mode_ == SyncMode::None) return;
     rw_lock_detail::note_release(this);
     const std::uint32_t prev = state_.exchange(0, std::memory_order_release);
-    if ((prev & (kWriterWaiting | kReadersWaiting)) != 0) state_.notify_all();
+    if ((prev & (kWriterWaiting | kReadersWaiting)) != 0) [[unlikely]]
+      wake_waiters();
   }
 
  private:
@@ -227,7 +229,10 @@ class RwLock {
   static constexpr std::uint32_t kReaderMask = kReadersWaiting - 1;
   static constexpr std::uint32_t kReadersBlocked = kWriterHeld | kWriterWaiting;
 
-  void lock_shared_slow() noexcept {
+  // The waits and the wake, out of line: the uncontended steps above stay small enough to inline.
+  [[gnu::noinline]] void wake_waiters() noexcept { state_.notify_all(); }
+
+  [[gnu::noinline]] void lock_shared_slow() noexcept {
     std::uint32_t s = state_.load(std::memory_order_relaxed);
     for (;;) {
       if ((s & kReadersBlocked) == 0) {
@@ -244,7 +249,7 @@ class RwLock {
     }
   }
 
-  void lock_slow() noexcept {
+  [[gnu::noinline]] void lock_slow() noexcept {
     std::uint32_t s = state_.load(std::memory_order_relaxed);
     for (;;) {
       if ((s & (kWriterHeld | kReaderMask)) == 0) {

@@ -108,12 +108,16 @@ std::size_t MarketDataService::instrument_count() const noexcept {
   return id_index_.size();
 }
 
+// The lookups an order pays for take their locks inline (gnu::flatten): the rest of this file
+// would otherwise spend the inliner's budget first.
+[[gnu::flatten]]
 MarketDataService::Slot* MarketDataService::find_slot(InstrumentId id) const noexcept {
   ReadGuard c(registry_lock_);
   Slot* const* slot = id_index_.find(id.value);
   return slot != nullptr ? *slot : nullptr;
 }
 
+[[gnu::flatten]]
 MarketDataService::Slot* MarketDataService::find_slot(const Instrument& instrument) const noexcept {
   ReadGuard c(registry_lock_);
   const IndexedInstrument* found =
@@ -355,6 +359,7 @@ QuoteLookup MarketDataService::lookup(InstrumentId id, AccountId account, QuoteR
   return lookup_in(*slot, account, resolution, group);
 }
 
+[[gnu::flatten]]
 QuoteLookup MarketDataService::lookup_in(const Slot& found, AccountId account, QuoteResolution resolution,
                                          const GroupHint& group) const {
   // One result object, written in place on every path (no staging copies).

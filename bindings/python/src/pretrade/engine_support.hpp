@@ -63,6 +63,14 @@ PyObject* discard_report_context();
 // The rollback runs after the handler: it runs Python, and a thread ended
 // there must not be caught while another exception is being handled.
 template <class Outcome>
+[[gnu::noinline, gnu::cold]] void discard_and_raise(std::optional<Outcome>& outcome) {
+  {
+    ReleaseTimeScope scope(discard_report_context());
+    outcome.reset();
+  }
+  throw ErrorAlreadySet{};
+}
+template <class Outcome>
 void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outcome) {
   bool raised = false;
   try {
@@ -70,12 +78,9 @@ void finish_or_discard(PendingErrorScope& pending, std::optional<Outcome>& outco
   } catch (const ErrorAlreadySet&) {
     raised = true;
   }
-  if (!raised) return;
-  {
-    ReleaseTimeScope scope(discard_report_context());
-    outcome.reset();
-  }
-  throw ErrorAlreadySet{};
+  // Apart and cold: the caller's own destruction of the outcome then stays inline.
+  if (raised) [[unlikely]]
+    discard_and_raise(outcome);
 }
 
 // ReadyEngineBuilder: appends `policy` to the builder's state; raises

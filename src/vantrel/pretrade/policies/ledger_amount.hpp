@@ -11,6 +11,7 @@
 // operands' scales, so amounts of one order's scale add as plain integers), and
 // in a slot packed into 16 bytes where 119 bits hold the magnitude.
 // Plain values; any thread may use them.
+#include <bit>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -266,6 +267,15 @@ class LedgerAmount {
     r.neg_ = ((p.hi >> 55) & 1) != 0;
     r.scale_ = p.scale();
     return r;
+  }
+  // unpack(p).to_decimal(strategy), read straight from the words where the magnitude is below
+  // 2^96 and the scale at most 28 (a form that is no amount never is).
+  static Decimal to_decimal(const Packed& p, RoundingStrategy strategy = RoundingStrategy::Down) noexcept {
+    // The magnitude's bits 96-118 and the scale, rotated so the scale is the low byte: one compare.
+    constexpr std::uint64_t kAbove96AndScale = ~(std::uint64_t{1} << 55) & ~std::uint64_t{0xFFFFFFFF};
+    if (std::rotl(p.hi & kAbove96AndScale, 8) <= Decimal::kMaxScale) [[likely]]
+      return Decimal::from_parts(p.lo, static_cast<std::uint32_t>(p.hi), p.scale(), ((p.hi >> 55) & 1) != 0);
+    return unpack(p).to_decimal(strategy);
   }
 
  private:

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "vantrel/core/name_hash.hpp"
 #include "vantrel/core/placement.hpp"
 #include "vantrel/param/ids.hpp"
 #include "vantrel/param/sip_hash.hpp"
@@ -27,11 +28,10 @@ struct AccountAssetKey {
 
 // Every key is hashed whole under keys of the process's own (core/placement.hpp), copied into
 // the hasher when the map holding it is built, so a hash reads no key from elsewhere: an asset
-// name of at most 8 bytes by the placement hash of its bytes and its length (the one-word
-// placement account ids get; the length keeps "A" apart from "A\0"), a longer one by SipHash-1-3;
-// an (account, asset) key by the placement hash of the account and the name's keyed hash. Keys
-// chosen against any fixed hash cost what random keys cost. Every hasher of the process holds the
-// same keys, so the hash of a name one limit policy took serves the others as well.
+// name by the keyed name hash (core/name_hash.hpp: one word for at most 8 bytes, SipHash-1-3
+// beyond); an (account, asset) key by the placement hash of the account and the name's keyed
+// hash. Keys chosen against any fixed hash cost what random keys cost. Every hasher of the
+// process holds the same keys, so the hash of a name one limit policy took serves the others.
 struct LimitKeyHash {
   using is_transparent = void;
 
@@ -43,17 +43,7 @@ struct LimitKeyHash {
 
   // The keyed hash of an asset name: the hash of an asset key, and what an (account, asset)
   // key's hash is made from, so one order hashes its asset's name once.
-  std::uint64_t of_name(std::string_view asset) const noexcept {
-    if (asset.size() > 8) [[unlikely]]
-      return of_long_name(names, asset);
-    const std::uint64_t word = asset.size() == 8 ? sip_detail::load_word(asset.data())
-                                                 : sip_detail::load_tail(asset.data(), asset.size());
-    return placement_hash(word, asset.size(), words);
-  }
-  // Apart, so that a lookup by a short name keeps few registers.
-  [[gnu::noinline]] static std::uint64_t of_long_name(const SipKey& key, std::string_view asset) noexcept {
-    return sip_hash13(key, asset);
-  }
+  std::uint64_t of_name(std::string_view asset) const noexcept { return keyed_name_hash(asset, words, names); }
   std::uint64_t of_account_asset(std::uint64_t account_id, std::uint64_t name_hash) const noexcept {
     return placement_hash(account_id, name_hash, pairs);
   }
@@ -64,14 +54,6 @@ struct LimitKeyHash {
   }
   std::uint64_t operator()(const AccountAssetKey& key) const noexcept { return (*this)(key.view()); }
 };
-
-// Asset names are a few bytes: an inline loop beats a call into the library's memcmp.
-inline bool same_text(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
 
 struct LimitKeyEqual {
   using is_transparent = void;

@@ -145,6 +145,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
   HoldVerdict verdict = HoldVerdict::Overflow;
   LedgerAmount figure;                 // what moved, or the usable amount a refusal names
   Decimal available_after, held_after;  // as reported
+  std::optional<LedgerAmount::Packed> packed_amount;  // the amount, where its slot's form holds it
   std::shared_ptr<AccountBlockRegistry> keep_control;  // a stage's own registry, kept by the undo
   if (name == nullptr) {
     Holdings unused;
@@ -153,7 +154,7 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
     // Room for the undo first, so that a held amount is never left without one.
     mutations.reserve_more(1);
     if (control != nullptr && control != shared_->blocks.get()) keep_control = control->shared_from_this();
-    const std::optional<LedgerAmount::Packed> packed_amount = amount.pack_as_is();
+    packed_amount = amount.pack_as_is();
     state.change_in_place(
         HoldingsKey{account, name},
         [&](PackedHoldings& slot) -> std::optional<bool> {
@@ -163,8 +164,8 @@ std::optional<Reject> SpotFundsPolicy::hold(AccountId account, const Asset& asse
           if (!decided) return std::nullopt;
           verdict = *decided;
           if (verdict != HoldVerdict::Held) return false;
-          available_after = LedgerAmount::unpack(words[0]).to_decimal();
-          held_after = LedgerAmount::unpack(words[1]).to_decimal();
+          available_after = LedgerAmount::to_decimal(words[0]);
+          held_after = LedgerAmount::to_decimal(words[1]);
           return true;
         },
         [&](const Holdings& old, Holdings& next) {
