@@ -197,7 +197,7 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
     return bits >= 128 ? r : r & ((u128{1} << bits) - 1);
   };
   const auto some = [&](unsigned max_bits) { return below_bits(static_cast<unsigned>(rng() % (max_bits + 1))); };
-  const auto p10 = [](unsigned k) { return ledger_detail::kPow10Table.v[k]; };
+  const auto p10 = [](unsigned k) { return decimal_detail::kPow10.v[k]; };
   // A ledger amount packed: below 2^119, and its integer part below 2^96.
   const auto packable = [&](u128 m, unsigned scale) {
     const u128 limit = scale >= 7 ? kBelow119 : (u128{1} << 96) * p10(scale);
@@ -275,28 +275,28 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
       continue;
     }
     // The reference: every amount at 36 places in 256 bits.
-    const U256 A = ledger_detail::mul(U256::of(a), p10(36 - sa)), H = ledger_detail::mul(U256::of(h), p10(36 - sh)),
-               M = ledger_detail::mul(U256::of(m), p10(36 - sm)), sum = ledger_detail::add(H, M);
-    if (ledger_detail::cmp(M, A) > 0) {
+    const U256 A = decimal_detail::mul_wide(U256::of(a), p10(36 - sa)), H = decimal_detail::mul_wide(U256::of(h), p10(36 - sh)),
+               M = decimal_detail::mul_wide(U256::of(m), p10(36 - sm)), sum = decimal_detail::add_wide(H, M);
+    if (decimal_detail::cmp_wide(M, A) > 0) {
       ASSERT_EQ(verdict, HoldVerdict::Insufficient) << describe();
       ASSERT_EQ(value_text(figure.to_string()), value_text(A, 36)) << describe();
-    } else if (ledger_detail::cmp(sum, ledger_detail::kLimit.v[36]) >= 0) {
+    } else if (decimal_detail::cmp_wide(sum, ledger_detail::kLimit.v[36]) >= 0) {
       ASSERT_EQ(verdict, HoldVerdict::Overflow) << describe();
     } else {
       ASSERT_EQ(verdict, HoldVerdict::Held) << describe();
       ASSERT_EQ(value_text(after.held.to_string()), value_text(sum, 36)) << describe();
-      ASSERT_EQ(value_text(after.available.to_string()), value_text(ledger_detail::sub(A, M), 36)) << describe();
+      ASSERT_EQ(value_text(after.available.to_string()), value_text(decimal_detail::sub_wide(A, M), 36)) << describe();
       ASSERT_EQ(figure.to_string(), amount.to_string()) << describe();
     }
     // What the generator reached, at the scale a move aligns to.
     const unsigned at = std::max({sa, sm, h != 0 ? sh : 0u});
-    const U256 a_at = ledger_detail::mul(U256::of(a), p10(at - sa)), m_at = ledger_detail::mul(U256::of(m), p10(at - sm)),
-               h_at = h == 0 ? U256() : ledger_detail::mul(U256::of(h), p10(at - sh)), sum_at = ledger_detail::add(h_at, m_at);
+    const U256 a_at = decimal_detail::mul_wide(U256::of(a), p10(at - sa)), m_at = decimal_detail::mul_wide(U256::of(m), p10(at - sm)),
+               h_at = h == 0 ? U256() : decimal_detail::mul_wide(U256::of(h), p10(at - sh)), sum_at = decimal_detail::add_wide(h_at, m_at);
     if (!a_at.fits128() || !m_at.fits128() || !h_at.fits128()) {
       ++unaligned;
-    } else if (ledger_detail::cmp(m_at, a_at) <= 0) {
+    } else if (decimal_detail::cmp_wide(m_at, a_at) <= 0) {
       if (sum_at.w[3] == 0 && sum_at.w[2] == 1 && (sum_at.w[1] >> 32) == 0) ++carried;  // [2^128, 2^128 + 2^96)
-      if (at == 0 && ledger_detail::cmp(sum_at, U256::of(u128{1} << 96)) == 0) ++at_the_integer_range;
+      if (at == 0 && decimal_detail::cmp_wide(sum_at, U256::of(u128{1} << 96)) == 0) ++at_the_integer_range;
     }
   }
   // The generator must keep reaching the edges it exists for.
