@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -109,7 +108,6 @@ TEST(SpotFundsConcurrency, FullSyncSlotsTurnKeptApartUnderHoldsReleasesAndReads)
   for (int k = 1; k <= kHolders; ++k) open_holds.push_back(*open_holds.back().plus(one_hold));
   std::atomic<bool> overdrawn{false}, blocked{false}, torn{false}, holders_done{false};
   std::atomic<std::uint64_t> current{1};
-  std::atomic<std::int64_t> reads{0};
   std::vector<bool> emptied(kMaxAccounts + 1, false);  // the churner's own; read after it is joined
   f.deposit(1, "USD", D(3));
 
@@ -143,7 +141,6 @@ TEST(SpotFundsConcurrency, FullSyncSlotsTurnKeptApartUnderHoldsReleasesAndReads)
   std::thread reader([&] {
     while (!holders_done.load()) {
       const Holdings h = f.slot(current.load(), "USD");
-      ++reads;
       bool some_holds = false;
       for (const LedgerAmount& held : open_holds) some_holds |= h.held == held;
       const std::optional<LedgerAmount> total = h.available.plus(h.held);
@@ -171,14 +168,10 @@ TEST(SpotFundsConcurrency, FullSyncSlotsTurnKeptApartUnderHoldsReleasesAndReads)
   EXPECT_FALSE(blocked.load());
   EXPECT_FALSE(torn.load());
   EXPECT_FALSE(engine.blocks().any_block());
-  int removed = 0;
   for (std::uint64_t a = 1; a <= current.load(); ++a) {
     EXPECT_EQ(f.slot(a, "USD"), (Holdings{emptied[a] ? D(0) : D(3), D(0), D(0)})) << a;
     EXPECT_EQ(f.has_slot(a, "USD"), !emptied[a]) << a;
-    removed += emptied[a];
   }
-  std::printf("%llu accounts, %d slots emptied, %lld reads\n", static_cast<unsigned long long>(current.load()),
-              removed, static_cast<long long>(reads.load()));
 }
 
 // One step of an account's life, drawn from a seed: a deposit, or an order

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <optional>
@@ -304,7 +303,6 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
   EXPECT_GE(at_the_integer_range, 300);
   EXPECT_GE(unaligned, 10000);
   EXPECT_GE(decided, kCases / 4);
-  std::printf("carried %d, at 2^96 %d, unaligned %d, decided %d\n", carried, at_the_integer_range, unaligned, decided);
 }
 
 TEST(HoldStep, DebtIsSettledOnceSoRepeatedHoldsCannotOverspend) {
