@@ -123,8 +123,9 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStep) {
                        "340.282366920938463463374607440000000001"}};
   for (const Row& r : rows) {
     const Holdings before = H(r.available, r.held, "7");
-    const LedgerAmount amount =
-        r.price == nullptr ? LedgerAmount(D(r.amount)) : *LedgerAmount::product(D(r.amount), D(r.price), RoundingStrategy::Up);
+    const LedgerAmount amount = r.price == nullptr
+                                    ? LedgerAmount(D(r.amount))
+                                    : *LedgerAmount::product(D(r.amount), D(r.price), RoundingStrategy::Up);
     Holdings after;
     LedgerAmount figure;
     const HoldVerdict verdict = hold_into(before, amount, figure, after);
@@ -274,8 +275,10 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
       continue;
     }
     // The reference: every amount at 36 places in 256 bits.
-    const U256 A = decimal_detail::mul_wide(U256::of(a), p10(36 - sa)), H = decimal_detail::mul_wide(U256::of(h), p10(36 - sh)),
-               M = decimal_detail::mul_wide(U256::of(m), p10(36 - sm)), sum = decimal_detail::add_wide(H, M);
+    const auto wide_at = [&](u128 magnitude, unsigned scale, unsigned to) {
+      return decimal_detail::mul_wide(U256::of(magnitude), p10(to - scale));
+    };
+    const U256 A = wide_at(a, sa, 36), H = wide_at(h, sh, 36), M = wide_at(m, sm, 36), sum = decimal_detail::add_wide(H, M);
     if (decimal_detail::cmp_wide(M, A) > 0) {
       ASSERT_EQ(verdict, HoldVerdict::Insufficient) << describe();
       ASSERT_EQ(value_text(figure.to_string()), value_text(A, 36)) << describe();
@@ -289,8 +292,8 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
     }
     // What the generator reached, at the scale a move aligns to.
     const unsigned at = std::max({sa, sm, h != 0 ? sh : 0u});
-    const U256 a_at = decimal_detail::mul_wide(U256::of(a), p10(at - sa)), m_at = decimal_detail::mul_wide(U256::of(m), p10(at - sm)),
-               h_at = h == 0 ? U256() : decimal_detail::mul_wide(U256::of(h), p10(at - sh)), sum_at = decimal_detail::add_wide(h_at, m_at);
+    const U256 a_at = wide_at(a, sa, at), m_at = wide_at(m, sm, at), h_at = h == 0 ? U256() : wide_at(h, sh, at),
+               sum_at = decimal_detail::add_wide(h_at, m_at);
     if (!a_at.fits128() || !m_at.fits128() || !h_at.fits128()) {
       ++unaligned;
     } else if (decimal_detail::cmp_wide(m_at, a_at) <= 0) {

@@ -31,7 +31,8 @@ inline constexpr unsigned kPlaces = 36;
 struct LimitTable {
   U256 v[kPlaces + 1];
   constexpr LimitTable() : v{} {
-    for (unsigned s = 0; s <= kPlaces; ++s) v[s] = decimal_detail::mul_wide(U256::of(u128{1} << 96), decimal_detail::pow10(s));
+    for (unsigned s = 0; s <= kPlaces; ++s)
+      v[s] = decimal_detail::mul_wide(U256::of(u128{1} << 96), decimal_detail::pow10(s));
   }
 };
 inline constexpr LimitTable kLimit{};
