@@ -1,10 +1,13 @@
 // Checked arithmetic and comparison: boundaries at 2^96 - 1 and scale 28, carries that force a
 // lower scale, zero results (no sign, kept scale), exact versus rounded quotients, remainders.
 
+#include <algorithm>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "decimal_test_util.hpp"
+#include "vantrel/param/decimal_wide.hpp"
 
 namespace vantrel {
 namespace {
@@ -283,6 +286,80 @@ TEST(DecimalCompare, NegativeZeroEqualsEveryZero) {
   EXPECT_EQ(Decimal::compare(neg_zero, dec("0.0")), 0);
   EXPECT_LT(neg_zero, dec("0.0000000000000000000000000001"));
   EXPECT_GT(neg_zero, dec("-0.0000000000000000000000000001"));
+}
+
+
+// The wide routines are one template over the limb count: on values both hold,
+// 3 and 4 limbs give the same sums, differences, orders, products, quotients
+// and roundings, and 128-bit arithmetic gives the same where it suffices.
+TEST(WideLimbs, ThreeAndFourLimbsAgree) {
+  using namespace decimal_detail;
+  using U256 = WideUInt<4>;
+  std::mt19937_64 rng(96);
+  // Below 2^bits, with limbs all ones, zero or random: carries and borrows run far.
+  const auto draw = [&](unsigned bits) {
+    U192 v;
+    for (std::uint64_t& limb : v.w) {
+      const unsigned kind = rng() % 4;
+      limb = kind == 0 ? 0 : (kind == 1 ? ~std::uint64_t{0} : rng());
+    }
+    for (unsigned i = 0; i < 3; ++i) {
+      if (64 * i >= bits) {
+        v.w[i] = 0;
+      } else if (64 * (i + 1) > bits) {
+        v.w[i] &= (std::uint64_t{1} << (bits - 64 * i)) - 1;
+      }
+    }
+    return v;
+  };
+  const auto widen = [](const U192& v) {
+    U256 r;
+    for (int i = 0; i < 3; ++i) r.w[i] = v.w[i];
+    return r;
+  };
+  const auto same = [](const U192& three, const U256& four) {
+    return three.w[0] == four.w[0] && three.w[1] == four.w[1] && three.w[2] == four.w[2] && four.w[3] == 0;
+  };
+  const RoundingStrategy strategies[] = {RoundingStrategy::MidpointNearestEven, RoundingStrategy::MidpointAwayFromZero,
+                                         RoundingStrategy::Up, RoundingStrategy::Down};
+  for (int i = 0; i < 20000; ++i) {
+    U192 a = draw(rng() % 192), b = draw(rng() % 192);
+    if (cmp_wide(a, b) < 0) std::swap(a, b);
+    const U256 a4 = widen(a), b4 = widen(b);
+    ASSERT_EQ(cmp_wide(a, b), cmp_wide(a4, b4)) << i;
+    ASSERT_EQ(cmp_wide(b, a), cmp_wide(b4, a4)) << i;
+    ASSERT_TRUE(same(sub_wide(a, b), sub_wide(a4, b4))) << i;
+    const U192 sum = add_wide(a, b);
+    if (cmp_wide(sum, a) >= 0) {  // no carry out of 192 bits
+      ASSERT_TRUE(same(sum, add_wide(a4, b4))) << i;
+    }
+    const unsigned factor_bits = rng() % 129;
+    const u128 factor = draw(factor_bits).low128();
+    const U192 small = draw(192 - factor_bits);  // the product fits 192 bits
+    ASSERT_TRUE(same(mul_wide(small, factor), mul_wide(widen(small), factor))) << i;
+    if (small.fits128()) {  // the 128 x 128 product, from its four partial products
+      ASSERT_TRUE(same(mul_wide(small.low128(), factor), mul_wide(widen(small), factor))) << i;
+    }
+    ASSERT_EQ(a.bit_length(), a4.bit_length()) << i;
+    ASSERT_EQ(a.fits96(), a4.fits96()) << i;
+    U192 q = a;
+    U256 q4 = a4;
+    const std::uint64_t d = rng() | 1;
+    ASSERT_EQ(q.divmod(d), q4.divmod(d)) << i;
+    ASSERT_TRUE(same(q, q4)) << i;
+    const unsigned k = 1 + rng() % 57;
+    const bool negative = rng() % 2 != 0;
+    for (RoundingStrategy strategy : strategies)
+      ASSERT_TRUE(same(div_pow10_rounded(a, k, strategy, negative), div_pow10_rounded(a4, k, strategy, negative))) << i;
+    ASSERT_TRUE(same(div_pow10_half_even(a, k), div_pow10_half_even(a4, k))) << i;
+    if (a.w[2] == 0 && (a.w[1] >> 63) == 0) {  // below 2^127: 128 bits hold the sum and the difference
+      const u128 x = a.low128(), y = b.low128();
+      ASSERT_EQ(add_wide(a, b).low128(), x + y) << i;
+      ASSERT_EQ(sub_wide(a, b).low128(), x - y) << i;
+      ASSERT_EQ(q.low128(), x / d) << i;
+      ASSERT_EQ(mul_wide(U192::of(a.w[0]), d).low128(), static_cast<u128>(a.w[0]) * d) << i;
+    }
+  }
 }
 
 }  // namespace

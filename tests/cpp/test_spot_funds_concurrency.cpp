@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -89,16 +88,18 @@ TEST(SpotFundsConcurrency, FullSyncOneAccountConservesFunds) {
   EXPECT_EQ(f.slot(1, "BTC"), (Holdings{D(filled.load()), D(0), D(0)}));
 }
 
-// The same with amounts of 36 places: a hold needs more than 119 bits, so the
-// USD slot turns into one kept apart (under the shard's write lock) while
-// holders hold and release, a reader reads, and a churner empties it, which
-// removes it, and refills it packed. Every read is a whole slot: held is some
-// number of open holds, and available + held what was deposited.
-TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
+// Holds of 36 places, which need more than 119 bits: each new slot turns into
+// one kept apart (under the shard's write lock) at its first hold, while
+// holders hold and release on it, a reader reads it, and the churner empties
+// the slot before it (which removes it). The churner opens a new account with
+// a deposit of 3 USD, then waits for a hold on it. Every read is a whole slot:
+// held is some number of open holds, and available + held is 3 or 0.
+TEST(SpotFundsConcurrency, FullSyncSlotsTurnKeptApartUnderHoldsReleasesAndReads) {
   FundsEngine f(EngineSync::FullSync);
   f.add_funds();
   EngineCore& engine = f.build();
   constexpr int kHolders = 6, kRounds = 1500;
+  constexpr std::uint64_t kMaxAccounts = 400;
   const char* const kQty = "1.000000000000000001";
   const char* const kPrice = "1.000000000000000001";
   const LedgerAmount one_hold = *LedgerAmount::product(D(kQty), D(kPrice), RoundingStrategy::Up);
@@ -106,14 +107,17 @@ TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
   std::vector<LedgerAmount> open_holds{LedgerAmount()};
   for (int k = 1; k <= kHolders; ++k) open_holds.push_back(*open_holds.back().plus(one_hold));
   std::atomic<bool> overdrawn{false}, blocked{false}, torn{false}, holders_done{false};
-  std::atomic<std::int64_t> deposited{0}, emptied{0}, reads{0};
+  std::atomic<std::uint64_t> current{1};
+  std::vector<bool> emptied(kMaxAccounts + 1, false);  // the churner's own; read after it is joined
+  f.deposit(1, "USD", D(3));
 
   std::vector<std::thread> threads;
   for (int t = 0; t < kHolders; ++t)
     threads.emplace_back([&, t] {
       std::mt19937 rng(t);
       for (int i = 0; i < kRounds; ++i) {
-        MainOutcome out = engine.execute(order(1, Side::Buy, qty(kQty), D(kPrice)));
+        const std::uint64_t account = current.load();
+        MainOutcome out = engine.execute(order(account, Side::Buy, qty(kQty), D(kPrice)));
         CoreReservation* r = std::get_if<CoreReservation>(&out);
         if (r == nullptr) continue;
         if (r->account_adjustments()[0].entry.balance->absolute.value < Decimal()) overdrawn = true;
@@ -121,7 +125,7 @@ TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
           case 0: {
             const Lock lock = r->lock();
             r->commit();
-            if (!engine.apply_execution_report(report(1, Side::Buy, std::nullopt, kQty, true, lock))
+            if (!engine.apply_execution_report(report(account, Side::Buy, std::nullopt, kQty, true, lock))
                      .account_blocks.empty())
               blocked = true;
             break;
@@ -136,28 +140,23 @@ TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
     });
   std::thread reader([&] {
     while (!holders_done.load()) {
-      const Holdings h = f.slot(1, "USD");
-      ++reads;
+      const Holdings h = f.slot(current.load(), "USD");
       bool some_holds = false;
       for (const LedgerAmount& held : open_holds) some_holds |= h.held == held;
       const std::optional<LedgerAmount> total = h.available.plus(h.held);
-      // A whole number of deposits of 3: exact at scale 0.
-      const Decimal whole = total ? total->to_decimal(RoundingStrategy::Down) : Decimal();
-      if (!some_holds || h.available.is_negative() || !total || LedgerAmount(whole) != *total ||
-          whole.checked_rem(D(3)) != std::optional<Decimal>(Decimal()))
-        torn = true;
+      if (!some_holds || h.available.is_negative() || !total || (*total != D(3) && !total->is_zero())) torn = true;
     }
   });
   std::thread churner([&] {
-    while (!holders_done.load()) {
-      if (!f.apply(1, adjust("USD", delta(D(3)))).failed_index) deposited += 3;
+    std::uint64_t account = 1;
+    while (!holders_done.load() && account < kMaxAccounts) {
+      while (!holders_done.load() && f.slot(account, "USD").held.is_zero()) std::this_thread::yield();
+      f.deposit(account + 1, "USD", D(3));
+      current = ++account;
       AccountAdjustmentRecord withdraw = adjust("USD", delta(D(-3)));
       withdraw.bounds = AccountAdjustmentRecord::Bounds{};
       withdraw.bounds->balance_lower = PositionSize{D(0)};
-      if (!f.apply(1, std::move(withdraw)).failed_index) {
-        deposited -= 3;
-        if (!f.has_slot(1, "USD")) ++emptied;
-      }
+      emptied[account - 1] = !f.apply(account - 1, std::move(withdraw)).failed_index;
     }
   });
   for (std::thread& th : threads) th.join();
@@ -169,9 +168,10 @@ TEST(SpotFundsConcurrency, FullSyncSlotsKeptApartUnderHoldsReleasesAndReads) {
   EXPECT_FALSE(blocked.load());
   EXPECT_FALSE(torn.load());
   EXPECT_FALSE(engine.blocks().any_block());
-  EXPECT_EQ(f.slot(1, "USD"), (Holdings{D(deposited.load()), D(0), D(0)}));
-  std::printf("slot emptied %lld times, %lld reads\n", static_cast<long long>(emptied.load()),
-              static_cast<long long>(reads.load()));
+  for (std::uint64_t a = 1; a <= current.load(); ++a) {
+    EXPECT_EQ(f.slot(a, "USD"), (Holdings{emptied[a] ? D(0) : D(3), D(0), D(0)})) << a;
+    EXPECT_EQ(f.has_slot(a, "USD"), !emptied[a]) << a;
+  }
 }
 
 // One step of an account's life, drawn from a seed: a deposit, or an order

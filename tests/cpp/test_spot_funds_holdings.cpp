@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <optional>
@@ -124,8 +123,9 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStep) {
                        "340.282366920938463463374607440000000001"}};
   for (const Row& r : rows) {
     const Holdings before = H(r.available, r.held, "7");
-    const LedgerAmount amount =
-        r.price == nullptr ? LedgerAmount(D(r.amount)) : *LedgerAmount::product(D(r.amount), D(r.price), RoundingStrategy::Up);
+    const LedgerAmount amount = r.price == nullptr
+                                    ? LedgerAmount(D(r.amount))
+                                    : *LedgerAmount::product(D(r.amount), D(r.price), RoundingStrategy::Up);
     Holdings after;
     LedgerAmount figure;
     const HoldVerdict verdict = hold_into(before, amount, figure, after);
@@ -197,7 +197,7 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
     return bits >= 128 ? r : r & ((u128{1} << bits) - 1);
   };
   const auto some = [&](unsigned max_bits) { return below_bits(static_cast<unsigned>(rng() % (max_bits + 1))); };
-  const auto p10 = [](unsigned k) { return ledger_detail::kPow10Table.v[k]; };
+  const auto p10 = [](unsigned k) { return decimal_detail::kPow10.v[k]; };
   // A ledger amount packed: below 2^119, and its integer part below 2^96.
   const auto packable = [&](u128 m, unsigned scale) {
     const u128 limit = scale >= 7 ? kBelow119 : (u128{1} << 96) * p10(scale);
@@ -208,7 +208,7 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
                                                      (negative && m != 0 ? std::uint64_t{1} << 55 : 0) |
                                                      std::uint64_t{scale} << 56};
   };
-  int carried = 0, at_the_integer_range = 0, unaligned = 0, decided = 0;
+  int carried = 0, at_the_integer_range = 0, unaligned = 0, decided = 0, out_of_range = 0;
   for (int i = 0; i < kCases; ++i) {
     const unsigned s = static_cast<unsigned>(i % 37);
     const unsigned bits = target_bits[(i / 37) % 4];
@@ -275,28 +275,36 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
       continue;
     }
     // The reference: every amount at 36 places in 256 bits.
-    const U256 A = ledger_detail::mul(U256::of(a), p10(36 - sa)), H = ledger_detail::mul(U256::of(h), p10(36 - sh)),
-               M = ledger_detail::mul(U256::of(m), p10(36 - sm)), sum = ledger_detail::add(H, M);
-    if (ledger_detail::cmp(M, A) > 0) {
+    const auto wide_at = [&](u128 magnitude, unsigned scale, unsigned to) {
+      return decimal_detail::mul_wide(U256::of(magnitude), p10(to - scale));
+    };
+    const U256 A = wide_at(a, sa, 36), H = wide_at(h, sh, 36), M = wide_at(m, sm, 36), sum = decimal_detail::add_wide(H, M);
+    // A slot the generator filled past the range (above the largest decimal) is no
+    // ledger state: only the agreement above holds for it.
+    const bool slot_in_range = decimal_detail::cmp_wide(A, ledger_detail::kLimit.v[36]) < 0 &&
+                               decimal_detail::cmp_wide(H, ledger_detail::kLimit.v[36]) < 0;
+    if (!slot_in_range) {
+      ++out_of_range;
+    } else if (decimal_detail::cmp_wide(M, A) > 0) {
       ASSERT_EQ(verdict, HoldVerdict::Insufficient) << describe();
       ASSERT_EQ(value_text(figure.to_string()), value_text(A, 36)) << describe();
-    } else if (ledger_detail::cmp(sum, ledger_detail::kLimit.v[36]) >= 0) {
+    } else if (decimal_detail::cmp_wide(sum, ledger_detail::kLimit.v[36]) >= 0) {
       ASSERT_EQ(verdict, HoldVerdict::Overflow) << describe();
     } else {
       ASSERT_EQ(verdict, HoldVerdict::Held) << describe();
       ASSERT_EQ(value_text(after.held.to_string()), value_text(sum, 36)) << describe();
-      ASSERT_EQ(value_text(after.available.to_string()), value_text(ledger_detail::sub(A, M), 36)) << describe();
+      ASSERT_EQ(value_text(after.available.to_string()), value_text(decimal_detail::sub_wide(A, M), 36)) << describe();
       ASSERT_EQ(figure.to_string(), amount.to_string()) << describe();
     }
     // What the generator reached, at the scale a move aligns to.
     const unsigned at = std::max({sa, sm, h != 0 ? sh : 0u});
-    const U256 a_at = ledger_detail::mul(U256::of(a), p10(at - sa)), m_at = ledger_detail::mul(U256::of(m), p10(at - sm)),
-               h_at = h == 0 ? U256() : ledger_detail::mul(U256::of(h), p10(at - sh)), sum_at = ledger_detail::add(h_at, m_at);
+    const U256 a_at = wide_at(a, sa, at), m_at = wide_at(m, sm, at), h_at = h == 0 ? U256() : wide_at(h, sh, at),
+               sum_at = decimal_detail::add_wide(h_at, m_at);
     if (!a_at.fits128() || !m_at.fits128() || !h_at.fits128()) {
       ++unaligned;
-    } else if (ledger_detail::cmp(m_at, a_at) <= 0) {
+    } else if (decimal_detail::cmp_wide(m_at, a_at) <= 0) {
       if (sum_at.w[3] == 0 && sum_at.w[2] == 1 && (sum_at.w[1] >> 32) == 0) ++carried;  // [2^128, 2^128 + 2^96)
-      if (at == 0 && ledger_detail::cmp(sum_at, U256::of(u128{1} << 96)) == 0) ++at_the_integer_range;
+      if (at == 0 && decimal_detail::cmp_wide(sum_at, U256::of(u128{1} << 96)) == 0) ++at_the_integer_range;
     }
   }
   // The generator must keep reaching the edges it exists for.
@@ -304,7 +312,7 @@ TEST(HoldStep, InPlaceAgreesWithTheGeneralStepNextToEveryCarry) {
   EXPECT_GE(at_the_integer_range, 300);
   EXPECT_GE(unaligned, 10000);
   EXPECT_GE(decided, kCases / 4);
-  std::printf("carried %d, at 2^96 %d, unaligned %d, decided %d\n", carried, at_the_integer_range, unaligned, decided);
+  EXPECT_LE(out_of_range, kCases / 10);
 }
 
 TEST(HoldStep, DebtIsSettledOnceSoRepeatedHoldsCannotOverspend) {

@@ -1,9 +1,10 @@
 #pragma once
-// Internal to the decimal implementation: 192-bit magnitudes for exact intermediate results
-// (a 96-bit mantissa times 10^28, or the product of two mantissas) and their rounding.
+// Internal to the decimal implementation and the funds ledger: wide magnitudes for exact
+// intermediate results, and their rounding.
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "vantrel/param/decimal.hpp"
 
@@ -64,32 +65,101 @@ inline std::uint64_t div192_by128(std::uint64_t u2, std::uint64_t u1, std::uint6
   return q;
 }
 
-struct U192 {
-  std::uint64_t w[3] = {0, 0, 0};  // little-endian limbs
+// An unsigned integer of N little-endian 64-bit limbs: the decimal's exact
+// intermediates take 3 (a mantissa times 10^28, or the product of two
+// mantissas), the funds ledger's amounts 4. One set of routines serves both.
+template <int N>
+struct WideUInt {
+  static_assert(N >= 3);
+  std::uint64_t w[N];
 
-  static U192 from(u128 v) noexcept {
-    U192 r;
+  // Zero, limb by limb.
+  constexpr WideUInt() noexcept : WideUInt(std::make_index_sequence<N>{}) {}
+
+  static constexpr WideUInt of(u128 v) noexcept {
+    WideUInt r;
     r.w[0] = static_cast<std::uint64_t>(v);
     r.w[1] = static_cast<std::uint64_t>(v >> 64);
     return r;
   }
-  bool fits96() const noexcept { return w[2] == 0 && (w[1] >> 32) == 0; }
-  u128 low128() const noexcept { return (static_cast<u128>(w[1]) << 64) | w[0]; }
-  bool is_zero() const noexcept { return (w[0] | w[1] | w[2]) == 0; }
-  unsigned bit_length() const noexcept {
-    for (int i = 2; i >= 0; --i)
+  constexpr bool is_zero() const noexcept { return limbs_or<0>(std::make_index_sequence<N>{}) == 0; }
+  constexpr bool fits128() const noexcept { return limbs_or<2>(std::make_index_sequence<N - 2>{}) == 0; }
+  constexpr bool fits96() const noexcept { return fits128() && (w[1] >> 32) == 0; }
+  constexpr u128 low128() const noexcept { return (static_cast<u128>(w[1]) << 64) | w[0]; }
+  constexpr unsigned bit_length() const noexcept {
+    for (int i = N - 1; i >= 0; --i)
       if (w[i] != 0) return static_cast<unsigned>(64 * i + 64 - __builtin_clzll(w[i]));
     return 0;
   }
   // In place n /= d; returns n % d.
   std::uint64_t divmod(std::uint64_t d) noexcept {
     std::uint64_t rem = 0;
-    for (int i = 2; i >= 0; --i) w[i] = div128_by64((static_cast<u128>(rem) << 64) | w[i], d, &rem);
+    for (int i = N - 1; i >= 0; --i) w[i] = div128_by64((static_cast<u128>(rem) << 64) | w[i], d, &rem);
     return rem;
   }
-};
 
-// a * b, both below 2^128, where the product is known to fit 192 bits.
+ private:
+  template <std::size_t... I>
+  constexpr explicit WideUInt(std::index_sequence<I...>) noexcept : w{(static_cast<void>(I), std::uint64_t{0})...} {}
+  // w[From] | w[From + 1] | ...: one expression, as a hand-written test of the limbs is.
+  template <int From, std::size_t... I>
+  constexpr std::uint64_t limbs_or(std::index_sequence<I...>) const noexcept {
+    return (std::uint64_t{0} | ... | w[From + I]);
+  }
+};
+using U192 = WideUInt<3>;
+
+template <int N>
+constexpr WideUInt<N> add_wide(const WideUInt<N>& a, const WideUInt<N>& b) noexcept {
+  WideUInt<N> r;
+  std::uint64_t carry = 0;
+  for (int i = 0; i < N; ++i) {
+    const u128 s = static_cast<u128>(a.w[i]) + b.w[i] + carry;
+    r.w[i] = static_cast<std::uint64_t>(s);
+    carry = static_cast<std::uint64_t>(s >> 64);
+  }
+  return r;
+}
+
+template <int N>
+constexpr int cmp_wide(const WideUInt<N>& a, const WideUInt<N>& b) noexcept {
+  for (int i = N - 1; i >= 0; --i)
+    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
+  return 0;
+}
+
+// a - b for a >= b.
+template <int N>
+constexpr WideUInt<N> sub_wide(const WideUInt<N>& a, const WideUInt<N>& b) noexcept {
+  WideUInt<N> r;
+  std::uint64_t borrow = 0;
+  for (int i = 0; i < N; ++i) {
+    const std::uint64_t x = a.w[i] - b.w[i];
+    const std::uint64_t y = x - borrow;
+    borrow = (a.w[i] < b.w[i]) || (x < borrow) ? 1 : 0;
+    r.w[i] = y;
+  }
+  return r;
+}
+
+// The low N limbs of a * b (callers know the product fits).
+template <int N>
+constexpr WideUInt<N> mul_wide(const WideUInt<N>& a, u128 b) noexcept {
+  WideUInt<N> r;
+  for (int j = 0; j < 2; ++j) {
+    const std::uint64_t bj = static_cast<std::uint64_t>(b >> (64 * j));
+    if (bj == 0) continue;
+    std::uint64_t carry = 0;
+    for (int i = 0; i + j < N; ++i) {
+      const u128 p = static_cast<u128>(a.w[i]) * bj + r.w[i + j] + carry;
+      r.w[i + j] = static_cast<std::uint64_t>(p);
+      carry = static_cast<std::uint64_t>(p >> 64);
+    }
+  }
+  return r;
+}
+
+// a * b, both below 2^128: mul_wide(U192::of(a), b) from four partial products at once.
 inline U192 mul_wide(u128 a, u128 b) noexcept {
   const std::uint64_t a0 = static_cast<std::uint64_t>(a), a1 = static_cast<std::uint64_t>(a >> 64);
   const std::uint64_t b0 = static_cast<std::uint64_t>(b), b1 = static_cast<std::uint64_t>(b >> 64);
@@ -105,38 +175,9 @@ inline U192 mul_wide(u128 a, u128 b) noexcept {
   return r;
 }
 
-inline U192 add_wide(const U192& a, const U192& b) noexcept {
-  U192 r;
-  unsigned char carry = 0;
-  for (int i = 0; i < 3; ++i) {
-    const u128 s = static_cast<u128>(a.w[i]) + b.w[i] + carry;
-    r.w[i] = static_cast<std::uint64_t>(s);
-    carry = static_cast<unsigned char>(s >> 64);
-  }
-  return r;
-}
-
-inline int cmp_wide(const U192& a, const U192& b) noexcept {
-  for (int i = 2; i >= 0; --i)
-    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
-  return 0;
-}
-
-// a - b for a >= b.
-inline U192 sub_wide(const U192& a, const U192& b) noexcept {
-  U192 r;
-  std::uint64_t borrow = 0;
-  for (int i = 0; i < 3; ++i) {
-    const std::uint64_t x = a.w[i] - b.w[i];
-    const std::uint64_t y = x - borrow;
-    borrow = (a.w[i] < b.w[i]) || (x < borrow) ? 1 : 0;
-    r.w[i] = y;
-  }
-  return r;
-}
-
 // n / 10^k rounded half to even (k <= 57).
-inline U192 div_pow10_half_even(U192 n, unsigned k) noexcept {
+template <int N>
+inline WideUInt<N> div_pow10_half_even(WideUInt<N> n, unsigned k) noexcept {
   if (k == 0) return n;
   bool sticky = false;
   while (k > 19) {
@@ -146,7 +187,7 @@ inline U192 div_pow10_half_even(U192 n, unsigned k) noexcept {
   const std::uint64_t r = n.divmod(static_cast<std::uint64_t>(kPow10.v[k]));
   const std::uint64_t half = static_cast<std::uint64_t>(kPow10.v[k] / 2);
   const bool up = r > half || (r == half && (sticky || (n.w[0] & 1) != 0));
-  if (up) n = add_wide(n, U192::from(1));
+  if (up) n = add_wide(n, WideUInt<N>::of(1));
   return n;
 }
 
@@ -165,7 +206,8 @@ inline bool rounds_up(RoundingStrategy strategy, bool negative, unsigned first, 
 }
 
 // n / 10^k rounded by `strategy` (k <= 57), for a value of that sign.
-inline U192 div_pow10_rounded(U192 n, unsigned k, RoundingStrategy strategy, bool negative) noexcept {
+template <int N>
+inline WideUInt<N> div_pow10_rounded(WideUInt<N> n, unsigned k, RoundingStrategy strategy, bool negative) noexcept {
   if (k == 0) return n;
   bool sticky = false;
   while (k > 19) {
@@ -176,7 +218,7 @@ inline U192 div_pow10_rounded(U192 n, unsigned k, RoundingStrategy strategy, boo
   const auto unit = static_cast<std::uint64_t>(kPow10.v[k - 1]);
   sticky |= r % unit != 0;
   if (rounds_up(strategy, negative, static_cast<unsigned>(r / unit), sticky, (n.w[0] & 1) != 0))
-    n = add_wide(n, U192::from(1));
+    n = add_wide(n, WideUInt<N>::of(1));
   return n;
 }
 

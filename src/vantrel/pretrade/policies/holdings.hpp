@@ -180,6 +180,8 @@ inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, cons
   // The magnitude of `p` at `scale` (>= its own), false where 128 bits cannot hold it.
   const auto at = [&magnitude](const Packed& p, unsigned scale, u128& out) {
     out = magnitude(p);
+    if (p.scale() == scale) [[likely]]
+      return true;
     return ledger_detail::scale_up(out, scale - p.scale());
   };
   constexpr std::uint64_t kSign = std::uint64_t{1} << 55;
@@ -198,10 +200,11 @@ inline std::optional<HoldVerdict> hold_in_place(LedgerAmount::Packed* slot, cons
   }
   // The move a transfer makes; a rest of 119 bits or more is packed otherwise
   // (or kept apart): store() decides.
-  if (!ledger_detail::move_aligned(a, h, m) || (a >> 119) != 0) return std::nullopt;
+  const ledger_detail::AlignedMove move = ledger_detail::move_aligned(a, h, m);
+  if (!move.ok || (move.from >> 119) != 0) return std::nullopt;
   const std::uint64_t tag = std::uint64_t{scale} << 56;
-  available = Packed{static_cast<std::uint64_t>(a), static_cast<std::uint64_t>(a >> 64) | tag};
-  held = Packed{static_cast<std::uint64_t>(h), static_cast<std::uint64_t>(h >> 64) | tag};
+  available = Packed{static_cast<std::uint64_t>(move.from), static_cast<std::uint64_t>(move.from >> 64) | tag};
+  held = Packed{static_cast<std::uint64_t>(move.to), static_cast<std::uint64_t>(move.to >> 64) | tag};
   figure = LedgerAmount::unpack(amount);
   return HoldVerdict::Held;
 }

@@ -6,44 +6,19 @@
 
 namespace vantrel {
 
-namespace ledger_detail {
-
 namespace {
 
-// In place n /= d; returns n % d.
-std::uint64_t divmod(U256& n, std::uint64_t d) noexcept {
-  std::uint64_t rem = 0;
-  for (int i = 3; i >= 0; --i)
-    n.w[i] = decimal_detail::div128_by64((static_cast<u128>(rem) << 64) | n.w[i], d, &rem);
-  return rem;
-}
-
-unsigned bit_length(const U256& n) noexcept {
-  for (int i = 3; i >= 0; --i)
-    if (n.w[i] != 0) return static_cast<unsigned>(64 * i + 64 - __builtin_clzll(n.w[i]));
-  return 0;
-}
-
-// Whether rounding a value of this sign by `strategy` moves an inexact magnitude up.
-bool away_from_zero(RoundingStrategy strategy, bool negative) noexcept {
-  return strategy == RoundingStrategy::Up ? !negative : negative;
+// The rounding a ledger amount takes: Up towards +infinity, anything else towards -infinity.
+RoundingStrategy ledger_rounding(RoundingStrategy strategy) noexcept {
+  return strategy == RoundingStrategy::Up ? RoundingStrategy::Up : RoundingStrategy::Down;
 }
 
 }  // namespace
 
-bool div_pow10(U256& n, unsigned k) noexcept {
-  bool inexact = false;
-  while (k > 0) {
-    const unsigned step = k > 19 ? 19 : k;
-    inexact |= divmod(n, static_cast<std::uint64_t>(pow10(step))) != 0;
-    k -= step;
-  }
-  return inexact;
-}
-
-}  // namespace ledger_detail
-
 using namespace ledger_detail;
+using decimal_detail::add_wide;
+using decimal_detail::cmp_wide;
+using decimal_detail::sub_wide;
 
 std::optional<LedgerAmount> LedgerAmount::product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept {
   LedgerAmount r;
@@ -53,40 +28,37 @@ std::optional<LedgerAmount> LedgerAmount::product_wide(Decimal a, Decimal b, Rou
   if ((ma >> 64) == 0 && (mb >> 64) == 0) {
     r.mag_ = U256::of(static_cast<u128>(static_cast<std::uint64_t>(ma)) * static_cast<std::uint64_t>(mb));
   } else {
-    r.mag_ = mul(U256::of(ma), mb);
+    r.mag_ = decimal_detail::mul_wide(U256::of(ma), mb);
   }
   if (scale > kPlaces) {
-    if (div_pow10(r.mag_, scale - kPlaces) && away_from_zero(strategy, r.neg_)) r.mag_ = add(r.mag_, U256::of(1));
+    r.mag_ = decimal_detail::div_pow10_rounded(r.mag_, scale - kPlaces, ledger_rounding(strategy), r.neg_);
     scale = kPlaces;
   }
   if (r.mag_.is_zero()) r.neg_ = false;
   r.scale_ = static_cast<std::uint8_t>(scale);
-  if (cmp(r.mag_, kLimit.v[scale]) >= 0) return std::nullopt;
+  if (cmp_wide(r.mag_, kLimit.v[scale]) >= 0) return std::nullopt;
   return r;
 }
 
 Decimal LedgerAmount::to_decimal_rounded(RoundingStrategy strategy) const noexcept {
-  constexpr u128 kMax96 = (u128{1} << 96) - 1;
-  if (mag_.fits128() && mag_.low128() <= kMax96 && scale_ <= Decimal::kMaxScale)
+  if (mag_.fits96() && scale_ <= Decimal::kMaxScale)
     return decimal_detail::make_decimal(mag_.low128(), scale_, neg_);
   // The fewest digits to drop: a 96-bit mantissa keeps at most 29 digits, and
   // a scale of at most 28.
   unsigned k = scale_ > Decimal::kMaxScale ? scale_ - Decimal::kMaxScale : 0;
-  const unsigned bits = bit_length(mag_);
+  const unsigned bits = mag_.bit_length();
   if (bits > 96) {
     const unsigned min_digits = (bits - 1) * 30102u / 100000u + 1;
     if (min_digits > 29) k = std::max(k, min_digits - 29);
   }
-  const bool away = away_from_zero(strategy, neg_);
+  const RoundingStrategy rounding = ledger_rounding(strategy);
   for (; k <= scale_; ++k) {
-    U256 q = mag_;
-    if (div_pow10(q, k) && away) q = add(q, U256::of(1));
+    const U256 q = decimal_detail::div_pow10_rounded(mag_, k, rounding, neg_);
     // A negative amount rounded up to zero is reported as zero, never as a negative zero.
-    if (q.fits128() && q.low128() <= kMax96)
-      return decimal_detail::make_decimal(q.low128(), scale_ - k, neg_ && !q.is_zero());
+    if (q.fits96()) return decimal_detail::make_decimal(q.low128(), scale_ - k, neg_ && !q.is_zero());
   }
   // Unreached: an amount is at most 2^96 - 1, which rounds to at most that at scale 0.
-  return decimal_detail::make_decimal(kMax96, 0, neg_);
+  return decimal_detail::make_decimal(decimal_detail::kMaxMantissa, 0, neg_);
 }
 
 std::optional<LedgerAmount> LedgerAmount::plus_wide(const LedgerAmount& other) const noexcept {
@@ -95,23 +67,23 @@ std::optional<LedgerAmount> LedgerAmount::plus_wide(const LedgerAmount& other) c
   LedgerAmount r;
   r.scale_ = static_cast<std::uint8_t>(s);
   if (neg_ == other.neg_) {
-    r.mag_ = add(a, b);
+    r.mag_ = add_wide(a, b);
     r.neg_ = neg_;
-  } else if (cmp(a, b) >= 0) {
-    r.mag_ = sub(a, b);
+  } else if (cmp_wide(a, b) >= 0) {
+    r.mag_ = sub_wide(a, b);
     r.neg_ = neg_;
   } else {
-    r.mag_ = sub(b, a);
+    r.mag_ = sub_wide(b, a);
     r.neg_ = other.neg_;
   }
   if (r.mag_.is_zero()) r.neg_ = false;
-  if (cmp(r.mag_, kLimit.v[s]) >= 0) return std::nullopt;
+  if (cmp_wide(r.mag_, kLimit.v[s]) >= 0) return std::nullopt;
   return r;
 }
 
 int LedgerAmount::compare_magnitudes(const LedgerAmount& a, const LedgerAmount& b) noexcept {
   const unsigned s = a.scale_ > b.scale_ ? a.scale_ : b.scale_;
-  return cmp(a.at_scale(s), b.at_scale(s));
+  return cmp_wide(a.at_scale(s), b.at_scale(s));
 }
 
 std::string LedgerAmount::to_string() const {
@@ -120,7 +92,7 @@ std::string LedgerAmount::to_string() const {
   int n = 0;
   U256 m = mag_;
   do {
-    digits[n++] = static_cast<char>('0' + divmod(m, 10));
+    digits[n++] = static_cast<char>('0' + m.divmod(10));
   } while (!m.is_zero());
   while (n <= static_cast<int>(scale_)) digits[n++] = '0';
   std::string out;
@@ -136,7 +108,7 @@ std::optional<LedgerAmount::Packed> LedgerAmount::pack_shortened() const noexcep
   LedgerAmount r = *this;
   while (r.scale_ > 0) {
     U256 q = r.mag_;
-    if (divmod(q, 10) != 0) break;
+    if (q.divmod(10) != 0) break;
     r.mag_ = q;
     --r.scale_;
     if (r.mag_.fits128() && (r.mag_.w[1] & ~Packed::kMagnitudeBits) == 0) return r.pack();

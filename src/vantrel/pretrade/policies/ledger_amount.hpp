@@ -18,122 +18,51 @@
 #include <string>
 
 #include "vantrel/param/decimal.hpp"
+#include "vantrel/param/decimal_wide.hpp"
 
 namespace vantrel {
 
 namespace ledger_detail {
 
-using u128 = unsigned __int128;
-
-// Little-endian limbs.
-struct U256 {
-  std::uint64_t w[4] = {0, 0, 0, 0};
-
-  static constexpr U256 of(u128 v) noexcept {
-    U256 r;
-    r.w[0] = static_cast<std::uint64_t>(v);
-    r.w[1] = static_cast<std::uint64_t>(v >> 64);
-    return r;
-  }
-  constexpr bool is_zero() const noexcept { return (w[0] | w[1] | w[2] | w[3]) == 0; }
-  constexpr bool fits128() const noexcept { return (w[2] | w[3]) == 0; }
-  constexpr u128 low128() const noexcept { return (static_cast<u128>(w[1]) << 64) | w[0]; }
-};
-
-constexpr int cmp(const U256& a, const U256& b) noexcept {
-  for (int i = 3; i >= 0; --i)
-    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
-  return 0;
-}
-
-constexpr U256 add(const U256& a, const U256& b) noexcept {
-  U256 r;
-  std::uint64_t carry = 0;
-  for (int i = 0; i < 4; ++i) {
-    const u128 s = static_cast<u128>(a.w[i]) + b.w[i] + carry;
-    r.w[i] = static_cast<std::uint64_t>(s);
-    carry = static_cast<std::uint64_t>(s >> 64);
-  }
-  return r;
-}
-
-// a - b for a >= b.
-constexpr U256 sub(const U256& a, const U256& b) noexcept {
-  U256 r;
-  std::uint64_t borrow = 0;
-  for (int i = 0; i < 4; ++i) {
-    const u128 d = static_cast<u128>(a.w[i]) - b.w[i] - borrow;
-    r.w[i] = static_cast<std::uint64_t>(d);
-    borrow = static_cast<std::uint64_t>(d >> 64) & 1;
-  }
-  return r;
-}
-
-// The low 256 bits of a * b (callers know the product fits).
-constexpr U256 mul(const U256& a, u128 b) noexcept {
-  const std::uint64_t b0 = static_cast<std::uint64_t>(b), b1 = static_cast<std::uint64_t>(b >> 64);
-  U256 r;
-  for (int j = 0; j < 2; ++j) {
-    const std::uint64_t bj = j == 0 ? b0 : b1;
-    if (bj == 0) continue;
-    std::uint64_t carry = 0;
-    for (int i = 0; i + j < 4; ++i) {
-      const u128 p = static_cast<u128>(a.w[i]) * bj + r.w[i + j] + carry;
-      r.w[i + j] = static_cast<std::uint64_t>(p);
-      carry = static_cast<std::uint64_t>(p >> 64);
-    }
-  }
-  return r;
-}
-
-constexpr u128 pow10(unsigned n) noexcept {
-  u128 p = 1;
-  for (unsigned i = 0; i < n; ++i) p *= 10;
-  return p;
-}
+using u128 = decimal_detail::u128;
+using U256 = decimal_detail::WideUInt<4>;
 
 inline constexpr unsigned kPlaces = 36;
-
-struct LedgerPow10Table {
-  u128 v[kPlaces + 1];
-  constexpr LedgerPow10Table() : v{} {
-    for (unsigned i = 0; i <= kPlaces; ++i) v[i] = pow10(i);
-  }
-};
-inline constexpr LedgerPow10Table kPow10Table{};
 
 // (2^96 - 1) * 10^s + 1: the least magnitude at scale s out of range, that is
 // above the largest 96-bit decimal.
 struct LimitTable {
   U256 v[kPlaces + 1];
   constexpr LimitTable() : v{} {
-    for (unsigned s = 0; s <= kPlaces; ++s) v[s] = add(mul(U256::of((u128{1} << 96) - 1), pow10(s)), U256::of(1));
+    for (unsigned s = 0; s <= kPlaces; ++s)
+      v[s] = decimal_detail::add_wide(
+          decimal_detail::mul_wide(U256::of(decimal_detail::kMaxMantissa), decimal_detail::pow10(s)), U256::of(1));
   }
 };
 inline constexpr LimitTable kLimit{};
 
-// In place n /= 10^k (k <= 38); true when the division left a remainder.
-bool div_pow10(U256& n, unsigned k) noexcept;
-
 // m * 10^places in place, the alignment of a magnitude to a finer scale; false
 // where 128 bits cannot hold it (m is then no magnitude).
 inline bool scale_up(u128& m, unsigned places) noexcept {
-  return places == 0 || !__builtin_mul_overflow(m, kPow10Table.v[places], &m);
+  return places == 0 || !__builtin_mul_overflow(m, decimal_detail::kPow10.v[places], &m);
 }
 
 inline constexpr u128 kIntegerRangeAtAnyScale = u128{1} << 96;
 
 // The 128-bit move on magnitudes aligned to one scale: from - amount and
-// to + amount. False (nothing written) where from < amount, where the sum
-// carries past 2^128, or where it reaches 2^96 (below that every scale's
-// integer part is in range): the general step decides those. Every fast move
-// of funds goes through here, so none can lose the carry.
-inline bool move_aligned(u128& from, u128& to, u128 amount) noexcept {
-  u128 sum;
-  if (from < amount || __builtin_add_overflow(to, amount, &sum) || sum >= kIntegerRangeAtAnyScale) return false;
-  from -= amount;
-  to = sum;
-  return true;
+// to + amount. Not `ok` where from < amount, where the sum carries past 2^128,
+// or where it reaches 2^96 (below that every scale's integer part is in
+// range): the general step decides those. Every fast move of funds goes
+// through here, so none can lose the carry.
+struct AlignedMove {
+  u128 from;
+  u128 to;
+  bool ok;
+};
+inline AlignedMove move_aligned(u128 from, u128 to, u128 amount) noexcept {
+  const u128 sum = to + amount;
+  const bool carried = sum < to;
+  return {from - amount, sum, from >= amount && !carried && sum < kIntegerRangeAtAnyScale};
 }
 
 }  // namespace ledger_detail
@@ -194,10 +123,11 @@ class LedgerAmount {
         aligned = from.magnitude_at(scale, f) && (to.is_zero() || to.magnitude_at(scale, t)) &&
                   amount.magnitude_at(scale, m);
       }
-      if (aligned && ledger_detail::move_aligned(f, t, m)) {
-        from.mag_ = ledger_detail::U256::of(f);
+      const ledger_detail::AlignedMove move = ledger_detail::move_aligned(f, t, m);
+      if (aligned && move.ok) {
+        from.mag_ = ledger_detail::U256::of(move.from);
         from.scale_ = static_cast<std::uint8_t>(scale);
-        to.mag_ = ledger_detail::U256::of(t);
+        to.mag_ = ledger_detail::U256::of(move.to);
         to.scale_ = static_cast<std::uint8_t>(scale);
         return true;
       }
@@ -284,6 +214,8 @@ class LedgerAmount {
     if (!mag_.fits128()) [[unlikely]]
       return false;
     out = mag_.low128();
+    if (scale == scale_) [[likely]]
+      return true;
     return ledger_detail::scale_up(out, scale - scale_);
   }
   static std::optional<LedgerAmount> product_wide(Decimal a, Decimal b, RoundingStrategy strategy) noexcept;
@@ -294,7 +226,7 @@ class LedgerAmount {
   std::optional<Packed> pack_shortened() const noexcept;
   // The magnitude at `scale` >= scale_ (exact: in range, it fits).
   ledger_detail::U256 at_scale(unsigned scale) const noexcept {
-    return scale == scale_ ? mag_ : ledger_detail::mul(mag_, ledger_detail::pow10(scale - scale_));
+    return scale == scale_ ? mag_ : decimal_detail::mul_wide(mag_, decimal_detail::kPow10.v[scale - scale_]);
   }
 
   ledger_detail::U256 mag_;
