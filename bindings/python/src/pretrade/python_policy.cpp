@@ -34,9 +34,13 @@ constexpr Name kHooks[kHookCount] = {Name::check_pre_trade_start, Name::perform_
   if (PyErr_ExceptionMatches(PyExc_TypeError)) {
     PyErrState raised = PyErrState::fetch();
     std::string text;
-    if (!raised.traceback && raised.value && str_of(raised.value.get(), text) &&
+    // The text and the second look-up run the object's code (a __str__, a
+    // property, a __getattr__): a thread ended there is noted before the
+    // references held here are released, as in the hook's call.
+    if (!raised.traceback && raised.value &&
+        noting_thread_exit([&] { return str_of(raised.value.get(), text); }) &&
         text.ends_with("' object is not callable")) {
-      Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[hook])));
+      Ref method = Ref::steal(noting_thread_exit([&] { return PyObject_GetAttr(policy, interned(kHooks[hook])); }));
       if (method && PyCallable_Check(method.get()) == 0)
         throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[hook]), " must be callable"));
     }
@@ -63,7 +67,9 @@ Ref call_hook(PyObject* policy, Hook hook, Args*... args) {
 // has no keyword call without a bound method and a dict; the bound method
 // lives for this call only.
 Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
-  Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[kPostTrade])));
+  // The look-up runs the object's code (a property, a __getattr__), wrapped as the call is.
+  Ref method = Ref::steal(
+      noting_thread_exit([policy] { return PyObject_GetAttr(policy, interned(kHooks[kPostTrade])); }));
   if (!method) throw_pending();
   if (PyCallable_Check(method.get()) == 0)
     throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[kPostTrade]), " must be callable"));

@@ -105,15 +105,16 @@ constexpr int kReportRounds = 8;
 
 }  // namespace
 
-PyErrState PyErrState::fetch() noexcept {
+PyErrState PyErrState::fetch() {
   set_pending_or_system_error();
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   return PyErrState{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
 }
 
-void PyErrState::restore() noexcept {
-  PyErr_Restore(type.release(), value.release(), traceback.release());
+void PyErrState::restore() {
+  PyObject *new_type = type.release(), *new_value = value.release(), *new_traceback = traceback.release();
+  noting_thread_exit([&] { PyErr_Restore(new_type, new_value, new_traceback); });
 }
 
 void park_pending_error(PyErrState error) {
@@ -309,9 +310,13 @@ void run_action(Ref callable) {
     try {
       // Run by core work that promises not to throw (a commit, a rollback):
       // the forced unwind cannot go on through it.
-      Ref result;
-      parking_if_ended([&] { result = Ref::steal(PyObject_CallNoArgs(callable.get())); });
-      if (!result) park_pending_error(PyErrState::fetch());
+      // Taking its error can make one (a call that failed without setting
+      // any), which runs Python too.
+      PyErrState raised;
+      parking_if_ended([&] {
+        if (!Ref::steal(PyObject_CallNoArgs(callable.get()))) raised = PyErrState::fetch();
+      });
+      if (raised) park_pending_error(std::move(raised));
     } catch (...) {
       // Only an internal fault of the slot lands here (a thread ended inside
       // parks where it is); the action reports nothing to the core, so it is

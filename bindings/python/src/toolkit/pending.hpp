@@ -12,10 +12,11 @@ struct PyErrState {
   Ref type, value, traceback;
   explicit operator bool() const noexcept { return static_cast<bool>(type); }
   // Takes the interpreter's pending error, or the SystemError used when a call
-  // failed without setting one.
-  static PyErrState fetch() noexcept;
-  // Makes it the interpreter's current error again.
-  void restore() noexcept;
+  // failed without setting one (making that can run Python).
+  static PyErrState fetch();
+  // Makes it the interpreter's current error again; one still set is
+  // released, which can run Python.
+  void restore();
 };
 
 // The calling thread's slot. The last parked exception wins; an earlier one
