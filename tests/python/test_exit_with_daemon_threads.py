@@ -565,3 +565,177 @@ def test_a_thread_ended_in_a_collection_while_an_error_is_made_exits_cleanly(tes
     status, err, out = run_code(code)
     assert not failed_exit(status, err), err
     assert out == ("Reservation\n" if wake == "teardown" else ""), err
+
+
+# What a hook's body throws of its own (the binding's code reading the result
+# or making the context) reaches the entry point as the error it stands for,
+# never as the generic failure of the callback nor as a missing one.
+@pytest.mark.parametrize("kind, raised", [("no_memory", MemoryError), ("python", ZeroDivisionError)])
+def test_a_hook_body_failing_in_the_binding_raises_its_own_error(testkit, kind, raised):
+    with pytest.raises(raised):
+        testkit.hook_failure(kind, lambda: 1 / 0)
+
+
+def test_a_hook_body_meeting_an_internal_fault_raises_it(testkit):
+    with pytest.raises(BaseException) as caught:
+        testkit.hook_failure("fault")
+    assert (type(caught.value).__name__, str(caught.value)) == ("InternalFault", "invariant broken: test fault in a hook")
+    assert testkit.hook_failure("none") is False  # and nothing stays parked
+
+
+# Further roads where a daemon thread is ended, then module teardown lets it
+# go and calls into the module again (which flushes the release queue).
+MORE_ROADS = {
+    # An exception parked outside any entry point's protocol (a stale one:
+    # staged actions run with no protocol) stays in the slot while the thread
+    # is ended inside another call of the module: the thread's teardown leaks
+    # it, with the frames its traceback holds, rather than queue its release.
+    "stale": """
+        class Loud:
+            def __del__(self, write=os.write):
+                write(1, b"released\\n")
+
+        def failing():
+            raise ValueError(Loud())
+
+        class Gate:
+            def wait(self, a, b):
+                at_gate()
+
+        def run():
+            kit.run_actions([failing], False, False)
+            kit.call_method_2(Gate(), "wait", None, None)
+
+        threading.Thread(target=run, daemon=True).start()
+        waiting.wait()
+        builtins.exit_teardown = Teardown(lambda kit=kit: kit.queued_releases(), gate.release)
+    """,
+    # Ended inside a reject's user_data conversion (a call no note wraps),
+    # in a generator that the user_data object alone holds: the references the
+    # engine's frames held to the result are leaked, not queued; releasing them
+    # would free a generator the abandoned frame is still running.
+    "generator": """
+        def gated():
+            at_gate()
+            yield 7
+
+        class Token:
+            def __init__(self):
+                self.gen = gated()
+            def __index__(self):
+                return next(self.gen)
+
+        class Tagger(Quiet):
+            name = "tagger"
+            def check_pre_trade_start(self, ctx, order):
+                return [Fields(code="OrderQtyExceedsLimit", reason="r", details="d", scope="order", user_data=Token())]
+
+        engine = vantrel.Engine.builder().full_sync().pre_trade(Tagger()).build()
+        threading.Thread(target=lambda: engine.start_pre_trade(order()), daemon=True).start()
+        waiting.wait()
+        check = lambda engine=engine, item=adjust("1"): engine.apply_account_adjustment(AccountId.from_int(2), [item]).ok
+        builtins.exit_teardown = Teardown(check, gate.release)
+    """,
+    # The post-trade hook found through a __getattr__ that waits, ended there:
+    # the look-up is wrapped as the call is, and the context made for the
+    # call is left as it is. The engine's post-trade calls go on with fresh ones.
+    "lookup": """
+        from vantrel import ExecutionReport, ExecutionReportOperation
+        calls = []
+
+        class Finder(Quiet):
+            name = "finder"
+            apply_execution_report = None
+            def __getattribute__(self, name):
+                if name == "apply_execution_report":
+                    at_gate()
+                    return lambda *, ctx, report: calls.append(type(ctx).__name__)
+                return object.__getattribute__(self, name)
+
+        engine = vantrel.Engine.builder().full_sync().pre_trade(Finder()).build()
+        report = ExecutionReport(operation=ExecutionReportOperation(
+            underlying_asset="BTC", settlement_asset="USD", account_id=account, side=Side.BUY))
+        threading.Thread(target=lambda: engine.apply_execution_report(report), daemon=True).start()
+        waiting.wait()
+
+        def check(engine=engine, report=report, calls=calls):
+            engine.apply_execution_report(report)
+            engine.apply_execution_report(report)
+            return calls
+
+        builtins.exit_teardown = Teardown(check, gate.release)
+    """,
+}
+MORE_OUTPUT = {"stale": "0\n", "generator": "True\n", "lookup": "['PostTradeContext', 'PostTradeContext']\n"}
+
+
+@pytest.mark.parametrize("road", MORE_ROADS)
+def test_what_a_thread_ended_on_further_roads_leaves_behind(testkit, road):
+    code = ROAD_PRELUDE.format(where=os.path.dirname(testkit.__file__), name=testkit.__name__) + textwrap.dedent(
+        MORE_ROADS[road])
+    status, err, out = run_code(code)
+    assert not failed_exit(status, err) and "Exception ignored" not in err, err
+    assert out == MORE_OUTPUT[road], err
+
+
+# The same inside a hook's result while the interpreter runs: the start hook
+# returns an object whose __iter__ ends the thread ("iter"), or a reject whose
+# `code` property does ("attr"). The engine's frames hold references to it
+# (the result; the list and the item being read), as the interpreter's own
+# reading (list(), a property read) holds its argument: with the fetch or the
+# read noted, all are leaked with the thread, none released without the lock,
+# so the engine leaks what that reading leaks.
+ENDED_IN_A_RESULT = textwrap.dedent("""
+    import ctypes, os, sys, threading, time
+    import vantrel
+    from vantrel import AccountId, Order, OrderOperation, Price, Quantity, Side, TradeAmount
+
+    SHAPE = {shape!r}
+
+    class Ending:
+        def __init__(self):
+            self.ended, self.task = threading.Event(), None
+        def end(self):
+            self.task = f"/proc/self/task/{{threading.get_native_id()}}"
+            self.ended.set()
+            ctypes.CDLL(None).pthread_exit(None)
+        def __iter__(self):
+            self.end()
+        @property
+        def code(self):
+            self.end()
+
+    box = []
+
+    class Hook:
+        name = "hook"
+        def check_pre_trade_start(self, ctx, order):
+            return box.pop() if SHAPE == "iter" else [box.pop()]
+        def perform_pre_trade_check(self, ctx, order): return None
+        def apply_execution_report(self, *, ctx, report): return None
+        def apply_account_adjustment(self, ctx, account_id, adjustment): return None
+
+    engine = vantrel.Engine.builder().full_sync().pre_trade(Hook()).build()
+    order = Order(operation=OrderOperation(
+        underlying_asset="BTC", settlement_asset="USD", account_id=AccountId.from_int(1), side=Side.BUY,
+        trade_amount=TradeAmount.quantity(Quantity("1")), price=Price("10")))
+    read = list if SHAPE == "iter" else (lambda obj: obj.code)
+    leaked = []
+    for drain in (lambda: read(box.pop()), lambda: engine.start_pre_trade(order)):
+        ending = Ending()
+        box.append(ending)
+        held = sys.getrefcount(ending)
+        threading.Thread(target=drain, daemon=True).start()
+        ending.ended.wait()
+        while os.path.exists(ending.task):  # gone once the thread has unwound
+            time.sleep(0.01)
+        leaked.append(sys.getrefcount(ending) - held)
+    print(leaked[1] - leaked[0])
+""")
+
+
+@pytest.mark.parametrize("shape", ["iter", "attr"])
+def test_a_thread_ended_inside_a_hook_result_releases_nothing_of_it(shape):
+    status, err, out = run_code(ENDED_IN_A_RESULT.format(shape=shape))
+    assert not failed_exit(status, err), err
+    assert out == "0\n", err

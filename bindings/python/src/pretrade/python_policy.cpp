@@ -12,6 +12,7 @@
 #include "pretrade/policy_results.hpp"
 #include "toolkit/convert.hpp"
 #include "toolkit/gil.hpp"
+#include "toolkit/hook.hpp"
 #include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
@@ -89,58 +90,6 @@ Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
 PyObject* source_of(const SourceRef& source) {
   PyObject* obj = static_cast<PyObject*>(source.get());
   return obj != nullptr ? obj : Py_None;
-}
-
-// Parks the interpreter's current error for the entry point. Dropping an
-// older parked exception may run Python; a thread ended there parks itself.
-void park_raised() {
-  CaughtError slot_broken;
-  try {
-    park_pending_error(PyErrState::fetch());
-  } catch (...) {
-    if (caught_forced_unwind()) {
-      note_forced_unwind();
-      throw;
-    }
-    slot_broken.record();
-  }
-  // The slot itself is broken; show the error rather than lose it (out of the
-  // handler: showing it runs Python).
-  if (slot_broken) {
-    slot_broken.raise();
-    PyErr_WriteUnraisable(nullptr);
-  }
-}
-
-// Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
-// refused lock included, is parked for the entry point (under the lock, which
-// the inner handler still holds) and the hook gives `failed()` instead: a hook
-// never throws into a stage that has changes staged. Only the forced unwind of
-// a thread the interpreter ends goes through, and that thread never returns.
-// The handler only records what it caught; the error is made and parked
-// after it, since both may run Python.
-template <class Body, class Failed>
-auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
-  {
-    GilToken lock(std::nothrow);
-    if (const char* refusal = lock.refusal()) {
-      park_lock_refusal(refusal);
-    } else {
-      CaughtError caught;
-      try {
-        return body();
-      } catch (...) {
-        if (caught_forced_unwind()) {
-          note_forced_unwind();
-          throw;
-        }
-        caught.record();
-      }
-      caught.raise();
-      park_raised();
-    }
-  }
-  return failed();
 }
 
 class PythonPolicy final : public Policy {

@@ -290,6 +290,27 @@ bool has_user_data_attr(PyObject* obj) {
   throw ErrorAlreadySet{};
 }
 
+// Parks the interpreter's current error for the entry point. Dropping an
+// older parked exception may run Python; a thread ended there parks itself.
+void park_raised() {
+  CaughtError slot_broken;
+  try {
+    park_pending_error(PyErrState::fetch());
+  } catch (...) {
+    if (caught_forced_unwind()) {
+      note_forced_unwind();
+      throw;
+    }
+    slot_broken.record();
+  }
+  // The slot itself is broken; show the error rather than lose it (out of the
+  // handler: showing it runs Python).
+  if (slot_broken) {
+    slot_broken.raise();
+    PyErr_WriteUnraisable(nullptr);
+  }
+}
+
 void park_lock_refusal(const char* text) noexcept {
   SlotAccess<OnFault::Abort> access;
   access.fault() = text;
