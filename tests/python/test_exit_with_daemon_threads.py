@@ -610,11 +610,13 @@ MORE_ROADS = {
         waiting.wait()
         builtins.exit_teardown = Teardown(lambda kit=kit: kit.queued_releases(), gate.release)
     """,
-    # Ended inside a reject's user_data conversion (a call no note wraps),
-    # in a generator that the user_data object alone holds: the references the
-    # engine's frames held to the result are leaked, not queued; releasing them
-    # would free a generator the abandoned frame is still running.
-    "generator": """
+    # Ended inside a reject's user_data conversion (a call no note wraps; the
+    # interpreter finalises): the references the engine's frames held to the
+    # result (the list, the reject, the user_data object) are leaked with the
+    # thread, never queued and released by the next call: they may be all that
+    # keeps alive what the abandoned frames still use (here, a generator the
+    # thread was running). Teardown counts the user_data object's references.
+    "conversion": """
         def gated():
             at_gate()
             yield 7
@@ -625,16 +627,27 @@ MORE_ROADS = {
             def __index__(self):
                 return next(self.gen)
 
+        token = Token()
+
         class Tagger(Quiet):
             name = "tagger"
             def check_pre_trade_start(self, ctx, order):
-                return [Fields(code="OrderQtyExceedsLimit", reason="r", details="d", scope="order", user_data=Token())]
+                return [Fields(code="OrderQtyExceedsLimit", reason="r", details="d", scope="order", user_data=token)]
 
         engine = vantrel.Engine.builder().full_sync().pre_trade(Tagger()).build()
         threading.Thread(target=lambda: engine.start_pre_trade(order()), daemon=True).start()
         waiting.wait()
-        check = lambda engine=engine, item=adjust("1"): engine.apply_account_adjustment(AccountId.from_int(2), [item]).ok
-        builtins.exit_teardown = Teardown(check, gate.release)
+        counts = []
+
+        def open_gate(gate=gate, token=token, counts=counts, getrefcount=sys.getrefcount):
+            counts.append(getrefcount(token))
+            gate.release()
+
+        def check(engine=engine, item=adjust("1"), token=token, counts=counts, getrefcount=sys.getrefcount):
+            engine.apply_account_adjustment(AccountId.from_int(2), [item])  # flushes the release queue
+            return getrefcount(token) - counts[0]
+
+        builtins.exit_teardown = Teardown(check, open_gate)
     """,
     # The post-trade hook found through a __getattr__ that waits, ended there:
     # the look-up is wrapped as the call is, and the context made for the
@@ -666,7 +679,7 @@ MORE_ROADS = {
         builtins.exit_teardown = Teardown(check, gate.release)
     """,
 }
-MORE_OUTPUT = {"stale": "0\n", "generator": "True\n", "lookup": "['PostTradeContext', 'PostTradeContext']\n"}
+MORE_OUTPUT = {"stale": "0\n", "conversion": "0\n", "lookup": "['PostTradeContext', 'PostTradeContext']\n"}
 
 
 @pytest.mark.parametrize("road", MORE_ROADS)
