@@ -13,6 +13,7 @@
 #include "toolkit/args.hpp"
 #include "toolkit/classes.hpp"
 #include "toolkit/convert.hpp"
+#include "toolkit/hook.hpp"
 #include "toolkit/iterate.hpp"
 #include "toolkit/pending.hpp"
 
@@ -603,6 +604,32 @@ PyObject* actions_after_gate(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   Py_RETURN_NONE;
 }
 
+// hook_failure(kind, callback=None): an entry point whose core work runs one
+// hook as the engine runs a policy's, its body failing the way `kind` names
+// ("no_memory": std::bad_alloc, "fault": the internal fault, "python": what
+// `callback()` raises, "none": nothing); the entry point then raises what was
+// parked. Returns whether the hook gave its failure value.
+PyObject* hook_failure(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr auto spec = params("hook_failure()", req("kind"), opt("callback"));
+  auto [kind_obj, callback] = parse(spec, args, nargs, kwnames);
+  const std::string kind(arg_utf8("kind", kind_obj));
+  PendingErrorScope scope;
+  bool failed = false;
+  {
+    AllowThreads released;  // the hook takes the lock back, as a policy's does
+    failed = run_hook(
+        [&] {
+          if (kind == "no_memory") throw std::bad_alloc();
+          if (kind == "fault") fail("invariant broken: test fault in a hook");
+          if (kind == "python" && !Ref::steal(PyObject_CallNoArgs(callback))) throw_pending();
+          return false;
+        },
+        [] { return true; });
+  }
+  scope.finish();
+  return new_bool(failed).release();
+}
+
 // Creating Broken on demand shows the RuntimeError chain.
 PyObject* make_broken(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
   return Ref::borrow(get_or_create_class(kBrokenSpec, g_broken_cell)).release();
@@ -633,6 +660,7 @@ PyMethodDef kFunctions[] = {
     {"wake_after_exit", method_entry<&wake_after_exit>(), kFastcallFlags, nullptr},
     {"open_gate", method_entry<&open_gate>(), kFastcallFlags, nullptr},
     {"actions_after_gate", method_entry<&actions_after_gate>(), kFastcallFlags, nullptr},
+    {"hook_failure", method_entry<&hook_failure>(), kFastcallFlags, nullptr},
     {"stack_redzones", method_entry<&stack_redzones>(), kFastcallFlags, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -12,6 +12,7 @@
 #include "pretrade/policy_results.hpp"
 #include "toolkit/convert.hpp"
 #include "toolkit/gil.hpp"
+#include "toolkit/hook.hpp"
 #include "toolkit/names.hpp"
 #include "toolkit/pending.hpp"
 
@@ -34,9 +35,13 @@ constexpr Name kHooks[kHookCount] = {Name::check_pre_trade_start, Name::perform_
   if (PyErr_ExceptionMatches(PyExc_TypeError)) {
     PyErrState raised = PyErrState::fetch();
     std::string text;
-    if (!raised.traceback && raised.value && str_of(raised.value.get(), text) &&
+    // The text and the second look-up run the object's code (a __str__, a
+    // property, a __getattr__): a thread ended there is noted before the
+    // references held here are released, as in the hook's call.
+    if (!raised.traceback && raised.value &&
+        noting_thread_exit([&] { return str_of(raised.value.get(), text); }) &&
         text.ends_with("' object is not callable")) {
-      Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[hook])));
+      Ref method = Ref::steal(noting_thread_exit([&] { return PyObject_GetAttr(policy, interned(kHooks[hook])); }));
       if (method && PyCallable_Check(method.get()) == 0)
         throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[hook]), " must be callable"));
     }
@@ -63,7 +68,9 @@ Ref call_hook(PyObject* policy, Hook hook, Args*... args) {
 // has no keyword call without a bound method and a dict; the bound method
 // lives for this call only.
 Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
-  Ref method = Ref::steal(PyObject_GetAttr(policy, interned(kHooks[kPostTrade])));
+  // The look-up runs the object's code (a property, a __getattr__), wrapped as the call is.
+  Ref method = Ref::steal(
+      noting_thread_exit([policy] { return PyObject_GetAttr(policy, interned(kHooks[kPostTrade])); }));
   if (!method) throw_pending();
   if (PyCallable_Check(method.get()) == 0)
     throw_error(PyExc_TypeError, cat("policy.", name_text(kHooks[kPostTrade]), " must be callable"));
@@ -83,58 +90,6 @@ Ref call_post_trade_hook(PyObject* policy, PyObject* ctx, PyObject* report) {
 PyObject* source_of(const SourceRef& source) {
   PyObject* obj = static_cast<PyObject*>(source.get());
   return obj != nullptr ? obj : Py_None;
-}
-
-// Parks the interpreter's current error for the entry point. Dropping an
-// older parked exception may run Python; a thread ended there parks itself.
-void park_raised() {
-  CaughtError slot_broken;
-  try {
-    park_pending_error(PyErrState::fetch());
-  } catch (...) {
-    if (caught_forced_unwind()) {
-      note_forced_unwind();
-      throw;
-    }
-    slot_broken.record();
-  }
-  // The slot itself is broken; show the error rather than lose it (out of the
-  // handler: showing it runs Python).
-  if (slot_broken) {
-    slot_broken.raise();
-    PyErr_WriteUnraisable(nullptr);
-  }
-}
-
-// Runs one hook's `body` under the interpreter lock. Whatever goes wrong, a
-// refused lock included, is parked for the entry point (under the lock, which
-// the inner handler still holds) and the hook gives `failed()` instead: a hook
-// never throws into a stage that has changes staged. Only the forced unwind of
-// a thread the interpreter ends goes through, and that thread never returns.
-// The handler only records what it caught; the error is made and parked
-// after it, since both may run Python.
-template <class Body, class Failed>
-auto run_hook(Body&& body, Failed&& failed) -> decltype(failed()) {
-  {
-    GilToken lock(std::nothrow);
-    if (const char* refusal = lock.refusal()) {
-      park_lock_refusal(refusal);
-    } else {
-      CaughtError caught;
-      try {
-        return body();
-      } catch (...) {
-        if (caught_forced_unwind()) {
-          note_forced_unwind();
-          throw;
-        }
-        caught.record();
-      }
-      caught.raise();
-      park_raised();
-    }
-  }
-  return failed();
 }
 
 class PythonPolicy final : public Policy {

@@ -178,16 +178,20 @@ PyObject* guarded_alloc(PyTypeObject* type, Py_ssize_t items) {
 }
 
 void report_foreign_drop(PyObject* self, const char* unsendable_name) noexcept {
-  // Keep any error already in flight; the report must not replace it.
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  std::string text = cat(unsendable_name, " is unsendable, but is being dropped on another thread");
-  PyErr_SetString(PyExc_RuntimeError, text.c_str());
-  // Name the type, not the instance: the instance is being freed and a hook
-  // that keeps the report must not keep a dangling object.
-  // Runs the hook; a deallocation: the unwind cannot go on from here.
-  parking_if_ended([self] { PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self))); });
-  PyErr_Restore(type, value, traceback);
+  // A deallocation: the unwind cannot go on from here. Making the error, the
+  // report (it runs the hook) and putting back the error in flight (it may
+  // release another) each can run Python, so all happen in the parking frame.
+  // The text is made by the interpreter: no C++ allocation may throw there.
+  parking_if_ended([self, unsendable_name] {
+    // Keep any error already in flight; the report must not replace it.
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_Format(PyExc_RuntimeError, "%s is unsendable, but is being dropped on another thread", unsendable_name);
+    // Name the type, not the instance: the instance is being freed and a hook
+    // that keeps the report must not keep a dangling object.
+    PyErr_WriteUnraisable(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+    PyErr_Restore(type, value, traceback);
+  });
 }
 
 }  // namespace vantrel::py

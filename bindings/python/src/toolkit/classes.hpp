@@ -140,7 +140,8 @@ Ref make_instance(PyTypeObject* type, Args&&... args) {
     ~UnbuiltInstance() {
       if (obj == nullptr) return;
       reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(obj);
-      Py_DecRef(reinterpret_cast<PyObject*>(type));
+      // Releasing a type can run Python; a destructor: the unwind cannot go on.
+      parking_if_ended([this] { Py_DecRef(reinterpret_cast<PyObject*>(type)); });
     }
   } unbuilt{obj, type};
   new (&self->value) T(std::forward<Args>(args)...);
@@ -190,9 +191,10 @@ Ref make_final_instance(PyTypeObject* type, Args&&... args) {
 }
 
 // Frees an instance made by make_final_instance (its value already destroyed),
-// keeping the memory for the next one when none is kept yet.
+// keeping the memory for the next one when none is kept yet. Releasing the
+// type can run Python, so this may end the thread (called by a deallocation).
 template <class T>
-void free_final_instance(PyObject* obj) noexcept {
+void free_final_instance(PyObject* obj) {
   PyTypeObject* type = Py_TYPE(obj);
   count_instance(type, -1);
   if (SpareInstanceMemory<T>::block == nullptr) {

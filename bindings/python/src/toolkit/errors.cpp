@@ -9,13 +9,20 @@
 namespace vantrel::py {
 
 PyObject* fault_type() {
-  // Module-private and never in __all__; created on first fault.
+  // Module-private and never in __all__; created on first fault. Making it
+  // can collect garbage, whose finalizers may meet a fault of their own and
+  // make the type first: the first one made stays.
   static PyObject* type = nullptr;
   if (type == nullptr) {
-    type = PyErr_NewException("vantrel.InternalFault", PyExc_BaseException, nullptr);
-    if (type == nullptr) {
+    PyObject* made = PyErr_NewException("vantrel.InternalFault", PyExc_BaseException, nullptr);
+    if (made == nullptr) {
       PyErr_Clear();
-      return PyExc_SystemError;
+      return type != nullptr ? type : PyExc_SystemError;
+    }
+    if (type == nullptr) {
+      type = made;
+    } else {
+      Py_DecRef(made);
     }
   }
   return type;
@@ -37,8 +44,9 @@ void throw_error(PyObject* type, std::string_view message) {
   throw ErrorAlreadySet{};
 }
 
-void set_pending_or_system_error() noexcept {
-  if (PyErr_Occurred() == nullptr) PyErr_SetString(PyExc_SystemError, kNoExceptionSet);
+void set_pending_or_system_error() {
+  if (PyErr_Occurred() != nullptr) return;
+  noting_thread_exit([] { PyErr_SetString(PyExc_SystemError, kNoExceptionSet); });
 }
 
 void throw_pending() {
@@ -69,7 +77,7 @@ void CaughtError::record() noexcept {
   }
 }
 
-void CaughtError::raise() const noexcept {
+void CaughtError::raise() const {
   switch (kind_) {
     case Kind::none:
       return;
@@ -77,10 +85,10 @@ void CaughtError::raise() const noexcept {
       set_pending_or_system_error();
       return;
     case Kind::no_memory:
-      PyErr_NoMemory();
+      noting_thread_exit([] { PyErr_NoMemory(); });
       return;
     case Kind::fault:
-      PyErr_SetString(fault_type(), text_);
+      noting_thread_exit([this] { PyErr_SetString(fault_type(), text_); });
       return;
   }
 }

@@ -28,7 +28,8 @@ PyObject* fault_type();
 // Raises whatever the interpreter reported, or the SystemError it uses when a
 // call failed without setting anything.
 [[noreturn]] void throw_pending();
-void set_pending_or_system_error() noexcept;
+// Makes an error (a SystemError) when none is set: that can run Python.
+void set_pending_or_system_error();
 inline constexpr const char* kNoExceptionSet = "attempted to fetch exception but none was set";
 
 // Drops the pending error when it is an ordinary Exception, so the caller may
@@ -57,8 +58,12 @@ class CaughtError {
   void record() noexcept;
   explicit operator bool() const noexcept { return kind_ != Kind::none; }
   // Makes what was recorded the interpreter's error: a Python error already
-  // set stays, a C++ one becomes MemoryError or the internal fault.
-  void raise() const noexcept;
+  // set stays, a C++ one becomes MemoryError or the internal fault. Making an
+  // error allocates, and an allocation may collect garbage, which runs
+  // Python: a thread the interpreter ends there unwinds out of this call,
+  // noted first, so callers let it through (or park it) as any call into the
+  // interpreter.
+  void raise() const;
 
  private:
   enum class Kind : unsigned char { none, already_set, no_memory, fault };

@@ -23,8 +23,12 @@ ReleaseQueue& release_queue() {
   return *queue;
 }
 
+// The mark is published with release order and read with acquire order: a
+// thread that learns of finalisation from the interpreter (its own flag, set
+// after the exit handlers ran) then finds the mark on every CPU, not only on
+// those that keep stores in order.
 PyObject* mark_finalising_thread(PyObject*, PyObject*) {
-  g_finalising_thread.store(this_thread_mark(), std::memory_order_relaxed);
+  g_finalising_thread.store(this_thread_mark(), std::memory_order_release);
   Py_RETURN_NONE;
 }
 
@@ -35,7 +39,7 @@ PyMethodDef g_mark_finalising_thread = {"_mark_finalising_thread", &mark_finalis
 // says it is not initialised, and it ends every thread but the finalising one
 // that asks for its lock. Until the exit handler has run, one load answers.
 bool held_unless_ended() noexcept {
-  const void* finalising = g_finalising_thread.load(std::memory_order_relaxed);
+  const void* finalising = g_finalising_thread.load(std::memory_order_acquire);
   if (finalising == nullptr) [[likely]]
     return true;
   return Py_IsInitialized() != 0 || finalising == this_thread_mark();
@@ -169,7 +173,10 @@ GilToken::~GilToken() {
       note_forced_unwind();
       return;
     }
-    PyGILState_Release(state_);
+    // Releasing the last hold of a thread state made for this thread clears
+    // it, which releases what the state holds (its thread-local data) and can
+    // run Python; a destructor: the unwind cannot go on.
+    parking_if_ended([this] { PyGILState_Release(state_); });
   }
   --lock_depth();
 }

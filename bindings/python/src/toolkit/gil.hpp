@@ -112,7 +112,7 @@ inline const void* this_thread_mark() noexcept { return &t_lock_depth; }
 bool may_touch_python_at_exit() noexcept;
 inline bool may_touch_python() noexcept {
   if (!may_run_python()) return false;
-  if (g_finalising_thread.load(std::memory_order_relaxed) == nullptr) [[likely]]
+  if (g_finalising_thread.load(std::memory_order_acquire) == nullptr) [[likely]]
     return true;
   return may_touch_python_at_exit();
 }

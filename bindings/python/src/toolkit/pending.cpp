@@ -105,15 +105,16 @@ constexpr int kReportRounds = 8;
 
 }  // namespace
 
-PyErrState PyErrState::fetch() noexcept {
+PyErrState PyErrState::fetch() {
   set_pending_or_system_error();
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   return PyErrState{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
 }
 
-void PyErrState::restore() noexcept {
-  PyErr_Restore(type.release(), value.release(), traceback.release());
+void PyErrState::restore() {
+  PyObject *new_type = type.release(), *new_value = value.release(), *new_traceback = traceback.release();
+  noting_thread_exit([&] { PyErr_Restore(new_type, new_value, new_traceback); });
 }
 
 void park_pending_error(PyErrState error) {
@@ -289,6 +290,27 @@ bool has_user_data_attr(PyObject* obj) {
   throw ErrorAlreadySet{};
 }
 
+// Parks the interpreter's current error for the entry point. Dropping an
+// older parked exception may run Python; a thread ended there parks itself.
+void park_raised() {
+  CaughtError slot_broken;
+  try {
+    park_pending_error(PyErrState::fetch());
+  } catch (...) {
+    if (caught_forced_unwind()) {
+      note_forced_unwind();
+      throw;
+    }
+    slot_broken.record();
+  }
+  // The slot itself is broken; show the error rather than lose it (out of the
+  // handler: showing it runs Python).
+  if (slot_broken) {
+    slot_broken.raise();
+    PyErr_WriteUnraisable(nullptr);
+  }
+}
+
 void park_lock_refusal(const char* text) noexcept {
   SlotAccess<OnFault::Abort> access;
   access.fault() = text;
@@ -309,9 +331,13 @@ void run_action(Ref callable) {
     try {
       // Run by core work that promises not to throw (a commit, a rollback):
       // the forced unwind cannot go on through it.
-      Ref result;
-      parking_if_ended([&] { result = Ref::steal(PyObject_CallNoArgs(callable.get())); });
-      if (!result) park_pending_error(PyErrState::fetch());
+      // Taking its error can make one (a call that failed without setting
+      // any), which runs Python too.
+      PyErrState raised;
+      parking_if_ended([&] {
+        if (!Ref::steal(PyObject_CallNoArgs(callable.get()))) raised = PyErrState::fetch();
+      });
+      if (raised) park_pending_error(std::move(raised));
     } catch (...) {
       // Only an internal fault of the slot lands here (a thread ended inside
       // parks where it is); the action reports nothing to the core, so it is

@@ -12,10 +12,11 @@ struct PyErrState {
   Ref type, value, traceback;
   explicit operator bool() const noexcept { return static_cast<bool>(type); }
   // Takes the interpreter's pending error, or the SystemError used when a call
-  // failed without setting one.
-  static PyErrState fetch() noexcept;
-  // Makes it the interpreter's current error again.
-  void restore() noexcept;
+  // failed without setting one (making that can run Python).
+  static PyErrState fetch();
+  // Makes it the interpreter's current error again; one still set is
+  // released, which can run Python.
+  void restore();
 };
 
 // The calling thread's slot. The last parked exception wins; an earlier one
@@ -80,6 +81,9 @@ Ref py_call_method_2(PyObject* obj, std::string_view name, Ref a, Ref b);
 Ref py_call_build(PyObject* builder, PyObject* arg);
 // true: obj has `user_data`; false: looking it up raised AttributeError.
 bool has_user_data_attr(PyObject* obj);
+// Parks the interpreter's current error (or the SystemError of a call that
+// set none) in this thread's slot. Requires the lock.
+void park_raised();
 // Parks an internal fault met where no Python exception can be made (the
 // interpreter lock was refused); the entry point raises it. `text` must
 // outlive the call (a literal). Needs no lock.
