@@ -16,12 +16,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "vantrel/param/decimal.hpp"
+#include "driver_loop.hpp"
 
 namespace {
 
@@ -116,19 +116,4 @@ std::string run(std::string_view line) {
 
 }  // namespace
 
-int main() {
-  std::ios::sync_with_stdio(false);
-  std::string line;
-  std::string out;
-  while (std::getline(std::cin, line)) {
-    const bool sync = line == "sync";
-    out += sync ? "sync" : run(line);
-    out += '\n';
-    if (sync || out.size() > (1u << 16)) {
-      std::cout << out << std::flush;
-      out.clear();
-    }
-  }
-  std::cout << out << std::flush;
-  return 0;
-}
+int main() { return serve_cases(run); }

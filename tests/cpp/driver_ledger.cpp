@@ -21,7 +21,6 @@
 // the sum has scale S.
 
 #include <cstdint>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +28,7 @@
 
 #include "vantrel/pretrade/policies/holdings.hpp"
 #include "vantrel/pretrade/policies/ledger_amount.hpp"
+#include "driver_loop.hpp"
 
 namespace {
 
@@ -207,19 +207,4 @@ std::string run(std::string_view line) {
 
 }  // namespace
 
-int main() {
-  std::ios::sync_with_stdio(false);
-  std::string line;
-  std::string out;
-  while (std::getline(std::cin, line)) {
-    const bool sync = line == "sync";
-    out += sync ? "sync" : run(line);
-    out += '\n';
-    if (sync || out.size() > (1u << 16)) {
-      std::cout << out << std::flush;
-      out.clear();
-    }
-  }
-  std::cout << out << std::flush;
-  return 0;
-}
+int main() { return serve_cases(run); }

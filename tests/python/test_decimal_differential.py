@@ -10,15 +10,15 @@ gets VANTREL_DIFF_CASES random cases (default 100000) per run, all through one d
 import math
 import os
 import pathlib
-import queue
 import random
 import struct
 import subprocess
 import sys
-import threading
 from decimal import Decimal as PyDecimal
 
 import pytest
+
+from differential_kit import run_driver
 
 MAX = 2**96 - 1
 MAX_SCALE = 28
@@ -455,36 +455,8 @@ def outcomes():
     if not DRIVER.exists():
         pytest.skip(f"decimal driver not built at {DRIVER} (set VANTREL_CPP_BUILD)")
     rng = random.Random(SEED)
-    checked = {op: 0 for op in OPS}
-    mismatches = {op: [] for op in OPS}
-    proc = subprocess.Popen([str(DRIVER)], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    pending = queue.Queue(maxsize=2)
-
-    def feed():  # a separate writer, so a full output pipe never blocks our input
-        while (data := pending.get()) is not None:
-            proc.stdin.write(data)
-            proc.stdin.flush()
-        proc.stdin.close()
-
-    writer = threading.Thread(target=feed, daemon=True)
-    writer.start()
-    try:
-        for start in range(0, CASES, CHUNK):
-            cases = build_cases(rng, min(CHUNK, CASES - start))
-            rows = [(op, line, want) for op in OPS for line, want in cases[op]]
-            pending.put(("\n".join(line for _, line, _ in rows) + "\nsync\n").encode())
-            for op, line, want in rows:
-                have = proc.stdout.readline().decode().rstrip("\n")
-                checked[op] += 1
-                if have != want and len(mismatches[op]) < 5:
-                    mismatches[op].append((line, want, have))
-            assert proc.stdout.readline() == b"sync\n"
-    finally:
-        pending.put(None)
-        writer.join(timeout=60)
-        proc.stdout.close()
-        proc.wait(timeout=60)
-    return checked, mismatches
+    chunks = (build_cases(rng, min(CHUNK, CASES - start)) for start in range(0, CASES, CHUNK))
+    return run_driver(DRIVER, OPS, chunks)
 
 
 @pytest.mark.parametrize("op", OPS)

@@ -18,12 +18,11 @@ seed, all through one driver process.
 
 import os
 import pathlib
-import queue
 import random
-import subprocess
-import threading
 
 import pytest
+
+from differential_kit import run_driver
 
 PLACES = 36
 MAX = 2**96 - 1  # the largest 96-bit mantissa
@@ -301,39 +300,9 @@ def outcomes():
     if not DRIVER.exists():
         pytest.skip(f"ledger driver not built at {DRIVER} (set VANTREL_CPP_BUILD)")
     rng = random.Random(SEED)
-    ops = OPS + ("chosen",)
-    checked = {op: 0 for op in ops}
-    mismatches = {op: [] for op in ops}
-    proc = subprocess.Popen([str(DRIVER)], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    pending = queue.Queue(maxsize=2)
-
-    def feed():  # a separate writer, so a full output pipe never blocks our input
-        while (data := pending.get()) is not None:
-            proc.stdin.write(data)
-            proc.stdin.flush()
-        proc.stdin.close()
-
-    writer = threading.Thread(target=feed, daemon=True)
-    writer.start()
-    try:
-        for start in range(0, CASES, CHUNK):
-            cases = build_cases(rng, min(CHUNK, CASES - start))
-            if start == 0:
-                cases["chosen"] = CHOSEN
-            rows = [(op, line, want) for op in cases for line, want in cases[op]]
-            pending.put(("\n".join(line for _, line, _ in rows) + "\nsync\n").encode())
-            for op, line, want in rows:
-                have = proc.stdout.readline().decode().rstrip("\n")
-                checked[op] += 1
-                if have != want and len(mismatches[op]) < 5:
-                    mismatches[op].append((line, want, have))
-            assert proc.stdout.readline() == b"sync\n"
-    finally:
-        pending.put(None)
-        writer.join(timeout=60)
-        proc.stdout.close()
-        proc.wait(timeout=60)
-    return checked, mismatches
+    chunks = ({**build_cases(rng, min(CHUNK, CASES - start)), **({"chosen": CHOSEN} if start == 0 else {})}
+              for start in range(0, CASES, CHUNK))
+    return run_driver(DRIVER, OPS + ("chosen",), chunks)
 
 
 @pytest.mark.parametrize("op", OPS + ("chosen",))
