@@ -124,6 +124,10 @@ ContextLease::~ContextLease() {
     // it whatever the hook may have kept. Its registry is borrowed from the
     // stage: the registry is kept for good instead of handed over, so a kept
     // context never points at a freed one. Nothing of the object is written.
+    // Asked in full, not by the exiting flag: a hook's body wraps every call
+    // that can run Python before its first reference, and that reference's
+    // release notes the thread, so the flag would do today, but a call added
+    // there unwrapped would hand an ended thread's context back as the spare.
     if (value.registry != nullptr && !value.held)
       if (std::shared_ptr<AccountBlockRegistry> registry = value.registry->weak_from_this().lock())
         static_cast<void>(new (std::nothrow) std::shared_ptr<AccountBlockRegistry>(std::move(registry)));

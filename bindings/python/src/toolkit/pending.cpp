@@ -87,7 +87,12 @@ void report_unraisable(PyErrState error, PyObject* context) {
 // what that code parks must not become the running call's exception.
 void drop(PyErrState error) noexcept {
   // Without the lock the release is queued (or, on a thread being ended,
-  // leaked): no Python runs now.
+  // leaked): no Python runs now. A thread the interpreter ends reaches this
+  // with an exception only through a protocol scope's destructor, and what can
+  // end a thread after a park inside a scope is a hook (run_hook's handler
+  // notes the thread first) or a staged action (the thread parks there). The
+  // count alone would answer the same today, but not on a thread nothing has
+  // noted yet: that one would take the interpreter's error state unlocked.
   if (!error || !may_touch_python()) return;
   try {
     ReleaseTimeScope scope(nullptr);
