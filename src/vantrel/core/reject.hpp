@@ -119,9 +119,10 @@ class RejectText {
   RejectText& operator=(RejectText&&) noexcept = default;
   // A fixed text moves as its two words: moving the empty owned string would copy its inline
   // buffer through memcpy, and a reject moves several times on its way out.
-  RejectText(RejectText&& other) noexcept : fixed_(other.fixed_), fixed_size_(other.fixed_size_) {
-    if (fixed_ == nullptr) owned_ = std::move(other.owned_);
-  }
+  RejectText(RejectText&& other) noexcept
+      : fixed_(other.fixed_),
+        fixed_size_(other.fixed_size_),
+        owned_(other.fixed_ == nullptr ? std::move(other.owned_) : std::string()) {}
   RejectText(std::string text) noexcept : owned_(std::move(text)) {}  // NOLINT: owned, implicitly
   RejectText(const char* text) : owned_(text) {}  // NOLINT: owned, implicitly
   explicit RejectText(std::string_view text) : owned_(text) {}

@@ -52,7 +52,7 @@ std::string pricing_source_message(std::string_view text);
 // Why a market valuation produced no price; the texts are the rejects'.
 struct ValuationFailure {
   RejectCode code;
-  std::string_view reason;
+  std::string_view reason;  // a constant: rejects refer to it, uncopied
 };
 inline constexpr ValuationFailure kMarketOrdersUnsupported{RejectCode::UnsupportedOrderType,
                                                            "market orders not supported"};

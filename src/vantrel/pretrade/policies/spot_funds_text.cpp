@@ -42,18 +42,18 @@ Reject spot_funds_missing_field(std::string_view label, std::string_view path) {
 }
 
 Reject spot_funds_order_reject(const ValuationFailure& failure) {
-  return Reject::make(kSpotFundsPolicyName, failure.code, failure.reason, "");
+  return Reject::fixed(kSpotFundsPolicyName, RejectScope::Order, failure.code, failure.reason, "");
 }
 
 Reject insufficient_funds_reject(AccountId account, std::string_view asset, const LedgerAmount& usable,
                                  const LedgerAmount& requested) {
-  return Reject::make(kSpotFundsPolicyName, RejectCode::InsufficientFunds, "spot funds insufficient",
+  return Reject::fixed(kSpotFundsPolicyName, RejectScope::Order, RejectCode::InsufficientFunds, "spot funds insufficient",
                       account_asset(account, asset) + ": available " + text(usable) + ", requested " +
                           text(requested, RoundingStrategy::Up));
 }
 
 Reject hold_overflow_reject(AccountId account, std::string_view asset, const LedgerAmount& requested) {
-  return Reject::make(kSpotFundsPolicyName, RejectCode::ArithmeticOverflow, kArithmeticOverflowReason,
+  return Reject::fixed(kSpotFundsPolicyName, RejectScope::Order, RejectCode::ArithmeticOverflow, kArithmeticOverflowReason,
                       "pre-trade hold overflow: " + account_asset(account, asset) + ", requested " + text(requested, RoundingStrategy::Up));
 }
 
