@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "vantrel/param/decimal.hpp"
-#include "driver_loop.hpp"
+#include "driver_kit.hpp"
 
 namespace {
 
@@ -41,19 +41,7 @@ Decimal read_decimal(std::string_view t) {
   return Decimal::from_parts(static_cast<std::uint64_t>(m), static_cast<std::uint32_t>(m >> 64), scale, neg);
 }
 
-std::string show(Decimal d) {
-  u128 m = d.mantissa();
-  char buf[48];
-  char* p = buf + sizeof buf;
-  do {
-    *--p = static_cast<char>('0' + static_cast<unsigned>(m % 10));
-    m /= 10;
-  } while (m != 0);
-  std::string out = d.is_negative() ? "-" : "";
-  out.append(p, buf + sizeof buf);
-  out += ':' + std::to_string(d.scale());
-  return out;
-}
+std::string show(Decimal d) { return show_decimal(d); }
 
 std::string show(const std::optional<Decimal>& d) { return d ? show(*d) : "none"; }
 

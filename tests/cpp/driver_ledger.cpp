@@ -28,7 +28,7 @@
 
 #include "vantrel/pretrade/policies/holdings.hpp"
 #include "vantrel/pretrade/policies/ledger_amount.hpp"
-#include "driver_loop.hpp"
+#include "driver_kit.hpp"
 
 namespace {
 
@@ -118,19 +118,7 @@ LedgerAmount read_amount(std::string_view t) {
 
 std::string show(const std::optional<LedgerAmount>& a) { return a ? a->to_string() : "none"; }
 
-std::string show(Decimal d) {
-  u128 m = d.mantissa();
-  char buf[48];
-  char* p = buf + sizeof buf;
-  do {
-    *--p = static_cast<char>('0' + static_cast<unsigned>(m % 10));
-    m /= 10;
-  } while (m != 0);
-  std::string out = d.is_negative() ? "-" : "";
-  out.append(p, buf + sizeof buf);
-  out += ':' + std::to_string(d.scale());
-  return out;
-}
+std::string show(Decimal d) { return show_decimal(d); }
 
 // The value alone: no trailing zeros after the point.
 std::string value_text(const LedgerAmount& a) {
